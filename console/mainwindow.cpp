@@ -1,0 +1,351 @@
+#include "console/mainwindow.h"
+
+#include "core/chatserver.h"
+#include "core/codepage.h"
+#include "platform/dialogs.h"
+#include "platform/listener.h"
+#include "platform/trayicon.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocale>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTime>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// The layout is given in twips; 15 twips make one pixel.
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+template <typename Widget>
+Widget *place(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *widget = new Widget(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption,
+                    const QRect &geometry)
+{
+    auto *b = place<QPushButton>(parent, name, geometry);
+    b->setText(caption);
+    return b;
+}
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
+{
+    auto *f = place<QGroupBox>(parent, name, geometry);
+    f->setTitle(caption);
+    return f;
+}
+
+// Protocol text for a widget: CR LF line breaks become the widget's own.
+QString toWidgetText(const QByteArray &bytes)
+{
+    QByteArray text = bytes;
+    text.replace("\r\n", "\n");
+    return Codepage::toDisplay(text);
+}
+
+QByteArray fromWidgetText(const QString &text)
+{
+    QByteArray bytes = Codepage::fromDisplay(text);
+    bytes.replace("\n", "\r\n");
+    return bytes;
+}
+
+} // namespace
+
+MainWindow::MainWindow(ChatServer &chat, Dialogs &dialogs, QWidget *parent)
+    : QMainWindow(parent), m_chat(chat), m_table(chat.table()), m_dialogs(dialogs),
+      m_tray(new TrayIcon(this))
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Tarnwick Server"));
+    // The layout is drawn for an 8-point face (11 pixels).
+    QFont face = font();
+    face.setPixelSize(11);
+    setFont(face);
+    buildWidgets();
+    buildMenus();
+    buildStatusBar();
+
+    m_outputFlush = new QTimer(this);
+    m_outputFlush->setSingleShot(true);
+    m_outputFlush->setInterval(50);
+    connect(m_outputFlush, &QTimer::timeout, this, &MainWindow::flushOutput);
+
+    connect(&m_chat, &ChatServer::outputLine, this, &MainWindow::onOutputLine);
+    connect(&m_chat, &ChatServer::operatorNotice, this, &MainWindow::onOperatorNotice);
+    connect(&m_chat, &ChatServer::motdChanged, this, &MainWindow::onMotdChanged);
+    connect(&m_table, &ConnectionTable::rowChanged, this, &MainWindow::onRowChanged);
+    connect(m_tray, &TrayIcon::restoreRequested, this, &MainWindow::onRestoreRequested);
+}
+
+MainWindow::~MainWindow()
+{
+    unload();
+}
+
+void MainWindow::buildWidgets()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("clientArea"));
+    client->setFixedSize(8295 / 15, 6255 / 15);
+    setCentralWidget(client);
+
+    QGroupBox *usersFrame = frame(client, "Frame1", QStringLiteral("Users Online"),
+                                  twips(0, 0, 2055, 3735));
+    m_users = place<QListWidget>(usersFrame, "lstUsers", twips(120, 240, 1815, 3375));
+    for (int i = 0; i < ConnectionTable::Size; ++i)
+        m_users->addItem(Codepage::toDisplay(m_table.row(i)));
+
+    QGroupBox *commands = frame(client, "Frame2", QStringLiteral("Server Commands"),
+                                twips(2160, 0, 2055, 3735));
+    button(commands, "cmdUpdateMOTD", QStringLiteral("Update MOTD"), twips(120, 240, 1755, 375));
+    button(commands, "cmdSysop", QStringLiteral("Edit Sysop List"), twips(120, 600, 1755, 375));
+    button(commands, "Command1", QStringLiteral("NOTIFY"), twips(120, 1080, 1755, 375));
+    button(commands, "cmdGetIP", QStringLiteral("Get Users IP"), twips(120, 1560, 1755, 375));
+    button(commands, "cmdBanUser", QStringLiteral("Ban User"), twips(120, 2040, 1755, 375));
+    button(commands, "Command2", QStringLiteral("User Search"), twips(120, 2520, 1755, 375));
+    auto *check = place<QCheckBox>(commands, "Check1", twips(120, 2880, 1695, 255));
+    check->setText(QStringLiteral("Require Passwords"));
+    auto *barFrame = place<QFrame>(commands, "ShowPrBar", twips(120, 3120, 1785, 225));
+    barFrame->setFrameShape(QFrame::StyledPanel);
+    auto *bar = place<QLabel>(barFrame, "PrBar", QRect(0, 0, 0, 180 / 15));
+    QPixmap barImage(332, 12);
+    barImage.fill(QColor(0, 0, 128));
+    bar->setPixmap(barImage);
+    bar->setScaledContents(true);
+    bar->hide();
+    place<QLabel>(commands, "Label2", twips(240, 3360, 1695, 255));
+
+    QGroupBox *motdFrame = frame(client, "Frame4", QStringLiteral("MOTD"),
+                                 twips(4320, 0, 3975, 3615));
+    m_motd = place<QPlainTextEdit>(motdFrame, "Text1", twips(120, 240, 3735, 3255));
+    connect(m_motd, &QPlainTextEdit::textChanged, this, &MainWindow::onMotdEdited);
+
+    m_output = place<QPlainTextEdit>(client, "txtOutput", twips(0, 3720, 8295, 1935));
+    m_output->setReadOnly(true);
+    m_output->setMaximumBlockCount(LogViewLines);
+    m_output->setUndoRedoEnabled(false);
+
+    m_input = place<QLineEdit>(client, "txtInput", twips(0, 5640, 8295, 285));
+    QPalette palette = m_input->palette();
+    palette.setColor(QPalette::Base, QColor(224, 224, 224));
+    m_input->setPalette(palette);
+    connect(m_input, &QLineEdit::returnPressed, this, &MainWindow::onInputEntered);
+
+    // Holds the tray image below the visible area, as the tray's owner.
+    auto *trayOwner = place<QLabel>(client, "Picture1", twips(5160, 6480, 255, 255));
+    trayOwner->hide();
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    file->addSeparator();
+    file->addAction(QStringLiteral("Make Server File"))->setObjectName(QStringLiteral("mnumkserver"));
+    QAction *exitAction = file->addAction(QStringLiteral("E&xit"));
+    exitAction->setObjectName(QStringLiteral("Exit"));
+    connect(exitAction, &QAction::triggered, this, [] { QCoreApplication::exit(0); });
+
+    QMenu *options = menuBar()->addMenu(QStringLiteral("&Options"));
+    options->setObjectName(QStringLiteral("mnuOptions"));
+    options->addAction(QStringLiteral("K&ick User"))->setObjectName(QStringLiteral("KickUser"));
+    options->addAction(QStringLiteral("Ban User"))->setObjectName(QStringLiteral("mnuBanUser"));
+    options->addSeparator();
+    options->addAction(QStringLiteral("Get IP"))->setObjectName(QStringLiteral("mnuGetIP"));
+}
+
+void MainWindow::buildStatusBar()
+{
+    auto *status = place<QStatusBar>(centralWidget(), "StatusBar1", twips(0, 6000, 8295, 255));
+    status->setSizeGripEnabled(false);
+    auto panel = [status](const char *name, const QString &text, int stretch) {
+        auto *label = new QLabel(text, status);
+        label->setObjectName(QLatin1String(name));
+        label->setFrameShape(QFrame::Panel);
+        label->setFrameShadow(QFrame::Sunken);
+        status->addPermanentWidget(label, stretch);
+        return label;
+    };
+    m_date = panel("panelDate", QString(), 0);
+    m_time = panel("panelTime", QString(), 0);
+    panel("panelText", QString(), 1);
+    panel("panelScroll", QStringLiteral("SCRL"), 0);
+    panel("panelNum", QStringLiteral("NUM"), 0);
+    panel("panelCaps", QStringLiteral("CAPS"), 0);
+    m_clock = new QTimer(this);
+    m_clock->setInterval(1000);
+    connect(m_clock, &QTimer::timeout, this, &MainWindow::updateClock);
+    m_clock->start();
+    updateClock();
+}
+
+void MainWindow::updateClock()
+{
+    const QLocale locale = QLocale::system();
+    m_date->setText(locale.toString(QDate::currentDate(), QLocale::ShortFormat));
+    m_time->setText(locale.toString(QTime::currentTime(), QLocale::ShortFormat));
+}
+
+void MainWindow::addService(const Service &service)
+{
+    m_services.append(service);
+}
+
+QStringList MainWindow::load()
+{
+    m_tray->create();
+    QStringList failures;
+    for (const Service &service : std::as_const(m_services)) {
+        QString reason;
+        if (!service.listen(&reason)) {
+            const QString text = QStringLiteral("The %1 could not listen on TCP port %2: %3")
+                                     .arg(service.name)
+                                     .arg(service.port)
+                                     .arg(reason);
+            failures.append(text);
+        }
+    }
+    setWindowTitle(QStringLiteral("Tarnwick Server - ")
+                   + QString::fromLatin1(Listener::localAddress()));
+    QString motdError;
+    if (!m_chat.loadMotd(&motdError)) {
+        failures.append(QStringLiteral("The message of the day could not be read from motd.txt: ")
+                        + motdError);
+    }
+    onMotdChanged(m_chat.motd());
+    for (const QString &failure : std::as_const(failures)) {
+        std::fprintf(stderr, "%s\n", qPrintable(failure));
+        m_dialogs.messageBox(failure, QStringLiteral("Tarnwick Server"), Dialogs::Icon::Critical);
+    }
+    return failures;
+}
+
+void MainWindow::unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    m_chat.shutdown();
+    m_tray->remove();
+}
+
+bool MainWindow::isTrayAvailable() const
+{
+    return m_tray->available();
+}
+
+void MainWindow::onOutputLine(const QByteArray &text)
+{
+    // The view is filled in batches: a busy room must not cost a widget update
+    // per line.
+    m_pendingOutput.append(toWidgetText(text));
+    if (m_pendingOutput.size() > LogViewLines)
+        m_pendingOutput.removeFirst();
+    if (!m_outputFlush->isActive())
+        m_outputFlush->start();
+}
+
+void MainWindow::flushOutput()
+{
+    m_outputFlush->stop();
+    if (m_pendingOutput.isEmpty())
+        return;
+    m_output->appendPlainText(m_pendingOutput.join(QLatin1Char('\n')));
+    m_pendingOutput.clear();
+}
+
+QString MainWindow::outputText() const
+{
+    return m_output->toPlainText();
+}
+
+void MainWindow::onOperatorNotice(const QString &text)
+{
+    // One box at a time: further notices go to the log view meanwhile, so a
+    // flood cannot pile up dialogs.
+    if (m_noticeOpen) {
+        onOutputLine(Codepage::fromDisplay(text));
+        return;
+    }
+    m_noticeOpen = true;
+    m_dialogs.messageBox(text, QString(), Dialogs::Icon::None);
+    m_noticeOpen = false;
+}
+
+void MainWindow::onRowChanged(int index, const QByteArray &text)
+{
+    if (QListWidgetItem *item = m_users->item(index))
+        item->setText(Codepage::toDisplay(text));
+}
+
+void MainWindow::onMotdChanged(const QByteArray &text)
+{
+    const QString shown = toWidgetText(text);
+    if (m_motd->toPlainText() == shown)
+        return;
+    m_settingMotd = true;
+    m_motd->setPlainText(shown);
+    m_settingMotd = false;
+}
+
+void MainWindow::onMotdEdited()
+{
+    if (m_settingMotd)
+        return;
+    // The join sends what the MOTD box holds.
+    m_chat.setMotd(fromWidgetText(m_motd->toPlainText()));
+}
+
+void MainWindow::onInputEntered()
+{
+    const QByteArray text = Codepage::fromDisplay(m_input->text());
+    m_input->clear();
+    m_chat.broadcastMessage("Server: " + text);
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    // Hide into the tray only when there is a tray to come back from.
+    if (isMinimized() && m_tray->available())
+        QTimer::singleShot(0, this, &QWidget::hide);
+}
+
+void MainWindow::onRestoreRequested()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    unload();
+    QMainWindow::closeEvent(event);
+    Q_EMIT closed();
+}

@@ -1,0 +1,42 @@
+#include "core/connectiontable.h"
+
+#include "core/codepage.h"
+
+ConnectionTable::ConnectionTable(QObject *parent) : QObject(parent)
+{
+    for (int i = 0; i < Size; ++i) {
+        m_rows[i] = EmptyRow;
+        m_rowsUpper[i] = EmptyRow;
+    }
+}
+
+int ConnectionTable::takeFree(const std::function<bool(int)> &usable)
+{
+    for (int i = 0; i < Size; ++i) {
+        if (m_slots[i].free && usable(i)) {
+            m_slots[i].free = false;
+            m_slots[i].connection = m_nextConnection++;
+            return i;
+        }
+    }
+    return -1;
+}
+
+void ConnectionTable::release(int index)
+{
+    ConnectionSlot &entry = m_slots[index];
+    entry.operatorFlag = false;
+    entry.name.clear();
+    entry.free = true;
+    // A handler still running for the old connection must see it is gone.
+    entry.connection = m_nextConnection++;
+}
+
+void ConnectionTable::setRow(int index, const QByteArray &text)
+{
+    if (m_rows[index] == text)
+        return;
+    m_rows[index] = text;
+    m_rowsUpper[index] = Codepage::toUpper(text);
+    Q_EMIT rowChanged(index, text);
+}

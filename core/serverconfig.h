@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Where the server keeps its files and which ports it serves. The product
+// always uses the fixed ports and the folders of the running process; tests
+// put their own values here.
+struct ServerConfig
+{
+    static constexpr quint16 ChatPort = 3069;
+    static constexpr quint16 LoginPort = 3068;
+
+    QString programFolder;    // ban.txt, sysops.dat, users.mdb, motd.txt at start-up, *.tkl
+    QString workingDirectory; // log.txt, chat NEWUSER records, the MOTD editor's motd.txt
+    quint16 chatPort = ChatPort;
+    quint16 loginPort = LoginPort;
+
+    // The running program: its own folder and the process's current directory.
+    static ServerConfig forThisProcess();
+
+    QString programFile(const QString &name) const;
+    QString workingFile(const QString &name) const;
+};

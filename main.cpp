@@ -1,0 +1,31 @@
+#include "chat/chatcommands.h"
+#include "console/mainwindow.h"
+#include "core/chatserver.h"
+#include "core/connectiontable.h"
+#include "core/serverconfig.h"
+#include "platform/widgetdialogs.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarnwick Server"));
+    // Minimised into the tray, the window must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const ServerConfig config = ServerConfig::forThisProcess();
+    ConnectionTable table;
+    ChatServer chat(table, config);
+    registerChatCommands(chat);
+
+    WidgetDialogs dialogs;
+    MainWindow window(chat, dialogs);
+    dialogs.setParent(&window);
+    window.addService({QStringLiteral("chat service"), config.chatPort,
+                       [&chat](QString *error) { return chat.listen(error); }});
+    QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit);
+    window.show();
+    window.load();
+    return app.exec();
+}

@@ -1,0 +1,159 @@
+#include "platform/clientsocket.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
+
+ClientSocket::ClientSocket(int index, QObject *parent)
+    : QObject(parent), m_index(index), m_socket(nullptr)
+{
+    attachFreshSocket();
+}
+
+void ClientSocket::attachFreshSocket()
+{
+    m_socket = new QTcpSocket(this);
+    connect(m_socket, &QTcpSocket::readyRead, this, &ClientSocket::onReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &ClientSocket::onDisconnected);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientSocket::onError);
+}
+
+void ClientSocket::detachSocket(bool graceful)
+{
+    QTcpSocket *old = m_socket;
+    old->disconnect(this);
+    if (graceful && old->state() == QAbstractSocket::ConnectedState && old->bytesToWrite() > 0) {
+        // Let the last lines (a refusal, "banned", ...) leave in the background;
+        // the element itself is free for the next connection at once.
+        connect(old, &QTcpSocket::disconnected, old, &QObject::deleteLater);
+        QTimer::singleShot(5000, old, [old] { old->abort(); old->deleteLater(); });
+        old->disconnectFromHost();
+    } else {
+        old->abort();
+        old->deleteLater();
+    }
+    attachFreshSocket();
+}
+
+ClientSocket::~ClientSocket()
+{
+    m_open = false;
+    m_socket->disconnect(this);
+    m_socket->abort();
+}
+
+bool ClientSocket::accept(qintptr requestId, QString *errorText)
+{
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        detachSocket(false);
+    if (!m_socket->setSocketDescriptor(requestId)) {
+        if (errorText)
+            *errorText = m_socket->errorString();
+        return false;
+    }
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    const QHostAddress peer = m_socket->peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = peer.toIPv4Address(&isV4);
+    m_remote = isV4 ? QHostAddress(v4).toString().toLatin1() : peer.toString().toLatin1();
+    ++m_generation;
+    m_open = true;
+    return true;
+}
+
+int ClientSocket::state() const
+{
+    return m_open && m_socket->state() == QAbstractSocket::ConnectedState ? StateConnected
+                                                                           : StateClosed;
+}
+
+bool ClientSocket::send(const QByteArray &bytes)
+{
+    if (state() != StateConnected)
+        return false;
+    if (m_socket->bytesToWrite() + bytes.size() > OutputCap) {
+        // Drop the connection now; the owner hears about it once the current
+        // handler has returned, like any other error.
+        m_open = false;
+        detachSocket(false);
+        const quint64 generation = ++m_generation;
+        QTimer::singleShot(0, this, [this, generation] {
+            if (generation != m_generation)
+                return; // closed by us or reused meanwhile
+            Q_EMIT errorOccurred(m_index, int(QAbstractSocket::SocketResourceError),
+                                 QStringLiteral("Output limit exceeded"));
+        });
+        return false;
+    }
+    return m_socket->write(bytes) == bytes.size();
+}
+
+QByteArray ClientSocket::takeReceived()
+{
+    return m_socket->readAll();
+}
+
+bool ClientSocket::hasReceived() const
+{
+    return m_socket->bytesAvailable() > 0;
+}
+
+void ClientSocket::close()
+{
+    m_open = false;
+    ++m_generation;
+    detachSocket(true);
+}
+
+QByteArray ClientSocket::remoteAddress() const
+{
+    return state() == StateConnected ? m_remote : QByteArray();
+}
+
+QByteArray ClientSocket::lastRemoteAddress() const
+{
+    return m_remote;
+}
+
+qint64 ClientSocket::pendingOutput() const
+{
+    return m_socket->bytesToWrite();
+}
+
+void ClientSocket::onReadyRead()
+{
+    if (m_open)
+        Q_EMIT dataArrival(m_index);
+}
+
+void ClientSocket::onDisconnected()
+{
+    reportLost(false, 0, QString());
+}
+
+void ClientSocket::onError()
+{
+    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
+        // disconnected() follows; the peer's close is reported there once.
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            reportLost(false, 0, QString());
+        return;
+    }
+    reportLost(true, int(m_socket->error()), m_socket->errorString());
+}
+
+void ClientSocket::reportLost(bool asError, int number, const QString &description)
+{
+    if (!m_open)
+        return;
+    // Bytes that came with the close are still handed over first.
+    if (m_socket->bytesAvailable() > 0)
+        Q_EMIT dataArrival(m_index);
+    if (!m_open)
+        return;
+    m_open = false;
+    if (asError)
+        Q_EMIT errorOccurred(m_index, number, description);
+    else
+        Q_EMIT closed(m_index);
+}

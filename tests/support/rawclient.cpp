@@ -1,0 +1,72 @@
+#include "rawclient.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QTest>
+
+bool RawClient::connectTo(quint16 port, const QString &localAddress)
+{
+    m_socket.bind(QHostAddress(localAddress), 0);
+    m_socket.connectToHost(QHostAddress::LocalHost, port);
+    QDeadlineTimer deadline(3000);
+    while (m_socket.state() != QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        if (m_socket.state() == QAbstractSocket::UnconnectedState)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    // Let the server run its accept before the test goes on.
+    QTest::qWait(20);
+    return m_socket.state() == QAbstractSocket::ConnectedState;
+}
+
+void RawClient::send(const QByteArray &bytes)
+{
+    m_socket.write(bytes);
+    m_socket.flush();
+}
+
+QList<QByteArray> RawClient::readLines(int count, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    QList<QByteArray> lines;
+    while (true) {
+        m_buffer += m_socket.readAll();
+        while (lines.size() < count) {
+            const qsizetype end = m_buffer.indexOf("\r\n");
+            if (end < 0)
+                break;
+            lines.append(m_buffer.left(end + 2));
+            m_buffer.remove(0, end + 2);
+        }
+        if (lines.size() >= count || deadline.hasExpired())
+            return lines;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QTest::qWait(1);
+    }
+}
+
+QByteArray RawClient::readFor(int ms)
+{
+    QTest::qWait(ms);
+    m_buffer += m_socket.readAll();
+    QByteArray all = m_buffer;
+    m_buffer.clear();
+    return all;
+}
+
+QByteArray RawClient::drain(int ms)
+{
+    return readFor(ms);
+}
+
+bool RawClient::waitForDisconnect(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired()) {
+        m_buffer += m_socket.readAll();
+        QTest::qWait(5);
+    }
+    m_buffer += m_socket.readAll();
+    return m_socket.state() == QAbstractSocket::UnconnectedState;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QTcpSocket>
+
+// A test client that speaks raw bytes to a server on loopback.
+class RawClient
+{
+public:
+    // Connects from `localAddress` (127.0.0.1, or another loopback address to
+    // look like a second machine). Fails the test when it cannot connect.
+    bool connectTo(quint16 port, const QString &localAddress = QStringLiteral("127.0.0.1"));
+    void send(const QByteArray &bytes);
+    void sendLine(const QByteArray &line) { send(line + "\r\n"); }
+
+    // Waits until `count` complete lines (CR LF ended) have arrived and returns
+    // them with their CR LF. Fewer when the time runs out.
+    QList<QByteArray> readLines(int count, int timeoutMs = 3000);
+    // Whatever arrives within `ms`, as raw bytes.
+    QByteArray readFor(int ms);
+    // Everything received and not yet taken, after letting events run briefly.
+    QByteArray drain(int ms = 50);
+    bool waitForDisconnect(int timeoutMs = 3000);
+    bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+    void close() { m_socket.close(); }
+    void abort() { m_socket.abort(); }
+    QTcpSocket &socket() { return m_socket; }
+
+private:
+    QTcpSocket m_socket;
+    QByteArray m_buffer;
+};
