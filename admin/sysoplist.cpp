@@ -1,0 +1,108 @@
+#include "admin/sysoplist.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+
+// The record lines of the file: the pieces between CR LF line ends, without
+// the first line and without a last piece that has no CR LF.
+QList<QByteArray> recordLines(const QByteArray &content)
+{
+    const QList<QByteArray> pieces = content.split('\n');
+    // Pieces are cut on CR LF: a piece counts only when its LF follows a CR.
+    QList<QByteArray> lines;
+    QByteArray current;
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        const bool last = i == pieces.size() - 1;
+        current += pieces[i];
+        if (last) {
+            lines.append(current); // the unterminated tail
+        } else if (current.endsWith('\r')) {
+            current.chop(1);
+            lines.append(current);
+            current.clear();
+        } else {
+            current += '\n';
+        }
+    }
+    if (lines.size() < 2)
+        return {};
+    return lines.mid(1, lines.size() - 2);
+}
+
+} // namespace
+
+QList<SysopRecord> SysopList::parse(const QByteArray &content)
+{
+    QList<SysopRecord> records;
+    for (const QByteArray &line : recordLines(content)) {
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> fields = line.split('\t');
+        SysopRecord record;
+        record.name = fields.value(0);
+        record.email = fields.value(1);
+        record.password = fields.value(2);
+        records.append(record);
+    }
+    return records;
+}
+
+QByteArray SysopList::serialize(const QList<SysopRecord> &records)
+{
+    QByteArray content = "\r\n";
+    for (const SysopRecord &r : records)
+        content += r.name + '\t' + r.email + '\t' + r.password + "\r\n";
+    return content;
+}
+
+std::optional<QList<SysopRecord>> SysopList::load(const QString &path, QString *errorText)
+{
+    QFile file(path);
+    if (!file.exists())
+        return QList<SysopRecord>();
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (errorText)
+            *errorText = file.errorString();
+        return std::nullopt;
+    }
+    return parse(file.readAll());
+}
+
+bool SysopList::save(const QString &path, const QList<SysopRecord> &records, QString *errorText)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (errorText)
+            *errorText = file.errorString();
+        return false;
+    }
+    const QByteArray content = serialize(records);
+    if (file.write(content) != content.size() || !file.commit()) {
+        if (errorText)
+            *errorText = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool SysopList::isSysop(const QString &path, const QByteArray &email, const QByteArray &password)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // A record without its e-mail or password field matches nothing, not even
+    // an empty answer.
+    for (const QByteArray &line : recordLines(file.readAll())) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() >= 3 && fields[1] == email && fields[2] == password)
+            return true;
+    }
+    return false;
+}
+
+bool SysopList::isStorable(const QByteArray &text)
+{
+    return !text.contains('\t') && !text.contains('\r') && !text.contains('\n');
+}

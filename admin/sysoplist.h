@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+struct SysopRecord
+{
+    QByteArray name;     // description, not used to log in
+    QByteArray email;
+    QByteArray password;
+    bool operator==(const SysopRecord &) const = default;
+};
+
+// sysops.dat in the program folder: an empty first line, then one record per
+// line, name TAB e-mail TAB password CR LF. The first line and a last line
+// without its CR LF are never records.
+namespace SysopList {
+inline constexpr char FileName[] = "sysops.dat";
+
+QList<SysopRecord> parse(const QByteArray &content);
+QByteArray serialize(const QList<SysopRecord> &records);
+// The records of the file; a missing file has none. nullopt (with the reason)
+// when the file exists but cannot be read.
+std::optional<QList<SysopRecord>> load(const QString &path, QString *errorText = nullptr);
+// Replaces the file as a whole: an old file is left untouched when the new one
+// cannot be written completely.
+bool save(const QString &path, const QList<SysopRecord> &records, QString *errorText = nullptr);
+// IsSysop: the first record with this e-mail and password, both exact.
+bool isSysop(const QString &path, const QByteArray &email, const QByteArray &password);
+// A text that cannot be stored in a record (it holds TAB, CR or LF).
+bool isStorable(const QByteArray &text);
+} // namespace SysopList

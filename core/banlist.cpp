@@ -1,0 +1,67 @@
+#include "core/banlist.h"
+
+#include <QFile>
+
+QList<QByteArray> BanList::readItems(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return parseItems(file.readAll());
+}
+
+QList<QByteArray> BanList::parseItems(const QByteArray &content)
+{
+    QList<QByteArray> items;
+    const qsizetype size = content.size();
+    qsizetype i = 0;
+    while (i < size) {
+        // Leading blanks of an item are not part of it.
+        while (i < size && (content[i] == ' ' || content[i] == '\t'))
+            ++i;
+        QByteArray item;
+        if (i < size && content[i] == '"') {
+            const qsizetype close = content.indexOf('"', i + 1);
+            const qsizetype end = close < 0 ? size : close;
+            item = content.mid(i + 1, end - i - 1);
+            i = close < 0 ? size : close + 1;
+            // Anything after the closing quote up to the separator is dropped.
+            while (i < size && content[i] != ',' && content[i] != '\r' && content[i] != '\n')
+                ++i;
+        } else {
+            const qsizetype start = i;
+            while (i < size && content[i] != ',' && content[i] != '\r' && content[i] != '\n')
+                ++i;
+            item = content.mid(start, i - start).trimmed();
+        }
+        const bool lineEnd = i < size && (content[i] == '\r' || content[i] == '\n');
+        const bool emptyLine = item.isEmpty() && lineEnd;
+        if (!emptyLine)
+            items.append(item);
+        // One separator: a comma, or a line end (CR LF counts once).
+        if (i < size) {
+            if (content[i] == '\r' && i + 1 < size && content[i + 1] == '\n')
+                i += 2;
+            else
+                ++i;
+        }
+    }
+    return items;
+}
+
+bool BanList::append(const QString &path, const QByteArray &address, QString *errorText)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::Append)) {
+        if (errorText)
+            *errorText = file.errorString();
+        return false;
+    }
+    const QByteArray line = '"' + address + "\"\r\n";
+    if (file.write(line) != line.size() || !file.flush()) {
+        if (errorText)
+            *errorText = file.errorString();
+        return false;
+    }
+    return true;
+}
