@@ -1,6 +1,7 @@
 #include "chatfixture.h"
 #include "core/commandtable.h"
 #include "platform/clientsocket.h"
+#include "platform/listener.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -75,6 +76,8 @@ private Q_SLOTS:
     void receiveEntriesAreLogged();
     void handlerStopsWhenItsSenderLeftDuringAYield();
     void busyPortIsReported();
+    void unfinishedLineDiesWithItsConnection();
+    void failedAcceptGivesTheSlotBack();
     void motdIsReadFromTheProgramFolder();
 };
 
@@ -402,6 +405,38 @@ void TestChatServer::busyPortIsReported()
     QString reason;
     QVERIFY(!chat.listen(&reason));
     QVERIFY(!reason.isEmpty());
+}
+
+void TestChatServer::unfinishedLineDiesWithItsConnection()
+{
+    ChatFixture f(false);
+    f.chat->setHandler(Command::Message, recordLine);
+    f.chat->setHandler(Command::Motd, recordLine);
+    auto first = f.connect();
+    first->send("Mess");
+    QTest::qWait(50);
+    first->close();
+    QVERIFY(waitUntil([&] { return f.table.slot(0).free; }));
+    auto second = f.connect();
+    second->send("age\tx\r\nMOTD\r\n");
+    QVERIFY(waitUntil([&] { return recorder.seen.size() >= 1; }));
+    QTest::qWait(50);
+    QCOMPARE(recorder.seen, (QList<Fields>{{"MOTD"}}));
+}
+
+void TestChatServer::failedAcceptGivesTheSlotBack()
+{
+    ChatFixture f(false);
+    QSignalSpy notices(f.chat.get(), &ChatServer::operatorNotice);
+    auto *listener = f.chat->findChild<Listener *>();
+    QVERIFY(listener);
+    Q_EMIT listener->connectionRequest(-7); // not a socket: the accept fails
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(notices.at(0).at(0).toString().endsWith("Listening for connection "));
+    QVERIFY(f.table.slot(0).free);
+    auto client = f.connect();
+    QVERIFY(waitUntil([&] { return !f.table.slot(0).free; }));
+    QVERIFY(f.chat->isConnected(0));
 }
 
 void TestChatServer::motdIsReadFromTheProgramFolder()
