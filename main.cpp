@@ -11,6 +11,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick Server"));
+    QApplication::setFont(MainWindow::classicFont());
     // Minimised into the tray, the window must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 

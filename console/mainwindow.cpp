@@ -74,16 +74,23 @@ QByteArray fromWidgetText(const QString &text)
 
 } // namespace
 
+QFont MainWindow::classicFont()
+{
+    // The layouts are drawn for a narrow 8-point face (11 pixels high).
+    QFont face;
+    face.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
+    face.setPixelSize(11);
+    return face;
+}
+
 MainWindow::MainWindow(ChatServer &chat, Dialogs &dialogs, QWidget *parent)
     : QMainWindow(parent), m_chat(chat), m_table(chat.table()), m_dialogs(dialogs),
       m_tray(new TrayIcon(this))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tarnwick Server"));
-    // The layout is drawn for an 8-point face (11 pixels).
-    QFont face = font();
-    face.setPixelSize(11);
-    setFont(face);
+    setFont(classicFont());
     buildWidgets();
     buildMenus();
     buildStatusBar();

@@ -28,6 +28,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 public:
     static constexpr int LogViewLines = 5000;
+    // The face every window of the program uses.
+    static QFont classicFont();
 
     MainWindow(ChatServer &chat, Dialogs &dialogs, QWidget *parent = nullptr);
     ~MainWindow() override;
