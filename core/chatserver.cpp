@@ -172,6 +172,17 @@ void ChatServer::onConnectionRequest(qintptr requestId)
     }
 }
 
+int ChatServer::acceptSimulated(const QByteArray &remoteAddress)
+{
+    const int index =
+        m_table.takeFree([this](int i) { return !m_sockets[i]->isConnected(); });
+    if (index < 0)
+        return -1;
+    m_framers[index].clear();
+    m_sockets[index]->attachSimulated(remoteAddress);
+    return index;
+}
+
 void ChatServer::onDataArrival(int index)
 {
     const quint64 connection = m_table.slot(index).connection;

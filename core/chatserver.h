@@ -80,6 +80,10 @@ public:
 
     ClientSocket &socket(int index) { return *m_sockets[index]; }
 
+    // Takes a slot for a connection without a network (tests, fuzzing) the way
+    // a connection request does; -1 when all slots are taken.
+    int acceptSimulated(const QByteArray &remoteAddress);
+
 Q_SIGNALS:
     void outputLine(const QByteArray &text);
     void operatorNotice(const QString &text);

@@ -4,6 +4,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <utility>
+
 ClientSocket::ClientSocket(int index, QObject *parent)
     : QObject(parent), m_index(index), m_socket(nullptr)
 {
@@ -57,12 +59,15 @@ bool ClientSocket::accept(qintptr requestId, QString *errorText)
     const quint32 v4 = peer.toIPv4Address(&isV4);
     m_remote = isV4 ? QHostAddress(v4).toString().toLatin1() : peer.toString().toLatin1();
     ++m_generation;
+    m_simulated = false;
     m_open = true;
     return true;
 }
 
 int ClientSocket::state() const
 {
+    if (m_simulated)
+        return m_open ? StateConnected : StateClosed;
     return m_open && m_socket->state() == QAbstractSocket::ConnectedState ? StateConnected
                                                                            : StateClosed;
 }
@@ -71,6 +76,12 @@ bool ClientSocket::send(const QByteArray &bytes)
 {
     if (state() != StateConnected)
         return false;
+    if (m_simulated) {
+        if (m_simulatedOutput.size() + bytes.size() > OutputCap)
+            m_simulatedOutput.clear();
+        m_simulatedOutput += bytes;
+        return true;
+    }
     if (m_socket->bytesToWrite() + bytes.size() > OutputCap) {
         // Drop the connection now; the owner hears about it once the current
         // handler has returned, like any other error.
@@ -90,18 +101,61 @@ bool ClientSocket::send(const QByteArray &bytes)
 
 QByteArray ClientSocket::takeReceived()
 {
+    if (m_simulated)
+        return std::exchange(m_simulatedInput, QByteArray());
     return m_socket->readAll();
 }
 
 bool ClientSocket::hasReceived() const
 {
+    if (m_simulated)
+        return !m_simulatedInput.isEmpty();
     return m_socket->bytesAvailable() > 0;
+}
+
+void ClientSocket::attachSimulated(const QByteArray &remoteAddress)
+{
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        detachSocket(false);
+    m_simulated = true;
+    m_simulatedInput.clear();
+    m_simulatedOutput.clear();
+    m_remote = remoteAddress;
+    ++m_generation;
+    m_open = true;
+}
+
+void ClientSocket::simulateReceive(const QByteArray &bytes)
+{
+    if (!m_simulated || !m_open)
+        return;
+    m_simulatedInput += bytes;
+    Q_EMIT dataArrival(m_index);
+}
+
+void ClientSocket::simulatePeerClose()
+{
+    if (!m_simulated || !m_open)
+        return;
+    m_open = false;
+    m_simulatedInput.clear();
+    Q_EMIT closed(m_index);
+}
+
+QByteArray ClientSocket::takeSimulatedOutput()
+{
+    return std::exchange(m_simulatedOutput, QByteArray());
 }
 
 void ClientSocket::close()
 {
     m_open = false;
     ++m_generation;
+    if (m_simulated) {
+        m_simulated = false;
+        m_simulatedInput.clear();
+        return;
+    }
     detachSocket(true);
 }
 

@@ -46,6 +46,13 @@ public:
     QByteArray lastRemoteAddress() const;
     qint64 pendingOutput() const;
 
+    // A connection without a network, for tests and fuzzing: sends are kept in
+    // memory, received bytes are handed in by the caller.
+    void attachSimulated(const QByteArray &remoteAddress);
+    void simulateReceive(const QByteArray &bytes);
+    void simulatePeerClose();
+    QByteArray takeSimulatedOutput();
+
 Q_SIGNALS:
     void dataArrival(int index);
     void closed(int index);
@@ -64,4 +71,7 @@ private:
     bool m_open = false;   // a connection is attached and not yet reported lost
     QByteArray m_remote;   // cached: the peer's address outlives the connection
     quint64 m_generation = 0;
+    bool m_simulated = false;
+    QByteArray m_simulatedInput;
+    QByteArray m_simulatedOutput;
 };

@@ -78,6 +78,7 @@ private Q_SLOTS:
     void busyPortIsReported();
     void unfinishedLineDiesWithItsConnection();
     void failedAcceptGivesTheSlotBack();
+    void simulatedConnectionsShareTheTable();
     void motdIsReadFromTheProgramFolder();
 };
 
@@ -437,6 +438,26 @@ void TestChatServer::failedAcceptGivesTheSlotBack()
     auto client = f.connect();
     QVERIFY(waitUntil([&] { return !f.table.slot(0).free; }));
     QVERIFY(f.chat->isConnected(0));
+}
+
+void TestChatServer::simulatedConnectionsShareTheTable()
+{
+    ChatFixture f(false);
+    f.chat->setHandler(Command::Msg, recordLine);
+    auto real = f.connect();
+    QVERIFY(waitUntil([&] { return !f.table.slot(0).free; }));
+    const int simulated = f.chat->acceptSimulated("10.1.2.3");
+    QCOMPARE(simulated, 1);
+    QCOMPARE(f.chat->remoteAddress(simulated), QByteArray("10.1.2.3"));
+    f.chat->socket(simulated).simulateReceive("MSG\thi\r\nMS");
+    QCOMPARE(recorder.seen, (QList<Fields>{{"MSG", "hi"}}));
+    f.chat->broadcastMessage("x");
+    QCOMPARE(f.chat->socket(simulated).takeSimulatedOutput(), QByteArray("Message\tx\t\r\n"));
+    QCOMPARE(real->readLines(1), QList<QByteArray>{"Message\tx\t\r\n"});
+    f.chat->socket(simulated).simulatePeerClose();
+    QCOMPARE(real->readLines(4), closeLines(""));
+    QVERIFY(f.table.slot(simulated).free);
+    QCOMPARE(f.chat->socket(simulated).takeSimulatedOutput(), QByteArray());
 }
 
 void TestChatServer::motdIsReadFromTheProgramFolder()
