@@ -1,8 +1,11 @@
 #include "chat/chatcommands.h"
 
+#include "chat/joincommands.h"
+#include "chat/messagingcommands.h"
 #include "core/chatserver.h"
 
 void registerChatCommands(ChatServer &server)
 {
-    Q_UNUSED(server);
+    JoinCommands::registerHandlers(server);
+    MessagingCommands::registerHandlers(server);
 }
