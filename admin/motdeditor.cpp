@@ -1,0 +1,78 @@
+#include "admin/motdeditor.h"
+
+#include "admin/motdfile.h"
+#include "core/chatserver.h"
+#include "core/codepage.h"
+#include "platform/dialogs.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace {
+const QString Title = QStringLiteral("Update MOTD");
+
+// The layout is given in twips; 15 twips make one pixel.
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+} // namespace
+
+MotdEditor::MotdEditor(ChatServer &chat, Dialogs &dialogs, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_chat(chat), m_dialogs(dialogs),
+      m_text(new QPlainTextEdit(this))
+{
+    setObjectName(QStringLiteral("frmEditMOTD"));
+    setWindowTitle(Title);
+    QFont face = font();
+    face.setPixelSize(11);
+    setFont(face);
+    setFixedSize(twips(0, 0, 3945, 3975).size());
+
+    m_text->setObjectName(QStringLiteral("txtMOTD"));
+    m_text->setGeometry(twips(60, 60, 3855, 3375));
+    m_text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    auto *ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("cmdOk"));
+    ok->setGeometry(twips(60, 3540, 3795, 375));
+    connect(ok, &QPushButton::clicked, this, &MotdEditor::onOk);
+}
+
+QString MotdEditor::motdPath() const
+{
+    return m_chat.config().workingFile(QStringLiteral("motd.txt"));
+}
+
+bool MotdEditor::load()
+{
+    QString error;
+    const std::optional<QByteArray> content = MotdFile::load(motdPath(), &error);
+    if (!content) {
+        m_dialogs.messageBox(QStringLiteral("The message of the day could not be read from %1: %2")
+                                 .arg(motdPath(), error),
+                             Title, Dialogs::Icon::Critical);
+        return false;
+    }
+    QByteArray text = *content;
+    text.replace("\r\n", "\n");
+    m_text->setPlainText(Codepage::toDisplay(text));
+    return true;
+}
+
+void MotdEditor::onOk()
+{
+    QByteArray text = Codepage::fromDisplay(m_text->toPlainText());
+    text.replace("\n", "\r\n");
+    QString error;
+    if (!MotdFile::save(motdPath(), text, &error)) {
+        // The editor stays open with the text, and the running MOTD stays as
+        // it was: nothing the operator typed is lost.
+        m_dialogs.messageBox(QStringLiteral("The message of the day could not be saved to %1: %2")
+                                 .arg(motdPath(), error),
+                             Title, Dialogs::Icon::Critical);
+        return;
+    }
+    m_chat.setMotd(text);
+    close();
+}
