@@ -1,5 +1,6 @@
 #include "chat/chatcommands.h"
 #include "console/mainwindow.h"
+#include "console/operatorcommands.h"
 #include "core/chatserver.h"
 #include "core/connectiontable.h"
 #include "core/serverconfig.h"
@@ -23,6 +24,7 @@ int main(int argc, char *argv[])
     WidgetDialogs dialogs;
     MainWindow window(chat, dialogs);
     dialogs.setParent(&window);
+    new OperatorCommands(window); // owned by the window
     window.addService({QStringLiteral("chat service"), config.chatPort,
                        [&chat](QString *error) { return chat.listen(error); }});
     QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit);
