@@ -21,7 +21,8 @@ QList<QByteArray> LineFramer::append(const QByteArray &chunk)
         const qsizetype end = chunk.indexOf("\r\n", start);
         if (end < 0)
             break;
-        if (!m_discarding) {
+        // A line over the cap is dropped whether it came in one chunk or many.
+        if (!m_discarding && m_pending.size() + (end - start) <= m_cap) {
             if (m_pending.isEmpty())
                 lines.append(chunk.mid(start, end - start));
             else
@@ -39,7 +40,9 @@ QList<QByteArray> LineFramer::append(const QByteArray &chunk)
         m_pending = chunk.endsWith('\r') ? QByteArray("\r") : QByteArray();
         return lines;
     }
-    if (m_pending.size() + rest > m_cap) {
+    // A final CR may be the start of the line end, not part of the line.
+    const qsizetype lineBytes = m_pending.size() + rest - (chunk.endsWith('\r') ? 1 : 0);
+    if (lineBytes > m_cap) {
         m_discarding = true;
         m_pending = chunk.endsWith('\r') ? QByteArray("\r") : QByteArray();
         return lines;

@@ -4,9 +4,9 @@
 #include <QList>
 
 // Cuts a connection's byte stream into message lines ended by CR LF. A line
-// cut off at the end of one chunk is completed by the next chunk. A pending
-// line that grows beyond the cap is thrown away up to its next CR LF, so a
-// client cannot make us hold an unbounded line.
+// cut off at the end of one chunk is completed by the next chunk. A line longer
+// than the cap is thrown away up to its next CR LF, so a client cannot make us
+// hold an unbounded line.
 class LineFramer
 {
 public:

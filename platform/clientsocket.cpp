@@ -15,6 +15,9 @@ ClientSocket::ClientSocket(int index, QObject *parent)
 void ClientSocket::attachFreshSocket()
 {
     m_socket = new QTcpSocket(this);
+    // A client that sends faster than we handle is held back by TCP instead
+    // of growing our memory.
+    m_socket->setReadBufferSize(InputBufferSize);
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientSocket::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &ClientSocket::onDisconnected);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientSocket::onError);

@@ -22,6 +22,7 @@ public:
     // Unsent output above this closes the connection: a peer that never reads
     // must not grow our memory.
     static constexpr qint64 OutputCap = 1024 * 1024;
+    static constexpr qint64 InputBufferSize = 256 * 1024;
 
     explicit ClientSocket(int index, QObject *parent = nullptr);
     ~ClientSocket() override;

@@ -9,6 +9,7 @@ private Q_SLOTS:
     void framing_data();
     void framing();
     void overlongLineIsDiscardedAndConnectionGoesOn();
+    void capHoldsHoweverTheLineArrives();
     void clearDropsThePendingLine();
 };
 
@@ -67,6 +68,16 @@ void TestLineFramer::overlongLineIsDiscardedAndConnectionGoesOn()
     QCOMPARE(framer.append("\nMOTD\r\n"), Lines{"MOTD"});
     QVERIFY(!framer.isDiscarding());
     QCOMPARE(framer.append("short\r\n"), Lines{"short"});
+}
+
+void TestLineFramer::capHoldsHoweverTheLineArrives()
+{
+    LineFramer framer(16);
+    // In one chunk: the long line goes, the short one stays.
+    QCOMPARE(framer.append("0123456789abcdefX\r\nok\r\n"), Lines{"ok"});
+    // Exactly at the cap, with the CR arriving apart from its LF.
+    QCOMPARE(framer.append("0123456789abcdef\r"), Lines{});
+    QCOMPARE(framer.append("\n"), Lines{"0123456789abcdef"});
 }
 
 void TestLineFramer::clearDropsThePendingLine()
