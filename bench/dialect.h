@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// How the load generator speaks to one kind of server: the Tarnwick chat
+// protocol, or IRC with one channel for the peer. Everything a scenario sends
+// and checks goes through here, so both servers see the same work.
+//
+//   Tarnwick  join:  Name TAB nick CR LF                -> ADDUSER TAB nick CR LF
+//             say:   Message TAB nick ": " TAB body CR LF
+//             hear:  Message TAB nick ": " TAB body TAB CR LF   (the speaker too)
+//   IRC       join:  NICK, USER, JOIN #bench            -> :nick!user@host JOIN :#bench
+//             say:   PRIVMSG #bench :body CR LF
+//             hear:  :nick!user@host PRIVMSG #bench :body CR LF (not the speaker)
+class Dialect
+{
+public:
+    enum class Kind { Tarnwick, Irc };
+
+    explicit Dialect(Kind kind) : m_kind(kind) {}
+    Kind kind() const { return m_kind; }
+    const char *serverName() const { return m_kind == Kind::Tarnwick ? "ours" : "ngIRCd"; }
+
+    static std::string nick(int index);
+
+    std::string joinRequest(const std::string &nick) const;
+    // The line tells `nick` that it is in the room.
+    bool isOwnJoin(std::string_view line, const std::string &nick) const;
+    // Room members this line announces (ADDUSER, JOIN, a names reply).
+    void collectMembers(std::string_view line, std::vector<std::string> &members) const;
+    // The identity prefix the IRC server puts before relayed lines of this
+    // speaker, learnt from its own JOIN line; empty for other lines.
+    static std::string ircSourceFromJoin(std::string_view line);
+
+    // Lines that make the sender's flood exemption (IRC) and the line that
+    // confirms it; nothing for Tarnwick.
+    std::string senderSetup(const std::string &nick) const;
+    bool isSenderSetupDone(std::string_view line, const std::string &nick) const;
+    // Keep-alive answer for a server ping, empty when the line is none.
+    std::string pingReply(std::string_view line) const;
+
+    bool speakerHearsItself() const { return m_kind == Kind::Tarnwick; }
+    std::string sayLine(const std::string &nick, std::string_view body) const;
+    // What every listener must receive for a line of `nick`, around the body.
+    std::string heardPrefix(const std::string &nick, const std::string &ircSource) const;
+    std::string heardSuffix() const;
+
+    // A message body: sequence number, send time (0 when untimed), filler.
+    static constexpr std::size_t BodySize = 8 + 1 + 19 + 1 + 43;
+    static void writeBody(char *out, std::uint64_t sequence, std::int64_t sentNs);
+    // Parses and checks a body; false when it is not one we sent.
+    static bool readBody(std::string_view body, std::uint64_t &sequence, std::int64_t &sentNs);
+
+private:
+    Kind m_kind;
+};

@@ -1,0 +1,218 @@
+#include "serverprocess.h"
+
+#include "eventpoll.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+bool acceptsOnLoopback(unsigned short port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+} // namespace
+
+ServerProcess::~ServerProcess()
+{
+    stop();
+}
+
+bool ServerProcess::start(const Launch &launch, std::string *error)
+{
+    std::vector<std::string> argumentText{launch.program};
+    argumentText.insert(argumentText.end(), launch.arguments.begin(), launch.arguments.end());
+    std::vector<char *> argv;
+    for (std::string &argument : argumentText)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environmentText;
+    for (char **entry = environ; *entry; ++entry)
+        environmentText.emplace_back(*entry);
+    environmentText.insert(environmentText.end(), launch.extraEnvironment.begin(),
+                           launch.extraEnvironment.end());
+    std::vector<char *> envp;
+    for (std::string &entry : environmentText)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    m_startedNs = EventPoll::nowNs();
+    m_pid = ::fork();
+    if (m_pid < 0) {
+        *error = std::string("fork: ") + std::strerror(errno);
+        return false;
+    }
+    if (m_pid == 0) {
+        if (::chdir(launch.workingDirectory.c_str()) != 0)
+            ::_exit(126);
+        const int out = ::open(launch.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+        const int in = ::open("/dev/null", O_RDONLY);
+        if (in >= 0)
+            ::dup2(in, 0);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    return true;
+}
+
+std::int64_t ServerProcess::waitUntilAccepting(const std::vector<unsigned short> &ports,
+                                               int timeoutMs, std::vector<bool> *opened)
+{
+    std::vector<bool> open(ports.size(), false);
+    const std::int64_t deadline = EventPoll::nowNs() + std::int64_t(timeoutMs) * 1'000'000;
+    std::int64_t result = -1;
+    for (;;) {
+        bool all = true;
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            if (!open[i])
+                open[i] = acceptsOnLoopback(ports[i]);
+            all = all && open[i];
+        }
+        if (all) {
+            result = EventPoll::nowNs() - m_startedNs;
+            break;
+        }
+        if (EventPoll::nowNs() > deadline || !isRunning())
+            break;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    if (opened)
+        *opened = open;
+    return result;
+}
+
+bool ServerProcess::isRunning()
+{
+    if (m_pid <= 0)
+        return false;
+    int status = 0;
+    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
+        return false;
+    }
+    return true;
+}
+
+long ServerProcess::residentKb() const
+{
+    if (m_pid <= 0)
+        return -1;
+    std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            long kb = -1;
+            status >> kb;
+            return kb;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return -1;
+}
+
+bool ServerProcess::listensOn(unsigned short port) const
+{
+    if (m_pid <= 0)
+        return false;
+    std::vector<std::string> inodes;
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);
+    char wanted[8];
+    std::snprintf(wanted, sizeof wanted, "%04X", unsigned(port));
+    while (std::getline(table, line)) {
+        // sl local_address rem_address st ... uid timeout inode
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid
+            >> timeout >> inode;
+        if (state == "0A" && local.size() > 5 && local.substr(local.size() - 4) == wanted)
+            inodes.push_back("socket:[" + inode + "]");
+    }
+    const std::string fdFolder = "/proc/" + std::to_string(m_pid) + "/fd";
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(fdFolder, error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        for (const std::string &inode : inodes) {
+            if (target == inode)
+                return true;
+        }
+    }
+    return false;
+}
+
+void ServerProcess::stop()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+}
+
+bool ServerProcess::isPortFree(unsigned short port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    // The servers bind with address reuse, so a port in TIME_WAIT is free for them.
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
+bool ServerProcess::waitUntilPortsFree(const std::vector<unsigned short> &ports, int timeoutMs)
+{
+    const std::int64_t deadline = EventPoll::nowNs() + std::int64_t(timeoutMs) * 1'000'000;
+    for (;;) {
+        bool all = true;
+        for (unsigned short port : ports)
+            all = all && isPortFree(port);
+        if (all)
+            return true;
+        if (EventPoll::nowNs() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// A server under test, started as a child process and watched from outside:
+// how long until its ports accept, and its resident memory.
+class ServerProcess
+{
+public:
+    struct Launch
+    {
+        std::string program;
+        std::vector<std::string> arguments;
+        std::string workingDirectory;
+        std::vector<std::string> extraEnvironment; // NAME=value
+        std::string outputFile;                    // stdout and stderr
+    };
+
+    ServerProcess() = default;
+    ~ServerProcess();
+    ServerProcess(const ServerProcess &) = delete;
+    ServerProcess &operator=(const ServerProcess &) = delete;
+
+    bool start(const Launch &launch, std::string *error);
+    // Nanoseconds from the exec to the moment every port accepted a
+    // connection, or -1 when one did not within the timeout (or the process
+    // ended). `opened` tells which ports did.
+    std::int64_t waitUntilAccepting(const std::vector<unsigned short> &ports, int timeoutMs,
+                                    std::vector<bool> *opened = nullptr);
+    bool isRunning();
+    // Resident set size in KiB, -1 when unknown.
+    long residentKb() const;
+    // The process itself holds the listening socket of this port (and not
+    // another program that happened to take it first).
+    bool listensOn(unsigned short port) const;
+    void stop();
+    pid_t pid() const { return m_pid; }
+
+    // True when nothing listens on the port and it can be bound again.
+    static bool isPortFree(unsigned short port);
+    static bool waitUntilPortsFree(const std::vector<unsigned short> &ports, int timeoutMs);
+
+private:
+    pid_t m_pid = -1;
+    std::int64_t m_startedNs = 0;
+};
