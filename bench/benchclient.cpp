@@ -69,8 +69,8 @@ void BenchClient::queue(std::string_view bytes)
 bool BenchClient::flush()
 {
     while (m_connected && m_outOffset < m_out.size()) {
-        const ssize_t n = ::send(m_fd, m_out.data() + m_outOffset, m_out.size() - m_outOffset,
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(m_fd, m_out.data() + m_outOffset, m_out.size() - m_outOffset, MSG_NOSIGNAL);
         if (n > 0) {
             m_outOffset += std::size_t(n);
             continue;

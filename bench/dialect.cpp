@@ -33,8 +33,8 @@ std::string Dialect::joinRequest(const std::string &nick) const
 {
     if (m_kind == Kind::Tarnwick)
         return "Name\t" + nick + "\r\n";
-    return "NICK " + nick + "\r\nUSER " + nick + " 0 * :bench\r\nJOIN " + std::string(Channel)
-        + "\r\n";
+    return "NICK " + nick + "\r\nUSER " + nick + " 0 * :bench\r\nJOIN " + std::string(Channel) +
+           "\r\n";
 }
 
 bool Dialect::isOwnJoin(std::string_view line, const std::string &nick) const
@@ -95,8 +95,8 @@ std::string Dialect::senderSetup(const std::string &nick) const
 {
     if (m_kind == Kind::Tarnwick)
         return {};
-    return "OPER " + std::string(OperName) + " " + std::string(OperPassword) + "\r\nMODE " + nick
-        + " +F\r\n";
+    return "OPER " + std::string(OperName) + " " + std::string(OperPassword) + "\r\nMODE " + nick +
+           " +F\r\n";
 }
 
 bool Dialect::isSenderSetupDone(std::string_view line, const std::string &nick) const
@@ -107,7 +107,8 @@ bool Dialect::isSenderSetupDone(std::string_view line, const std::string &nick) 
     // that carries +F (possibly together with +o from OPER).
     line = withoutLineEnd(line);
     const std::size_t mode = line.find(" MODE " + nick + " ");
-    return mode != std::string_view::npos && line.find('F', mode + 7 + nick.size()) != std::string_view::npos;
+    return mode != std::string_view::npos &&
+           line.find('F', mode + 7 + nick.size()) != std::string_view::npos;
 }
 
 std::string Dialect::pingReply(std::string_view line) const
@@ -139,15 +140,15 @@ std::string Dialect::heardSuffix() const
 void Dialect::writeBody(char *out, std::uint64_t sequence, std::int64_t sentNs)
 {
     char text[BodySize + 1];
-    std::snprintf(text, sizeof text, "%08llu %019lld %.*s", static_cast<unsigned long long>(sequence),
-                  static_cast<long long>(sentNs), int(Filler.size()), Filler.data());
+    std::snprintf(text, sizeof text, "%08llu %019lld %.*s",
+                  static_cast<unsigned long long>(sequence), static_cast<long long>(sentNs),
+                  int(Filler.size()), Filler.data());
     std::memcpy(out, text, BodySize);
 }
 
 bool Dialect::readBody(std::string_view body, std::uint64_t &sequence, std::int64_t &sentNs)
 {
-    if (body.size() != BodySize || body[8] != ' ' || body[28] != ' '
-        || body.substr(29) != Filler)
+    if (body.size() != BodySize || body[8] != ' ' || body[28] != ' ' || body.substr(29) != Filler)
         return false;
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < 8; ++i) {

@@ -18,7 +18,11 @@
 class Dialect
 {
 public:
-    enum class Kind { Tarnwick, Irc };
+    enum class Kind
+    {
+        Tarnwick,
+        Irc
+    };
 
     explicit Dialect(Kind kind) : m_kind(kind) {}
     Kind kind() const { return m_kind; }

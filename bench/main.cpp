@@ -157,7 +157,9 @@ Sample runOurs(const Options &options)
             break;
         }
         std::string startError;
-        ServerProcess::Launch launch{program.string(), {}, folder.string(),
+        ServerProcess::Launch launch{program.string(),
+                                     {},
+                                     folder.string(),
                                      {"QT_QPA_PLATFORM=offscreen"},
                                      (folder / "server-output.txt").string()};
         if (!server.start(launch, &startError)) {
@@ -210,16 +212,19 @@ Sample runPeer(const Options &options)
     }
     std::string startError;
     const std::string config = std::filesystem::absolute(options.ngircdConfig).string();
-    ServerProcess::Launch launch{options.ngircd, {"--nodaemon", "--config", config},
-                                 folder.string(), {}, (folder / "server-output.txt").string()};
+    ServerProcess::Launch launch{options.ngircd,
+                                 {"--nodaemon", "--config", config},
+                                 folder.string(),
+                                 {},
+                                 (folder / "server-output.txt").string()};
     if (!server.start(launch, &startError)) {
         sample.failure = startError;
         return sample;
     }
     const std::int64_t ns = server.waitUntilAccepting({port}, 15'000);
     if (ns < 0 || !server.listensOn(port)) {
-        sample.failure = "ngIRCd did not open port " + std::to_string(port) + ": "
-            + fileText(folder / "server-output.txt");
+        sample.failure = "ngIRCd did not open port " + std::to_string(port) + ": " +
+                         fileText(folder / "server-output.txt");
     } else {
         sample.startupMs = double(ns) / 1e6;
         ScenarioRunner runner(Dialect(Dialect::Kind::Irc), port, server, options.session);
@@ -270,24 +275,25 @@ void printTable(const std::vector<Sample> &ours, const std::vector<Sample> &peer
     auto rss = [mb](long kb) { return kb < 0 ? -1.0 : double(kb) / mb; };
     auto yesNo = [](bool met) { return std::string(met ? "met" : "NOT met"); };
     const std::vector<Row> rows = {
-        {"1. fan-out: messages/s", [](const Sample &s) { return s.session.fanOutMessagesPerSecond; },
-         0, ">= 1.0 x peer",
+        {"1. fan-out: messages/s",
+         [](const Sample &s) { return s.session.fanOutMessagesPerSecond; }, 0, ">= 1.0 x peer",
          [&](double o, double p) { return o < 0 || p < 0 ? std::string("-") : yesNo(o >= p); }},
         {"1. fan-out: deliveries/s (to the other listeners)",
          [](const Sample &s) { return s.session.fanOutDeliveriesPerSecond; }, 0, "", nullptr},
-        {"2. latency at 1,000 msg/s: p50 ms", [](const Sample &s) { return s.session.latencyP50Ms; },
-         3, "", nullptr},
-        {"2. latency at 1,000 msg/s: p99 ms", [](const Sample &s) { return s.session.latencyP99Ms; },
-         3, "<= peer",
+        {"2. latency at 1,000 msg/s: p50 ms",
+         [](const Sample &s) { return s.session.latencyP50Ms; }, 3, "", nullptr},
+        {"2. latency at 1,000 msg/s: p99 ms",
+         [](const Sample &s) { return s.session.latencyP99Ms; }, 3, "<= peer",
          [&](double o, double p) { return o < 0 || p < 0 ? std::string("-") : yesNo(o <= p); }},
-        {"2. latency at 1,000 msg/s: max ms", [](const Sample &s) { return s.session.latencyMaxMs; },
-         3, "", nullptr},
-        {"3. join of all clients at once: ms", [](const Sample &s) { return s.session.joinAtOnceMs; },
-         1, "< 100 ms", [&](double o, double) { return o < 0 ? std::string("-") : yesNo(o < 100); }},
+        {"2. latency at 1,000 msg/s: max ms",
+         [](const Sample &s) { return s.session.latencyMaxMs; }, 3, "", nullptr},
+        {"3. join of all clients at once: ms",
+         [](const Sample &s) { return s.session.joinAtOnceMs; }, 1, "< 100 ms",
+         [&](double o, double) { return o < 0 ? std::string("-") : yesNo(o < 100); }},
         {"4. RSS idle: MB", [&](const Sample &s) { return rss(s.session.rssIdleKb); }, 1, "",
          nullptr},
-        {"4. RSS with clients joined: MB", [&](const Sample &s) { return rss(s.session.rssJoinedKb); },
-         1, "", nullptr},
+        {"4. RSS with clients joined: MB",
+         [&](const Sample &s) { return rss(s.session.rssJoinedKb); }, 1, "", nullptr},
         {"4. RSS after 20,000 messages: MB",
          [&](const Sample &s) { return rss(s.session.rssAfterFanOutKb); }, 1, "", nullptr},
         {"4. RSS after 200,000 messages: MB",
@@ -296,7 +302,8 @@ void printTable(const std::vector<Sample> &ours, const std::vector<Sample> &peer
          [&](const Sample &s) {
              if (s.session.rssAfterMemoryRunKb < 0 || s.session.rssAfterFanOutKb < 0)
                  return -1.0;
-             return std::max(0.0, rss(s.session.rssAfterMemoryRunKb) - rss(s.session.rssAfterFanOutKb));
+             return std::max(0.0,
+                             rss(s.session.rssAfterMemoryRunKb) - rss(s.session.rssAfterFanOutKb));
          },
          1, "<= 30 MB",
          [&](double o, double) { return o < 0 ? std::string("-") : yesNo(o <= 30); }},

@@ -123,16 +123,16 @@ void ScenarioRunner::checkRelayed(BenchClient &client, ClientState &state, std::
     const std::size_t size = m_heardPrefix.size() + Dialect::BodySize + m_heardSuffix.size();
     std::uint64_t sequence = 0;
     std::int64_t sentNs = 0;
-    if (line.size() != size || line.substr(0, m_heardPrefix.size()) != m_heardPrefix
-        || line.substr(size - m_heardSuffix.size()) != m_heardSuffix
-        || !Dialect::readBody(line.substr(m_heardPrefix.size(), Dialect::BodySize), sequence,
-                              sentNs)) {
+    if (line.size() != size || line.substr(0, m_heardPrefix.size()) != m_heardPrefix ||
+        line.substr(size - m_heardSuffix.size()) != m_heardSuffix ||
+        !Dialect::readBody(line.substr(m_heardPrefix.size(), Dialect::BodySize), sequence,
+                           sentNs)) {
         fail(state.nick + " got an unexpected line: " + printable(line));
         return;
     }
     if (sequence != state.nextSequence) {
-        fail(state.nick + " expected message " + std::to_string(state.nextSequence) + " but got "
-             + std::to_string(sequence));
+        fail(state.nick + " expected message " + std::to_string(state.nextSequence) + " but got " +
+             std::to_string(sequence));
         return;
     }
     ++state.nextSequence;
@@ -165,8 +165,8 @@ void ScenarioRunner::waitQuiet(int quietMs, int maxMs)
     m_lastActivityNs = start;
     while (!m_failed) {
         const std::int64_t now = EventPoll::nowNs();
-        if (now - m_lastActivityNs > std::int64_t(quietMs) * 1'000'000
-            || now - start > std::int64_t(maxMs) * 1'000'000)
+        if (now - m_lastActivityNs > std::int64_t(quietMs) * 1'000'000 ||
+            now - start > std::int64_t(maxMs) * 1'000'000)
             break;
         m_poll.pollOnce(5, *this);
     }
@@ -199,7 +199,8 @@ bool ScenarioRunner::joinOneByOne()
     m_joinBase = 0;
     for (int i = 0; i < m_options.clients && !m_failed; ++i) {
         newClient(i);
-        runUntil(EventPoll::nowNs() + 10 * Second, "a client to join", &ScenarioRunner::everyoneJoined);
+        runUntil(EventPoll::nowNs() + 10 * Second, "a client to join",
+                 &ScenarioRunner::everyoneJoined);
     }
     return !m_failed;
 }
@@ -341,7 +342,8 @@ SessionResult ScenarioRunner::run()
     if (!m_failed && m_options.latencyMessages > 0) {
         std::vector<std::int64_t> latencies;
         latencies.reserve(std::size_t(m_options.latencyMessages) * std::size_t(m_options.clients));
-        if (relay(std::uint64_t(m_options.latencyMessages), m_options.latencyRate, &latencies) > 0) {
+        if (relay(std::uint64_t(m_options.latencyMessages), m_options.latencyRate, &latencies) >
+            0) {
             result.latencyP50Ms = percentile(latencies, 0.50);
             result.latencyP99Ms = percentile(latencies, 0.99);
             result.latencyMaxMs = percentile(latencies, 1.0);

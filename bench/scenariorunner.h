@@ -58,7 +58,14 @@ public:
     void onLost(BenchClient &client) override;
 
 private:
-    enum class Phase { Quiet, Join, SenderSetup, Relay, JoinAtOnce };
+    enum class Phase
+    {
+        Quiet,
+        Join,
+        SenderSetup,
+        Relay,
+        JoinAtOnce
+    };
 
     struct ClientState
     {

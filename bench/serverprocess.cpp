@@ -5,13 +5,13 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <netinet/in.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -150,8 +150,8 @@ bool ServerProcess::listensOn(unsigned short port) const
         // sl local_address rem_address st ... uid timeout inode
         std::istringstream fields(line);
         std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid
-            >> timeout >> inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+            timeout >> inode;
         if (state == "0A" && local.size() > 5 && local.substr(local.size() - 4) == wanted)
             inodes.push_back("socket:[" + inode + "]");
     }
