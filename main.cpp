@@ -1,6 +1,8 @@
+#include "admin/sysoplist.h"
 #include "chat/chatcommands.h"
 #include "console/mainwindow.h"
 #include "console/operatorcommands.h"
+#include "console/sysopeditoropener.h"
 #include "core/chatserver.h"
 #include "core/connectiontable.h"
 #include "core/serverconfig.h"
@@ -25,6 +27,7 @@ int main(int argc, char *argv[])
     MainWindow window(chat, dialogs);
     dialogs.setParent(&window);
     new OperatorCommands(window); // owned by the window
+    new SysopEditorOpener(window, dialogs, config.programFile(QLatin1String(SysopList::FileName)));
     window.addService({QStringLiteral("chat service"), config.chatPort,
                        [&chat](QString *error) { return chat.listen(error); }});
     QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit);

@@ -72,6 +72,13 @@ std::optional<QList<SysopRecord>> SysopList::load(const QString &path, QString *
 
 bool SysopList::save(const QString &path, const QList<SysopRecord> &records, QString *errorText)
 {
+    for (const SysopRecord &r : records) {
+        if (!isStorable(r.name) || !isStorable(r.email) || !isStorable(r.password)) {
+            if (errorText)
+                *errorText = QStringLiteral("a record holds a tab or a line break");
+            return false;
+        }
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         if (errorText)
@@ -92,8 +99,10 @@ bool SysopList::isSysop(const QString &path, const QByteArray &email, const QByt
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    // A record without its e-mail or password field matches nothing, not even
-    // an empty answer.
+    // An empty e-mail or password proves nothing: a short record saved back by
+    // the editor gets empty fields, and any client could send empty ones.
+    if (email.isEmpty() || password.isEmpty())
+        return false;
     for (const QByteArray &line : recordLines(file.readAll())) {
         const QList<QByteArray> fields = line.split('\t');
         if (fields.size() >= 3 && fields[1] == email && fields[2] == password)

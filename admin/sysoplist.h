@@ -8,7 +8,7 @@
 
 struct SysopRecord
 {
-    QByteArray name;     // description, not used to log in
+    QByteArray name; // description, not used to log in
     QByteArray email;
     QByteArray password;
     bool operator==(const SysopRecord &) const = default;
@@ -26,9 +26,10 @@ QByteArray serialize(const QList<SysopRecord> &records);
 // when the file exists but cannot be read.
 std::optional<QList<SysopRecord>> load(const QString &path, QString *errorText = nullptr);
 // Replaces the file as a whole: an old file is left untouched when the new one
-// cannot be written completely.
+// cannot be written completely, or when a record cannot be stored.
 bool save(const QString &path, const QList<SysopRecord> &records, QString *errorText = nullptr);
-// IsSysop: the first record with this e-mail and password, both exact.
+// IsSysop: a record with this e-mail and password, both exact. Empty ones
+// never match.
 bool isSysop(const QString &path, const QByteArray &email, const QByteArray &password);
 // A text that cannot be stored in a record (it holds TAB, CR or LF).
 bool isStorable(const QByteArray &text);

@@ -1,0 +1,198 @@
+#include "admin/sysopeditor.h"
+
+#include "core/codepage.h"
+#include "platform/dialogs.h"
+
+#include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTreeWidget>
+
+namespace {
+
+const QString Caption = QStringLiteral("Tarnwick Mod Lists");
+constexpr int ColumnTwips = 2540;
+// Each cell keeps the record's bytes; the text shown is their display form.
+constexpr int BytesRole = Qt::UserRole;
+
+// The layout is given in twips; 15 twips make one pixel.
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption,
+                    const QRect &geometry)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setGeometry(geometry);
+    return b;
+}
+
+void setCell(QTreeWidgetItem *item, int column, const QByteArray &bytes)
+{
+    item->setText(column, Codepage::toDisplay(bytes));
+    item->setData(column, BytesRole, bytes);
+}
+
+QByteArray cell(const QTreeWidgetItem *item, int column)
+{
+    return item->data(column, BytesRole).toByteArray();
+}
+
+} // namespace
+
+SysopEditor::SysopEditor(Dialogs &dialogs, const QString &path, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_dialogs(dialogs), m_path(path)
+{
+    setObjectName(QStringLiteral("frmSysop"));
+    setWindowTitle(Caption);
+    setAttribute(Qt::WA_DeleteOnClose);
+    // The layout is drawn for an 8-point face (11 pixels).
+    QFont face = font();
+    face.setPixelSize(11);
+    setFont(face);
+    setFixedSize(5910 / 15, 3045 / 15);
+
+    auto *frame = new QGroupBox(QStringLiteral("System Operator List"), this);
+    frame->setObjectName(QStringLiteral("Frame1"));
+    frame->setGeometry(twips(60, 60, 5775, 2895));
+
+    m_list = new QTreeWidget(frame);
+    m_list->setObjectName(QStringLiteral("lvSysops"));
+    m_list->setGeometry(twips(120, 240, 5535, 2055));
+    m_list->setColumnCount(3);
+    m_list->setHeaderLabels({QStringLiteral("User's name/description"),
+                             QStringLiteral("Users E-Mail"), QStringLiteral("User's Password")});
+    for (int column = 0; column < 3; ++column)
+        m_list->setColumnWidth(column, ColumnTwips / 15);
+    m_list->header()->setStretchLastSection(false);
+    m_list->setRootIsDecorated(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setSortingEnabled(false);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+
+    auto *add = button(frame, "cmdAdd", QStringLiteral("Add"), twips(120, 2400, 1215, 375));
+    // "Save && Close": the doubled ampersand of the caption shows as one.
+    auto *save =
+        button(frame, "cmdClose", QStringLiteral("Save && Close"), twips(1620, 2400, 1215, 375));
+    auto *remove =
+        button(frame, "cmdRemove", QStringLiteral("Remove"), twips(3120, 2400, 1215, 375));
+    auto *removeAll =
+        button(frame, "cmdRemoveAll", QStringLiteral("Remove All"), twips(4440, 2400, 1215, 375));
+    connect(add, &QPushButton::clicked, this, &SysopEditor::addRecord);
+    connect(save, &QPushButton::clicked, this, &SysopEditor::saveAndClose);
+    connect(remove, &QPushButton::clicked, this, &SysopEditor::removeSelected);
+    connect(removeAll, &QPushButton::clicked, this, &SysopEditor::removeAll);
+
+    load();
+}
+
+QList<SysopRecord> SysopEditor::records() const
+{
+    QList<SysopRecord> result;
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *item = m_list->topLevelItem(i);
+        result.append({cell(item, 0), cell(item, 1), cell(item, 2)});
+    }
+    return result;
+}
+
+void SysopEditor::load()
+{
+    QString errorText;
+    const std::optional<QList<SysopRecord>> loaded = SysopList::load(m_path, &errorText);
+    if (!loaded) {
+        // Saving would replace a file nobody has seen: say so before editing.
+        m_dialogs.messageBox(QStringLiteral("The sysop list %1 could not be read: %2\n"
+                                            "The list starts empty; saving it replaces the file.")
+                                 .arg(QDir::toNativeSeparators(m_path), errorText),
+                             Caption, Dialogs::Icon::Warning);
+        return;
+    }
+    for (const SysopRecord &record : *loaded)
+        appendRow(record);
+}
+
+void SysopEditor::appendRow(const SysopRecord &record)
+{
+    auto *item = new QTreeWidgetItem(m_list);
+    setCell(item, 0, record.name);
+    setCell(item, 1, record.email);
+    setCell(item, 2, record.password);
+}
+
+QByteArray SysopEditor::storableAnswer(const QString &answer)
+{
+    const QByteArray bytes = Codepage::fromDisplay(answer);
+    if (SysopList::isStorable(bytes) && Codepage::toDisplay(bytes) == answer)
+        return bytes;
+    m_dialogs.messageBox(QStringLiteral("\"%1\" cannot be stored in the sysop list: it may not "
+                                        "contain a tab, a line break or a character outside "
+                                        "the Western (Windows-1252) character set.")
+                             .arg(answer),
+                         Caption, Dialogs::Icon::Warning);
+    return QByteArray();
+}
+
+void SysopEditor::addRecord()
+{
+    struct Question
+    {
+        QString prompt;
+        QString title;
+    };
+    const Question questions[] = {
+        {QStringLiteral("Enter the username for a description of the sysop."),
+         QStringLiteral("Enter description/name")},
+        {QStringLiteral("Enter the user's E-Mail address."),
+         QStringLiteral("Enter E-Mail address")},
+        {QStringLiteral("Enter a password for this user."), QStringLiteral("Enter Password")},
+    };
+    QByteArray answers[3];
+    for (int i = 0; i < 3; ++i) {
+        const QString answer =
+            m_dialogs.inputBox(questions[i].prompt, questions[i].title, QString());
+        if (answer.isEmpty())
+            return;
+        answers[i] = storableAnswer(answer);
+        if (answers[i].isEmpty())
+            return;
+    }
+    appendRow({answers[0], answers[1], answers[2]});
+}
+
+void SysopEditor::removeSelected()
+{
+    const QList<QTreeWidgetItem *> selected = m_list->selectedItems();
+    if (selected.isEmpty())
+        return;
+    QTreeWidgetItem *item = selected.constFirst();
+    const QString text = QStringLiteral("Are you sure you want to remove the user '") +
+                         item->text(0) + QStringLiteral("' from the list?");
+    if (m_dialogs.askYesNo(text, QStringLiteral("Remove user?"), Dialogs::Icon::Question, false))
+        delete item;
+}
+
+void SysopEditor::removeAll()
+{
+    if (m_dialogs.askYesNo(
+            QStringLiteral("Warning: Are you sure you want to remove ALL users from the list?"),
+            QStringLiteral("Remove ALL users?"), Dialogs::Icon::Warning, true))
+        m_list->clear();
+}
+
+void SysopEditor::saveAndClose()
+{
+    QString errorText;
+    if (!SysopList::save(m_path, records(), &errorText)) {
+        m_dialogs.messageBox(QStringLiteral("The sysop list could not be saved to %1: %2")
+                                 .arg(QDir::toNativeSeparators(m_path), errorText),
+                             Caption, Dialogs::Icon::Critical);
+        return;
+    }
+    close();
+}
