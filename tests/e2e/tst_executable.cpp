@@ -16,6 +16,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void servesChatFromACopiedFolder();
+    void joinGetsTheMotdOfTheProgramFolder();
 
 private:
     QTemporaryDir m_programFolder;
@@ -88,6 +89,22 @@ void TestExecutable::servesChatFromACopiedFolder()
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().contains("127.0.0.1 MOTD\r\r\n"));
     QVERIFY(!QFile::exists(m_programFolder.filePath("log.txt")));
+}
+
+void TestExecutable::joinGetsTheMotdOfTheProgramFolder()
+{
+    RawClient bob;
+    RawClient ann;
+    QVERIFY(bob.connectTo(3069));
+    QVERIFY(ann.connectTo(3069));
+    bob.send("Name\tbob\r\n");
+    // The file's final CR LF is part of the MOTD text.
+    const QList<QByteArray> lines = bob.readLines(4);
+    QCOMPARE(lines, (QList<QByteArray>{"MOTD\tHello from the copied folder\r\n", "\r\n",
+                                       "GETPROFILE\tbob\t\r\n", "ADDUSER\tbob\r\n"}));
+    QCOMPARE(ann.readLines(1), QList<QByteArray>{"ADDUSER\tbob\r\n"});
+    ann.send("Message\tann: \thi bob\r\n");
+    QCOMPARE(bob.readLines(1), QList<QByteArray>{"Message\tann: \thi bob\t\r\n"});
 }
 
 QTEST_MAIN(TestExecutable)
