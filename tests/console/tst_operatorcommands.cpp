@@ -29,6 +29,7 @@ private Q_SLOTS:
     void kickAndBanFindUser();
     void banTwiceWithEmptyReason();
     void banFileUnwritableIsReportedAndNoticeSent();
+    void bannedUserCannotJoinAgain();
     void userReplacedWhileReasonIsAsked_data();
     void userReplacedWhileReasonIsAsked();
     void updateMotdEditsRunningMotd();
@@ -61,7 +62,7 @@ private:
 
 struct Console
 {
-    ChatFixture fixture{false};
+    ChatFixture fixture;
     HookedDialogs dialogs;
     MainWindow window{*fixture.chat, dialogs};
     OperatorCommands *commands = new OperatorCommands(window);
@@ -328,6 +329,22 @@ void TestOperatorCommands::banFileUnwritableIsReportedAndNoticeSent()
     QCOMPARE(c.received()["bob"], QByteArray("BANUSER\tThe Server\tspam\r\n"));
 }
 
+void TestOperatorCommands::bannedUserCannotJoinAgain()
+{
+    Console c;
+    auto bob = c.fixture.join("bob", QStringLiteral("127.0.0.2"));
+    c.dialogs.inputAnswers = {QStringLiteral("Bob"), QStringLiteral("flooding")};
+
+    c.trigger(QStringLiteral("mnuBanUser"));
+
+    QCOMPARE(bob->readLines(1), QList<QByteArray>{"BANUSER\tThe Server\tflooding\r\n"});
+    bob->close();
+    auto again = c.fixture.connect(QStringLiteral("127.0.0.2"));
+    again->sendLine("Name\tbob2");
+    QVERIFY(again->waitForDisconnect());
+    QVERIFY(again->readFor(0).contains("banned"));
+}
+
 void TestOperatorCommands::userReplacedWhileReasonIsAsked_data()
 {
     QTest::addColumn<QString>("trigger");
@@ -384,6 +401,12 @@ void TestOperatorCommands::updateMotdEditsRunningMotd()
              QStringLiteral("Tonight:\nquiz"));
     QCOMPARE(c.fixture.readWorkingFile(QStringLiteral("motd.txt")),
              QByteArray("Tonight:\r\nquiz\r\n"));
+
+    // The next client to join gets the new text.
+    auto zoe = c.fixture.connect();
+    zoe->sendLine("Name\tzoe");
+    QTRY_VERIFY(zoe->socket().bytesAvailable() >= 20);
+    QVERIFY(zoe->readFor(0).startsWith("MOTD\tTonight:\r\nquiz\r\n"));
 
     // Opened again before the closed one is deleted: a fresh editor, loaded anew.
     c.trigger(QStringLiteral("cmdUpdateMOTD"));
