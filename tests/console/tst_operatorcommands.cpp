@@ -23,8 +23,6 @@ private Q_SLOTS:
     void announceReachesEveryListedRow();
     void showAddress_data();
     void showAddress();
-    void showAddressWithoutSelection_data();
-    void showAddressWithoutSelection();
     void kickAndBanFindUser_data();
     void kickAndBanFindUser();
     void banTwiceWithEmptyReason();
@@ -167,41 +165,34 @@ void TestOperatorCommands::announceReachesEveryListedRow()
 void TestOperatorCommands::showAddress_data()
 {
     QTest::addColumn<QString>("trigger");
-    QTest::newRow("button") << QStringLiteral("cmdGetIP");
-    QTest::newRow("menu") << QStringLiteral("mnuGetIP");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("button") << QStringLiteral("cmdGetIP") << true << QStringLiteral("127.0.0.2");
+    QTest::newRow("menu") << QStringLiteral("mnuGetIP") << true << QStringLiteral("127.0.0.2");
+    QTest::newRow("button, no row")
+        << QStringLiteral("cmdGetIP") << false << QStringLiteral("No user is selected.");
+    QTest::newRow("menu, no row") << QStringLiteral("mnuGetIP") << false
+                                  << QStringLiteral("No user is selected.");
 }
 
 void TestOperatorCommands::showAddress()
 {
     QFETCH(QString, trigger);
+    QFETCH(bool, selected);
+    QFETCH(QString, shown);
     Console c;
     c.add("amy", "amy", QStringLiteral("127.0.0.1"));
-    c.select(c.add("bob", "bob [AW]", QStringLiteral("127.0.0.2")));
+    const int bob = c.add("bob", "bob [AW]", QStringLiteral("127.0.0.2"));
+    if (selected)
+        c.select(bob);
 
     c.trigger(trigger);
 
     QCOMPARE(c.dialogs.shown.size(), 1);
     const ScriptedDialogs::Shown &box = c.dialogs.shown.first();
     QCOMPARE(box.kind, ScriptedDialogs::Shown::Message);
-    QCOMPARE(box.text, QStringLiteral("127.0.0.2"));
+    QCOMPARE(box.text, shown);
     QCOMPARE(box.title, QString());
-}
-
-void TestOperatorCommands::showAddressWithoutSelection_data()
-{
-    showAddress_data();
-}
-
-void TestOperatorCommands::showAddressWithoutSelection()
-{
-    QFETCH(QString, trigger);
-    Console c;
-    c.add("bob", "bob", QStringLiteral("127.0.0.2"));
-
-    c.trigger(trigger);
-
-    QCOMPARE(c.dialogs.messages().size(), 1);
-    QCOMPARE(c.dialogs.messages().first().text, QStringLiteral("No user is selected."));
 }
 
 void TestOperatorCommands::kickAndBanFindUser_data()
@@ -447,7 +438,12 @@ void TestOperatorCommands::makeServerFileShowsProgress()
 
     c.trigger(QStringLiteral("mnumkserver"));
 
-    QCOMPARE(c.dialogs.shown.first().title, QStringLiteral("Who:bob"));
+    const ScriptedDialogs::Shown &asked = c.dialogs.shown.first();
+    QCOMPARE(asked.text, QStringLiteral("Enter a Name for your server. Please be unique and avoid "
+                                        "naming it after a state, as others may have already "
+                                        "done this."));
+    QCOMPARE(asked.title, QStringLiteral("Who:bob"));
+    QCOMPARE(asked.defaultAnswer, QStringLiteral("My Server"));
     const QByteArray plain = "Tarnwick Hall\r\n\"" + Listener::localAddress() + "\"\r\n";
     QFile file(c.fixture.programFile(QStringLiteral("Tarnwick Hall.tkl")));
     QVERIFY(file.open(QIODevice::ReadOnly));

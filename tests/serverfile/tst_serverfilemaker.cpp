@@ -17,8 +17,6 @@ private Q_SLOTS:
     void encodedBytes();
     void carries_data();
     void carries();
-    void askForNameWithRowInTitle_data();
-    void askForNameWithRowInTitle();
     void replacesFileAndLabel();
     void progressPeriod_data();
     void progressPeriod();
@@ -140,30 +138,6 @@ void TestServerFileMaker::carries()
     const QByteArray encoded = m.read(name + QStringLiteral(".tkl"));
     QCOMPARE(encoded.left(head.size()), head);
     QVERIFY(encoded.endsWith(QByteArray(3, '\0')));
-}
-
-void TestServerFileMaker::askForNameWithRowInTitle_data()
-{
-    QTest::addColumn<QString>("selectedRow");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("no row") << QString() << QStringLiteral("Who:");
-    QTest::newRow("row") << QStringLiteral("bob [AW]") << QStringLiteral("Who:bob [AW]");
-}
-
-void TestServerFileMaker::askForNameWithRowInTitle()
-{
-    QFETCH(QString, selectedRow);
-    QFETCH(QString, title);
-    Maker m;
-    QVERIFY(m.make(QStringLiteral("x"), selectedRow));
-    QCOMPARE(m.dialogs.shown.size(), 1);
-    const ScriptedDialogs::Shown &asked = m.dialogs.shown.first();
-    QCOMPARE(asked.kind, ScriptedDialogs::Shown::Input);
-    QCOMPARE(asked.text, QStringLiteral("Enter a Name for your server. Please be unique and avoid "
-                                        "naming it after a state, as others may have already "
-                                        "done this."));
-    QCOMPARE(asked.title, title);
-    QCOMPARE(asked.defaultAnswer, QStringLiteral("My Server"));
 }
 
 void TestServerFileMaker::replacesFileAndLabel()
