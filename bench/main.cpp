@@ -280,6 +280,8 @@ void printTable(const std::vector<Sample> &ours, const std::vector<Sample> &peer
          [&](double o, double p) { return o < 0 || p < 0 ? std::string("-") : yesNo(o >= p); }},
         {"1. fan-out: deliveries/s (to the other listeners)",
          [](const Sample &s) { return s.session.fanOutDeliveriesPerSecond; }, 0, "", nullptr},
+        {"1. fan-out: server CPU per message, us",
+         [](const Sample &s) { return s.session.fanOutCpuMicrosecondsPerMessage; }, 2, "", nullptr},
         {"2. latency at 1,000 msg/s: p50 ms",
          [](const Sample &s) { return s.session.latencyP50Ms; }, 3, "", nullptr},
         {"2. latency at 1,000 msg/s: p99 ms",

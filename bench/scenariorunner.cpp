@@ -319,8 +319,13 @@ SessionResult ScenarioRunner::run()
         result.rssJoinedKb = m_server.residentKb();
     }
     if (!m_failed) {
+        const std::int64_t cpuBefore = m_server.cpuNs();
         const std::int64_t ns = relay(m_options.fanOutMessages, 0, nullptr);
+        const std::int64_t cpuAfter = m_server.cpuNs();
         if (ns > 0) {
+            if (cpuBefore >= 0 && cpuAfter >= 0)
+                result.fanOutCpuMicrosecondsPerMessage =
+                    double(cpuAfter - cpuBefore) / 1e3 / double(m_options.fanOutMessages);
             const int listeners = m_options.clients - 1;
             result.fanOutMessagesPerSecond = double(m_options.fanOutMessages) * 1e9 / double(ns);
             result.fanOutDeliveriesPerSecond = result.fanOutMessagesPerSecond * listeners;

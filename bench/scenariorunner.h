@@ -28,6 +28,7 @@ struct SessionResult
     std::string failure;
     double fanOutMessagesPerSecond = -1;
     double fanOutDeliveriesPerSecond = -1;
+    double fanOutCpuMicrosecondsPerMessage = -1;
     double latencyP50Ms = -1;
     double latencyP99Ms = -1;
     double latencyMaxMs = -1;

@@ -136,6 +136,22 @@ long ServerProcess::residentKb() const
     return -1;
 }
 
+std::int64_t ServerProcess::cpuNs() const
+{
+    if (m_pid <= 0)
+        return -1;
+    std::int64_t total = 0;
+    std::error_code error;
+    const std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
+    for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream schedstat(task.path() / "schedstat");
+        std::int64_t onCpu = 0;
+        if (schedstat >> onCpu)
+            total += onCpu;
+    }
+    return error ? -1 : total;
+}
+
 bool ServerProcess::listensOn(unsigned short port) const
 {
     if (m_pid <= 0)

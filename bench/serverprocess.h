@@ -31,6 +31,10 @@ public:
     std::int64_t waitUntilAccepting(const std::vector<unsigned short> &ports, int timeoutMs,
                                     std::vector<bool> *opened = nullptr);
     bool isRunning();
+    // CPU time the process has used so far, all threads, in nanoseconds
+    // (-1 when unknown). Unlike wall time it does not depend on what else
+    // the machine is doing.
+    std::int64_t cpuNs() const;
     // Resident set size in KiB, -1 when unknown.
     long residentKb() const;
     // The process itself holds the listening socket of this port (and not

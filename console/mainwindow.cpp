@@ -20,6 +20,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTime>
 #include <QTimer>
 
@@ -152,7 +155,6 @@ void MainWindow::buildWidgets()
 
     m_output = place<QPlainTextEdit>(client, "txtOutput", twips(0, 3720, 8295, 1935));
     m_output->setReadOnly(true);
-    m_output->setMaximumBlockCount(LogViewLines);
     m_output->setUndoRedoEnabled(false);
 
     m_input = place<QLineEdit>(client, "txtInput", twips(0, 5640, 8295, 285));
@@ -282,6 +284,25 @@ void MainWindow::flushOutput()
         return;
     m_output->appendPlainText(m_pendingOutput.join(QLatin1Char('\n')));
     m_pendingOutput.clear();
+    trimOutput();
+}
+
+// Drops the oldest lines beyond LogViewLines. The cut is placed by position
+// inside one edit block, so the lines that leave are never laid out: an append
+// costs the same however long the server has run. (The document's own block
+// limit walks the cursor over every line it removes, shaping each one.)
+void MainWindow::trimOutput()
+{
+    QTextDocument *document = m_output->document();
+    const int excess = document->blockCount() - LogViewLines;
+    if (excess <= 0)
+        return;
+    QTextCursor cursor(document);
+    cursor.beginEditBlock();
+    cursor.setPosition(0);
+    cursor.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    cursor.endEditBlock();
 }
 
 QString MainWindow::outputText() const

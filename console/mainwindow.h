@@ -70,6 +70,7 @@ private:
     void buildMenus();
     void buildStatusBar();
     void onOutputLine(const QByteArray &text);
+    void trimOutput();
     void onOperatorNotice(const QString &text);
     void onRowChanged(int index, const QByteArray &text);
     void onMotdChanged(const QByteArray &text);

@@ -10,11 +10,15 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 class TestMainWindow : public QObject
 {
@@ -27,6 +31,7 @@ private Q_SLOTS:
     void loadShowsAddressAndMotdAndReportsABusyPort();
     void inputLineSpeaksToTheRoom();
     void logViewKeepsTheLatestLines();
+    void logViewLaysOutOnlyWhatIsShown();
     void noticesNeverStack();
     void minimisingWithoutTrayKeepsTheWindow();
     void editingTheMotdBoxChangesWhatJoinersGet();
@@ -179,6 +184,57 @@ void TestMainWindow::logViewKeepsTheLatestLines()
     QCOMPARE(lines.at(lines.size() - 2), QStringLiteral("text"));
     QCOMPARE(lines.last(), QString());
     QCOMPARE(lines.at(lines.size() - 3), QStringLiteral("line 5099"));
+}
+
+namespace {
+// Counts the lines the view really lays out (shapes), whoever asks for it.
+class CountingLayout : public QPlainTextDocumentLayout
+{
+public:
+    using QPlainTextDocumentLayout::QPlainTextDocumentLayout;
+    QRectF blockBoundingRect(const QTextBlock &block) const override
+    {
+        if (block.layout() && block.layout()->lineCount() == 0)
+            ++laidOut;
+        return QPlainTextDocumentLayout::blockBoundingRect(block);
+    }
+    mutable int laidOut = 0;
+};
+} // namespace
+
+// A busy room must not cost layout work per line: lines that scroll out of
+// the view, or leave it for good, are never laid out, so an append costs the
+// same after weeks as after a minute.
+void TestMainWindow::logViewLaysOutOnlyWhatIsShown()
+{
+    ChatFixture f;
+    ScriptedDialogs dialogs;
+    MainWindow window(*f.chat, dialogs);
+    auto *view = window.findChild<QPlainTextEdit *>("txtOutput");
+    // The same view over a document whose layout counts; it keeps the view's settings.
+    auto *document = new QTextDocument(view);
+    auto *layout = new CountingLayout(document);
+    document->setDocumentLayout(layout);
+    document->setMaximumBlockCount(view->document()->maximumBlockCount());
+    document->setDefaultFont(view->document()->defaultFont());
+    view->setDocument(document);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    const int batches = 4;
+    for (int batch = 0; batch < batches; ++batch) {
+        for (int i = 0; i < MainWindow::LogViewLines; ++i)
+            f.chat->addOutputLine("batch " + QByteArray::number(batch) + " line " +
+                                  QByteArray::number(i));
+        window.flushOutput();
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(document->blockCount(), MainWindow::LogViewLines);
+    QCOMPARE(document->firstBlock().text(), QStringLiteral("batch 3 line 0"));
+    QCOMPARE(document->lastBlock().text(), QStringLiteral("batch 3 line 4999"));
+    // A screenful per batch at most, not the 20,000 lines that went through.
+    QVERIFY2(layout->laidOut <= 50 * batches,
+             qPrintable(QString::number(layout->laidOut) + " lines laid out"));
 }
 
 void TestMainWindow::noticesNeverStack()
