@@ -2,10 +2,12 @@
 
 #include "chat/joincommands.h"
 #include "chat/messagingcommands.h"
+#include "chat/moderationcommands.h"
 #include "core/chatserver.h"
 
 void registerChatCommands(ChatServer &server)
 {
     JoinCommands::registerHandlers(server);
     MessagingCommands::registerHandlers(server);
+    ModerationCommands::registerHandlers(server);
 }
