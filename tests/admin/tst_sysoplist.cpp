@@ -1,6 +1,5 @@
 #include "admin/sysoplist.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,16 +28,10 @@ class TestSysopList : public QObject
 private Q_SLOTS:
     void parse_data();
     void parse();
-    void serializeWritesTheFormat();
-    void writtenFileReloadsIdentically();
-    void loadMissingFileIsEmpty();
-    void loadUnreadableFileSaysWhy();
-    void saveReplacesWholeFile();
     void saveFailureKeepsOldFile_data();
     void saveFailureKeepsOldFile();
     void isSysop_data();
     void isSysop();
-    void isSysopWithoutFile();
 };
 
 void TestSysopList::parse_data()
@@ -77,55 +70,6 @@ void TestSysopList::parse()
     QFETCH(QByteArray, content);
     QFETCH(QList<SysopRecord>, records);
     QCOMPARE(SysopList::parse(content), records);
-}
-
-void TestSysopList::serializeWritesTheFormat()
-{
-    QCOMPARE(SysopList::serialize({}), QByteArray("\r\n"));
-    QCOMPARE(SysopList::serialize({{"Ann", "ann@x.org", "pw1"}, {"Bob", "", ""}}),
-             QByteArray("\r\nAnn\tann@x.org\tpw1\r\nBob\t\t\r\n"));
-}
-
-void TestSysopList::writtenFileReloadsIdentically()
-{
-    // A file the editor would read, with the quirks it drops on the first save.
-    const QByteArray messy =
-        "first\tline\tskipped\r\nAnn\tann@x.org\tpw1\r\n\r\nBob\r\nCy\tc@x\tp\tx\r\ntail";
-    const QByteArray saved = SysopList::serialize(SysopList::parse(messy));
-    QCOMPARE(saved, QByteArray("\r\nAnn\tann@x.org\tpw1\r\nBob\t\t\r\nCy\tc@x\tp\r\n"));
-    QCOMPARE(SysopList::serialize(SysopList::parse(saved)), saved);
-}
-
-void TestSysopList::loadMissingFileIsEmpty()
-{
-    QTemporaryDir dir;
-    QString error;
-    const auto records = SysopList::load(dir.filePath("sysops.dat"), &error);
-    QVERIFY(records.has_value());
-    QVERIFY(records->isEmpty());
-}
-
-void TestSysopList::loadUnreadableFileSaysWhy()
-{
-    QTemporaryDir dir;
-    // A folder where the file should be cannot be read as the list.
-    QVERIFY(QDir(dir.path()).mkdir("sysops.dat"));
-    QString error;
-    QVERIFY(!SysopList::load(dir.filePath("sysops.dat"), &error).has_value());
-    QVERIFY(!error.isEmpty());
-}
-
-void TestSysopList::saveReplacesWholeFile()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("sysops.dat");
-    writeFile(path, "\r\nOld\told@x\told\r\nOlder\tolder@x\tolder\r\n");
-    QString error;
-    QVERIFY(SysopList::save(path, {{"Ann", "ann@x.org", "pw1"}}, &error));
-    QCOMPARE(readFile(path), QByteArray("\r\nAnn\tann@x.org\tpw1\r\n"));
-    QVERIFY(SysopList::save(path, {}, &error));
-    QCOMPARE(readFile(path), QByteArray("\r\n"));
-    QCOMPARE(SysopList::load(path).value(), QList<SysopRecord>());
 }
 
 void TestSysopList::saveFailureKeepsOldFile_data()
@@ -201,14 +145,6 @@ void TestSysopList::isSysop()
     const QString path = dir.filePath("sysops.dat");
     writeFile(path, content);
     QCOMPARE(SysopList::isSysop(path, email, password), expected);
-}
-
-void TestSysopList::isSysopWithoutFile()
-{
-    QTemporaryDir dir;
-    QVERIFY(!SysopList::isSysop(dir.filePath("sysops.dat"), "ann@x.org", "pw1"));
-    QVERIFY(QDir(dir.path()).mkdir("sysops.dat"));
-    QVERIFY(!SysopList::isSysop(dir.filePath("sysops.dat"), "ann@x.org", "pw1"));
 }
 
 QTEST_GUILESS_MAIN(TestSysopList)
