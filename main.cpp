@@ -1,5 +1,7 @@
+#include "accounts/loginserver.h"
 #include "admin/sysoplist.h"
 #include "chat/chatcommands.h"
+#include "console/accountswiring.h"
 #include "console/mainwindow.h"
 #include "console/operatorcommands.h"
 #include "console/sysopeditoropener.h"
@@ -22,12 +24,17 @@ int main(int argc, char *argv[])
     ConnectionTable table;
     ChatServer chat(table, config);
     registerChatCommands(chat);
+    LoginServer login(table, config);
 
     WidgetDialogs dialogs;
     MainWindow window(chat, dialogs);
     dialogs.setParent(&window);
     new OperatorCommands(window); // owned by the window
     new SysopEditorOpener(window, dialogs, config.programFile(QLatin1String(SysopList::FileName)));
+    wireAccounts(window, login);
+    // The login listener starts before the chat one.
+    window.addService({QStringLiteral("login service"), config.loginPort,
+                       [&login](QString *error) { return login.listen(error); }});
     window.addService({QStringLiteral("chat service"), config.chatPort,
                        [&chat](QString *error) { return chat.listen(error); }});
     QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit);

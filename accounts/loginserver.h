@@ -1,0 +1,90 @@
+#pragma once
+
+#include "core/chatlog.h"
+#include "core/commandtable.h"
+#include "core/connectiontable.h"
+#include "core/lineframer.h"
+#include "core/serverconfig.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <memory>
+
+class ClientSocket;
+class Listener;
+class UsersDatabase;
+
+// The login service (Winsock1, sockets Winsock(i)) over the connection table
+// it shares with the chat service. Stateless: every request is answered at
+// once, on the connection it came in on.
+//
+//   client:  "NEWUSER" 15*( TAB field ) CR LF   (First .. emailme)
+//            "VALIDATE" TAB name TAB password CR LF
+//   server:  "NOPROB" TAB text | "DECLINE" | "ACCEPT" | "PASS" | "REJECTED", CR LF
+//
+// "NOPROB", "DECLINE" and "PASS" end the handling of the received chunk;
+// after "ACCEPT" and "REJECTED" its next line is handled. Lines with fewer
+// fields than their keyword needs, and unknown keywords, get no reply.
+class LoginServer : public QObject
+{
+    Q_OBJECT
+public:
+    static inline const QByteArray NoPasswordsText = QByteArrayLiteral(
+        "This server does not require the use of passwords. Therefore your information is not "
+        "saved. Please Enter your name and anything in the password field to gain access in the "
+        "future.");
+
+    LoginServer(ConnectionTable &table, const ServerConfig &config, QObject *parent = nullptr);
+    ~LoginServer() override;
+
+    bool listen(QString *errorText = nullptr);
+    quint16 port() const;
+
+    // "Require Passwords"; read afresh for every request.
+    void setPasswordsRequired(bool required) { m_passwordsRequired = required; }
+    bool passwordsRequired() const { return m_passwordsRequired; }
+
+    bool isConnected(int index) const;
+    QString usersDatabasePath() const;
+
+Q_SIGNALS:
+    // The count line after a stored registration ("Tarnwick has N ...").
+    void registeredUsersCounted(const QByteArray &summary);
+    // What is wrong with the users database, once per problem, for the log view.
+    void storeProblem(const QString &text);
+    // A failed accept, for a message box.
+    void operatorNotice(const QString &text);
+
+private:
+    enum class Outcome
+    {
+        NextLine,
+        Stop
+    };
+
+    void onConnectionRequest(qintptr requestId);
+    void onDataArrival(int index);
+    void onClosed(int index);
+    void onError(int index, int number, const QString &description);
+    void closeHandling(int index);
+    void processChunk(int index, quint64 connection, const QByteArray &chunk);
+    Outcome newUser(int index, const Fields &fields);
+    Outcome validate(int index, const Fields &fields);
+    std::unique_ptr<UsersDatabase> openStore();
+    void reportStoreProblem(const QString &text);
+    void send(int index, const QByteArray &line);
+
+    ConnectionTable &m_table;
+    ServerConfig m_config;
+    ChatLog m_log;
+    Listener *m_listener;
+    std::array<ClientSocket *, ConnectionTable::Size> m_sockets{};
+    std::array<LineFramer, ConnectionTable::Size> m_framers;
+    // The connection whose data is being processed on each index, 0 for none.
+    std::array<quint64, ConnectionTable::Size> m_receiving{};
+    bool m_passwordsRequired = false;
+    QString m_reportedProblem;
+};

@@ -1,0 +1,433 @@
+#include "accounts/usersdatabase.h"
+
+#include "core/codepage.h"
+
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+const QString OpenFailure = QStringLiteral("The users database %1 cannot be opened: %2");
+const QString ReadFailure = QStringLiteral("The users database %1 cannot be read: %2");
+const QString WriteFailure = QStringLiteral("The users database %1 cannot be written: %2");
+
+QString columnList()
+{
+    QStringList names;
+    for (const char *name : UserRecord::ColumnNames)
+        names.append(QLatin1String(name));
+    return names.join(QLatin1String(", "));
+}
+
+// A text as a bound value. An empty text must stay text: a null QString would
+// be bound as NULL, which equals nothing.
+QVariant boundText(const QByteArray &bytes)
+{
+    QString text = Codepage::toDisplay(bytes);
+    if (text.isNull())
+        text = QLatin1String("");
+    return text;
+}
+
+// A cell as protocol text for the comparisons; nullopt when it holds no text
+// value. Text with characters outside the code page cannot have come from a
+// client and equals nothing.
+std::optional<QByteArray> comparableText(const QVariant &cell)
+{
+    if (cell.isNull() || cell.typeId() != QMetaType::QString)
+        return std::nullopt;
+    const QString text = cell.toString();
+    QByteArray bytes = Codepage::fromDisplay(text);
+    if (Codepage::toDisplay(bytes) != text)
+        return std::nullopt;
+    return bytes;
+}
+
+// A cell for display: no value reads as empty text.
+QByteArray shownText(const QVariant &cell)
+{
+    return cell.isNull() ? QByteArray() : Codepage::fromDisplay(cell.toString());
+}
+
+// Which bytes Codepage::toUpper makes equal, and which of them SQLite's LIKE
+// (ASCII letters case-blind, everything else exact) already treats as equal.
+struct FoldClasses
+{
+    std::array<QByteArray, 256> members;
+    std::array<bool, 256> likeExact{};
+
+    FoldClasses()
+    {
+        QByteArray all(256, Qt::Uninitialized);
+        for (int b = 0; b < 256; ++b)
+            all[b] = char(b);
+        const QByteArray upper = Codepage::toUpper(all);
+        for (int b = 0; b < 256; ++b) {
+            for (int c = 0; c < 256; ++c) {
+                if (upper[c] == upper[b])
+                    members[b].append(char(c));
+            }
+        }
+        for (int b = 0; b < 256; ++b) {
+            QByteArray likeClass(1, char(b));
+            if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z'))
+                likeClass = QByteArray(1, char(b | 0x20)) + char(b & ~0x20);
+            QByteArray sortedMembers = members[b];
+            std::sort(sortedMembers.begin(), sortedMembers.end());
+            std::sort(likeClass.begin(), likeClass.end());
+            likeExact[b] = sortedMembers == likeClass;
+        }
+    }
+};
+
+const FoldClasses &foldClasses()
+{
+    static const FoldClasses classes;
+    return classes;
+}
+
+QString likeCharacter(char byte)
+{
+    const QString character = Codepage::toDisplay(QByteArray(1, byte));
+    if (byte == '%' || byte == '_' || byte == '\\')
+        return QLatin1Char('\\') + character;
+    return character;
+}
+
+// LIKE patterns that every text equal to `text` letter case folded matches
+// (so they may narrow a lookup down, never decide it). The first byte that
+// LIKE cannot fold is spelled out in each of its case forms, so the patterns
+// start with a fixed prefix that an index can seek; later ones match any one
+// character. nullopt when no such patterns exist (a NUL byte ends a LIKE text).
+std::optional<std::array<QString, 2>> foldedPatterns(const QByteArray &text)
+{
+    const FoldClasses &classes = foldClasses();
+    QStringList patterns{QString(QLatin1String(""))};
+    bool spelledOut = false;
+    for (char byte : text) {
+        const auto b = static_cast<unsigned char>(byte);
+        if (b == 0)
+            return std::nullopt;
+        if (classes.likeExact[b]) {
+            for (QString &pattern : patterns)
+                pattern += likeCharacter(byte);
+        } else if (!spelledOut) {
+            QStringList spelled;
+            for (const QString &pattern : std::as_const(patterns)) {
+                for (char form : classes.members[b])
+                    spelled.append(pattern + likeCharacter(form));
+            }
+            patterns = spelled;
+            spelledOut = true;
+        } else {
+            for (QString &pattern : patterns)
+                pattern += QLatin1Char('_');
+        }
+    }
+    if (patterns.size() > 2)
+        return std::nullopt;
+    return std::array<QString, 2>{patterns.first(), patterns.last()};
+}
+
+int nextConnectionNumber()
+{
+    static int number = 0;
+    return ++number;
+}
+
+} // namespace
+
+std::unique_ptr<UsersDatabase> UsersDatabase::open(const QString &path, QString *errorText)
+{
+    const QString connectionName =
+        QStringLiteral("users-") + QString::number(nextConnectionNumber());
+    std::unique_ptr<UsersDatabase> store(new UsersDatabase(path, connectionName));
+    if (!store->prepareStore()) {
+        if (errorText)
+            *errorText = store->errorText();
+        return nullptr;
+    }
+    return store;
+}
+
+UsersDatabase::UsersDatabase(const QString &path, const QString &connectionName)
+    : m_path(path), m_connectionName(connectionName)
+{
+    m_database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+    m_database.setDatabaseName(path);
+    // Another program holding the file must not freeze the window for long.
+    m_database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
+}
+
+UsersDatabase::~UsersDatabase()
+{
+    m_database.close();
+    m_database = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+void UsersDatabase::fail(const QString &what, const QString &reason)
+{
+    m_errorText = what.arg(m_path, reason);
+}
+
+bool UsersDatabase::run(QSqlQuery &query, const QString &what)
+{
+    if (query.exec())
+        return true;
+    fail(what, query.lastError().text());
+    return false;
+}
+
+bool UsersDatabase::prepareStore()
+{
+    if (QFileInfo(m_path).isDir()) {
+        fail(OpenFailure, QStringLiteral("it is a folder"));
+        return false;
+    }
+    if (!m_database.open()) {
+        fail(OpenFailure, m_database.lastError().text());
+        return false;
+    }
+    // Reading the schema first: a file that is not an SQLite database fails
+    // here, before anything could be written to it.
+    QSqlQuery query(m_database);
+    query.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' "
+                                 "AND name = 'Login1' COLLATE NOCASE"));
+    if (!run(query, OpenFailure))
+        return false;
+    const bool tableExists = query.next();
+    if (tableExists) {
+        query.prepare(QStringLiteral("SELECT ") + columnList() +
+                      QStringLiteral(" FROM Login1 LIMIT 0"));
+        if (!run(query, OpenFailure))
+            return false;
+    }
+    // A write-ahead log commits with one synced write instead of a rollback
+    // journal's several: a registration is as durable and answers sooner.
+    // A store that cannot take it (read-only) works as it is.
+    query.prepare(QStringLiteral("PRAGMA journal_mode = WAL"));
+    query.exec();
+    if (!tableExists) {
+        QStringList columns;
+        for (const char *name : UserRecord::ColumnNames)
+            columns.append(QLatin1String(name) + QLatin1String(" TEXT"));
+        query.prepare(QStringLiteral("CREATE TABLE Login1 (") + columns.join(QLatin1String(", ")) +
+                      QLatin1Char(')'));
+        if (!run(query, OpenFailure))
+            return false;
+    }
+    // Indexes for the lookups; without them (a read-only store) the lookups
+    // give the same answers, only slower.
+    query.prepare(QStringLiteral(
+        "CREATE INDEX IF NOT EXISTS Login1UserName ON Login1 (UserName COLLATE NOCASE)"));
+    query.exec();
+    query.prepare(
+        QStringLiteral("CREATE INDEX IF NOT EXISTS Login1Email ON Login1 (Email COLLATE NOCASE)"));
+    query.exec();
+    query.finish();
+
+    std::optional<qint64> first;
+    if (!neighbour(std::nullopt, Direction::Forward, &first))
+        return false;
+    m_position = first ? Position::OnRecord : Position::AfterLast;
+    m_rowid = first.value_or(0);
+    return true;
+}
+
+std::optional<qint64> UsersDatabase::count()
+{
+    QSqlQuery query(m_database);
+    query.prepare(QStringLiteral("SELECT count(*) FROM Login1"));
+    if (!run(query, ReadFailure))
+        return std::nullopt;
+    if (!query.next()) {
+        fail(ReadFailure, QStringLiteral("no record count"));
+        return std::nullopt;
+    }
+    return query.value(0).toLongLong();
+}
+
+std::optional<bool> UsersDatabase::isNameOrEmailTaken(const QByteArray &name,
+                                                      const QByteArray &email)
+{
+    QSqlQuery query(m_database);
+    query.setForwardOnly(true);
+    const auto namePatterns = foldedPatterns(name);
+    const auto emailPatterns = foldedPatterns(email);
+    if (namePatterns && emailPatterns) {
+        query.prepare(QStringLiteral(
+            "SELECT UserName, Email FROM Login1 WHERE UserName LIKE :name1 ESCAPE '\\' "
+            "OR UserName LIKE :name2 ESCAPE '\\' OR Email LIKE :email1 ESCAPE '\\' "
+            "OR Email LIKE :email2 ESCAPE '\\'"));
+        query.bindValue(QStringLiteral(":name1"), (*namePatterns)[0]);
+        query.bindValue(QStringLiteral(":name2"), (*namePatterns)[1]);
+        query.bindValue(QStringLiteral(":email1"), (*emailPatterns)[0]);
+        query.bindValue(QStringLiteral(":email2"), (*emailPatterns)[1]);
+    } else {
+        query.prepare(QStringLiteral("SELECT UserName, Email FROM Login1"));
+    }
+    if (!run(query, ReadFailure))
+        return std::nullopt;
+    while (query.next()) {
+        const std::optional<QByteArray> storedName = comparableText(query.value(0));
+        if (storedName && Codepage::equalsIgnoringCase(*storedName, name))
+            return true;
+        const std::optional<QByteArray> storedEmail = comparableText(query.value(1));
+        if (storedEmail && Codepage::equalsIgnoringCase(*storedEmail, email))
+            return true;
+    }
+    if (query.lastError().isValid()) {
+        fail(ReadFailure, query.lastError().text());
+        return std::nullopt;
+    }
+    return false;
+}
+
+std::optional<bool> UsersDatabase::checkCredentials(const QByteArray &name,
+                                                    const QByteArray &password)
+{
+    // The case-blind term only lets the index narrow the search; the exact
+    // terms decide.
+    QSqlQuery query(m_database);
+    query.prepare(QStringLiteral(
+        "SELECT 1 FROM Login1 WHERE UserName = :seek COLLATE NOCASE AND UserName = :name "
+        "AND Password = :password LIMIT 1"));
+    query.bindValue(QStringLiteral(":seek"), boundText(name));
+    query.bindValue(QStringLiteral(":name"), boundText(name));
+    query.bindValue(QStringLiteral(":password"), boundText(password));
+    if (!run(query, ReadFailure))
+        return std::nullopt;
+    return query.next();
+}
+
+bool UsersDatabase::addUser(const UserRecord &record)
+{
+    QStringList placeholders;
+    for (int i = 0; i < UserRecord::ColumnCount; ++i)
+        placeholders.append(QStringLiteral(":c") + QString::number(i));
+    QSqlQuery query(m_database);
+    if (!query.prepare(QStringLiteral("INSERT INTO Login1 (") + columnList() +
+                       QStringLiteral(") VALUES (") + placeholders.join(QLatin1String(", ")) +
+                       QLatin1Char(')'))) {
+        fail(WriteFailure, query.lastError().text());
+        return false;
+    }
+    for (int i = 0; i < UserRecord::ColumnCount; ++i)
+        query.bindValue(placeholders[i], boundText(record.values[i]));
+    // Outside a transaction SQLite commits the insert before exec returns.
+    return run(query, WriteFailure);
+}
+
+QByteArray UsersDatabase::countSummary(qint64 count)
+{
+    if (count <= 0)
+        return QByteArray();
+    const QByteArray ending = count == 1 ? " registered user." : " registered users.";
+    return "Tarnwick has " + QByteArray::number(count) + ending;
+}
+
+std::optional<bool> UsersDatabase::findByName(const QByteArray &name)
+{
+    QSqlQuery query(m_database);
+    query.setForwardOnly(true);
+    if (const auto patterns = foldedPatterns(name)) {
+        query.prepare(QStringLiteral("SELECT rowid, UserName FROM Login1 WHERE "
+                                     "UserName LIKE :name1 ESCAPE '\\' OR "
+                                     "UserName LIKE :name2 ESCAPE '\\'"));
+        query.bindValue(QStringLiteral(":name1"), (*patterns)[0]);
+        query.bindValue(QStringLiteral(":name2"), (*patterns)[1]);
+    } else {
+        query.prepare(QStringLiteral("SELECT rowid, UserName FROM Login1"));
+    }
+    if (!run(query, ReadFailure))
+        return std::nullopt;
+    // The candidates come in index order; the first in table order wins.
+    std::optional<qint64> found;
+    while (query.next()) {
+        const std::optional<QByteArray> stored = comparableText(query.value(1));
+        if (!stored || !Codepage::equalsIgnoringCase(*stored, name))
+            continue;
+        const qint64 rowid = query.value(0).toLongLong();
+        if (!found || rowid < *found)
+            found = rowid;
+    }
+    if (query.lastError().isValid()) {
+        fail(ReadFailure, query.lastError().text());
+        return std::nullopt;
+    }
+    m_position = found ? Position::OnRecord : Position::AfterLast;
+    m_rowid = found.value_or(0);
+    return found.has_value();
+}
+
+bool UsersDatabase::neighbour(std::optional<qint64> from, Direction direction,
+                              std::optional<qint64> *result)
+{
+    const bool forward = direction == Direction::Forward;
+    QString sql = QStringLiteral("SELECT rowid FROM Login1");
+    if (from)
+        sql += forward ? QStringLiteral(" WHERE rowid > :rowid")
+                       : QStringLiteral(" WHERE rowid < :rowid");
+    sql += forward ? QStringLiteral(" ORDER BY rowid LIMIT 1")
+                   : QStringLiteral(" ORDER BY rowid DESC LIMIT 1");
+    QSqlQuery query(m_database);
+    query.prepare(sql);
+    if (from)
+        query.bindValue(QStringLiteral(":rowid"), *from);
+    if (!run(query, ReadFailure))
+        return false;
+    *result = query.next() ? std::optional<qint64>(query.value(0).toLongLong()) : std::nullopt;
+    return true;
+}
+
+bool UsersDatabase::moveNext()
+{
+    return move(Direction::Forward);
+}
+
+bool UsersDatabase::movePrevious()
+{
+    return move(Direction::Backward);
+}
+
+// MoveNext from the last record leaves the cursor after it, MovePrevious from
+// the first before it; moving on from there is refused.
+bool UsersDatabase::move(Direction direction)
+{
+    const Position edge =
+        direction == Direction::Forward ? Position::AfterLast : Position::BeforeFirst;
+    if (m_position == edge)
+        return false;
+    const std::optional<qint64> from =
+        m_position == Position::OnRecord ? std::optional<qint64>(m_rowid) : std::nullopt;
+    std::optional<qint64> next;
+    if (!neighbour(from, direction, &next))
+        return false;
+    m_position = next ? Position::OnRecord : edge;
+    m_rowid = next.value_or(0);
+    return true;
+}
+
+std::optional<UserRecord> UsersDatabase::current()
+{
+    m_errorText.clear();
+    if (m_position != Position::OnRecord)
+        return std::nullopt;
+    QSqlQuery query(m_database);
+    query.prepare(QStringLiteral("SELECT ") + columnList() +
+                  QStringLiteral(" FROM Login1 WHERE rowid = :rowid"));
+    query.bindValue(QStringLiteral(":rowid"), m_rowid);
+    if (!run(query, ReadFailure) || !query.next())
+        return std::nullopt;
+    UserRecord record;
+    for (int i = 0; i < UserRecord::ColumnCount; ++i)
+        record.values[i] = shownText(query.value(i));
+    return record;
+}

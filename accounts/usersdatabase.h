@@ -1,0 +1,100 @@
+#pragma once
+
+#include "accounts/userrecord.h"
+
+#include <QByteArray>
+#include <QLatin1StringView>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QSqlQuery;
+
+// users.mdb: an SQLite file holding the table Login1 of fifteen text columns,
+// in insertion order. Every open gives its own connection and its own cursor.
+//
+// Names and e-mail addresses are compared case-blind with Codepage::toUpper;
+// credentials exactly. SQLite's own case folding knows only ASCII, so the
+// folded lookups let an ASCII-blind index narrow the rows down (a necessary
+// condition for a match) and decide every candidate in C++: the answer is the
+// one a plain scan of the whole table would give.
+//
+// A cell holding NULL (or anything else that is not text) has no value: it
+// reads as empty text and equals nothing.
+class UsersDatabase
+{
+public:
+    static inline const QString FileName = QStringLiteral("users.mdb");
+    static inline const QByteArray NoRecordsText =
+        QByteArrayLiteral("There are no records in the database.");
+
+    // The one place the store is opened. A missing file is created with its
+    // table; a file that is not an SQLite database, or whose Login1 lacks a
+    // column, is left as it is and nullptr returned with the reason.
+    static std::unique_ptr<UsersDatabase> open(const QString &path, QString *errorText);
+    ~UsersDatabase();
+    UsersDatabase(const UsersDatabase &) = delete;
+    UsersDatabase &operator=(const UsersDatabase &) = delete;
+
+    const QString &path() const { return m_path; }
+    // Why the last failed operation failed, as a sentence for the operator.
+    const QString &errorText() const { return m_errorText; }
+
+    // RecordCount; nullopt when the store cannot be read.
+    std::optional<qint64> count();
+    // The registration check: some record has this UserName or this Email,
+    // letter case folded.
+    std::optional<bool> isNameOrEmailTaken(const QByteArray &name, const QByteArray &email);
+    // CheckCredentials: some record has exactly this UserName and Password.
+    std::optional<bool> checkCredentials(const QByteArray &name, const QByteArray &password);
+    // AddUser: appends and commits one record.
+    bool addUser(const UserRecord &record);
+
+    // "Tarnwick has N registered user(s)."; empty for no records.
+    static QByteArray countSummary(qint64 count);
+
+    // --- the cursor ---
+    // FindByName: puts the cursor on the first record in table order whose
+    // UserName equals `name` letter case folded, or after the last record.
+    // True when found.
+    std::optional<bool> findByName(const QByteArray &name);
+    bool isAfterLast() const { return m_position == Position::AfterLast; } // EOF
+    bool hasCurrent() const { return m_position == Position::OnRecord; }
+    // False when refused (from after the last / before the first record) or
+    // when the store cannot be read; the cursor then stays where it was.
+    bool moveNext();
+    bool movePrevious();
+    // The current record; nullopt without one (or when it cannot be read).
+    std::optional<UserRecord> current();
+
+private:
+    enum class Position
+    {
+        BeforeFirst,
+        OnRecord,
+        AfterLast
+    };
+    enum class Direction
+    {
+        Forward,
+        Backward
+    };
+
+    UsersDatabase(const QString &path, const QString &connectionName);
+    bool prepareStore();
+    bool run(QSqlQuery &query, const QString &what);
+    // The record next to `from` (none: from outside the table) in table order,
+    // into `result` (none when there is none); false when the store fails.
+    bool neighbour(std::optional<qint64> from, Direction direction, std::optional<qint64> *result);
+    bool move(Direction direction);
+    void fail(const QString &what, const QString &reason);
+
+    QString m_path;
+    QString m_connectionName;
+    QSqlDatabase m_database;
+    QString m_errorText;
+    Position m_position = Position::AfterLast;
+    qint64 m_rowid = 0;
+};
