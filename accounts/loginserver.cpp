@@ -129,16 +129,17 @@ LoginServer::Outcome LoginServer::newUser(int index, const Fields &fields)
         send(index, Decline);
         return Outcome::Stop;
     }
-    store.reset();
     m_reportedProblem.clear();
 
+    // Counted through the same store: the record is committed, so a fresh
+    // open would count the same.
+    const std::optional<qint64> count = store->count();
+    if (!count)
+        reportStoreProblem(store->errorText());
+    store.reset();
     const quint64 connection = m_table.slot(index).connection;
-    if (std::unique_ptr<UsersDatabase> counter = openStore()) {
-        if (const std::optional<qint64> count = counter->count())
-            Q_EMIT registeredUsersCounted(UsersDatabase::countSummary(*count));
-        else
-            reportStoreProblem(counter->errorText());
-    }
+    if (count)
+        Q_EMIT registeredUsersCounted(UsersDatabase::countSummary(*count));
     // The window that shows the count may have run a modal box meanwhile.
     if (m_table.slot(index).connection != connection)
         return Outcome::Stop;
