@@ -141,6 +141,15 @@ void TestLoginServer::requests_data()
         << bob << QByteArray("VALIDATE\tbob\tsecret\r\n") << QByteArray("REJECTED\r\n") << 1;
     QTest::newRow("VALIDATE trailing blank")
         << bob << QByteArray("VALIDATE\tbob \tSecret\r\n") << QByteArray("REJECTED\r\n") << 1;
+    QTest::newRow("VALIDATE against the second of two records of one name")
+        << Records{record("dup", "one", "1@x"), record("dup", "two", "2@x")}
+        << QByteArray("VALIDATE\tdup\ttwo\r\n") << QByteArray("PASS\r\n") << 2;
+    QTest::newRow("VALIDATE accented name in other case")
+        << Records{record("\xE9va", "pw")} << QByteArray("VALIDATE\t\xC9va\tpw\r\n")
+        << QByteArray("REJECTED\r\n") << 1;
+    QTest::newRow("NEWUSER accented name taken in other case")
+        << Records{record("\xE9va", "pw")} << newUserLine("\xC9VA", "pw", "new@x")
+        << QByteArray("DECLINE\r\n") << 1;
     QTest::newRow("VALIDATE extra fields are ignored")
         << bob << QByteArray("VALIDATE\tbob\tSecret\textra\r\n") << QByteArray("PASS\r\n") << 1;
     QTest::newRow("NEWUSER name taken in other case")

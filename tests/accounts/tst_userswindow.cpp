@@ -57,7 +57,6 @@ private Q_SLOTS:
     void addNewUserAppendsTheBoxesAsTheyAre();
     void addNewUserAfterSearchAddsACopy();
     void clearKeepsSearchNameAndCountLine();
-    void nullColumnsAreShownEmpty();
     void brokenStoreShowsABoxInsteadOfARecord();
     void unwritableStoreShowsABoxOnAdd();
     void hostCreatesLoadsAndRecreatesAfterClose();
@@ -313,20 +312,6 @@ void TestUsersWindow::clearKeepsSearchNameAndCountLine()
     QCOMPARE(box("Text16")->text(), QStringLiteral("Tarnwick has 2 registered users."));
     click("Command4"); // the cursor did not move
     QCOMPARE(box("Text3")->text(), QStringLiteral("first-b"));
-}
-
-void TestUsersWindow::nullColumnsAreShownEmpty()
-{
-    QVERIFY(addAll(path(), {}));
-    QVERIFY(rawSql(path(), {"INSERT INTO Login1 (UserName) VALUES ('ghost')"}));
-    makeWindow();
-    for (const char *name : RecordBoxNames)
-        box(name)->setText(QStringLiteral("old"));
-    box("Text1")->setText(QStringLiteral("ghost"));
-    click("Command1");
-    for (int i = 0; i < UserRecord::ColumnCount; ++i)
-        QCOMPARE(box(RecordBoxNames[i])->text(),
-                 RecordBoxColumns[i] == UserRecord::UserName ? QStringLiteral("ghost") : QString());
 }
 
 void TestUsersWindow::brokenStoreShowsABoxInsteadOfARecord()
