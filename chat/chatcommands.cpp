@@ -3,6 +3,8 @@
 #include "chat/joincommands.h"
 #include "chat/messagingcommands.h"
 #include "chat/moderationcommands.h"
+#include "chat/presencecommands.h"
+#include "chat/relaycommands.h"
 #include "core/chatserver.h"
 
 void registerChatCommands(ChatServer &server)
@@ -10,4 +12,6 @@ void registerChatCommands(ChatServer &server)
     JoinCommands::registerHandlers(server);
     MessagingCommands::registerHandlers(server);
     ModerationCommands::registerHandlers(server);
+    PresenceCommands::registerHandlers(server);
+    RelayCommands::registerHandlers(server);
 }
