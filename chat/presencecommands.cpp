@@ -19,7 +19,8 @@ const QByteArray InGame = QByteArrayLiteral(" [IG]");
 const QByteArray Away = QByteArrayLiteral(" [AW]");
 const QByteArray ClientState = QByteArrayLiteral(" [CS]");
 
-enum class Announce {
+enum class Announce
+{
     // Only while the sender is listed, yielding after each socket told.
     WhileListed,
     Always,

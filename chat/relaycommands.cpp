@@ -59,8 +59,7 @@ QByteArray relayedLine(const char *keyword, const Fields &fields, int first, int
     return line;
 }
 
-template <int N>
-Outcome relay(ChatServer &server, const Sender &, const Fields &fields)
+template <int N> Outcome relay(ChatServer &server, const Sender &, const Fields &fields)
 {
     const Relay &r = Relays[N];
     const QByteArray *addressee = field(fields, r.addressee);
@@ -70,8 +69,7 @@ Outcome relay(ChatServer &server, const Sender &, const Fields &fields)
     return Outcome::NextLine;
 }
 
-template <int... N>
-void registerRelays(ChatServer &server, std::integer_sequence<int, N...>)
+template <int... N> void registerRelays(ChatServer &server, std::integer_sequence<int, N...>)
 {
     (server.setHandler(Relays[N].command, relay<N>), ...);
 }
