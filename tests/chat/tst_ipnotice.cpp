@@ -35,7 +35,7 @@ struct Console
 void TestIpNotice::textIsShownToTheOperator()
 {
     Console console;
-    auto ann = console.fixture.join("Ann");
+    auto ann = joinOne(console.fixture, "Ann");
     ann->send("IP\tCaf\xE9 10.0.0.7\r\nIP\r\nMOTD\r\n");
     QCOMPARE(receivedLines(*ann, 1), Lines{"MOTD\t\r\n"});
     const auto boxes = console.dialogs.messages();
@@ -47,8 +47,8 @@ void TestIpNotice::textIsShownToTheOperator()
 void TestIpNotice::floodOpensOneBox()
 {
     Console console;
-    auto ann = console.fixture.join("Ann");
-    auto bob = console.fixture.join("Bob", QStringLiteral("127.0.0.2"));
+    auto ann = joinOne(console.fixture, "Ann");
+    auto bob = joinOne(console.fixture, "Bob", QStringLiteral("127.0.0.2"));
     ann->drain();
     int opened = 0;
     console.dialogs.whileMessageOpen = [&] {
@@ -86,7 +86,7 @@ void TestIpNotice::floodOpensOneBox()
 void TestIpNotice::boxOpensAgainAfterAQuietSpell()
 {
     Console console;
-    auto ann = console.fixture.join("Ann");
+    auto ann = joinOne(console.fixture, "Ann");
     ann->send("IP\tfirst\r\nIP\tsoon after\r\n");
     QTRY_COMPARE(console.logLines(), QStringList{QStringLiteral("soon after")});
     QCOMPARE(console.dialogs.messages().size(), 1);
@@ -99,8 +99,8 @@ void TestIpNotice::boxOpensAgainAfterAQuietSpell()
 void TestIpNotice::senderGoneWhileTheBoxIsOpen()
 {
     Console console;
-    auto ann = console.fixture.join("Ann");
-    auto bob = console.fixture.join("Bob");
+    auto ann = joinOne(console.fixture, "Ann");
+    auto bob = joinOne(console.fixture, "Bob");
     std::unique_ptr<RawClient> newcomer;
     console.dialogs.whileMessageOpen = [&] {
         ann->abort();

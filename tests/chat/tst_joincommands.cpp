@@ -86,7 +86,7 @@ void TestJoinCommands::takenName()
 
     ChatFixture fixture;
     fixture.chat->setMotd("Hi");
-    auto bob = fixture.join("Bob");
+    auto bob = joinOne(fixture, "Bob");
     fixture.table.setRow(0, listedRow);
     auto newcomer = fixture.connect(QStringLiteral("127.0.0.2"));
     newcomer->send("Name\t" + newName + "\r\nMOTD\r\n");
@@ -168,7 +168,7 @@ void TestJoinCommands::bannedAddress()
     fixture.chat->setMotd("Rules");
     if (!banFile.isEmpty())
         fixture.writeProgramFile(QStringLiteral("ban.txt"), banFile);
-    auto ann = fixture.join("Ann");
+    auto ann = joinOne(fixture, "Ann");
     auto eve = fixture.connect(QStringLiteral("127.0.0.2"));
     eve->send("Name\tEve\r\nMOTD\r\n");
 
@@ -190,7 +190,7 @@ void TestJoinCommands::nameWithoutFieldListsNobody()
 {
     ChatFixture fixture;
     fixture.chat->setMotd("M");
-    auto ann = fixture.join("Ann");
+    auto ann = joinOne(fixture, "Ann");
     auto nameless = fixture.connect();
     nameless->sendLine("Name");
     QCOMPARE(receivedLines(*nameless, 2), (Lines{"MOTD\tM\r\n", "ADDUSER\tAnn\r\n"}));
@@ -248,7 +248,7 @@ void TestJoinCommands::profileVersion()
 void TestJoinCommands::serverAnnouncesWithoutChangingTheRow()
 {
     ChatFixture fixture;
-    auto ann = fixture.join("Ann");
+    auto ann = joinOne(fixture, "Ann");
     auto unjoined = fixture.connect();
     ann->send("SERVER\tZed\r\nSERVER\r\n");
     const Lines announce{"Announce\tZed has joined Tarnwick!\r\n"};

@@ -77,7 +77,7 @@ void TestMessagingCommands::claimedNameFromAnotherAddressIsDropped()
     QFETCH(bool, delivered);
 
     Room room;
-    auto mallory = room.fixture.join("Mallory", from);
+    auto mallory = joinOne(room.fixture, "Mallory", from);
     room.users[0]->drain(20);
     mallory->send("Message\tann: \tI am Ann\r\nMessage\tMallory: \tsecond\r\n");
     const Lines both{"Message\tann: \tI am Ann\t\r\n", "Message\tMallory: \tsecond\t\r\n"};
