@@ -49,6 +49,16 @@ QString LoginServer::usersDatabasePath() const
     return m_config.programFile(UsersDatabase::FileName);
 }
 
+int LoginServer::acceptSimulated(const QByteArray &remoteAddress)
+{
+    const int index = m_table.takeFree([this](int i) { return !m_sockets[i]->isConnected(); });
+    if (index < 0)
+        return -1;
+    m_framers[index].clear();
+    m_sockets[index]->attachSimulated(remoteAddress);
+    return index;
+}
+
 void LoginServer::onConnectionRequest(qintptr requestId)
 {
     const int index = m_table.takeFree([this](int i) { return !m_sockets[i]->isConnected(); });

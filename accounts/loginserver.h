@@ -50,6 +50,11 @@ public:
     bool isConnected(int index) const;
     QString usersDatabasePath() const;
 
+    // Takes an entry for a connection without a network (tests, fuzzing) the
+    // way a connection request does; -1 when all entries are taken.
+    int acceptSimulated(const QByteArray &remoteAddress);
+    ClientSocket &socket(int index) { return *m_sockets[index]; }
+
 Q_SIGNALS:
     // The count line after a stored registration ("Tarnwick has N ...").
     void registeredUsersCounted(const QByteArray &summary);
