@@ -13,8 +13,6 @@ class TestMessagingCommands : public QObject
 private Q_SLOTS:
     void publicLineSkipsPlayersInGame();
     void publicLineNeedsBothFields();
-    void claimedNameFromAnotherAddressIsDropped_data();
-    void claimedNameFromAnotherAddressIsDropped();
     void serverMessageNeedsModerator_data();
     void serverMessageNeedsModerator();
     void actionEndsWithAnExtraLine();
@@ -60,28 +58,6 @@ void TestMessagingCommands::publicLineNeedsBothFields()
     room.users[0]->send("Message\tAnn: \r\nMessage\r\nMessage\tAnn: \t\r\n");
     QCOMPARE(receivedLines(*room.users[2], 1), Lines{"Message\tAnn: \t\t\r\n"});
     QCOMPARE(output.size(), 1);
-}
-
-void TestMessagingCommands::claimedNameFromAnotherAddressIsDropped_data()
-{
-    QTest::addColumn<QString>("from");
-    QTest::addColumn<bool>("delivered");
-
-    QTest::newRow("same address") << QStringLiteral("127.0.0.1") << true;
-    QTest::newRow("other address") << QStringLiteral("127.0.0.2") << false;
-}
-
-void TestMessagingCommands::claimedNameFromAnotherAddressIsDropped()
-{
-    QFETCH(QString, from);
-    QFETCH(bool, delivered);
-
-    Room room;
-    auto mallory = joinOne(room.fixture, "Mallory", from);
-    room.users[0]->drain(20);
-    mallory->send("Message\tann: \tI am Ann\r\nMessage\tMallory: \tsecond\r\n");
-    const Lines both{"Message\tann: \tI am Ann\t\r\n", "Message\tMallory: \tsecond\t\r\n"};
-    QCOMPARE(receivedLines(*room.users[0], delivered ? 2 : 0), delivered ? both : Lines{});
 }
 
 void TestMessagingCommands::serverMessageNeedsModerator_data()
