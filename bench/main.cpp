@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,8 @@ struct Options
     bool smoke = false;
     bool keepTemp = false;
     std::string only; // "ours" or "ngircd": one server only (profiling)
+    // A command put before ours, e.g. "valgrind --tool=callgrind" (profiling).
+    std::vector<std::string> wrapper;
     SessionOptions session;
 };
 
@@ -51,7 +54,7 @@ void usage()
     std::printf("usage: tarnwick-bench [--smoke] [--runs N] [--clients N] [--messages M]\n"
                 "                      [--memory-messages M] [--latency-messages M]\n"
                 "                      [--server PATH] [--ngircd PATH] [--ngircd-config PATH]\n"
-                "                      [--only ours|ngircd] [--keep-temp]\n");
+                "                      [--only ours|ngircd] [--wrap COMMAND] [--keep-temp]\n");
 }
 
 bool parse(int argc, char **argv, Options &options)
@@ -89,6 +92,10 @@ bool parse(int argc, char **argv, Options &options)
             options.ngircdConfig = value("--ngircd-config");
         } else if (argument == "--only") {
             options.only = value("--only");
+        } else if (argument == "--wrap") {
+            std::istringstream words(value("--wrap"));
+            for (std::string word; words >> word;)
+                options.wrapper.push_back(word);
         } else if (argument == "--keep-temp") {
             options.keepTemp = true;
         } else {
@@ -162,11 +169,18 @@ Sample runOurs(const Options &options)
                                      folder.string(),
                                      {"QT_QPA_PLATFORM=offscreen"},
                                      (folder / "server-output.txt").string()};
+        if (!options.wrapper.empty()) {
+            launch.arguments.insert(launch.arguments.begin(), program.string());
+            launch.arguments.insert(launch.arguments.begin(), options.wrapper.begin() + 1,
+                                    options.wrapper.end());
+            launch.program = options.wrapper.front();
+        }
         if (!server.start(launch, &startError)) {
             sample.failure = startError;
             break;
         }
-        const std::int64_t chatNs = server.waitUntilAccepting({ChatPort}, 15'000);
+        const int startTimeoutMs = options.wrapper.empty() ? 15'000 : 300'000;
+        const std::int64_t chatNs = server.waitUntilAccepting({ChatPort}, startTimeoutMs);
         if (chatNs < 0 || !server.listensOn(ChatPort)) {
             sample.failure = "the chat port did not open (or another program held it)";
             server.stop();

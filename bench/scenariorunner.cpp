@@ -199,7 +199,7 @@ bool ScenarioRunner::joinOneByOne()
     m_joinBase = 0;
     for (int i = 0; i < m_options.clients && !m_failed; ++i) {
         newClient(i);
-        runUntil(EventPoll::nowNs() + 10 * Second, "a client to join",
+        runUntil(EventPoll::nowNs() + 60 * Second, "a client to join",
                  &ScenarioRunner::everyoneJoined);
     }
     return !m_failed;

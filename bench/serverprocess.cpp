@@ -75,7 +75,7 @@ bool ServerProcess::start(const Launch &launch, std::string *error)
         const int in = ::open("/dev/null", O_RDONLY);
         if (in >= 0)
             ::dup2(in, 0);
-        ::execve(argv[0], argv.data(), envp.data());
+        ::execvpe(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     return true;
@@ -188,7 +188,7 @@ void ServerProcess::stop()
     if (m_pid <= 0)
         return;
     ::kill(m_pid, SIGTERM);
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_pid = -1;

@@ -4,6 +4,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cerrno>
+#include <sys/socket.h>
 #include <utility>
 
 ClientSocket::ClientSocket(int index, QObject *parent)
@@ -27,6 +29,9 @@ void ClientSocket::detachSocket(bool graceful)
 {
     QTcpSocket *old = m_socket;
     old->disconnect(this);
+    if (graceful && old->state() == QAbstractSocket::ConnectedState && !m_output.isEmpty())
+        old->write(m_output);
+    m_output.clear();
     if (graceful && old->state() == QAbstractSocket::ConnectedState && old->bytesToWrite() > 0) {
         // Let the last lines (a refusal, "banned", ...) leave in the background;
         // the element itself is free for the next connection at once.
@@ -85,7 +90,7 @@ bool ClientSocket::send(const QByteArray &bytes)
         m_simulatedOutput += bytes;
         return true;
     }
-    if (m_socket->bytesToWrite() + bytes.size() > OutputCap) {
+    if (pendingOutput() + bytes.size() > OutputCap) {
         // Drop the connection now; the owner hears about it once the current
         // handler has returned, like any other error.
         m_open = false;
@@ -99,9 +104,52 @@ bool ClientSocket::send(const QByteArray &bytes)
         });
         return false;
     }
-    return m_socket->write(bytes) == bytes.size();
+    // Lines collect here and leave together once per event-loop turn: a
+    // broadcast costs an append per client, not a trip through the socket's
+    // buffering for every line.
+    m_output += bytes;
+    if (!m_flushQueued) {
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(this, &ClientSocket::flushOutput, Qt::QueuedConnection);
+    }
+    return true;
 }
 
+void ClientSocket::flushOutput()
+{
+    m_flushQueued = false;
+    if (m_output.isEmpty())
+        return;
+    if (!m_open || m_socket->state() != QAbstractSocket::ConnectedState) {
+        m_output.clear();
+        return;
+    }
+    qsizetype sent = 0;
+    if (m_socket->bytesToWrite() == 0) {
+        // Nothing older is waiting in the socket's own buffer, so the batch can
+        // go straight to the system in one call; only what the system cannot
+        // take yet goes through that buffer (and its write notifications).
+        const int descriptor = int(m_socket->socketDescriptor());
+        for (;;) {
+            const ssize_t n = ::send(descriptor, m_output.constData() + sent,
+                                     size_t(m_output.size() - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0)
+                sent += n;
+            if (n > 0 && sent < m_output.size())
+                continue;
+            if (n < 0 && errno == EINTR)
+                continue;
+            break; // all sent, or the system is full, or an error the socket will report
+        }
+    }
+    if (sent < m_output.size())
+        m_socket->write(m_output.constData() + sent, m_output.size() - sent);
+    // Keep a modest buffer for the next turn; a burst's large one is given back.
+    if (m_output.capacity() > ReusedOutputCapacity)
+        m_output.clear();
+    else
+        m_output.resize(0);
+}
 QByteArray ClientSocket::takeReceived()
 {
     if (m_simulated)
@@ -174,7 +222,7 @@ QByteArray ClientSocket::lastRemoteAddress() const
 
 qint64 ClientSocket::pendingOutput() const
 {
-    return m_socket->bytesToWrite();
+    return m_socket->bytesToWrite() + m_output.size();
 }
 
 void ClientSocket::onReadyRead()

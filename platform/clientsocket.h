@@ -23,6 +23,7 @@ public:
     // must not grow our memory.
     static constexpr qint64 OutputCap = 1024 * 1024;
     static constexpr qint64 InputBufferSize = 256 * 1024;
+    static constexpr qsizetype ReusedOutputCapacity = 64 * 1024;
 
     explicit ClientSocket(int index, QObject *parent = nullptr);
     ~ClientSocket() override;
@@ -33,7 +34,8 @@ public:
     bool accept(qintptr requestId, QString *errorText = nullptr);
     int state() const;
     bool isConnected() const { return state() == StateConnected; }
-    // Queues the bytes; they leave on the next event-loop turn. False when not
+    // Queues the bytes; they leave on the next event-loop turn, together with
+    // everything else sent to this connection until then. False when not
     // connected, or when the peer's unsent output is over OutputCap (the
     // connection is then dropped and errorOccurred follows from the event loop).
     bool send(const QByteArray &bytes);
@@ -63,6 +65,7 @@ private:
     void onReadyRead();
     void onDisconnected();
     void onError();
+    void flushOutput();
     void attachFreshSocket();
     void detachSocket(bool graceful);
     void reportLost(bool asError, int number, const QString &description);
@@ -72,6 +75,8 @@ private:
     bool m_open = false;   // a connection is attached and not yet reported lost
     QByteArray m_remote;   // cached: the peer's address outlives the connection
     quint64 m_generation = 0;
+    QByteArray m_output; // lines sent in this event-loop turn, not yet handed on
+    bool m_flushQueued = false;
     bool m_simulated = false;
     QByteArray m_simulatedInput;
     QByteArray m_simulatedOutput;

@@ -1,28 +1,57 @@
 #include "platform/eventloop.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
 namespace {
 constexpr qint64 YieldIntervalNs = 2'000'000; // 2 ms
+// Reading the clock costs more than what a broadcast does for one slot, so a
+// run of yields reads it only on every ClockStride-th call. The first yield
+// after the loop has waited for events always reads it.
+constexpr int ClockStride = 8;
 
-QElapsedTimer &lastPass()
+struct YieldState
 {
-    static QElapsedTimer timer;
-    return timer;
+    QElapsedTimer lastPass;
+    int callsUntilClock = 0;
+    QAbstractEventDispatcher *watched = nullptr;
+};
+
+YieldState &state()
+{
+    static YieldState s;
+    return s;
+}
+
+void watchDispatcher(YieldState &s)
+{
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    if (dispatcher == s.watched || !dispatcher)
+        return;
+    s.watched = dispatcher;
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher,
+                     [] { state().callsUntilClock = 0; });
 }
 } // namespace
 
 void yieldEventLoopNow()
 {
-    lastPass().start();
+    YieldState &s = state();
+    watchDispatcher(s);
+    s.lastPass.start();
+    s.callsUntilClock = ClockStride;
     QCoreApplication::processEvents();
 }
 
 void yieldEventLoop()
 {
-    QElapsedTimer &timer = lastPass();
-    if (timer.isValid() && timer.nsecsElapsed() < YieldIntervalNs)
+    YieldState &s = state();
+    if (--s.callsUntilClock > 0)
         return;
+    if (s.lastPass.isValid() && s.lastPass.nsecsElapsed() < YieldIntervalNs) {
+        s.callsUntilClock = ClockStride;
+        return;
+    }
     yieldEventLoopNow();
 }
