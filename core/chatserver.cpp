@@ -123,7 +123,7 @@ void ChatServer::broadcastMessage(const QByteArray &text)
         // everyone else still gets the line.
         if (!m_table.row(i).endsWith(InGameSuffix) && m_sockets[i]->isConnected())
             m_sockets[i]->send(line);
-        yieldEventLoop();
+        yieldEventLoopInTightLoop();
     }
 }
 

@@ -7,8 +7,7 @@
 namespace {
 constexpr qint64 YieldIntervalNs = 2'000'000; // 2 ms
 // Reading the clock costs more than what a broadcast does for one slot, so a
-// run of yields reads it only on every ClockStride-th call. The first yield
-// after the loop has waited for events always reads it.
+// tight loop reads it only on every ClockStride-th call.
 constexpr int ClockStride = 8;
 
 struct YieldState
@@ -47,11 +46,16 @@ void yieldEventLoopNow()
 void yieldEventLoop()
 {
     YieldState &s = state();
+    if (s.lastPass.isValid() && s.lastPass.nsecsElapsed() < YieldIntervalNs)
+        return;
+    yieldEventLoopNow();
+}
+
+void yieldEventLoopInTightLoop()
+{
+    YieldState &s = state();
     if (--s.callsUntilClock > 0)
         return;
-    if (s.lastPass.isValid() && s.lastPass.nsecsElapsed() < YieldIntervalNs) {
-        s.callsUntilClock = ClockStride;
-        return;
-    }
-    yieldEventLoopNow();
+    s.callsUntilClock = ClockStride;
+    yieldEventLoop();
 }
