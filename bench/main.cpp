@@ -4,6 +4,7 @@
 // that everything arrived, in order and unchanged.
 
 #include "dialect.h"
+#include "loginscenario.h"
 #include "scenariorunner.h"
 #include "serverprocess.h"
 
@@ -37,6 +38,10 @@ struct Options
     std::string only; // "ours" or "ngircd": one server only (profiling)
     // A command put before ours, e.g. "valgrind --tool=callgrind" (profiling).
     std::vector<std::string> wrapper;
+    std::string loginHost = TARNWICK_LOGIN_HOST_PATH;
+    std::vector<int> loginUsers = {1'000, 10'000, 100'000};
+    int loginValidates = 200;
+    int loginRegistrations = 50;
     SessionOptions session;
 };
 
@@ -51,10 +56,11 @@ struct Sample
 
 void usage()
 {
-    std::printf("usage: tarnwick-bench [--smoke] [--runs N] [--clients N] [--messages M]\n"
-                "                      [--memory-messages M] [--latency-messages M]\n"
-                "                      [--server PATH] [--ngircd PATH] [--ngircd-config PATH]\n"
-                "                      [--only ours|ngircd] [--wrap COMMAND] [--keep-temp]\n");
+    std::printf(
+        "usage: tarnwick-bench [--smoke] [--runs N] [--clients N] [--messages M]\n"
+        "                      [--memory-messages M] [--latency-messages M]\n"
+        "                      [--server PATH] [--ngircd PATH] [--ngircd-config PATH]\n"
+        "                      [--only ours|ngircd] [--wrap COMMAND] [--no-login] [--keep-temp]\n");
 }
 
 bool parse(int argc, char **argv, Options &options)
@@ -74,6 +80,9 @@ bool parse(int argc, char **argv, Options &options)
             options.session.fanOutMessages = 300;
             options.session.memoryMessages = 0;
             options.session.latencyMessages = 200;
+            options.loginUsers = {100};
+            options.loginValidates = 20;
+            options.loginRegistrations = 5;
         } else if (argument == "--runs") {
             options.runs = std::max(1, std::atoi(value("--runs")));
         } else if (argument == "--clients") {
@@ -96,6 +105,8 @@ bool parse(int argc, char **argv, Options &options)
             std::istringstream words(value("--wrap"));
             for (std::string word; words >> word;)
                 options.wrapper.push_back(word);
+        } else if (argument == "--no-login") {
+            options.loginUsers.clear();
         } else if (argument == "--keep-temp") {
             options.keepTemp = true;
         } else {
@@ -351,8 +362,34 @@ void printTable(const std::vector<Sample> &ours, const std::vector<Sample> &peer
     if (!loginOpened)
         std::printf("\nStart-up of ours: port 3068 (login service) did not open in this build; "
                     "the figure is to the chat port alone.\n");
-    std::printf("6. login with \"Require Passwords\" checked (VALIDATE, NEWUSER at 1,000 / 10,000 "
-                "/ 100,000 users): pending (the login service is not part of this build)\n");
+}
+
+using LoginResults = std::map<int, std::vector<LoginScenario::Result>>;
+
+void printLoginTable(const LoginResults &results)
+{
+    std::printf("\n6. login service, \"Require Passwords\" checked, one request at a time "
+                "(ours only; medians over the runs)\n\n");
+    std::printf("| stored users | VALIDATE median ms | VALIDATE p99 ms | NEWUSER median ms | "
+                "NEWUSER p99 ms | target < 50 ms |\n");
+    std::printf("|---:|---:|---:|---:|---:|---|\n");
+    for (const auto &[users, runs] : results) {
+        std::vector<double> values[4];
+        for (const LoginScenario::Result &r : runs) {
+            values[0].push_back(r.ok ? r.validateMedianMs : -1);
+            values[1].push_back(r.ok ? r.validateP99Ms : -1);
+            values[2].push_back(r.ok ? r.newUserMedianMs : -1);
+            values[3].push_back(r.ok ? r.newUserP99Ms : -1);
+        }
+        const double worst = std::max(median(values[1]), median(values[3]));
+        std::string verdict = "-";
+        if (median(values[1]) >= 0 && median(values[3]) >= 0)
+            verdict = worst < 50 ? "met" : "NOT met";
+        std::printf("| %d | %s | %s | %s | %s | %s |\n", users,
+                    number(median(values[0]), 2).c_str(), number(median(values[1]), 2).c_str(),
+                    number(median(values[2]), 2).c_str(), number(median(values[3]), 2).c_str(),
+                    users == 100'000 ? verdict.c_str() : "");
+    }
 }
 
 void report(const char *name, const Sample &sample, int run)
@@ -390,6 +427,7 @@ int main(int argc, char **argv)
     }
     std::vector<Sample> ours;
     std::vector<Sample> peer;
+    LoginResults login;
     bool allOk = true;
     for (int run = 0; run < options.runs; ++run) {
         // Alternate which server goes first, so neither always runs on a
@@ -410,13 +448,31 @@ int main(int argc, char **argv)
                 allOk = allOk && peer.back().ok;
             }
         }
+        for (int users : wantOurs ? options.loginUsers : std::vector<int>{}) {
+            LoginScenario scenario(options.loginHost, users, options.loginValidates,
+                                   options.loginRegistrations);
+            const LoginScenario::Result result = scenario.run();
+            if (result.ok)
+                std::fprintf(stderr,
+                             "run %d login  ok: %d users, VALIDATE p99 %.2f ms, NEWUSER p99 "
+                             "%.2f ms\n",
+                             run + 1, users, result.validateP99Ms, result.newUserP99Ms);
+            else
+                std::fprintf(stderr, "run %d login  FAILED at %d users: %s\n", run + 1, users,
+                             result.failure.c_str());
+            allOk = allOk && result.ok;
+            login[users].push_back(result);
+        }
     }
     if (options.smoke) {
         std::printf("smoke: %s\n", allOk ? "every message reached every listener, in order and "
-                                           "unchanged, on both servers"
+                                           "unchanged, on both servers; the login service "
+                                           "answered every request"
                                          : "FAILED");
         return allOk ? 0 : 1;
     }
     printTable(ours, peer, options);
+    if (!login.empty())
+        printLoginTable(login);
     return allOk ? 0 : 1;
 }
