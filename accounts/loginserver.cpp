@@ -117,25 +117,25 @@ LoginServer::Outcome LoginServer::newUser(int index, const Fields &fields)
         send(index, "NOPROB\t" + NoPasswordsText + "\r\n");
         return Outcome::Stop;
     }
-    std::unique_ptr<UsersDatabase> store = openStore();
-    if (!store) {
+    UsersDatabase *users = store();
+    if (!users) {
         send(index, Decline);
         return Outcome::Stop;
     }
     const QByteArray &name = fields[1 + UserRecord::UserName];
     const QByteArray &email = fields[1 + UserRecord::Email];
-    const std::optional<bool> taken = store->isNameOrEmailTaken(name, email);
+    const std::optional<bool> taken = users->isNameOrEmailTaken(name, email);
     if (!taken || *taken) {
         if (!taken)
-            reportStoreProblem(store->errorText());
+            storeFailed(*users);
         send(index, Decline);
         return Outcome::Stop;
     }
     UserRecord record;
     for (int i = 0; i < UserRecord::ColumnCount; ++i)
         record.values[i] = fields[1 + i];
-    if (!store->addUser(record)) {
-        reportStoreProblem(store->errorText());
+    if (!users->addUser(record)) {
+        storeFailed(*users);
         send(index, Decline);
         return Outcome::Stop;
     }
@@ -143,10 +143,9 @@ LoginServer::Outcome LoginServer::newUser(int index, const Fields &fields)
 
     // Counted through the same store: the record is committed, so a fresh
     // open would count the same.
-    const std::optional<qint64> count = store->count();
+    const std::optional<qint64> count = users->count();
     if (!count)
-        reportStoreProblem(store->errorText());
-    store.reset();
+        storeFailed(*users);
     const quint64 connection = m_table.slot(index).connection;
     if (count)
         Q_EMIT registeredUsersCounted(UsersDatabase::countSummary(*count));
@@ -166,10 +165,10 @@ LoginServer::Outcome LoginServer::validate(int index, const Fields &fields)
         return Outcome::Stop;
     }
     std::optional<bool> valid;
-    if (std::unique_ptr<UsersDatabase> store = openStore()) {
-        valid = store->checkCredentials(fields[1], fields[2]);
+    if (UsersDatabase *users = store()) {
+        valid = users->checkCredentials(fields[1], fields[2]);
         if (!valid)
-            reportStoreProblem(store->errorText());
+            storeFailed(*users);
     }
     if (valid && *valid) {
         send(index, Pass);
@@ -179,13 +178,28 @@ LoginServer::Outcome LoginServer::validate(int index, const Fields &fields)
     return Outcome::NextLine;
 }
 
-std::unique_ptr<UsersDatabase> LoginServer::openStore()
+// The store stays open between requests: a fresh open for each would read
+// the index pages in again and, as the file's last user, copy its log back
+// into it every time. It is opened again when the file was replaced or
+// deleted, and after a failure.
+UsersDatabase *LoginServer::store()
 {
-    QString errorText;
-    std::unique_ptr<UsersDatabase> store = UsersDatabase::open(usersDatabasePath(), &errorText);
-    if (!store)
-        reportStoreProblem(errorText);
-    return store;
+    if (m_store && !m_store->isFileStillThere())
+        m_store.reset();
+    if (!m_store) {
+        QString errorText;
+        m_store = UsersDatabase::open(usersDatabasePath(), &errorText);
+        if (!m_store)
+            reportStoreProblem(errorText);
+    }
+    return m_store.get();
+}
+
+void LoginServer::storeFailed(UsersDatabase &users)
+{
+    reportStoreProblem(users.errorText());
+    if (m_store.get() == &users)
+        m_store.reset();
 }
 
 // Once per problem: a client retrying must not flood the log view. A stored

@@ -78,7 +78,8 @@ private:
     void processChunk(int index, quint64 connection, const QByteArray &chunk);
     Outcome newUser(int index, const Fields &fields);
     Outcome validate(int index, const Fields &fields);
-    std::unique_ptr<UsersDatabase> openStore();
+    UsersDatabase *store();
+    void storeFailed(UsersDatabase &store);
     void reportStoreProblem(const QString &text);
     void send(int index, const QByteArray &line);
 
@@ -90,6 +91,7 @@ private:
     std::array<LineFramer, ConnectionTable::Size> m_framers;
     // The connection whose data is being processed on each index, 0 for none.
     std::array<quint64, ConnectionTable::Size> m_receiving{};
+    std::unique_ptr<UsersDatabase> m_store;
     bool m_passwordsRequired = false;
     QString m_reportedProblem;
 };

@@ -2,6 +2,7 @@
 
 #include "core/codepage.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -10,6 +11,8 @@
 
 #include <algorithm>
 #include <array>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -135,6 +138,15 @@ std::optional<std::array<QString, 2>> foldedPatterns(const QByteArray &text)
     return std::array<QString, 2>{patterns.first(), patterns.last()};
 }
 
+// The file's identity: device and inode, zero when there is no file.
+std::pair<quint64, quint64> fileIdentity(const QString &path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {0, 0};
+    return {quint64(info.st_dev), quint64(info.st_ino)};
+}
+
 int nextConnectionNumber()
 {
     static int number = 0;
@@ -170,6 +182,11 @@ UsersDatabase::~UsersDatabase()
     m_database.close();
     m_database = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+bool UsersDatabase::isFileStillThere() const
+{
+    return m_inode != 0 && fileIdentity(m_path) == std::pair{m_device, m_inode};
 }
 
 void UsersDatabase::fail(const QString &what, const QString &reason)
@@ -237,6 +254,7 @@ bool UsersDatabase::prepareStore()
     query.exec();
     query.finish();
 
+    std::tie(m_device, m_inode) = fileIdentity(m_path);
     std::optional<qint64> first;
     if (!neighbour(std::nullopt, Direction::Forward, &first))
         return false;

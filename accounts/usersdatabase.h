@@ -39,6 +39,9 @@ public:
     UsersDatabase &operator=(const UsersDatabase &) = delete;
 
     const QString &path() const { return m_path; }
+    // The path still names the file this store has open (it was not deleted
+    // or replaced meanwhile).
+    bool isFileStillThere() const;
     // Why the last failed operation failed, as a sentence for the operator.
     const QString &errorText() const { return m_errorText; }
 
@@ -95,6 +98,8 @@ private:
     QString m_connectionName;
     QSqlDatabase m_database;
     QString m_errorText;
+    quint64 m_device = 0;
+    quint64 m_inode = 0;
     Position m_position = Position::AfterLast;
     qint64 m_rowid = 0;
 };

@@ -84,6 +84,7 @@ private Q_SLOTS:
     void brokenStoreDeclinesRejectsAndIsReportedOnce_data();
     void brokenStoreDeclinesRejectsAndIsReportedOnce();
     void unwritableStoreDeclinesButStillValidates();
+    void aReplacedStoreIsUsedFromTheNextRequest();
     void closeOrErrorFreesTheEntry_data();
     void closeOrErrorFreesTheEntry();
     void fiftyConnectionsAcrossBothServices();
@@ -328,6 +329,33 @@ void TestLoginServer::unwritableStoreDeclinesButStillValidates()
     QCOMPARE(client->readFor(150), QByteArray("DECLINE\r\n"));
     QCOMPARE(problems.size(), 1);
     QVERIFY(problems.at(0).at(0).toString().contains(QLatin1String("cannot be written")));
+    QCOMPARE(f.storedCount(), 1);
+}
+
+void TestLoginServer::aReplacedStoreIsUsedFromTheNextRequest()
+{
+    LoginFixture f;
+    QVERIFY(addAll(f.storePath(), {record("bob", "pw")}));
+    f.login->setPasswordsRequired(true);
+    auto client = f.connect();
+    client->sendLine("VALIDATE\tbob\tpw");
+    QCOMPARE(client->readLines(1), QList<QByteArray>{"PASS\r\n"});
+
+    // The operator puts another file in its place.
+    QTemporaryDir elsewhere;
+    const QString other = elsewhere.filePath(QStringLiteral("users.mdb"));
+    QVERIFY(addAll(other, {record("carol", "pw")}));
+    QVERIFY(QFile::remove(f.storePath()));
+    QVERIFY(QFile::copy(other, f.storePath()));
+    client->sendLine("VALIDATE\tcarol\tpw");
+    QCOMPARE(client->readLines(1), QList<QByteArray>{"PASS\r\n"});
+    client->sendLine("VALIDATE\tbob\tpw");
+    QCOMPARE(client->readLines(1), QList<QByteArray>{"REJECTED\r\n"});
+
+    // And deletes it: the next registration starts a new one.
+    QVERIFY(QFile::remove(f.storePath()));
+    client->send(newUserLine("dave", "pw", "d@x"));
+    QCOMPARE(client->readLines(1), QList<QByteArray>{"ACCEPT\r\n"});
     QCOMPARE(f.storedCount(), 1);
 }
 
