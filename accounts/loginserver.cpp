@@ -24,6 +24,7 @@ LoginServer::LoginServer(ConnectionTable &table, const ServerConfig &config, QOb
         connect(m_sockets[i], &ClientSocket::errorOccurred, this, &LoginServer::onError);
     }
     connect(m_listener, &Listener::connectionRequest, this, &LoginServer::onConnectionRequest);
+    UsersDatabase::prepareForOwner();
 }
 
 LoginServer::~LoginServer() = default;

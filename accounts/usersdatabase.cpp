@@ -168,6 +168,12 @@ std::unique_ptr<UsersDatabase> UsersDatabase::open(const QString &path, QString 
     return store;
 }
 
+void UsersDatabase::prepareForOwner()
+{
+    // The registry is created on first use; using it now makes it older.
+    QSqlDatabase::contains(QStringLiteral("users-0"));
+}
+
 UsersDatabase::UsersDatabase(const QString &path, const QString &connectionName)
     : m_path(path), m_connectionName(connectionName)
 {

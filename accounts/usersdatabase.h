@@ -34,6 +34,10 @@ public:
     // table; a file that is not an SQLite database, or whose Login1 lacks a
     // column, is left as it is and nullptr returned with the reason.
     static std::unique_ptr<UsersDatabase> open(const QString &path, QString *errorText);
+    // For an owner that keeps a store until its own destruction, also when it
+    // is a static: call in its constructor, so Qt's registry of database
+    // connections, which the store's destruction uses, outlives it.
+    static void prepareForOwner();
     ~UsersDatabase();
     UsersDatabase(const UsersDatabase &) = delete;
     UsersDatabase &operator=(const UsersDatabase &) = delete;
