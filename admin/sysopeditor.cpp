@@ -106,9 +106,10 @@ void SysopEditor::load()
     QString errorText;
     const std::optional<QList<SysopRecord>> loaded = SysopList::load(m_path, &errorText);
     if (!loaded) {
-        // Saving would replace a file nobody has seen: say so before editing.
+        // Saving would replace records nobody has seen: this window never does.
+        m_unreadable = true;
         m_dialogs.messageBox(QStringLiteral("The sysop list %1 could not be read: %2\n"
-                                            "The list starts empty; saving it replaces the file.")
+                                            "The list starts empty and cannot be saved over it.")
                                  .arg(QDir::toNativeSeparators(m_path), errorText),
                              Caption, Dialogs::Icon::Warning);
         return;
@@ -187,6 +188,13 @@ void SysopEditor::removeAll()
 
 void SysopEditor::saveAndClose()
 {
+    if (m_unreadable) {
+        m_dialogs.messageBox(QStringLiteral("The sysop list %1 could not be read, so it is not "
+                                            "replaced. Repair the file, then open the list again.")
+                                 .arg(QDir::toNativeSeparators(m_path)),
+                             Caption, Dialogs::Icon::Critical);
+        return;
+    }
     QString errorText;
     if (!SysopList::save(m_path, records(), &errorText)) {
         m_dialogs.messageBox(QStringLiteral("The sysop list could not be saved to %1: %2")

@@ -35,4 +35,6 @@ private:
     Dialogs &m_dialogs;
     QString m_path;
     QTreeWidget *m_list;
+    // The file could not be read: it is never replaced from this window.
+    bool m_unreadable = false;
 };

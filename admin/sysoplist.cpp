@@ -67,7 +67,13 @@ std::optional<QList<SysopRecord>> SysopList::load(const QString &path, QString *
             *errorText = file.errorString();
         return std::nullopt;
     }
-    return parse(file.readAll());
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (errorText)
+            *errorText = file.errorString();
+        return std::nullopt;
+    }
+    return parse(content);
 }
 
 bool SysopList::save(const QString &path, const QList<SysopRecord> &records, QString *errorText)

@@ -50,8 +50,17 @@ Outcome refuseTakenName(ChatServer &server, const Sender &sender)
 // when the sender is banned or gone.
 Outcome checkBanList(ChatServer &server, const Sender &sender)
 {
-    const QList<QByteArray> items =
-        BanList::readItems(server.config().programFile(QStringLiteral("ban.txt")));
+    const QString path = server.config().programFile(QStringLiteral("ban.txt"));
+    QString error;
+    const QList<QByteArray> items = BanList::readItems(path, &error);
+    if (error.isEmpty()) {
+        server.clearFileProblem(path);
+    } else {
+        server.reportFileProblem(
+            path, QStringLiteral("Cannot read the ban list %1: %2. No address is banned until "
+                                 "it can be read.")
+                      .arg(path, error));
+    }
     const QByteArray address = server.socket(sender.index).lastRemoteAddress();
     for (const QByteArray &item : items) {
         if (item == address) {

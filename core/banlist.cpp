@@ -2,12 +2,23 @@
 
 #include <QFile>
 
-QList<QByteArray> BanList::readItems(const QString &path)
+QList<QByteArray> BanList::readItems(const QString &path, QString *errorText)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.exists())
         return {};
-    return parseItems(file.readAll());
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (errorText)
+            *errorText = file.errorString();
+        return {};
+    }
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (errorText)
+            *errorText = file.errorString();
+        return {};
+    }
+    return parseItems(content);
 }
 
 QList<QByteArray> BanList::parseItems(const QByteArray &content)

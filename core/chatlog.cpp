@@ -90,13 +90,19 @@ bool ChatLog::writeEvent(const QByteArray &text)
 bool ChatLog::touch()
 {
     QFile file(m_path);
-    return file.open(QIODevice::Append);
+    if (!file.open(QIODevice::Append)) {
+        m_errorString = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 bool ChatLog::append(const QByteArray &entry)
 {
     QFile file(m_path);
-    if (!file.open(QIODevice::Append))
+    if (!file.open(QIODevice::Append) || file.write(entry) != entry.size() || !file.flush()) {
+        m_errorString = file.errorString();
         return false;
-    return file.write(entry) == entry.size();
+    }
+    return true;
 }

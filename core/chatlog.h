@@ -30,8 +30,12 @@ public:
     // Only to open (create) the file, as the login service does at each receive.
     bool touch();
 
+    // Why the last write failed.
+    const QString &errorString() const { return m_errorString; }
+
 private:
     bool append(const QByteArray &entry);
 
     QString m_path;
+    QString m_errorString;
 };

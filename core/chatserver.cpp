@@ -62,7 +62,14 @@ bool ChatServer::loadMotd(QString *errorText)
         setMotd(QByteArray());
         return false;
     }
-    setMotd(file.readAll());
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (errorText)
+            *errorText = file.errorString();
+        setMotd(QByteArray());
+        return false;
+    }
+    setMotd(content);
     return true;
 }
 
@@ -146,12 +153,39 @@ void ChatServer::disconnectUser(int index)
 
 bool ChatServer::logEvent(const QByteArray &text)
 {
-    return m_log.writeEvent(text);
+    const bool written = m_log.writeEvent(text);
+    noteLogWrite(written);
+    return written;
 }
 
 void ChatServer::notifyOperator(const QString &text)
 {
     Q_EMIT operatorNotice(text);
+}
+
+void ChatServer::reportFileProblem(const QString &path, const QString &text)
+{
+    if (m_fileProblems.contains(path))
+        return;
+    m_fileProblems.insert(path);
+    addOutputLine(Codepage::fromDisplay(text));
+}
+
+void ChatServer::clearFileProblem(const QString &path)
+{
+    m_fileProblems.remove(path);
+}
+
+void ChatServer::noteLogWrite(bool written)
+{
+    if (written) {
+        clearFileProblem(m_log.path());
+        return;
+    }
+    reportFileProblem(
+        m_log.path(),
+        QStringLiteral("Cannot write the log %1: %2. Nothing is logged until it can be.")
+            .arg(m_log.path(), m_log.errorString()));
 }
 
 void ChatServer::onConnectionRequest(qintptr requestId)
@@ -201,7 +235,8 @@ void ChatServer::onDataArrival(int index)
 void ChatServer::processChunk(const Sender &sender, const QByteArray &chunk)
 {
     const int s = sender.index;
-    m_log.writeReceive(m_sockets[s]->lastRemoteAddress(), chunk, m_framers[s].pending());
+    noteLogWrite(
+        m_log.writeReceive(m_sockets[s]->lastRemoteAddress(), chunk, m_framers[s].pending()));
     const QList<QByteArray> lines = m_framers[s].append(chunk);
     for (const QByteArray &line : lines) {
         if (!isStillHere(sender))

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <array>
@@ -77,6 +78,10 @@ public:
     bool logEvent(const QByteArray &text);         // LogEvent
     // A text for the operator (shown in a message box by the console).
     void notifyOperator(const QString &text);
+    // A file the service needs cannot be used: the operator reads `text` in the
+    // log view once, not again until the file has worked in between.
+    void reportFileProblem(const QString &path, const QString &text);
+    void clearFileProblem(const QString &path);
 
     ClientSocket &socket(int index) { return *m_sockets[index]; }
 
@@ -98,6 +103,7 @@ private:
     void processChunk(const Sender &sender, const QByteArray &chunk);
     bool passesNameClaim(int index, const Fields &fields) const;
     void releaseSlot(int index);
+    void noteLogWrite(bool written);
 
     ConnectionTable &m_table;
     ServerConfig m_config;
@@ -109,4 +115,5 @@ private:
     std::array<quint64, ConnectionTable::Size> m_receiving{};
     std::array<CommandHandler, CommandCount> m_handlers{};
     QByteArray m_motd;
+    QSet<QString> m_fileProblems;
 };

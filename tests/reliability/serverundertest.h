@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// The real program, started the way a host does: copied into a program folder
+// of its own, run from a separate working directory on the fixed ports without
+// a display, and watched from outside through /proc.
+class ServerUnderTest
+{
+public:
+    static constexpr quint16 ChatPort = 3069;
+    static constexpr quint16 LoginPort = 3068;
+
+    ServerUnderTest();
+    ~ServerUnderTest();
+
+    QString programFile(const QString &name) const;
+    QString workingFile(const QString &name) const;
+    void writeProgramFile(const QString &name, const QByteArray &bytes) const;
+
+    // Waits for the fixed ports to be free, starts the program and waits until
+    // the chat port accepts. False (with the reason) when it did not come up.
+    bool start(QString *errorText);
+    // Alive: neither ended nor a zombie (the test may not run an event loop
+    // that would notice the end).
+    bool isRunning() const;
+    // How the program ended, for a failure message.
+    QString endDescription();
+    qint64 pid() const;
+    // A "Vm..." line of /proc/<pid>/status in KiB (VmRSS, VmHWM); -1 unknown.
+    qint64 statusKb(const char *field) const;
+    // The number of open file descriptors; -1 unknown.
+    int openDescriptors() const;
+    // Waits (up to timeoutMs) until the descriptor count is at most `count`
+    // and returns the last count seen.
+    int waitForDescriptorsAtMost(int count, int timeoutMs) const;
+    void stop();
+
+    static bool isPortFree(quint16 port);
+
+private:
+    QTemporaryDir m_programFolder;
+    QTemporaryDir m_workingDirectory;
+    QProcess m_process;
+};

@@ -1,0 +1,353 @@
+#include "chatfixture.h"
+#include "console/mainwindow.h"
+#include "console/operatorcommands.h"
+#include "console/sysopeditoropener.h"
+#include "filefault.h"
+#include "loadconnection.h"
+#include "scripteddialogs.h"
+#include "serverundertest.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QScopeGuard>
+#include <QTest>
+
+// The files and folders the server keeps, each broken in the ways that can be
+// made here: the server does not crash, overwrites no file it could not read,
+// tells the operator once and serves on.
+class TestBrokenFiles : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void chatServesOnBesideABrokenFile_data();
+    void chatServesOnBesideABrokenFile();
+    void savingOverABrokenFileIsRefused_data();
+    void savingOverABrokenFileIsRefused();
+    void brokenWorkingDirectory_data();
+    void brokenWorkingDirectory();
+    void logProblemIsToldAgainOnlyAfterItWasFixed();
+    void programServesWithEveryFileBroken();
+};
+
+namespace {
+const QByteArray Kept = QByteArrayLiteral("kept line\r\n");
+
+// The console as the program puts it together, on an ephemeral chat port.
+struct Console
+{
+    ChatFixture fixture;
+    ScriptedDialogs dialogs;
+    MainWindow window{*fixture.chat, dialogs};
+    OperatorCommands *commands = new OperatorCommands(window);
+    SysopEditorOpener *sysopEditor =
+        new SysopEditorOpener(window, dialogs, fixture.programFile(QStringLiteral("sysops.dat")));
+
+    QString pathOf(const QString &file) const
+    {
+        // The log is kept in the working directory, the rest beside the program.
+        return file == QLatin1String("log.txt") ? fixture.workingFile(file)
+                                                : fixture.programFile(file);
+    }
+
+    // Message boxes and log-view lines that speak of `file`.
+    int noticesAbout(const QString &file)
+    {
+        window.flushOutput();
+        int count = 0;
+        for (const ScriptedDialogs::Shown &shown : dialogs.messages())
+            count += shown.text.contains(file) ? 1 : 0;
+        for (const QString &line : window.outputText().split(QLatin1Char('\n')))
+            count += line.contains(file) ? 1 : 0;
+        return count;
+    }
+
+    void click(const char *name)
+    {
+        auto *button = window.findChild<QAbstractButton *>(QLatin1String(name));
+        QVERIFY2(button, name);
+        button->click();
+    }
+};
+
+// Reads until `expected` bytes arrived (or the time ran out) and returns them.
+QByteArray receive(RawClient &client, qsizetype size)
+{
+    QByteArray all;
+    for (int waited = 0; all.size() < size && waited < 3000; waited += 20)
+        all += client.readFor(20);
+    return all;
+}
+
+QWidget *openMotdEditor()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == QLatin1String("frmEditMOTD") && widget->isVisible())
+            return widget;
+    }
+    return nullptr;
+}
+} // namespace
+
+void TestBrokenFiles::chatServesOnBesideABrokenFile_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("notices");
+
+    QTest::newRow("log.txt missing") << "log.txt" << Fault::Missing << 0;
+    QTest::newRow("log.txt a directory") << "log.txt" << Fault::Directory << 1;
+    QTest::newRow("log.txt disk error") << "log.txt" << Fault::DiskError << 1;
+    QTest::newRow("log.txt binary") << "log.txt" << Fault::Garbage << 0;
+    QTest::newRow("log.txt immutable") << "log.txt" << Fault::Immutable << 1;
+    QTest::newRow("ban.txt missing") << "ban.txt" << Fault::Missing << 0;
+    QTest::newRow("ban.txt a directory") << "ban.txt" << Fault::Directory << 1;
+    QTest::newRow("ban.txt disk error") << "ban.txt" << Fault::DiskError << 1;
+    QTest::newRow("ban.txt binary") << "ban.txt" << Fault::Garbage << 0;
+    QTest::newRow("ban.txt immutable") << "ban.txt" << Fault::Immutable << 0;
+    QTest::newRow("motd.txt missing") << "motd.txt" << Fault::Missing << 0;
+    QTest::newRow("motd.txt a directory") << "motd.txt" << Fault::Directory << 1;
+    QTest::newRow("motd.txt disk error") << "motd.txt" << Fault::DiskError << 1;
+    QTest::newRow("motd.txt binary") << "motd.txt" << Fault::Garbage << 0;
+    QTest::newRow("motd.txt immutable") << "motd.txt" << Fault::Immutable << 0;
+}
+
+void TestBrokenFiles::chatServesOnBesideABrokenFile()
+{
+    QFETCH(QString, file);
+    QFETCH(Fault, fault);
+    QFETCH(int, notices);
+    Console c;
+    const QString path = c.pathOf(file);
+    if (!FileFault::apply(path, fault, Kept))
+        QSKIP("this file system does not take the immutable flag");
+    ImmutableGuard guard(path);
+    const QByteArray before = FileFault::snapshot(path);
+
+    c.window.load();
+    auto ann = c.fixture.join("Ann");
+    auto bob = c.fixture.join("Bob", QStringLiteral("127.0.0.2"));
+    ann->drain();
+    ann->sendLine("Message\tAnn: \thello");
+    QCOMPARE(ann->readLines(1), QList<QByteArray>{"Message\tAnn: \thello\t\r\n"});
+    QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tAnn: \thello\t\r\n"});
+    // A later join reads the ban list again; the operator is not told twice.
+    auto cy = c.fixture.join("Cy", QStringLiteral("127.0.0.3"));
+    QVERIFY(c.fixture.rowOf("Cy") >= 0);
+    ann->drain();
+    cy->sendLine("PM\tAnn\tpsst\tCy");
+    QCOMPARE(ann->readLines(1), QList<QByteArray>{"PM\tCy\tpsst\r\n"});
+
+    QByteArray motd;
+    if (file == QLatin1String("motd.txt") && fault == Fault::Garbage)
+        motd = FileFault::garbage();
+    else if (file == QLatin1String("motd.txt") && fault == Fault::Immutable)
+        motd = Kept;
+    cy->sendLine("MOTD");
+    const QByteArray motdLine = "MOTD\t" + motd + "\r\n";
+    QCOMPARE(receive(*cy, motdLine.size()), motdLine);
+
+    if (fault == Fault::Garbage)
+        QVERIFY(FileFault::snapshot(path).startsWith(before)); // the log appends
+    else if (fault != Fault::Missing)
+        QCOMPARE(FileFault::snapshot(path), before);
+    QCOMPARE(c.noticesAbout(file), notices);
+}
+
+void TestBrokenFiles::savingOverABrokenFileIsRefused_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("notices");
+
+    // The editor does not open over a file it cannot read.
+    QTest::newRow("MOTD editor, a directory") << "motd.txt" << Fault::Directory << 1;
+    QTest::newRow("MOTD editor, disk error") << "motd.txt" << Fault::DiskError << 1;
+    QTest::newRow("MOTD editor, immutable") << "motd.txt" << Fault::Immutable << 1;
+    // Told when the editor opens, and again when it will not save.
+    QTest::newRow("sysop editor, a directory") << "sysops.dat" << Fault::Directory << 2;
+    QTest::newRow("sysop editor, disk error") << "sysops.dat" << Fault::DiskError << 2;
+    QTest::newRow("sysop editor, immutable") << "sysops.dat" << Fault::Immutable << 1;
+    // The failed ban is told; a list that cannot be read was told at the join.
+    QTest::newRow("console ban, a directory") << "ban.txt" << Fault::Directory << 2;
+    QTest::newRow("console ban, disk error") << "ban.txt" << Fault::DiskError << 2;
+    QTest::newRow("console ban, immutable") << "ban.txt" << Fault::Immutable << 1;
+}
+
+void TestBrokenFiles::savingOverABrokenFileIsRefused()
+{
+    QFETCH(QString, file);
+    QFETCH(Fault, fault);
+    QFETCH(int, notices);
+    Console c;
+    // The MOTD editor works in the working directory.
+    const QString path =
+        file == QLatin1String("motd.txt") ? c.fixture.workingFile(file) : c.pathOf(file);
+    const QByteArray content =
+        file == QLatin1String("sysops.dat") ? QByteArray("\r\nAnn\tann@x.org\tpw\r\n") : Kept;
+    if (!FileFault::apply(path, fault, content))
+        QSKIP("this file system does not take the immutable flag");
+    ImmutableGuard guard(path);
+    const QByteArray before = FileFault::snapshot(path);
+    c.window.load();
+    auto ann = c.fixture.join("Ann");
+
+    if (file == QLatin1String("motd.txt")) {
+        c.click("cmdUpdateMOTD");
+        if (QWidget *editor = openMotdEditor()) {
+            editor->findChild<QPlainTextEdit *>(QStringLiteral("txtMOTD"))
+                ->setPlainText(QStringLiteral("new text"));
+            editor->findChild<QAbstractButton *>(QStringLiteral("cmdOk"))->click();
+            // Still open with the text: nothing the operator typed is lost.
+            QVERIFY(editor->isVisible());
+            editor->close();
+        }
+        QCOMPARE(c.fixture.chat->motd(), QByteArray());
+    } else if (file == QLatin1String("sysops.dat")) {
+        c.click("cmdSysop");
+        SysopEditor *editor = c.sysopEditor->editor();
+        QVERIFY(editor);
+        c.dialogs.inputAnswers = {"Bob", "bob@x.org", "pw2"};
+        editor->findChild<QAbstractButton *>(QStringLiteral("cmdAdd"))->click();
+        editor->findChild<QAbstractButton *>(QStringLiteral("cmdClose"))->click();
+        QVERIFY(editor->isVisible());
+        QCOMPARE(editor->records().size(), fault == Fault::Immutable ? 2 : 1);
+        editor->close();
+    } else {
+        c.dialogs.inputAnswers = {"Ann", "spam"};
+        c.click("cmdBanUser");
+        // Told the ban, and still thrown out as the operator asked.
+        QVERIFY(ann->readLines(1).value(0).startsWith("BANUSER\t"));
+    }
+
+    QCOMPARE(FileFault::snapshot(path), before);
+    QCOMPARE(c.noticesAbout(file), notices);
+    // Serving on.
+    auto bob = c.fixture.join("Bob", QStringLiteral("127.0.0.2"));
+    bob->sendLine("Message\tBob: \tstill here");
+    QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tBob: \tstill here\t\r\n"});
+}
+
+void TestBrokenFiles::brokenWorkingDirectory_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::newRow("removed") << Fault::Missing;
+    QTest::newRow("a file in its place") << Fault::Garbage;
+    QTest::newRow("immutable") << Fault::Immutable;
+}
+
+void TestBrokenFiles::brokenWorkingDirectory()
+{
+    QFETCH(Fault, fault);
+    Console c;
+    const QString folder = c.fixture.config.workingDirectory;
+    auto restore = qScopeGuard([&] {
+        FileFault::setImmutable(folder, false);
+        QFile::remove(folder);
+        QDir().mkpath(folder);
+    });
+    if (fault == Fault::Immutable) {
+        if (!FileFault::setImmutable(folder, true))
+            QSKIP("this file system does not take the immutable flag");
+    } else {
+        QVERIFY(QDir(folder).removeRecursively());
+        if (fault == Fault::Garbage)
+            QVERIFY(FileFault::apply(folder, Fault::Garbage));
+    }
+    const QByteArray before = FileFault::snapshot(folder);
+
+    c.window.load();
+    auto ann = c.fixture.join("Ann");
+    auto bob = c.fixture.join("Bob", QStringLiteral("127.0.0.2"));
+    ann->drain();
+    ann->sendLine("Message\tAnn: \thello");
+    QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tAnn: \thello\t\r\n"});
+    // A record file cannot be written either; nothing is said to the client.
+    ann->sendLine("NEWUSER\trecord\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\t14\t15");
+    ann->sendLine("Message\tAnn: \tagain");
+    QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tAnn: \tagain\t\r\n"});
+    c.click("cmdUpdateMOTD");
+    QVERIFY(!openMotdEditor());
+
+    QCOMPARE(FileFault::snapshot(folder), before);
+    QCOMPARE(c.noticesAbout(QStringLiteral("log.txt")), 1);
+    QCOMPARE(c.noticesAbout(QStringLiteral("motd.txt")), 1);
+}
+
+void TestBrokenFiles::logProblemIsToldAgainOnlyAfterItWasFixed()
+{
+    Console c;
+    const QString log = c.pathOf(QStringLiteral("log.txt"));
+    QVERIFY(FileFault::apply(log, Fault::Directory));
+    c.window.load();
+    auto ann = c.fixture.join("Ann");
+    for (int i = 0; i < 3; ++i)
+        ann->sendLine("MOTD");
+    ann->readLines(3);
+    QCOMPARE(c.noticesAbout(QStringLiteral("log.txt")), 1);
+
+    QVERIFY(QDir(log).removeRecursively());
+    ann->sendLine("MOTD");
+    ann->readLines(1);
+    QVERIFY(c.fixture.readWorkingFile(QStringLiteral("log.txt")).contains("MOTD"));
+    QVERIFY(QFile::remove(log));
+    QVERIFY(FileFault::apply(log, Fault::Directory));
+    ann->sendLine("MOTD");
+    ann->readLines(1);
+    QCOMPARE(c.noticesAbout(QStringLiteral("log.txt")), 2);
+}
+
+void TestBrokenFiles::programServesWithEveryFileBroken()
+{
+    ServerUnderTest server;
+    const QStringList files = {QStringLiteral("motd.txt"), QStringLiteral("ban.txt"),
+                               QStringLiteral("sysops.dat"), QStringLiteral("users.mdb")};
+    const QList<Fault> faults = {Fault::Directory, Fault::DiskError, Fault::Garbage,
+                                 Fault::Garbage};
+    QMap<QString, QByteArray> before;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        QVERIFY(FileFault::apply(server.programFile(files[i]), faults[i]));
+        before[files[i]] = FileFault::snapshot(server.programFile(files[i]));
+    }
+    const QString log = server.workingFile(QStringLiteral("log.txt"));
+    QVERIFY(FileFault::apply(log, Fault::Directory));
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+
+    LoadConnection ann;
+    LoadConnection bob;
+    QVERIFY(ann.connectTo(ServerUnderTest::ChatPort));
+    QVERIFY(bob.connectTo(ServerUnderTest::ChatPort, "127.0.0.2"));
+    ann.sendLine("Name\tAnn");
+    QVERIFY(ann.waitForLine("ADDUSER\tAnn\r\n", 10000));
+    bob.sendLine("Name\tBob");
+    QVERIFY(bob.waitForLine("ADDUSER\tBob\r\n", 10000));
+    bob.sendLine("RequestOP\tBob\tbob@x.org\tpw");
+    bob.sendLine("MOTD");
+    QVERIFY(bob.waitForLine("MOTD\t\r\n", 5000));
+    ann.sendLine("Message\tAnn: \thello");
+    QVERIFY(bob.waitForLine("Message\tAnn: \thello\t\r\n", 5000));
+
+    // The working directory goes away under the running program.
+    const QString folder = QFileInfo(log).path();
+    QVERIFY(QDir(folder).removeRecursively());
+    QVERIFY(FileFault::apply(folder, Fault::Garbage));
+    auto restore = qScopeGuard([&] {
+        QFile::remove(folder);
+        QDir().mkpath(folder);
+    });
+    ann.sendLine("Message\tAnn: \tstill");
+    QVERIFY(bob.waitForLine("Message\tAnn: \tstill\t\r\n", 5000));
+    LoadConnection cy;
+    QVERIFY(cy.connectTo(ServerUnderTest::ChatPort, "127.0.0.3"));
+    cy.sendLine("Name\tCy");
+    QVERIFY(ann.waitForLine("ADDUSER\tCy\r\n", 10000));
+
+    QVERIFY(server.isRunning());
+    for (const QString &file : files)
+        QCOMPARE(FileFault::snapshot(server.programFile(file)), before[file]);
+}
+
+QTEST_MAIN(TestBrokenFiles)
+#include "tst_brokenfiles.moc"

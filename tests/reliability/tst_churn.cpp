@@ -1,0 +1,500 @@
+#include "loadconnection.h"
+#include "serverundertest.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QSet>
+#include <QTest>
+
+#include <poll.h>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+// Fifty clients for a bounded time against the real program: they connect,
+// join, chat, change states, whisper, ping, invite to games, send garbage and
+// half lines, vanish abruptly and come back. Afterwards the program must be
+// alive with every entry free, no descriptor leaked and its memory flat.
+//
+// TARNWICK_CHURN_SECONDS sets the time (60 by default).
+class TestChurn : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void fiftyClientsComeAndGo();
+};
+
+namespace {
+constexpr int Clients = 50;
+// Clients whose address a moderator may ban: they keep coming back and being
+// refused.
+constexpr int FirstBannable = 45;
+
+int churnSeconds()
+{
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("TARNWICK_CHURN_SECONDS", &ok);
+    return ok && seconds > 0 ? seconds : 60;
+}
+
+const QSet<QByteArray> ServerKeywords = {
+    "Message", "Announce",  "REMOVEUSER",  "ADDUSER", "MOTD",       "GETPROFILE",
+    "DOUBLE",  "banned",    "PM",          "URL",     "STATUSTEXT", "GAME",
+    "START",   "DECLINE",   "GETPROFILE2", "PROFILE", "PING",       "THEPING",
+    "XCEPT",   "GETUSERIP", "OKUSERIP",    "GETIPFT", "RETURNFT",   "PLAYSOUND",
+    "BANUSER", "Kicked",    "MSGBOX",
+    "", // the TAB-only line that follows an action or a ban announcement
+};
+
+const std::array<QByteArray, 34> ClientKeywords = {
+    "Message", "MSG",        "GETIP",    "RequestOP",  "BAN",    "KICK",     "Name",
+    "PM",      "URL",        "MOTD",     "GAME",       "START",  "DECLINE",  "GETPROFILE2",
+    "PROFILE", "PROFILE2",   "PINGUSER", "RETURNPING", "SERVER", "ACTION",   "XCEPT",
+    "IP",      "IPBAN",      "INGAME",   "[CS]",       "[AW]",   "RETURNCS", "RETURN",
+    "USERIP",  "OKRETURNIP", "GETIPFT",  "OKUSERFT",   "SOUND",  "NEWUSER",
+};
+
+const QByteArray SysopEmail = QByteArrayLiteral("sysop@churn.test");
+const QByteArray SysopPassword = QByteArrayLiteral("secret");
+
+struct Figures
+{
+    qint64 connects = 0;
+    qint64 joins = 0;
+    qint64 refusedJoins = 0; // "DOUBLE" or "banned"
+    qint64 linesSent = 0;
+    qint64 linesReceived = 0;
+    qint64 bytesReceived = 0;
+    qint64 endings[4] = {};
+    qint64 droppedByServer = 0;
+    QList<QByteArray> strangeLines;
+    int halfClosedLeftOpen = 0;
+};
+
+class Churner
+{
+public:
+    enum class State
+    {
+        Away,
+        Joining,
+        Joined,
+        HalfClosed
+    };
+
+    Churner(int index, QRandomGenerator *random, Figures *figures)
+        : m_index(index), m_random(random), m_figures(figures)
+    {
+        m_address = "127.0.1." + QByteArray::number(10 + index);
+    }
+
+    int fd() const { return m_connection.isOpen() ? m_connection.fd() : -1; }
+    bool wantsToWrite() const { return m_connection.hasUnsent(); }
+    State state() const { return m_state; }
+
+    void readAndCheck(qint64 nowMs)
+    {
+        if (!m_connection.isOpen())
+            return;
+        QList<QByteArray> lines;
+        m_figures->bytesReceived += m_connection.readLines(&lines);
+        m_figures->linesReceived += lines.size();
+        for (const QByteArray &line : std::as_const(lines)) {
+            const QByteArray keyword =
+                line.left(line.indexOf('\t') < 0 ? line.size() - 2 : line.indexOf('\t'));
+            if (!ServerKeywords.contains(keyword) && m_figures->strangeLines.size() < 10)
+                m_figures->strangeLines.append(line.left(120));
+            if (m_state == State::Joining && line == "ADDUSER\t" + m_name + "\r\n") {
+                m_state = State::Joined;
+                ++m_figures->joins;
+            }
+            if (line == "DOUBLE\r\n" || line == "banned\r\n")
+                ++m_figures->refusedJoins;
+        }
+        if (m_connection.peerEnded()) {
+            if (m_state != State::HalfClosed)
+                ++m_figures->droppedByServer;
+            goAway(nowMs);
+        } else if (m_state == State::HalfClosed && nowMs - m_halfClosedAtMs > 30'000) {
+            ++m_figures->halfClosedLeftOpen;
+            goAway(nowMs);
+        }
+    }
+
+    void act(qint64 nowMs, int port)
+    {
+        m_connection.flush();
+        if (nowMs < m_nextActionMs || m_connection.hasUnsent())
+            return;
+        m_nextActionMs = nowMs + 20 + m_random->bounded(80);
+        switch (m_state) {
+        case State::Away:
+            comeBack(port);
+            break;
+        case State::Joining:
+            if (nowMs - m_joinStartedMs > 15'000)
+                vanish(nowMs, LoadConnection::Ending::Reset);
+            break;
+        case State::Joined:
+            actJoined(nowMs);
+            break;
+        case State::HalfClosed:
+            break;
+        }
+    }
+
+    void leave() { m_connection.close(); }
+
+private:
+    QByteArray someoneElse() const { return "U" + QByteArray::number(m_random->bounded(Clients)); }
+
+    void send(const QByteArray &line)
+    {
+        m_connection.sendLine(line);
+        ++m_figures->linesSent;
+    }
+
+    void comeBack(int port)
+    {
+        if (!m_connection.connectTo(quint16(port), m_address)) {
+            m_nextActionMs += 200;
+            return;
+        }
+        ++m_figures->connects;
+        m_moderator = false;
+        m_inGame = m_away = false;
+        const int how = m_random->bounded(20);
+        if (how == 0) {
+            // Connects and goes at once, before any line.
+            vanish(0, LoadConnection::Ending::Reset);
+            return;
+        }
+        if (how == 1) {
+            m_connection.send(garbage());
+            vanish(0, LoadConnection::Ending::CloseMidLine);
+            return;
+        }
+        // Mostly the same name again (refused while the old entry lingers),
+        // sometimes another spelling of it.
+        m_name = "U" + QByteArray::number(m_index);
+        if (how == 2)
+            m_name = "u" + QByteArray::number(m_index);
+        else if (how == 3)
+            m_name = "\xdcml" + QByteArray::number(m_index);
+        send("Name\t" + m_name);
+        m_state = State::Joining;
+        m_joinStartedMs = m_nextActionMs;
+    }
+
+    void vanish(qint64 nowMs, LoadConnection::Ending how)
+    {
+        ++m_figures->endings[int(how)];
+        m_connection.end(how);
+        if (how == LoadConnection::Ending::HalfClose) {
+            m_state = State::HalfClosed;
+            m_halfClosedAtMs = nowMs;
+            return;
+        }
+        m_state = State::Away;
+        m_nextActionMs += m_random->bounded(300);
+    }
+
+    void goAway(qint64 nowMs)
+    {
+        m_connection.close();
+        m_state = State::Away;
+        m_nextActionMs = nowMs + 50 + m_random->bounded(300);
+    }
+
+    QByteArray garbage() const
+    {
+        QByteArray bytes(1 + m_random->bounded(300), Qt::Uninitialized);
+        for (char &c : bytes)
+            c = char(m_random->bounded(256));
+        return bytes;
+    }
+
+    // A known keyword with too few fields, or fields that make no sense.
+    QByteArray shortLine() const
+    {
+        QByteArray line = ClientKeywords[m_random->bounded(int(ClientKeywords.size()))];
+        if (line == "IPBAN" || line == "IP")
+            return line; // no address to ban, no text to show
+        for (int n = m_random->bounded(3); n > 0; --n)
+            line += '\t' + (m_random->bounded(2) ? someoneElse() : QByteArray());
+        return line;
+    }
+
+    void actJoined(qint64 nowMs)
+    {
+        const QByteArray other = someoneElse();
+        const int roll = m_random->bounded(1000);
+        const QByteArray text = "churn " + QByteArray::number(m_random->generate());
+        if (roll < 300) {
+            send("Message\t" + m_name + ": \t" + text);
+        } else if (roll < 330) {
+            send("ACTION\t" + m_name + " " + text);
+        } else if (roll < 420) {
+            send("PM\t" + other + '\t' + text + '\t' + m_name);
+        } else if (roll < 440) {
+            send("URL\t" + other + "\thttp://example.test/\t" + m_name);
+        } else if (roll < 480) {
+            send((m_inGame ? "RETURN\t" : "INGAME\t") + m_name);
+            m_inGame = !m_inGame;
+        } else if (roll < 520) {
+            send((m_away ? "RETURNCS\t" : "[AW]\t") + m_name);
+            m_away = !m_away;
+        } else if (roll < 530) {
+            send("[CS]\t" + m_name);
+        } else if (roll < 580) {
+            send("PINGUSER\t" + other + '\t' + m_name);
+        } else if (roll < 600) {
+            send("RETURNPING\t1\t" + QByteArray::number(nowMs) + '\t' + other);
+        } else if (roll < 630) {
+            send("GAME\t2\t" + other + '\t' + someoneElse() + "\tg1\tg2\tg3\tg4\tg5\tg6");
+        } else if (roll < 640) {
+            send("GAME\tseven\t" + other);
+        } else if (roll < 650) {
+            send("START\t" + other);
+        } else if (roll < 660) {
+            send((m_random->bounded(2) ? "DECLINE\t" : "XCEPT\t") + other + '\t' + m_name);
+        } else if (roll < 680) {
+            send("GETPROFILE2\t" + other + '\t' + m_name);
+        } else if (roll < 690) {
+            QByteArray line = "PROFILE2\t" + other;
+            for (int i = 2; i <= 14; ++i)
+                line += "\tp" + QByteArray::number(i);
+            send(line);
+        } else if (roll < 700) {
+            send("PROFILE\t" + m_name + "\tx\t" + (m_random->bounded(2) ? "5.0" : "4.9"));
+        } else if (roll < 720) {
+            const char *const keywords[] = {"USERIP", "OKRETURNIP", "GETIPFT", "OKUSERFT"};
+            send(QByteArray(keywords[m_random->bounded(4)]) + '\t' + other + "\t1.2.3.4");
+        } else if (roll < 725) {
+            send("SOUND\tding");
+        } else if (roll < 735) {
+            send("MOTD");
+        } else if (roll < 740) {
+            send("SERVER\t" + m_name);
+        } else if (roll < 745) {
+            send("NEWUSER\trecord" + QByteArray::number(m_index % 4) + "\ta\tb\tc");
+        } else if (roll < 755) {
+            send("RequestOP\t" + m_name + '\t' + SysopEmail + '\t' +
+                 (m_random->bounded(3) ? SysopPassword : QByteArrayLiteral("wrong")));
+            m_moderator = true; // perhaps; the commands below are refused otherwise
+        } else if (roll < 775) {
+            moderate(other);
+        } else if (roll < 776) {
+            send("IP\t" + text);
+        } else if (roll < 830) {
+            m_connection.send(garbage());
+            ++m_figures->linesSent;
+        } else if (roll < 900) {
+            send(shortLine());
+        } else if (roll < 905) {
+            // Claims somebody else's name from this address.
+            send("Message\t" + other + ": \tnot me");
+        } else if (roll < 907) {
+            // Longer than any line may be: thrown away up to its line end.
+            m_connection.send(QByteArray(1100 * 1024, 'x') + "\r\n");
+            ++m_figures->linesSent;
+        } else if (roll < 920) {
+            const LoadConnection::Ending endings[] = {
+                LoadConnection::Ending::Close, LoadConnection::Ending::Reset,
+                LoadConnection::Ending::HalfClose, LoadConnection::Ending::CloseMidLine};
+            vanish(nowMs, endings[m_random->bounded(4)]);
+        } else {
+            send("Message\t" + m_name + ": \t" + text);
+        }
+    }
+
+    void moderate(const QByteArray &other)
+    {
+        if (!m_moderator)
+            return;
+        const int which = m_random->bounded(5);
+        if (which == 0)
+            send("MSG\tmoderated " + other);
+        else if (which == 1)
+            send("GETIP\t" + other);
+        else if (which == 2)
+            send("KICK\t" + other + "\tchurn");
+        else if (which == 3)
+            send("IPBAN\t10.0.0." + QByteArray::number(m_random->bounded(256)));
+        else
+            send("BAN\tU" +
+                 QByteArray::number(FirstBannable + m_random->bounded(Clients - FirstBannable)) +
+                 "\tchurn");
+    }
+
+    int m_index;
+    QRandomGenerator *m_random;
+    Figures *m_figures;
+    QByteArray m_address;
+    QByteArray m_name;
+    LoadConnection m_connection;
+    State m_state = State::Away;
+    qint64 m_nextActionMs = 0;
+    qint64 m_joinStartedMs = 0;
+    qint64 m_halfClosedAtMs = 0;
+    bool m_moderator = false;
+    bool m_inGame = false;
+    bool m_away = false;
+};
+
+double average(const QList<qint64> &values)
+{
+    double sum = 0;
+    for (const qint64 v : values)
+        sum += double(v);
+    return values.isEmpty() ? 0 : sum / double(values.size());
+}
+
+// Joins `name` and returns every ADDUSER line the join brought.
+QList<QByteArray> addUserLinesOfJoin(LoadConnection &client, const QByteArray &name)
+{
+    QList<QByteArray> lines;
+    client.sendLine("Name\t" + name);
+    client.waitForLine("ADDUSER\t" + name + "\r\n", 10000, &lines);
+    QTest::qWait(300);
+    client.readLines(&lines);
+    QList<QByteArray> added;
+    for (const QByteArray &line : std::as_const(lines)) {
+        if (line.startsWith("ADDUSER\t"))
+            added.append(line);
+    }
+    return added;
+}
+} // namespace
+
+void TestChurn::fiftyClientsComeAndGo()
+{
+    const int seconds = churnSeconds();
+    const qint64 windowMs = qBound(15, seconds / 4, 60) * 1000;
+    ServerUnderTest server;
+    server.writeProgramFile(QStringLiteral("motd.txt"), "Welcome to the churn");
+    server.writeProgramFile(QStringLiteral("sysops.dat"),
+                            "\r\nChurn sysop\t" + SysopEmail + '\t' + SysopPassword + "\r\n");
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+
+    // Warm up once, so the count holds what the program keeps for good.
+    {
+        LoadConnection warmUp;
+        QVERIFY(warmUp.connectTo(ServerUnderTest::ChatPort));
+        QCOMPARE(addUserLinesOfJoin(warmUp, "Warm"), QList<QByteArray>{"ADDUSER\tWarm\r\n"});
+        warmUp.sendLine("Message\tWarm: \thello");
+        QVERIFY(warmUp.waitForLine("Message\tWarm: \thello\t\r\n", 5000));
+    }
+    QTest::qWait(1000);
+    const int descriptorsBefore = server.openDescriptors();
+    QVERIFY(descriptorsBefore > 0);
+
+    QRandomGenerator random(quint32(qEnvironmentVariableIntValue("TARNWICK_CHURN_SEED")) + 8);
+    Figures figures;
+    std::vector<std::unique_ptr<Churner>> churners;
+    for (int k = 0; k < Clients; ++k)
+        churners.push_back(std::make_unique<Churner>(k, &random, &figures));
+
+    QList<qint64> firstWindowKb;
+    QList<qint64> lastWindowKb;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 nextSampleMs = 1000;
+    const qint64 endMs = qint64(seconds) * 1000;
+    std::vector<pollfd> waiting;
+    while (clock.elapsed() < endMs) {
+        const qint64 now = clock.elapsed();
+        for (auto &c : churners)
+            c->act(now, ServerUnderTest::ChatPort);
+        waiting.clear();
+        for (auto &c : churners) {
+            if (c->fd() >= 0)
+                waiting.push_back({c->fd(), short(POLLIN | (c->wantsToWrite() ? POLLOUT : 0)), 0});
+        }
+        ::poll(waiting.data(), nfds_t(waiting.size()), 5);
+        for (auto &c : churners)
+            c->readAndCheck(clock.elapsed());
+        if (clock.elapsed() >= nextSampleMs) {
+            const qint64 at = nextSampleMs;
+            nextSampleMs += 1000;
+            const qint64 rss = server.statusKb("VmRSS");
+            if (at <= windowMs)
+                firstWindowKb.append(rss);
+            if (at > endMs - windowMs)
+                lastWindowKb.append(rss);
+            QVERIFY2(server.isRunning(), qPrintable(server.endDescription()));
+        }
+    }
+    for (auto &c : churners)
+        c->leave();
+    QTest::qWait(2000);
+
+    qInfo("%d s of churn: %lld connects, %lld joins (%lld refused), %lld lines sent, "
+          "%lld lines / %lld bytes received, ended by close %lld, reset %lld, half-close %lld, "
+          "mid-line %lld, dropped by the server %lld",
+          seconds, figures.connects, figures.joins, figures.refusedJoins, figures.linesSent,
+          figures.linesReceived, figures.bytesReceived, figures.endings[0], figures.endings[1],
+          figures.endings[2], figures.endings[3], figures.droppedByServer);
+    const double firstKb = average(firstWindowKb);
+    const double lastKb = average(lastWindowKb);
+    qInfo("VmRSS first %lld s: %.0f KiB on average, last %lld s: %.0f KiB; descriptors before %d",
+          windowMs / 1000, firstKb, windowMs / 1000, lastKb, descriptorsBefore);
+
+    QVERIFY2(server.isRunning(), qPrintable(server.endDescription()));
+    for (const QByteArray &line : std::as_const(figures.strangeLines))
+        qWarning("unexpected line from the server: %s", line.toPercentEncoding(" \t").constData());
+    QVERIFY(figures.strangeLines.isEmpty());
+    QCOMPARE(figures.halfClosedLeftOpen, 0);
+    QVERIFY(figures.joins > 0);
+
+    // Every entry free and every row "EMPTY": a newcomer hears of nobody else.
+    {
+        LoadConnection newcomer;
+        QVERIFY(newcomer.connectTo(ServerUnderTest::ChatPort));
+        QCOMPARE(addUserLinesOfJoin(newcomer, "Last"), QList<QByteArray>{"ADDUSER\tLast\r\n"});
+    }
+    QTest::qWait(500);
+    // ... and all fifty entries take a connection again, a fifty-first none.
+    std::vector<std::unique_ptr<LoadConnection>> full;
+    for (int k = 0; k < Clients; ++k) {
+        full.push_back(std::make_unique<LoadConnection>());
+        QVERIFY(full.back()->connectTo(ServerUnderTest::ChatPort));
+        full.back()->sendLine("MOTD");
+        QVERIFY2(full.back()->waitForLine("MOTD\tWelcome to the churn\r\n", 10000),
+                 qPrintable(QStringLiteral("connection %1 was not served").arg(k + 1)));
+    }
+    LoadConnection oneTooMany;
+    QVERIFY(oneTooMany.connectTo(ServerUnderTest::ChatPort));
+    QVERIFY(oneTooMany.waitForPeerEnd(5000));
+    QCOMPARE(oneTooMany.bytesReceived(), 0);
+    full.clear();
+    oneTooMany.close();
+
+    // Lines still leaving a closed connection may hold its socket for a few seconds.
+    const int descriptorsAfter = server.waitForDescriptorsAtMost(descriptorsBefore, 15000);
+    qInfo("descriptors after: %d", descriptorsAfter);
+    QCOMPARE(descriptorsAfter, descriptorsBefore);
+
+    // Flat: the last window holds no more than the first plus a little slack
+    // for the allocator's pools.
+    const double slackKb = qMax(8.0 * 1024, firstKb * 0.10);
+    QVERIFY2(lastKb <= firstKb + slackKb,
+             qPrintable(QStringLiteral("resident memory grew from %1 KiB to %2 KiB")
+                            .arg(qint64(firstKb))
+                            .arg(qint64(lastKb))));
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    // A long run must not be cut short by the test library's watchdog.
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number((churnSeconds() + 600) * 1000));
+    TestChurn test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_churn.moc"
