@@ -35,14 +35,43 @@ void ClientSocket::detachSocket(bool graceful)
     if (graceful && old->state() == QAbstractSocket::ConnectedState && old->bytesToWrite() > 0) {
         // Let the last lines (a refusal, "banned", ...) leave in the background;
         // the element itself is free for the next connection at once.
-        connect(old, &QTcpSocket::disconnected, old, &QObject::deleteLater);
-        QTimer::singleShot(5000, old, [old] { old->abort(); old->deleteLater(); });
         old->disconnectFromHost();
     } else {
         old->abort();
-        old->deleteLater();
     }
+    if (m_emitting.contains(old))
+        m_detached.insert(old);
+    else
+        dispose(old);
     attachFreshSocket();
+}
+
+void ClientSocket::dispose(QTcpSocket *socket)
+{
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(5000, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+}
+
+void ClientSocket::beginEmitting(QTcpSocket *socket)
+{
+    ++m_emitting[socket];
+}
+
+void ClientSocket::endEmitting(QTcpSocket *socket)
+{
+    if (--m_emitting[socket] > 0)
+        return;
+    m_emitting.remove(socket);
+    // Deleted later from this emission's own level: after it has unwound.
+    if (m_detached.remove(socket))
+        dispose(socket);
 }
 
 ClientSocket::~ClientSocket()
@@ -227,24 +256,33 @@ qint64 ClientSocket::pendingOutput() const
 
 void ClientSocket::onReadyRead()
 {
+    QTcpSocket *const source = m_socket;
+    beginEmitting(source);
     if (m_open)
         Q_EMIT dataArrival(m_index);
+    endEmitting(source);
 }
 
 void ClientSocket::onDisconnected()
 {
+    QTcpSocket *const source = m_socket;
+    beginEmitting(source);
     reportLost(false, 0, QString());
+    endEmitting(source);
 }
 
 void ClientSocket::onError()
 {
+    QTcpSocket *const source = m_socket;
+    beginEmitting(source);
     if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
         // disconnected() follows; the peer's close is reported there once.
         if (m_socket->state() != QAbstractSocket::ConnectedState)
             reportLost(false, 0, QString());
-        return;
+    } else {
+        reportLost(true, int(m_socket->error()), m_socket->errorString());
     }
-    reportLost(true, int(m_socket->error()), m_socket->errorString());
+    endEmitting(source);
 }
 
 void ClientSocket::reportLost(bool asError, int number, const QString &description)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 class QTcpSocket;
@@ -69,6 +71,12 @@ private:
     void attachFreshSocket();
     void detachSocket(bool graceful);
     void reportLost(bool asError, int number, const QString &description);
+    // A handler may yield and, deeper down, drop the very connection whose
+    // signal it runs in: a detached QTcpSocket is deleted only once none of
+    // its signals is still being emitted further up the stack.
+    void beginEmitting(QTcpSocket *socket);
+    void endEmitting(QTcpSocket *socket);
+    void dispose(QTcpSocket *socket);
 
     int m_index;
     QTcpSocket *m_socket;
@@ -77,6 +85,8 @@ private:
     quint64 m_generation = 0;
     QByteArray m_output; // lines sent in this event-loop turn, not yet handed on
     bool m_flushQueued = false;
+    QHash<QTcpSocket *, int> m_emitting; // signals of each socket under way
+    QSet<QTcpSocket *> m_detached;       // detached while emitting: dispose afterwards
     bool m_simulated = false;
     QByteArray m_simulatedInput;
     QByteArray m_simulatedOutput;
