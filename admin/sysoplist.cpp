@@ -31,6 +31,23 @@ QList<QByteArray> recordLines(const QByteArray &content)
     return lines.mid(1, lines.size() - 2);
 }
 
+// The whole file; empty for a missing one, nothing (with the reason) for one
+// that cannot be read.
+std::optional<QByteArray> readWhole(const QString &path, QString *errorText)
+{
+    QFile file(path);
+    if (!file.exists())
+        return QByteArray();
+    if (file.open(QIODevice::ReadOnly)) {
+        QByteArray content = file.readAll();
+        if (file.error() == QFileDevice::NoError)
+            return content;
+    }
+    if (errorText)
+        *errorText = file.errorString();
+    return std::nullopt;
+}
+
 } // namespace
 
 QList<SysopRecord> SysopList::parse(const QByteArray &content)
@@ -59,21 +76,10 @@ QByteArray SysopList::serialize(const QList<SysopRecord> &records)
 
 std::optional<QList<SysopRecord>> SysopList::load(const QString &path, QString *errorText)
 {
-    QFile file(path);
-    if (!file.exists())
-        return QList<SysopRecord>();
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (errorText)
-            *errorText = file.errorString();
+    const std::optional<QByteArray> content = readWhole(path, errorText);
+    if (!content)
         return std::nullopt;
-    }
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (errorText)
-            *errorText = file.errorString();
-        return std::nullopt;
-    }
-    return parse(content);
+    return parse(*content);
 }
 
 bool SysopList::save(const QString &path, const QList<SysopRecord> &records, QString *errorText)
@@ -100,16 +106,17 @@ bool SysopList::save(const QString &path, const QList<SysopRecord> &records, QSt
     return true;
 }
 
-bool SysopList::isSysop(const QString &path, const QByteArray &email, const QByteArray &password)
+bool SysopList::isSysop(const QString &path, const QByteArray &email, const QByteArray &password,
+                        QString *errorText)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> content = readWhole(path, errorText);
+    if (!content)
         return false;
     // An empty e-mail or password proves nothing: a short record saved back by
     // the editor gets empty fields, and any client could send empty ones.
     if (email.isEmpty() || password.isEmpty())
         return false;
-    for (const QByteArray &line : recordLines(file.readAll())) {
+    for (const QByteArray &line : recordLines(*content)) {
         const QList<QByteArray> fields = line.split('\t');
         if (fields.size() >= 3 && fields[1] == email && fields[2] == password)
             return true;

@@ -62,13 +62,29 @@ void appendBan(ChatServer &server, const QByteArray &address)
     }
 }
 
+// IsSysop; a list that cannot be read is told to the operator once.
+bool isSysop(ChatServer &server, const QString &path, const QByteArray &email,
+             const QByteArray &password)
+{
+    QString errorText;
+    const bool sysop = SysopList::isSysop(path, email, password, &errorText);
+    if (errorText.isEmpty()) {
+        server.clearFileProblem(path);
+    } else {
+        server.reportFileProblem(path, QStringLiteral("Cannot read the sysop list %1: %2. Nobody "
+                                                      "becomes a moderator until it can be read.")
+                                           .arg(path, errorText));
+    }
+    return sysop;
+}
+
 HandlerOutcome requestOp(ChatServer &server, const Sender &sender, const Fields &fields)
 {
     const QByteArray *name = field(fields, 1);
     const QByteArray *email = field(fields, 2);
     const QByteArray *password = field(fields, 3);
     const QString path = server.config().programFile(QLatin1String(SysopList::FileName));
-    if (!name || !email || !password || !SysopList::isSysop(path, *email, *password)) {
+    if (!name || !email || !password || !isSysop(server, path, *email, *password)) {
         server.send(sender.index, Denied);
         return HandlerOutcome::NextLine;
     }

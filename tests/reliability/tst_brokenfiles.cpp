@@ -1,4 +1,7 @@
+#include "accounts/loginserver.h"
+#include "accounts/usersdatabase.h"
 #include "chatfixture.h"
+#include "console/accountswiring.h"
 #include "console/mainwindow.h"
 #include "console/operatorcommands.h"
 #include "console/sysopeditoropener.h"
@@ -8,6 +11,7 @@
 #include "serverundertest.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QDir>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -43,6 +47,15 @@ struct Console
     OperatorCommands *commands = new OperatorCommands(window);
     SysopEditorOpener *sysopEditor =
         new SysopEditorOpener(window, dialogs, fixture.programFile(QStringLiteral("sysops.dat")));
+    LoginServer login{fixture.table, fixture.config};
+
+    Console()
+    {
+        wireAccounts(window, login);
+        if (!login.listen())
+            qFatal("the login service did not listen");
+        window.findChild<QCheckBox *>(QStringLiteral("Check1"))->setChecked(true);
+    }
 
     QString pathOf(const QString &file) const
     {
@@ -70,6 +83,23 @@ struct Console
         button->click();
     }
 };
+
+// The bytes of a users store holding one record.
+QByteArray usersStore()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("users.mdb"));
+    {
+        std::unique_ptr<UsersDatabase> store = UsersDatabase::open(path, nullptr);
+        UserRecord record;
+        record[UserRecord::UserName] = "bob";
+        record[UserRecord::Password] = "secret";
+        if (!store || !store->addUser(record))
+            qFatal("no users store to start from");
+    }
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // Reads until `expected` bytes arrived (or the time ran out) and returns them.
 QByteArray receive(RawClient &client, qsizetype size)
@@ -111,6 +141,17 @@ void TestBrokenFiles::chatServesOnBesideABrokenFile_data()
     QTest::newRow("motd.txt disk error") << "motd.txt" << Fault::DiskError << 1;
     QTest::newRow("motd.txt binary") << "motd.txt" << Fault::Garbage << 0;
     QTest::newRow("motd.txt immutable") << "motd.txt" << Fault::Immutable << 0;
+    QTest::newRow("sysops.dat missing") << "sysops.dat" << Fault::Missing << 0;
+    QTest::newRow("sysops.dat a directory") << "sysops.dat" << Fault::Directory << 1;
+    QTest::newRow("sysops.dat disk error") << "sysops.dat" << Fault::DiskError << 1;
+    QTest::newRow("sysops.dat binary") << "sysops.dat" << Fault::Garbage << 0;
+    QTest::newRow("sysops.dat immutable") << "sysops.dat" << Fault::Immutable << 0;
+    // A registration cannot be stored: told once, though both requests fail.
+    QTest::newRow("users.mdb missing") << "users.mdb" << Fault::Missing << 0;
+    QTest::newRow("users.mdb a directory") << "users.mdb" << Fault::Directory << 1;
+    QTest::newRow("users.mdb disk error") << "users.mdb" << Fault::DiskError << 1;
+    QTest::newRow("users.mdb not a database") << "users.mdb" << Fault::Garbage << 1;
+    QTest::newRow("users.mdb immutable") << "users.mdb" << Fault::Immutable << 1;
 }
 
 void TestBrokenFiles::chatServesOnBesideABrokenFile()
@@ -120,12 +161,22 @@ void TestBrokenFiles::chatServesOnBesideABrokenFile()
     QFETCH(int, notices);
     Console c;
     const QString path = c.pathOf(file);
-    if (!FileFault::apply(path, fault, Kept))
+    if (!FileFault::apply(path, fault, file == QLatin1String("users.mdb") ? usersStore() : Kept))
         QSKIP("this file system does not take the immutable flag");
     ImmutableGuard guard(path);
     const QByteArray before = FileFault::snapshot(path);
-
     c.window.load();
+
+    // The login service: a check and a registration against the users store.
+    RawClient login;
+    QVERIFY(login.connectTo(c.login.port()));
+    login.sendLine("VALIDATE\tann\tpw");
+    QCOMPARE(login.readLines(1), QList<QByteArray>{"REJECTED\r\n"});
+    login.sendLine("NEWUSER\tAnn\tLee\t1 Road\t\tTown\tST\t1\tLand\tann\tpw\tisp\tfast\t"
+                   "ann@x.org\tyes\tno");
+    const bool storable = file != QLatin1String("users.mdb") || fault == Fault::Missing;
+    QCOMPARE(login.readLines(1), QList<QByteArray>{storable ? "ACCEPT\r\n" : "DECLINE\r\n"});
+
     auto ann = c.fixture.join("Ann");
     auto bob = c.fixture.join("Bob", QStringLiteral("127.0.0.2"));
     ann->drain();
@@ -136,8 +187,15 @@ void TestBrokenFiles::chatServesOnBesideABrokenFile()
     auto cy = c.fixture.join("Cy", QStringLiteral("127.0.0.3"));
     QVERIFY(c.fixture.rowOf("Cy") >= 0);
     ann->drain();
+    bob->drain();
     cy->sendLine("PM\tAnn\tpsst\tCy");
     QCOMPARE(ann->readLines(1), QList<QByteArray>{"PM\tCy\tpsst\r\n"});
+    // The sysop list is read at each request.
+    const QByteArray denied =
+        "STATUSTEXT\t255\tModerator Privlidges Denied - You have been logged.\r\n";
+    bob->sendLine("RequestOP\tBob\tbob@x.org\tpw");
+    bob->sendLine("RequestOP\tBob\tbob@x.org\tpw");
+    QCOMPARE(bob->readLines(2), (QList<QByteArray>{denied, denied}));
 
     QByteArray motd;
     if (file == QLatin1String("motd.txt") && fault == Fault::Garbage)
