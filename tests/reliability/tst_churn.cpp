@@ -112,11 +112,15 @@ public:
             }
             if (line == "DOUBLE\r\n" || line == "banned\r\n")
                 ++m_figures->refusedJoins;
+            m_banned = m_banned || line == "banned\r\n";
         }
         if (m_connection.peerEnded()) {
             if (m_state != State::HalfClosed)
                 ++m_figures->droppedByServer;
             goAway(nowMs);
+            // A banned client tries again now and then, not all the time.
+            if (m_banned)
+                m_nextActionMs += 2000 + m_random->bounded(3000);
         } else if (m_state == State::HalfClosed && nowMs - m_halfClosedAtMs > 30'000) {
             ++m_figures->halfClosedLeftOpen;
             goAway(nowMs);
@@ -340,6 +344,7 @@ private:
     qint64 m_joinStartedMs = 0;
     qint64 m_halfClosedAtMs = 0;
     bool m_moderator = false;
+    bool m_banned = false;
     bool m_inGame = false;
     bool m_away = false;
 };
