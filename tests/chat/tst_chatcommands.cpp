@@ -1,7 +1,4 @@
-#include "admin/sysoplist.h"
 #include "chatfixture.h"
-#include "core/chatserver.h"
-#include "core/codepage.h"
 #include "platform/clientsocket.h"
 
 #include <QCoreApplication>
@@ -110,8 +107,6 @@ private Q_SLOTS:
     void sameNameAtTheSameMomentIsListedOnce();
     void newUserRecord_data();
     void newUserRecord();
-    void requestOp_data();
-    void requestOp();
     void onlySysopsDatIsTheSysopList();
     void ban_data();
     void ban();
@@ -172,7 +167,8 @@ void TestChatCommands::wire_data()
                "B PROFILE\t\t\t\t\t\t\t\t\t\t\t\t\t\nB PING\tAnn\t\nB THEPING\t1\t2\n"
                "B START\nB DECLINE\tAnn\nB XCEPT\tAnn\t\nB GETUSERIP\tAnn 1.2.3.4\n"
                "B OKUSERIP\td\nB GETIPFT\td\nB RETURNFT\td");
-    addWireRow("lines missing a field send nothing", 'A', "Bob",
+    addWireRow("version 5.0 and lines missing a field send nothing", 'A', "Bob",
+               "PROFILE\tbob\tx\t5.0\tmore\r\n"
                "Message\tAnn: \r\nMessage\r\nPM\tBob\thi\r\nPM\r\nURL\tBob\tx\r\n"
                "GETPROFILE2\tBob\r\nPROFILE2\tBob\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\r\n"
                "PINGUSER\tBob\r\nRETURNPING\t1\t2\r\nSTART\r\nDECLINE\tBob\r\nXCEPT\tBob\r\n"
@@ -183,29 +179,16 @@ void TestChatCommands::wire_data()
     // The count must be digits worth 1 to 5; Bob is named as each invitee.
     const QByteArrayList game{"bob", "bob", "bob", "bob", "bob", "bob",
                               "d1",  "d2",  "d3",  "d4",  "d5",  "d6"};
-    for (const auto &[count, invited] :
-         std::initializer_list<std::pair<const char *, int>>{{"1", 1},
-                                                             {"02", 2},
-                                                             {"5", 5},
-                                                             {"0", 0},
-                                                             {"6", 0},
-                                                             {"two", 0},
-                                                             {"-1", 0},
-                                                             {"+2", 0},
-                                                             {" 2", 0},
-                                                             {"2.5", 0},
-                                                             {"4294967298", 0},
-                                                             {"", 0}}) {
-        const QByteArray relayed = "B GAME\t" + game.mid(invited, 6).join('\t') + '\n';
-        addWireRow(qPrintable(QStringLiteral("GAME count \"%1\"").arg(QLatin1String(count))), 'A',
-                   "Bob", "GAME\t" + QByteArray(count) + '\t' + game.join('\t'),
-                   relayed.repeated(invited));
+    const QByteArrayList invalid{"0", "6", "two", "-1", "+2", " 2", "2.5", "4294967298", ""};
+    for (const QByteArray &count : QByteArrayList{"1", "02", "5"} + invalid) {
+        const int invited = invalid.contains(count) ? 0 : count.toInt();
+        addWireRow(
+            QByteArray("GAME count \"" + count + '"').constData(), 'A', "Bob",
+            "GAME\t" + count + '\t' + game.join('\t'),
+            QByteArray("B GAME\t" + game.mid(invited, 6).join('\t') + '\n').repeated(invited));
     }
     addWireRow("wrong client version is warned and ends the chunk", 'A', "Bob",
                "PROFILE\tBOB\tx\t5.01", warning, false);
-    addWireRow("empty client version is wrong too", 'A', "Bob", "PROFILE\tBob\tx\t", warning,
-               false);
-    addWireRow("version 5.0 is right", 'A', "Bob", "PROFILE\tbob\tx\t5.0\tmore", {});
 
     addWireRow("in game, told as written", 'B', "Bob", "INGAME\tbob", told("bob", "bob [IG]"), true,
                "Bob [IG]");
@@ -215,8 +198,8 @@ void TestChatCommands::wire_data()
                told("Bob", "Bob [AW]"), false, "Bob [AW]");
     addWireRow("return restores the name as written", 'B', "Bob [IG]", "RETURN\tbob",
                told("bob [IG]", "bob"), true, "bob");
-    addWireRow("return from away", 'B', "Bob [AW]", "RETURNCS\tBOB", told("BOB [AW]", "BOB"), true,
-               "BOB");
+    addWireRow("return from away after piling up", 'B', "Bob [IG] [AW]", "RETURNCS\tBob [IG]",
+               told("Bob [IG] [AW]", "Bob [IG]"), true, "Bob [IG]");
     addWireRow("return when the state is not last", 'B', "Bob [IG] [AW]", "RETURN\tBob",
                told("Bob [IG]", "Bob"));
     addWireRow("return without the moderator mark", 'B', Mark + "Bob [IG]", "RETURN\tBob",
@@ -228,6 +211,18 @@ void TestChatCommands::wire_data()
     addWireRow("unjoined client's [CS] is told", 'U', "Bob", "[CS]\tBob", told("Bob", "Bob [CS]"),
                true, "Bob [CS]");
 
+    // The sysop list's e-mail and password make a moderator; the others are
+    // told the name the line gives.
+    const QByteArray granted = "B " + Granted.chopped(2) + "\nABCU REMOVEUSER\t";
+    addWireRow("moderator rights granted", 'B', "Bob", "RequestOP\tBob\tann@x.org\tS3cret",
+               granted + "Bob\nABCU ADDUSER\t" + Mark + "Bob", true, Mark + "Bob");
+    addWireRow("a second grant adds a second mark", 'B', Mark + "Bob",
+               "RequestOP\tZed\tann@x.org\tS3cret", granted + "Zed\nABCU ADDUSER\t" + Mark + "Zed",
+               true, Mark + Mark + "Bob");
+    addWireRow("password compared exactly", 'B', "Bob", "RequestOP\tBob\tann@x.org\ts3cret",
+               "B " + Denied.chopped(2));
+    addWireRow("password field missing", 'B', "Bob", "RequestOP\tBob\tann@x.org",
+               "B " + Denied.chopped(2));
     addWireRow("moderator commands need the flag", 'A', "Bob",
                "MSG\tx\r\nGETIP\tCat\r\nBAN\tCat\tx\r\nIPBAN\t127.0.0.3\r\nKICK\tCat\tx",
                denied.repeated(5), false);
@@ -267,6 +262,7 @@ void TestChatCommands::wire()
     }
     QCOMPARE(room.fixture.table.row(1), row.bobRowAfter);
     QCOMPARE(room.banFile(), QByteArray());
+    QVERIFY(!room.fixture.readWorkingFile("log.txt").contains("S3cret"));
     QVERIFY(shown.size() <= 1);
     QCOMPARE(shown.isEmpty() ? QByteArray() : shown.at(0).at(0).toByteArray(), row.shown);
 }
@@ -276,25 +272,14 @@ void TestChatCommands::sameNameAtTheSameMomentIsListedOnce()
     // A long ban list makes the join yield often, so the second "Name" runs
     // while the first join is still going.
     ChatFixture fixture;
-    QByteArray bans;
-    for (int i = 0; i < 200; ++i)
-        bans += "\"10.0.0." + QByteArray::number(i) + "\"\r\n";
-    fixture.writeProgramFile(QStringLiteral("ban.txt"), bans);
-
-    for (const QByteArray name : {"Zed", "Yan"}) {
-        auto first = fixture.connect(QStringLiteral("127.0.0.2"));
-        auto second = fixture.connect(QStringLiteral("127.0.0.3"));
-        first->sendLine("Name\t" + name);
-        second->sendLine("Name\t" + Codepage::toLower(name));
-        QTest::qWait(400);
-        const int refusals =
-            int(first->readFor(0) == "DOUBLE\r\n") + int(second->readFor(0) == "DOUBLE\r\n");
-        QCOMPARE(refusals, 1);
-        int listed = 0;
-        for (int i = 0; i < ConnectionTable::Size; ++i)
-            listed += Codepage::equalsIgnoringCase(fixture.table.row(i), name) ? 1 : 0;
-        QCOMPARE(listed, 1);
-    }
+    fixture.writeProgramFile("ban.txt", QByteArray("\"10.0.0.1\"\r\n").repeated(200));
+    auto first = fixture.connect(QStringLiteral("127.0.0.2"));
+    auto second = fixture.connect(QStringLiteral("127.0.0.3"));
+    first->sendLine("Name\tZed");
+    second->sendLine("Name\tzed");
+    QTest::qWait(400);
+    QCOMPARE(int(first->readFor(0) == "DOUBLE\r\n") + int(second->readFor(0) == "DOUBLE\r\n"), 1);
+    QCOMPARE(int(fixture.rowOf("Zed") >= 0) + int(fixture.rowOf("zed") >= 0), 1);
 }
 
 void TestChatCommands::newUserRecord_data()
@@ -318,7 +303,6 @@ void TestChatCommands::newUserRecord()
     ChatFixture fixture;
     QSignalSpy shown(fixture.chat.get(), &ChatServer::outputLine);
     const QDir folder(fixture.config.workingDirectory);
-    const QStringList before = folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     auto ann = fixture.connect();
     ann->send("NEWUSER\t" + name + "\tf2\tf3\t\t\t\t\t\t\t\t\t\t\t\tf15\textra\r\nNEWUSER\t" +
               name + "\tonly\r\nMOTD\r\n");
@@ -336,60 +320,19 @@ void TestChatCommands::newUserRecord()
         "Refused a NEWUSER record file name: \"" + QByteArray(name).replace('\0', '?') + '"';
     QCOMPARE(shown.size(), 2);
     QCOMPARE(shown.at(0).at(0).toByteArray(), text);
-    QStringList after = folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    after.removeAll(QStringLiteral("log.txt"));
-    QCOMPARE(after, before);
+    QCOMPARE(folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("log.txt")});
     QVERIFY(!QFileInfo::exists(folder.filePath("../tarnwick-newuser-escape")));
 }
 
-void TestChatCommands::requestOp_data()
-{
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QByteArray>("told"); // empty when refused
-
-    QTest::newRow("granted") << Grant << QByteArray("Ann");
-    QTest::newRow("told as the line names it")
-        << QByteArray("RequestOP\tZed\tann@x.org\tS3cret") << QByteArray("Zed");
-    QTest::newRow("password case")
-        << QByteArray("RequestOP\tAnn\tann@x.org\ts3cret") << QByteArray();
-    QTest::newRow("no password field") << QByteArray("RequestOP\tAnn\tann@x.org") << QByteArray();
-}
-
-void TestChatCommands::requestOp()
-{
-    QFETCH(QByteArray, line);
-    QFETCH(QByteArray, told);
-    Room room;
-    // A second grant adds a second mark.
-    for (int round = 1; round <= 2; ++round) {
-        room['A'].sendLine(line);
-        if (told.isEmpty()) {
-            QCOMPARE(receivedLines(room['A'], 1), Lines{Denied});
-            QCOMPARE(receivedLines(room['C'], 0), Lines{});
-            QCOMPARE(room.fixture.table.row(0), QByteArray("Ann"));
-            continue;
-        }
-        const Lines toAll{"REMOVEUSER\t" + told + "\r\n", "ADDUSER\t" + Mark + told + "\r\n"};
-        QCOMPARE(receivedLines(room['A'], 3), Lines{Granted} + toAll);
-        QCOMPARE(receivedLines(room['C'], 2), toAll);
-        QCOMPARE(room.fixture.table.row(0), Mark.repeated(round) + "Ann");
-    }
-    QCOMPARE(room.fixture.table.slot(0).operatorFlag, !told.isEmpty());
-    QVERIFY(!room.fixture.readWorkingFile("log.txt").contains("ecret"));
-}
-
+// Another spelling of the name is another file.
 void TestChatCommands::onlySysopsDatIsTheSysopList()
 {
     Room room;
-    QVERIFY(QFile::remove(room.fixture.programFile("sysops.dat")));
-    room.fixture.writeProgramFile("Sysops.dat", "\r\nAnn\tann@x.org\tS3cret\r\n");
+    QVERIFY(QFile::rename(room.fixture.programFile("sysops.dat"),
+                          room.fixture.programFile("Sysops.dat")));
     room['A'].sendLine(Grant);
     QCOMPARE(receivedLines(room['A'], 1), Lines{Denied});
-
-    QVERIFY(SysopList::save(room.fixture.programFile(QLatin1String(SysopList::FileName)),
-                            {{"Ann", "ann@x.org", "S3cret"}}));
-    room['A'].sendLine(Grant);
-    QCOMPARE(receivedLines(room['A'], 3).first(), Granted);
 }
 
 void TestChatCommands::ban_data()
@@ -405,10 +348,7 @@ void TestChatCommands::ban_data()
     QTest::newRow("case folded") << bob << bob << QByteArray("bOB") << true << true;
     QTest::newRow("Windows-1252 letters")
         << emile << emile << QByteArray("\xE9MILE") << true << true;
-    QTest::newRow("moderator with the mark")
-        << Mark + bob << Mark + bob << Mark + "bob" << true << true;
     QTest::newRow("moderator needs the mark") << Mark + bob << Mark + bob << bob << false << false;
-    QTest::newRow("away row is not the bare name") << bob + " [AW]" << bob << bob << false << false;
     QTest::newRow("row matches, slot name differs")
         << bob << QByteArray("Rob") << bob << false << true;
     QTest::newRow("EMPTY rows are nobody's")
@@ -449,7 +389,6 @@ void TestChatCommands::ban()
     QCOMPARE(room.fixture.readWorkingFile("log.txt").contains(event), logged);
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown.at(0).at(0).toByteArray(), text);
-    QVERIFY(room['U'].isConnected());
 }
 
 void TestChatCommands::banThatCannotBeStoredIsCarriedOut()
@@ -463,8 +402,7 @@ void TestChatCommands::banThatCannotBeStoredIsCarriedOut()
              (Lines{"BANUSER\t" + Mark + "Ann\tspam\r\n", "REMOVEUSER\tBob\r\n"}));
     QVERIFY(room['B'].waitForDisconnect());
     QTRY_COMPARE(shown.size(), 2);
-    const QByteArray notice = shown.at(0).at(0).toByteArray();
-    QVERIFY2(notice.startsWith("The ban of 127.0.0.2 could not be stored in "), notice);
+    QVERIFY(shown.at(0).at(0).toByteArray().startsWith("The ban of 127.0.0.2 could not be stored"));
 }
 
 void TestChatCommands::kickSparesNewcomerOnTheIndex()
@@ -501,7 +439,6 @@ void TestChatCommands::kickSparesNewcomerOnTheIndex()
     QTRY_COMPARE(newcomer, 1);
     QTest::qWait(50);
     QCOMPARE(bobSaw, "REMOVEUSER\tAnn\r\nADDUSER\t" + Mark + "Ann\r\n");
-    QVERIFY(fixture.chat->isConnected(1));
     QCOMPARE(fixture.table.row(1), QByteArray("Bob"));
     QVERIFY(!socket.takeSimulatedOutput().contains("REMOVEUSER\tBob"));
 }
@@ -517,7 +454,6 @@ void TestChatCommands::ipBanRefusesTheNextJoin()
     QTRY_COMPARE(room.banFile(), QByteArray("\"127.0.0.3\"\r\n\"127.0.0.3\"\r\n"));
     QCOMPARE(receivedLines(room['A'], 0), Lines{});
     // Cat stays until her next join, which is refused after the MOTD.
-    QVERIFY(room['C'].isConnected());
     room['C'].sendLine("Name\tCatherine");
     QCOMPARE(receivedLines(room['C'], 3),
              (Lines{"MOTD\t\r\n", "banned\r\n", "REMOVEUSER\tCatherine\r\n"}));
