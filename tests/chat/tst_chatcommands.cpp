@@ -180,7 +180,7 @@ void TestChatCommands::wire_data()
     const QByteArrayList game{"bob", "bob", "bob", "bob", "bob", "bob",
                               "d1",  "d2",  "d3",  "d4",  "d5",  "d6"};
     const QByteArrayList invalid{"0", "6", "two", "-1", "+2", " 2", "2.5", "4294967298", ""};
-    for (const QByteArray &count : QByteArrayList{"1", "02", "5"} + invalid) {
+    for (const QByteArray &count : QByteArrayList{"1", "2", "3", "4", "5", "02"} + invalid) {
         const int invited = invalid.contains(count) ? 0 : count.toInt();
         addWireRow(
             QByteArray("GAME count \"" + count + '"').constData(), 'A', "Bob",
