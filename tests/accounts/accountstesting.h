@@ -2,12 +2,9 @@
 
 #include "accounts/usersdatabase.h"
 
-#include <QFile>
-#include <QTest>
+#include <QList>
 
-Q_DECLARE_METATYPE(UserRecord)
-
-// Records and stores in a temporary folder, shared by the accounts tests.
+// Records and stores shared by the accounts tests.
 namespace AccountsTesting {
 
 inline UserRecord record(const QByteArray &name, const QByteArray &password = "pw",
@@ -38,23 +35,6 @@ inline bool addAll(const QString &path, const QList<UserRecord> &records)
             return false;
     }
     return store != nullptr;
-}
-
-inline QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The start of a file of another database engine, as an old store would be.
-inline QByteArray writeForeignDatabase(const QString &path)
-{
-    const QByteArray bytes =
-        QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(4076, '\x5a');
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return bytes;
 }
 
 } // namespace AccountsTesting

@@ -56,51 +56,49 @@ class TestLoginServer : public QObject
 private Q_SLOTS:
     void requests_data();
     void requests();
-    void lineCutAcrossChunksIsAnsweredButNotLogged();
     void aReplacedStoreIsUsedFromTheNextRequest();
     void fiftyConnectionsAcrossBothServices();
 };
 
-// One chunk over four stored accounts: the replies in order, and how many
-// accounts it added.
+// Chunks ("|" between them) over four stored accounts, and the replies in
+// order. Each ACCEPT stores one account.
 void TestLoginServer::requests_data()
 {
     QTest::addColumn<bool>("required");
     QTest::addColumn<QByteArray>("chunk");
     QTest::addColumn<QByteArray>("replies");
-    QTest::addColumn<int>("added");
 
     QTest::newRow("no passwords: NOPROB ends the chunk")
         << false << QByteArray(newUserLine("ann") + "VALIDATE\ta\tb\r\n")
-        << QByteArray("NOPROB\t" + LoginServer::NoPasswordsText + "\r\n") << 0;
+        << QByteArray("NOPROB\t" + LoginServer::NoPasswordsText + "\r\n");
     QTest::newRow("no passwords: PASS ends the chunk")
-        << false << QByteArray("VALIDATE\t\t\r\n" + newUserLine("ann")) << QByteArray("PASS\r\n")
-        << 0;
+        << false << QByteArray("VALIDATE\t\t\r\n" + newUserLine("ann")) << QByteArray("PASS\r\n");
     QTest::newRow("credentials are exact; REJECTED goes on, PASS ends the chunk")
         << true
         << QByteArray("VALIDATE\tBOB\tSecret\r\nVALIDATE\tbob\tsecret\r\n"
-                      "VALIDATE\tbob \tSecret\r\nVALIDATE\tbob\tSecret\r\n" +
+                      "VALIDATE\tbob \tSecret\r\nVALIDATE\tdup\ttwo\r\n" +
                       newUserLine("ann"))
-        << QByteArray("REJECTED\r\nREJECTED\r\nREJECTED\r\nPASS\r\n") << 0;
-    QTest::newRow("the second of two records of one name")
-        << true << QByteArray("VALIDATE\tdup\ttwo\r\n") << QByteArray("PASS\r\n") << 0;
+        << QByteArray("REJECTED\r\nREJECTED\r\nREJECTED\r\nPASS\r\n");
+    QTest::newRow("a line cut across chunks")
+        << true << QByteArray("VALIDATE\tbob\tSec|ret\r|\nVALIDATE\tbob\tx")
+        << QByteArray("PASS\r\n");
     QTest::newRow("ACCEPT goes on")
         << true << QByteArray(newUserLine("ann") + "VALIDATE\tann\tpw\r\n")
-        << QByteArray("ACCEPT\r\nPASS\r\n") << 1;
+        << QByteArray("ACCEPT\r\nPASS\r\n");
     QTest::newRow("a name with a trailing blank is new")
-        << true << newUserLine("bob ") << QByteArray("ACCEPT\r\n") << 1;
+        << true << newUserLine("bob ") << QByteArray("ACCEPT\r\n");
     QTest::newRow("name taken in other case; DECLINE ends the chunk")
         << true << QByteArray(newUserLine("BOB") + "VALIDATE\tbob\tSecret\r\n")
-        << QByteArray("DECLINE\r\n") << 0;
+        << QByteArray("DECLINE\r\n");
     QTest::newRow("e-mail taken in other case")
-        << true << newUserLine("ann", "bob@EXAMPLE.ORG") << QByteArray("DECLINE\r\n") << 0;
+        << true << newUserLine("ann", "bob@EXAMPLE.ORG") << QByteArray("DECLINE\r\n");
     QTest::newRow("empty e-mail against a stored empty one")
-        << true << newUserLine("ann", "") << QByteArray("DECLINE\r\n") << 0;
+        << true << newUserLine("ann", "") << QByteArray("DECLINE\r\n");
     QTest::newRow("short lines and unknown keywords get no reply")
         << true
         << QByteArray("VALIDATE\tbob\r\n" + QByteArray("NEWUSER" + QByteArray(14, '\t')) +
                       "\r\n\r\nvalidate\tbob\tSecret\r\nVALIDATE\tbob\tSecret\r\n")
-        << QByteArray("PASS\r\n") << 0;
+        << QByteArray("PASS\r\n");
 }
 
 void TestLoginServer::requests()
@@ -108,31 +106,21 @@ void TestLoginServer::requests()
     QFETCH(bool, required);
     QFETCH(QByteArray, chunk);
     QFETCH(QByteArray, replies);
-    QFETCH(int, added);
     LoginFixture f;
     QVERIFY(addAll(f.storePath(),
                    {record("bob", "Secret", "Bob@Example.org"), record("dup", "one", "1@x"),
                     record("dup", "two", "2@x"), record("eve")}));
     f.login.setPasswordsRequired(required);
     auto client = f.client();
-    client->send(chunk);
+    for (const QByteArray &part : chunk.split('|')) {
+        client->send(part);
+        QTest::qWait(30);
+    }
     QCOMPARE(client->readLines(replies.count("\r\n")).join(), replies);
     QCOMPARE(client->readFor(60), QByteArray());
-    QCOMPARE(f.storedCount(), 4 + added);
-}
-
-void TestLoginServer::lineCutAcrossChunksIsAnsweredButNotLogged()
-{
-    LoginFixture f;
-    auto client = f.client();
-    client->send("VALIDATE\tbo");
-    QCOMPARE(client->readFor(100), QByteArray());
-    client->send("b\tpw\r\nVALIDATE\tbob\tx");
-    QCOMPARE(client->readFor(150), QByteArray("PASS\r\n"));
+    QCOMPARE(f.storedCount(), 4 + replies.count("ACCEPT"));
     // The receive path opens log.txt but writes no password there.
-    const QString log = f.workingFile(QStringLiteral("log.txt"));
-    QVERIFY(QFile::exists(log));
-    QCOMPARE(QFileInfo(log).size(), 0);
+    QCOMPARE(QFileInfo(f.workingFile(QStringLiteral("log.txt"))).size(), 0);
 }
 
 void TestLoginServer::aReplacedStoreIsUsedFromTheNextRequest()
@@ -196,8 +184,6 @@ void TestLoginServer::fiftyConnectionsAcrossBothServices()
     QTRY_VERIFY(f.table.slot(21).free);
     auto loginClient = f.client();
     QTRY_VERIFY(f.login.isConnected(21));
-    loginClient->sendLine("VALIDATE\ta\tb");
-    QCOMPARE(loginClient->readLines(1), QList<QByteArray>{"PASS\r\n"});
 }
 
 QTEST_GUILESS_MAIN(TestLoginServer)
