@@ -5,14 +5,15 @@
 #include "platform/listener.h"
 
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTest>
 
 using namespace AccountsTesting;
 
 namespace {
 
-// "NEWUSER" with fifteen fields: the name, password and e-mail given, the
-// others derived from the name so every column is told apart.
+// "NEWUSER" with fifteen fields: the name and e-mail given, password "pw",
+// the others derived from the name so every column is told apart.
 QByteArray newUserLine(const QByteArray &name, const QByteArray &email = "new@x")
 {
     QList<QByteArray> fields{"NEWUSER"};
@@ -40,10 +41,6 @@ struct LoginFixture : ChatFixture
         return client;
     }
     QString storePath() const { return programFile(QStringLiteral("users.mdb")); }
-    qint64 storedCount() const
-    {
-        return UsersDatabase::open(storePath(), nullptr)->count().value();
-    }
 
     LoginServer login{table, config};
 };
@@ -54,13 +51,39 @@ class TestLoginServer : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void storeHasTextColumnsAndReadsNullAsEmpty();
     void requests_data();
     void requests();
     void aReplacedStoreIsUsedFromTheNextRequest();
     void fiftyConnectionsAcrossBothServices();
 };
 
-// Chunks ("|" between them) over four stored accounts, and the replies in
+void TestLoginServer::storeHasTextColumnsAndReadsNullAsEmpty()
+{
+    LoginFixture f;
+    QVERIFY(QFile(f.storePath()).open(QIODevice::WriteOnly)); // an empty file becomes a store
+    QVERIFY(addAll(f.storePath(), {record("bob")}));
+    {
+        // As another program sees the file, and writes to it: fifteen text
+        // columns, "Username" is "UserName", empty text is not NULL.
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "other");
+        db.setDatabaseName(f.storePath());
+        QSqlQuery query(db);
+        QVERIFY(db.open() && query.exec("SELECT (SELECT sum(type = 'TEXT') FROM pragma_table_info("
+                                        "'Login1')), Username, Email = '' FROM Login1"));
+        QVERIFY(query.next() && query.value(0) == 15 && query.value(1) == "bob" &&
+                query.value(2) == 1);
+        QVERIFY(query.exec("INSERT INTO Login1 (First) VALUES ('only a first name')"));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    auto store = UsersDatabase::open(f.storePath(), nullptr);
+    QVERIFY(store->moveNext());
+    QCOMPARE(store->current(), record({}, {}, {}, "only a first name"));
+    QCOMPARE(store->findByName(""), false);
+    QCOMPARE(store->checkCredentials("", ""), false);
+}
+
+// Chunks ("|" between them) over five stored accounts, and the replies in
 // order. Each ACCEPT stores one account.
 void TestLoginServer::requests_data()
 {
@@ -85,11 +108,14 @@ void TestLoginServer::requests_data()
     QTest::newRow("ACCEPT goes on")
         << true << QByteArray(newUserLine("ann") + "VALIDATE\tann\tpw\r\n")
         << QByteArray("ACCEPT\r\nPASS\r\n");
-    QTest::newRow("a name with a trailing blank is new")
-        << true << newUserLine("bob ") << QByteArray("ACCEPT\r\n");
+    QTest::newRow("a trailing blank or a wildcard makes a new name")
+        << true << QByteArray(newUserLine("bob ") + newUserLine("b_b", "%"))
+        << QByteArray("ACCEPT\r\nACCEPT\r\n");
     QTest::newRow("name taken in other case; DECLINE ends the chunk")
         << true << QByteArray(newUserLine("BOB") + "VALIDATE\tbob\tSecret\r\n")
         << QByteArray("DECLINE\r\n");
+    QTest::newRow("accented name taken in other case")
+        << true << newUserLine("\xC9VA") << QByteArray("DECLINE\r\n");
     QTest::newRow("e-mail taken in other case")
         << true << newUserLine("ann", "bob@EXAMPLE.ORG") << QByteArray("DECLINE\r\n");
     QTest::newRow("empty e-mail against a stored empty one")
@@ -109,7 +135,7 @@ void TestLoginServer::requests()
     LoginFixture f;
     QVERIFY(addAll(f.storePath(),
                    {record("bob", "Secret", "Bob@Example.org"), record("dup", "one", "1@x"),
-                    record("dup", "two", "2@x"), record("eve")}));
+                    record("dup", "two", "2@x"), record("\xE9va", "pw", "e@x"), record("eve")}));
     f.login.setPasswordsRequired(required);
     auto client = f.client();
     for (const QByteArray &part : chunk.split('|')) {
@@ -118,7 +144,7 @@ void TestLoginServer::requests()
     }
     QCOMPARE(client->readLines(replies.count("\r\n")).join(), replies);
     QCOMPARE(client->readFor(60), QByteArray());
-    QCOMPARE(f.storedCount(), 4 + replies.count("ACCEPT"));
+    QCOMPARE(UsersDatabase::open(f.storePath(), nullptr)->count(), 5 + replies.count("ACCEPT"));
     // The receive path opens log.txt but writes no password there.
     QCOMPARE(QFileInfo(f.workingFile(QStringLiteral("log.txt"))).size(), 0);
 }
