@@ -1,6 +1,5 @@
 #include "admin/motdeditor.h"
 #include "chatfixture.h"
-#include "core/codepage.h"
 #include "scripteddialogs.h"
 
 #include <QDir>
@@ -13,92 +12,61 @@ class TestMotdEditor : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void unchangedSaveAddsOneLineEnd_data();
-    void unchangedSaveAddsOneLineEnd();
-    void typedTextReplacesFileAndRunningMotd();
-    void missingFileIsCreatedAndCloseWithoutOkChangesNothing();
-
-private:
-    void writeMotd(const QByteArray &bytes);
-    QByteArray motdFile() const { return m_fixture->readWorkingFile("motd.txt"); }
-    // Opens a fresh editor, puts `text` in it (unless null) and clicks OK.
-    void edit(const QString &text = QString());
-
-    std::unique_ptr<ChatFixture> m_fixture;
-    ScriptedDialogs m_dialogs;
+    void edit_data();
+    void edit();
 };
 
-void TestMotdEditor::init()
+void TestMotdEditor::edit_data()
 {
-    m_fixture = std::make_unique<ChatFixture>(false);
-    m_dialogs = ScriptedDialogs();
+    QTest::addColumn<QByteArray>("content"); // null: no motd.txt
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("typed"); // null: left as loaded
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QByteArray>("motd");
+    QTest::addColumn<QByteArray>("file");
+    const QByteArray lines = "Line\r\n\r\nCaf\xE9 \x80 \xA5\r\n";
+    QTest::newRow("unchanged save adds a line end") << lines << "Line\n\nCaf\u00E9 \u20AC \u00A5\n"
+                                                    << QString() << true << lines << lines + "\r\n";
+    QTest::newRow("typed") << QByteArray("old text, longer than the new one")
+                           << "old text, longer than the new one"
+                           << "Hello\n5 \u20AC" << true << QByteArray("Hello\r\n5 \x80")
+                           << QByteArray("Hello\r\n5 \x80\r\n");
+    QTest::newRow("missing file, closed without OK")
+        << QByteArray() << ""
+        << "never saved" << false << QByteArray("running") << QByteArray("\r\n");
 }
 
-void TestMotdEditor::writeMotd(const QByteArray &bytes)
+void TestMotdEditor::edit()
 {
-    QFile file(m_fixture->workingFile("motd.txt"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-void TestMotdEditor::edit(const QString &text)
-{
-    MotdEditor editor(*m_fixture->chat, m_dialogs);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, typed);
+    QFETCH(bool, ok);
+    ChatFixture fixture(false);
+    fixture.chat->setMotd("running");
+    if (!content.isNull()) {
+        QFile file(fixture.workingFile("motd.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    ScriptedDialogs dialogs;
+    MotdEditor editor(*fixture.chat, dialogs);
     QVERIFY(editor.load());
     editor.show();
     auto *box = editor.findChild<QPlainTextEdit *>("txtMOTD");
-    QByteArray shown = motdFile();
-    QCOMPARE(box->toPlainText(), Codepage::toDisplay(shown.replace("\r\n", "\n")));
-    if (!text.isNull())
-        box->setPlainText(text);
-    editor.findChild<QPushButton *>("cmdOk")->click();
+    QTEST(box->toPlainText(), "shown");
+    if (!typed.isNull())
+        box->setPlainText(typed);
+    if (ok)
+        editor.findChild<QPushButton *>("cmdOk")->click();
+    else
+        editor.close();
+
     QVERIFY(!editor.isVisible());
-}
-
-void TestMotdEditor::unchangedSaveAddsOneLineEnd_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("lines and code page bytes") << QByteArray("Line\r\n\r\nCaf\xE9 \x80 \xA5\r\n");
-    QTest::newRow("empty file") << QByteArray();
-}
-
-void TestMotdEditor::unchangedSaveAddsOneLineEnd()
-{
-    QFETCH(QByteArray, content);
-    writeMotd(content);
-    for (const QByteArray &lineEnds : {QByteArray("\r\n"), QByteArray("\r\n\r\n")}) {
-        const QByteArray before = motdFile();
-        edit();
-        // The running MOTD is what the box held; the file has one CR LF more.
-        QCOMPARE(m_fixture->chat->motd(), before);
-        QCOMPARE(motdFile(), content + lineEnds);
-    }
-    QCOMPARE(QDir(m_fixture->config.workingDirectory).entryList(QDir::Files | QDir::Hidden),
+    QTEST(fixture.chat->motd(), "motd");
+    QTEST(fixture.readWorkingFile("motd.txt"), "file");
+    QCOMPARE(QDir(fixture.config.workingDirectory).entryList(QDir::Files | QDir::Hidden),
              QStringList{"motd.txt"});
-    QVERIFY(m_dialogs.shown.isEmpty());
-}
-
-void TestMotdEditor::typedTextReplacesFileAndRunningMotd()
-{
-    writeMotd("old text that is longer than the new one\r\n");
-    edit(QStringLiteral("Hello\n5 \u20AC"));
-    QCOMPARE(motdFile(), QByteArray("Hello\r\n5 \x80\r\n"));
-    QCOMPARE(m_fixture->chat->motd(), QByteArray("Hello\r\n5 \x80"));
-}
-
-void TestMotdEditor::missingFileIsCreatedAndCloseWithoutOkChangesNothing()
-{
-    m_fixture->chat->setMotd("running");
-    MotdEditor editor(*m_fixture->chat, m_dialogs);
-    QVERIFY(editor.load());
-    editor.show();
-    QCOMPARE(motdFile(), QByteArray("\r\n"));
-    editor.findChild<QPlainTextEdit *>("txtMOTD")->setPlainText("never saved");
-    editor.close();
-    QCOMPARE(motdFile(), QByteArray("\r\n"));
-    QCOMPARE(m_fixture->chat->motd(), QByteArray("running"));
-    QVERIFY(m_dialogs.shown.isEmpty());
+    QVERIFY(dialogs.shown.isEmpty());
 }
 
 QTEST_MAIN(TestMotdEditor)

@@ -12,8 +12,6 @@ class TestSysopList : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void parse_data();
-    void parse();
     void credentialsMatchExactly_data();
     void credentialsMatchExactly();
     void saveReplacesTheFileWhole();
@@ -23,26 +21,6 @@ namespace {
 const SysopRecord Ann{"Ann", "ann@x.org", "pw1"};
 const SysopRecord Bob{"Bob", "bob@x.org", "pw2"};
 } // namespace
-
-void TestSysopList::parse_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<Records>("records");
-    QTest::newRow("first line and unterminated last line skipped")
-        << QByteArray("Cy\tc@x\tp\r\nAnn\tann@x.org\tpw1\r\nBob\tbob@x.org\tpw2") << Records{Ann};
-    QTest::newRow("short, long and blank lines")
-        << QByteArray("\r\nBob\r\n\r\nAnn\tann@x.org\r\nAnn\tann@x.org\tpw1\textra\r\n")
-        << Records{{"Bob", "", ""}, {"Ann", "ann@x.org", ""}, Ann};
-    QTest::newRow("lone CR and LF are no line ends")
-        << QByteArray("\r\nA\nn\tann@x.org\tp\rw\r\n") << Records{{"A\nn", "ann@x.org", "p\rw"}};
-}
-
-void TestSysopList::parse()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(Records, records);
-    QCOMPARE(SysopList::parse(content), records);
-}
 
 void TestSysopList::credentialsMatchExactly_data()
 {

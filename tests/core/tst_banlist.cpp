@@ -1,7 +1,5 @@
 #include "core/banlist.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 using Items = QList<QByteArray>;
@@ -12,7 +10,6 @@ class TestBanList : public QObject
 private Q_SLOTS:
     void items_data();
     void items();
-    void appendWritesOneQuotedLine();
 };
 
 void TestBanList::items_data()
@@ -32,18 +29,6 @@ void TestBanList::items()
     QFETCH(QByteArray, content);
     QFETCH(Items, expected);
     QCOMPARE(BanList::parseItems(content), expected);
-}
-
-void TestBanList::appendWritesOneQuotedLine()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("ban.txt");
-    QVERIFY(BanList::readItems(path).isEmpty());
-    QVERIFY(BanList::append(path, "10.0.0.5"));
-    QVERIFY(BanList::append(path, "10.0.0.5"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("\"10.0.0.5\"\r\n\"10.0.0.5\"\r\n"));
 }
 
 QTEST_APPLESS_MAIN(TestBanList)

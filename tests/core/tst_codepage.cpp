@@ -8,7 +8,6 @@ class TestCodepage : public QObject
 private Q_SLOTS:
     void folding_data();
     void folding();
-    void displayRoundTripsEveryByte();
 };
 
 void TestCodepage::folding_data()
@@ -31,16 +30,6 @@ void TestCodepage::folding()
     QCOMPARE(Codepage::toUpper(Codepage::toLower(upper)), upper);
     QVERIFY(Codepage::equalsIgnoringCase(text, upper));
     QVERIFY(!Codepage::equalsIgnoringCase(text, upper + ' '));
-}
-
-void TestCodepage::displayRoundTripsEveryByte()
-{
-    QByteArray all;
-    for (int c = 1; c < 256; ++c)
-        all += char(c);
-    const QString shown = Codepage::toDisplay(all);
-    QCOMPARE(shown.at(0x80 - 1), QChar(0x20AC));
-    QCOMPARE(Codepage::fromDisplay(shown), all);
 }
 
 QTEST_APPLESS_MAIN(TestCodepage)
