@@ -8,8 +8,8 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDate>
 #include <QGroupBox>
 #include <QLabel>
@@ -36,8 +36,7 @@ QRect twips(int left, int top, int width, int height)
     return QRect(left / 15, top / 15, width / 15, height / 15);
 }
 
-template <typename Widget>
-Widget *place(QWidget *parent, const char *name, const QRect &geometry)
+template <typename Widget> Widget *place(QWidget *parent, const char *name, const QRect &geometry)
 {
     auto *widget = new Widget(parent);
     widget->setObjectName(QLatin1String(name));
@@ -122,14 +121,14 @@ void MainWindow::buildWidgets()
     client->setFixedSize(8295 / 15, 6255 / 15);
     setCentralWidget(client);
 
-    QGroupBox *usersFrame = frame(client, "Frame1", QStringLiteral("Users Online"),
-                                  twips(0, 0, 2055, 3735));
+    QGroupBox *usersFrame =
+        frame(client, "Frame1", QStringLiteral("Users Online"), twips(0, 0, 2055, 3735));
     m_users = place<QListWidget>(usersFrame, "lstUsers", twips(120, 240, 1815, 3375));
     for (int i = 0; i < ConnectionTable::Size; ++i)
         m_users->addItem(Codepage::toDisplay(m_table.row(i)));
 
-    QGroupBox *commands = frame(client, "Frame2", QStringLiteral("Server Commands"),
-                                twips(2160, 0, 2055, 3735));
+    QGroupBox *commands =
+        frame(client, "Frame2", QStringLiteral("Server Commands"), twips(2160, 0, 2055, 3735));
     button(commands, "cmdUpdateMOTD", QStringLiteral("Update MOTD"), twips(120, 240, 1755, 375));
     button(commands, "cmdSysop", QStringLiteral("Edit Sysop List"), twips(120, 600, 1755, 375));
     button(commands, "Command1", QStringLiteral("NOTIFY"), twips(120, 1080, 1755, 375));
@@ -148,8 +147,8 @@ void MainWindow::buildWidgets()
     bar->hide();
     place<QLabel>(commands, "Label2", twips(240, 3360, 1695, 255));
 
-    QGroupBox *motdFrame = frame(client, "Frame4", QStringLiteral("MOTD"),
-                                 twips(4320, 0, 3975, 3615));
+    QGroupBox *motdFrame =
+        frame(client, "Frame4", QStringLiteral("MOTD"), twips(4320, 0, 3975, 3615));
     m_motd = place<QPlainTextEdit>(motdFrame, "Text1", twips(120, 240, 3735, 3255));
     connect(m_motd, &QPlainTextEdit::textChanged, this, &MainWindow::onMotdEdited);
 
@@ -173,7 +172,8 @@ void MainWindow::buildMenus()
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
     file->addSeparator();
-    file->addAction(QStringLiteral("Make Server File"))->setObjectName(QStringLiteral("mnumkserver"));
+    file->addAction(QStringLiteral("Make Server File"))
+        ->setObjectName(QStringLiteral("mnumkserver"));
     QAction *exitAction = file->addAction(QStringLiteral("E&xit"));
     exitAction->setObjectName(QStringLiteral("Exit"));
     connect(exitAction, &QAction::triggered, this, [] { QCoreApplication::exit(0); });
@@ -201,14 +201,20 @@ void MainWindow::buildStatusBar()
     m_date = panel("panelDate", QString(), 0);
     m_time = panel("panelTime", QString(), 0);
     panel("panelText", QString(), 1);
-    panel("panelScroll", QStringLiteral("SCRL"), 0);
-    panel("panelNum", QStringLiteral("NUM"), 0);
-    panel("panelCaps", QStringLiteral("CAPS"), 0);
+    m_scroll = panel("panelScroll", QStringLiteral("SCRL"), 0);
+    m_num = panel("panelNum", QStringLiteral("NUM"), 0);
+    m_caps = panel("panelCaps", QStringLiteral("CAPS"), 0);
     m_clock = new QTimer(this);
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &MainWindow::updateClock);
     m_clock->start();
     updateClock();
+    // The lock keys change outside the window too: look a few times a second.
+    m_keyLockPoll = new QTimer(this);
+    m_keyLockPoll->setInterval(250);
+    connect(m_keyLockPoll, &QTimer::timeout, this, &MainWindow::updateKeyLocks);
+    m_keyLockPoll->start();
+    updateKeyLocks();
 }
 
 void MainWindow::updateClock()
@@ -216,6 +222,22 @@ void MainWindow::updateClock()
     const QLocale locale = QLocale::system();
     m_date->setText(locale.toString(QDate::currentDate(), QLocale::ShortFormat));
     m_time->setText(locale.toString(QTime::currentTime(), QLocale::ShortFormat));
+}
+
+void MainWindow::setKeyLocksSource(std::function<std::optional<KeyLocks>()> source)
+{
+    m_keyLocks = std::move(source);
+    updateKeyLocks();
+}
+
+void MainWindow::updateKeyLocks()
+{
+    const std::optional<KeyLocks> locks = m_keyLocks();
+    if (!locks)
+        return;
+    m_scroll->setEnabled(locks->scroll);
+    m_num->setEnabled(locks->num);
+    m_caps->setEnabled(locks->caps);
 }
 
 void MainWindow::addService(const Service &service)
@@ -237,12 +259,12 @@ QStringList MainWindow::load()
             failures.append(text);
         }
     }
-    setWindowTitle(QStringLiteral("Tarnwick Server - ")
-                   + QString::fromLatin1(Listener::localAddress()));
+    setWindowTitle(QStringLiteral("Tarnwick Server - ") +
+                   QString::fromLatin1(Listener::localAddress()));
     QString motdError;
     if (!m_chat.loadMotd(&motdError)) {
-        failures.append(QStringLiteral("The message of the day could not be read from motd.txt: ")
-                        + motdError);
+        failures.append(QStringLiteral("The message of the day could not be read from motd.txt: ") +
+                        motdError);
     }
     onMotdChanged(m_chat.motd());
     for (const QString &failure : std::as_const(failures)) {
@@ -359,9 +381,14 @@ void MainWindow::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange)
         return;
-    // Hide into the tray only when there is a tray to come back from.
-    if (isMinimized() && m_tray->available())
-        QTimer::singleShot(0, this, &QWidget::hide);
+    // Hide into the tray only when there is a tray to come back from. Any
+    // other size change puts the window back to its one fixed layout.
+    if (isMinimized()) {
+        if (m_tray->available())
+            QTimer::singleShot(0, this, &QWidget::hide);
+    } else if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        QTimer::singleShot(0, this, &QWidget::showNormal);
+    }
 }
 
 void MainWindow::onRestoreRequested()

@@ -4,7 +4,10 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include "platform/keylocks.h"
+
 #include <functional>
+#include <optional>
 
 class ChatServer;
 class ConnectionTable;
@@ -57,6 +60,9 @@ public:
     Dialogs &dialogs() { return m_dialogs; }
     ChatServer &chat() { return m_chat; }
     bool isTrayAvailable() const;
+    // Where the SCRL/NUM/CAPS panels read the lock keys (the display server by
+    // default); a panel is greyed while its key is off.
+    void setKeyLocksSource(std::function<std::optional<KeyLocks>()> source);
 
 Q_SIGNALS:
     void closed();
@@ -78,6 +84,7 @@ private:
     void onInputEntered();
     void onRestoreRequested();
     void updateClock();
+    void updateKeyLocks();
 
     ChatServer &m_chat;
     ConnectionTable &m_table;
@@ -92,6 +99,11 @@ private:
     QLabel *m_date = nullptr;
     QLabel *m_time = nullptr;
     QTimer *m_clock = nullptr;
+    QLabel *m_scroll = nullptr;
+    QLabel *m_num = nullptr;
+    QLabel *m_caps = nullptr;
+    QTimer *m_keyLockPoll = nullptr;
+    std::function<std::optional<KeyLocks>()> m_keyLocks = &currentKeyLocks;
     QTimer *m_outputFlush = nullptr;
     QStringList m_pendingOutput;
     bool m_settingMotd = false;

@@ -121,6 +121,24 @@ void TestConsole::loadReportsABusyPortAndTheWindowFollowsTheServer()
     c.window.showMinimized();
     QTest::qWait(50);
     QVERIFY(c.window.isVisible());
+    // Maximised, it goes back to its one layout.
+    c.window.showMaximized();
+    QTRY_VERIFY(!c.window.isMaximized() && c.window.isVisible());
+
+    // Each lock panel is greyed while its own key is off; unknown leaves them.
+    const QStringList panels = {"panelScroll", "panelNum", "panelCaps"};
+    auto lit = [&] {
+        QString state;
+        for (const QString &name : panels)
+            state += c.window.findChild<QLabel *>(name)->isEnabled() ? '1' : '0';
+        return state;
+    };
+    c.window.setKeyLocksSource([] { return KeyLocks{false, true, false}; });
+    QCOMPARE(lit(), "010");
+    c.window.setKeyLocksSource([] { return KeyLocks{true, false, true}; });
+    QCOMPARE(lit(), "101");
+    c.window.setKeyLocksSource([] { return std::optional<KeyLocks>(); });
+    QCOMPARE(lit(), "101");
 }
 
 void TestConsole::inputLineSpeaksAndLogViewKeepsTheLatestLines()
