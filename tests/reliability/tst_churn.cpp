@@ -484,8 +484,13 @@ void TestChurn::fiftyClientsComeAndGo()
     QCOMPARE(descriptorsAfter, descriptorsBefore);
 
     // Flat: the last window holds no more than the first plus a little slack
-    // for the allocator's pools.
+    // for the allocator's pools. The address sanitizer holds freed memory back
+    // in a quarantine that keeps filling for a while, so it gets more.
+#ifdef TARNWICK_SANITIZED
+    const double slackKb = qMax(32.0 * 1024, firstKb * 0.40);
+#else
     const double slackKb = qMax(8.0 * 1024, firstKb * 0.10);
+#endif
     QVERIFY2(lastKb <= firstKb + slackKb,
              qPrintable(QStringLiteral("resident memory grew from %1 KiB to %2 KiB")
                             .arg(qint64(firstKb))
