@@ -1,8 +1,8 @@
 #include "accounts/loginserver.h"
 
 #include "accounts/usersdatabase.h"
+#include "core/connectionpool.h"
 #include "platform/clientsocket.h"
-#include "platform/listener.h"
 
 namespace {
 constexpr qsizetype NewUserFieldCount = 16;
@@ -15,15 +15,15 @@ const QByteArray Rejected = QByteArrayLiteral("REJECTED\r\n");
 
 LoginServer::LoginServer(ConnectionTable &table, const ServerConfig &config, QObject *parent)
     : QObject(parent), m_table(table), m_config(config),
-      m_log(config.workingFile(QStringLiteral("log.txt"))), m_listener(new Listener(this))
+      m_log(config.workingFile(QStringLiteral("log.txt"))),
+      m_pool(new ConnectionPool(table,
+                                {[this](int index, quint64 connection, const QByteArray &chunk) {
+                                     processChunk(index, connection, chunk);
+                                 },
+                                 [this](int index) { closeHandling(index); },
+                                 [this](const QString &text) { Q_EMIT operatorNotice(text); }},
+                                this))
 {
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        m_sockets[i] = new ClientSocket(i, this);
-        connect(m_sockets[i], &ClientSocket::dataArrival, this, &LoginServer::onDataArrival);
-        connect(m_sockets[i], &ClientSocket::closed, this, &LoginServer::onClosed);
-        connect(m_sockets[i], &ClientSocket::errorOccurred, this, &LoginServer::onError);
-    }
-    connect(m_listener, &Listener::connectionRequest, this, &LoginServer::onConnectionRequest);
     UsersDatabase::prepareForOwner();
 }
 
@@ -31,18 +31,17 @@ LoginServer::~LoginServer() = default;
 
 bool LoginServer::listen(QString *errorText)
 {
-    m_listener->setLocalPort(m_config.loginPort);
-    return m_listener->listen(errorText);
+    return m_pool->listen(m_config.loginPort, errorText);
 }
 
 quint16 LoginServer::port() const
 {
-    return m_listener->boundPort();
+    return m_pool->port();
 }
 
 bool LoginServer::isConnected(int index) const
 {
-    return ConnectionTable::isValidIndex(index) && m_sockets[index]->isConnected();
+    return m_pool->isConnected(index);
 }
 
 QString LoginServer::usersDatabasePath() const
@@ -50,52 +49,21 @@ QString LoginServer::usersDatabasePath() const
     return m_config.programFile(UsersDatabase::FileName);
 }
 
+ClientSocket &LoginServer::socket(int index)
+{
+    return m_pool->socket(index);
+}
+
 int LoginServer::acceptSimulated(const QByteArray &remoteAddress)
 {
-    const int index = m_table.takeFree([this](int i) { return !m_sockets[i]->isConnected(); });
-    if (index < 0)
-        return -1;
-    m_framers[index].clear();
-    m_sockets[index]->attachSimulated(remoteAddress);
-    return index;
-}
-
-void LoginServer::onConnectionRequest(qintptr requestId)
-{
-    const int index = m_table.takeFree([this](int i) { return !m_sockets[i]->isConnected(); });
-    if (index < 0) {
-        // Both services together hold all 50 entries: refused now, not kept waiting.
-        Listener::reject(requestId);
-        return;
-    }
-    m_framers[index].clear();
-    QString errorText;
-    if (!m_sockets[index]->accept(requestId, &errorText)) {
-        Listener::reject(requestId);
-        m_table.release(index);
-        Q_EMIT operatorNotice(errorText + QStringLiteral("Listening for connection "));
-    }
-}
-
-void LoginServer::onDataArrival(int index)
-{
-    const quint64 connection = m_table.slot(index).connection;
-    if (m_table.slot(index).free || m_receiving[index] == connection)
-        return; // the run already under way for this connection takes the bytes
-    const quint64 outer = m_receiving[index];
-    m_receiving[index] = connection;
-    ClientSocket &socket = *m_sockets[index];
-    while (m_table.slot(index).connection == connection && socket.hasReceived())
-        processChunk(index, connection, socket.takeReceived());
-    if (m_receiving[index] == connection)
-        m_receiving[index] = outer;
+    return m_pool->acceptSimulated(remoteAddress);
 }
 
 void LoginServer::processChunk(int index, quint64 connection, const QByteArray &chunk)
 {
     // Opened (and so created) at every receive, though nothing is written.
     m_log.touch();
-    const QList<QByteArray> lines = m_framers[index].append(chunk);
+    const QList<QByteArray> lines = m_pool->framer(index).append(chunk);
     for (const QByteArray &line : lines) {
         if (m_table.slot(index).connection != connection)
             return;
@@ -215,26 +183,13 @@ void LoginServer::reportStoreProblem(const QString &text)
 
 void LoginServer::send(int index, const QByteArray &line)
 {
-    m_sockets[index]->send(line);
-}
-
-void LoginServer::onClosed(int index)
-{
-    closeHandling(index);
-}
-
-void LoginServer::onError(int index, int number, const QString &description)
-{
-    Q_UNUSED(number);
-    Q_UNUSED(description);
-    closeHandling(index);
+    m_pool->socket(index).send(line);
 }
 
 void LoginServer::closeHandling(int index)
 {
     if (m_table.slot(index).free)
         return;
-    m_sockets[index]->close();
-    m_framers[index].clear();
-    m_table.release(index);
+    m_pool->socket(index).close();
+    m_pool->release(index);
 }

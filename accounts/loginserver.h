@@ -3,18 +3,16 @@
 #include "core/chatlog.h"
 #include "core/commandtable.h"
 #include "core/connectiontable.h"
-#include "core/lineframer.h"
 #include "core/serverconfig.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
-#include <array>
 #include <memory>
 
 class ClientSocket;
-class Listener;
+class ConnectionPool;
 class UsersDatabase;
 
 // The login service (Winsock1, sockets Winsock(i)) over the connection table
@@ -53,7 +51,7 @@ public:
     // Takes an entry for a connection without a network (tests, fuzzing) the
     // way a connection request does; -1 when all entries are taken.
     int acceptSimulated(const QByteArray &remoteAddress);
-    ClientSocket &socket(int index) { return *m_sockets[index]; }
+    ClientSocket &socket(int index);
 
 Q_SIGNALS:
     // The count line after a stored registration ("Tarnwick has N ...").
@@ -70,10 +68,6 @@ private:
         Stop
     };
 
-    void onConnectionRequest(qintptr requestId);
-    void onDataArrival(int index);
-    void onClosed(int index);
-    void onError(int index, int number, const QString &description);
     void closeHandling(int index);
     void processChunk(int index, quint64 connection, const QByteArray &chunk);
     Outcome newUser(int index, const Fields &fields);
@@ -86,11 +80,7 @@ private:
     ConnectionTable &m_table;
     ServerConfig m_config;
     ChatLog m_log;
-    Listener *m_listener;
-    std::array<ClientSocket *, ConnectionTable::Size> m_sockets{};
-    std::array<LineFramer, ConnectionTable::Size> m_framers;
-    // The connection whose data is being processed on each index, 0 for none.
-    std::array<quint64, ConnectionTable::Size> m_receiving{};
+    ConnectionPool *m_pool;
     std::unique_ptr<UsersDatabase> m_store;
     bool m_passwordsRequired = false;
     QString m_reportedProblem;

@@ -1,9 +1,9 @@
 #include "core/chatserver.h"
 
 #include "core/codepage.h"
+#include "core/connectionpool.h"
 #include "platform/clientsocket.h"
 #include "platform/eventloop.h"
-#include "platform/listener.h"
 
 #include <QFile>
 
@@ -14,36 +14,35 @@ const QByteArray LeftText = QByteArrayLiteral(" got bored with life and left Tar
 
 ChatServer::ChatServer(ConnectionTable &table, const ServerConfig &config, QObject *parent)
     : QObject(parent), m_table(table), m_config(config),
-      m_log(config.workingFile(QStringLiteral("log.txt"))), m_listener(new Listener(this))
+      m_log(config.workingFile(QStringLiteral("log.txt"))),
+      m_pool(new ConnectionPool(table,
+                                {[this](int index, quint64 connection, const QByteArray &chunk) {
+                                     processChunk(Sender{index, connection}, chunk);
+                                 },
+                                 [this](int index) { closeHandling(index); },
+                                 [this](const QString &text) { notifyOperator(text); }},
+                                this))
 {
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        m_sockets[i] = new ClientSocket(i, this);
-        connect(m_sockets[i], &ClientSocket::dataArrival, this, &ChatServer::onDataArrival);
-        connect(m_sockets[i], &ClientSocket::closed, this, &ChatServer::onClosed);
-        connect(m_sockets[i], &ClientSocket::errorOccurred, this, &ChatServer::onError);
-    }
-    connect(m_listener, &Listener::connectionRequest, this, &ChatServer::onConnectionRequest);
 }
 
 ChatServer::~ChatServer() = default;
 
 bool ChatServer::listen(QString *errorText)
 {
-    m_listener->setLocalPort(m_config.chatPort);
-    return m_listener->listen(errorText);
+    return m_pool->listen(m_config.chatPort, errorText);
 }
 
 quint16 ChatServer::port() const
 {
-    return m_listener->boundPort();
+    return m_pool->port();
 }
 
 void ChatServer::shutdown()
 {
     for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (m_sockets[i]->isConnected()) {
-            m_sockets[i]->close();
-            releaseSlot(i);
+        if (m_pool->socket(i).isConnected()) {
+            m_pool->socket(i).close();
+            m_pool->release(i);
         }
         m_table.setRow(i, ConnectionTable::EmptyRow);
     }
@@ -88,21 +87,21 @@ void ChatServer::setHandler(Command command, CommandHandler handler)
 
 bool ChatServer::isConnected(int index) const
 {
-    return ConnectionTable::isValidIndex(index) && m_sockets[index]->isConnected();
+    return m_pool->isConnected(index);
 }
 
 bool ChatServer::send(int index, const QByteArray &line)
 {
     if (!ConnectionTable::isValidIndex(index))
         return false;
-    return m_sockets[index]->send(line);
+    return m_pool->socket(index).send(line);
 }
 
 QByteArray ChatServer::remoteAddress(int index) const
 {
     if (!ConnectionTable::isValidIndex(index))
         return QByteArray();
-    return m_sockets[index]->remoteAddress();
+    return m_pool->socket(index).remoteAddress();
 }
 
 bool ChatServer::isStillHere(const Sender &sender) const
@@ -128,8 +127,8 @@ void ChatServer::broadcastMessage(const QByteArray &text)
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         // A send that fails (the peer went, or stopped reading) is skipped;
         // everyone else still gets the line.
-        if (!m_table.row(i).endsWith(InGameSuffix) && m_sockets[i]->isConnected())
-            m_sockets[i]->send(line);
+        if (!m_table.row(i).endsWith(InGameSuffix) && m_pool->socket(i).isConnected())
+            m_pool->socket(i).send(line);
         yieldEventLoopInTightLoop();
     }
 }
@@ -144,11 +143,11 @@ void ChatServer::disconnectUser(int index)
     m_table.setRow(index, ConnectionTable::EmptyRow);
     const QByteArray line = "REMOVEUSER\t" + name + "\r\n";
     for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (m_sockets[i]->isConnected())
-            m_sockets[i]->send(line);
+        if (m_pool->socket(i).isConnected())
+            m_pool->socket(i).send(line);
     }
-    m_sockets[index]->close();
-    releaseSlot(index);
+    m_pool->socket(index).close();
+    m_pool->release(index);
 }
 
 bool ChatServer::logEvent(const QByteArray &text)
@@ -188,56 +187,22 @@ void ChatServer::noteLogWrite(bool written)
             .arg(m_log.path(), m_log.errorString()));
 }
 
-void ChatServer::onConnectionRequest(qintptr requestId)
+ClientSocket &ChatServer::socket(int index)
 {
-    const int index =
-        m_table.takeFree([this](int i) { return !m_sockets[i]->isConnected(); });
-    if (index < 0) {
-        // All 50 entries are taken: the request is refused now, not kept waiting.
-        Listener::reject(requestId);
-        return;
-    }
-    m_framers[index].clear();
-    QString errorText;
-    if (!m_sockets[index]->accept(requestId, &errorText)) {
-        Listener::reject(requestId);
-        m_table.release(index);
-        notifyOperator(errorText + QStringLiteral("Listening for connection "));
-    }
+    return m_pool->socket(index);
 }
 
 int ChatServer::acceptSimulated(const QByteArray &remoteAddress)
 {
-    const int index =
-        m_table.takeFree([this](int i) { return !m_sockets[i]->isConnected(); });
-    if (index < 0)
-        return -1;
-    m_framers[index].clear();
-    m_sockets[index]->attachSimulated(remoteAddress);
-    return index;
-}
-
-void ChatServer::onDataArrival(int index)
-{
-    const quint64 connection = m_table.slot(index).connection;
-    if (m_table.slot(index).free || m_receiving[index] == connection)
-        return; // the run already under way for this connection takes the bytes
-    const quint64 outer = m_receiving[index];
-    m_receiving[index] = connection;
-    const Sender sender{index, connection};
-    ClientSocket &socket = *m_sockets[index];
-    while (isStillHere(sender) && socket.hasReceived())
-        processChunk(sender, socket.takeReceived());
-    if (m_receiving[index] == connection)
-        m_receiving[index] = outer;
+    return m_pool->acceptSimulated(remoteAddress);
 }
 
 void ChatServer::processChunk(const Sender &sender, const QByteArray &chunk)
 {
     const int s = sender.index;
-    noteLogWrite(
-        m_log.writeReceive(m_sockets[s]->lastRemoteAddress(), chunk, m_framers[s].pending()));
-    const QList<QByteArray> lines = m_framers[s].append(chunk);
+    noteLogWrite(m_log.writeReceive(m_pool->socket(s).lastRemoteAddress(), chunk,
+                                    m_pool->framer(s).pending()));
+    const QList<QByteArray> lines = m_pool->framer(s).append(chunk);
     for (const QByteArray &line : lines) {
         if (!isStillHere(sender))
             return;
@@ -263,24 +228,12 @@ bool ChatServer::passesNameClaim(int index, const Fields &fields) const
     if (!claim || !claim->endsWith(": "))
         return true;
     const QByteArray claimedUpper = Codepage::toUpper(claim->chopped(2));
-    const QByteArray own = m_sockets[index]->lastRemoteAddress();
+    const QByteArray own = m_pool->socket(index).lastRemoteAddress();
     for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (m_table.rowUpper(i) == claimedUpper && m_sockets[i]->remoteAddress() != own)
+        if (m_table.rowUpper(i) == claimedUpper && m_pool->socket(i).remoteAddress() != own)
             return false;
     }
     return true;
-}
-
-void ChatServer::onClosed(int index)
-{
-    closeHandling(index);
-}
-
-void ChatServer::onError(int index, int number, const QString &description)
-{
-    Q_UNUSED(number);
-    Q_UNUSED(description);
-    closeHandling(index);
 }
 
 void ChatServer::closeHandling(int index)
@@ -288,20 +241,14 @@ void ChatServer::closeHandling(int index)
     if (m_table.slot(index).free)
         return;
     const QByteArray name = m_table.slot(index).name;
-    const QByteArray lines = "Announce\t" + name + LeftText + "\r\n" + "REMOVEUSER\t" + name
-        + "\r\n" + "REMOVEUSER\t" + name + InGameSuffix + "\r\n" + "REMOVEUSER\t" + name
-        + " [AW]\r\n";
+    const QByteArray lines = "Announce\t" + name + LeftText + "\r\n" + "REMOVEUSER\t" + name +
+                             "\r\n" + "REMOVEUSER\t" + name + InGameSuffix + "\r\n" +
+                             "REMOVEUSER\t" + name + " [AW]\r\n";
     for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (i != index && m_sockets[i]->isConnected())
-            m_sockets[i]->send(lines);
+        if (i != index && m_pool->socket(i).isConnected())
+            m_pool->socket(i).send(lines);
     }
     m_table.setRow(index, ConnectionTable::EmptyRow);
-    m_sockets[index]->close();
-    releaseSlot(index);
-}
-
-void ChatServer::releaseSlot(int index)
-{
-    m_framers[index].clear();
-    m_table.release(index);
+    m_pool->socket(index).close();
+    m_pool->release(index);
 }

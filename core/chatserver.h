@@ -3,7 +3,6 @@
 #include "core/chatlog.h"
 #include "core/commandtable.h"
 #include "core/connectiontable.h"
-#include "core/lineframer.h"
 #include "core/serverconfig.h"
 
 #include <QByteArray>
@@ -14,7 +13,7 @@
 #include <array>
 
 class ClientSocket;
-class Listener;
+class ConnectionPool;
 class ChatServer;
 
 // Who a handler acts for: the index and the connection that was there when the
@@ -25,7 +24,11 @@ struct Sender
     quint64 connection;
 };
 
-enum class HandlerOutcome { NextLine, Stop };
+enum class HandlerOutcome
+{
+    NextLine,
+    Stop
+};
 
 using CommandHandler = HandlerOutcome (*)(ChatServer &server, const Sender &sender,
                                           const Fields &fields);
@@ -72,7 +75,7 @@ public:
     // Gives way to the event loop, then tells whether the sender is still here.
     bool yieldFor(const Sender &sender);
 
-    void addOutputLine(const QByteArray &text);   // AddOutputLine
+    void addOutputLine(const QByteArray &text);    // AddOutputLine
     void broadcastMessage(const QByteArray &text); // BroadcastMessage
     void disconnectUser(int index);                // DisconnectUser
     bool logEvent(const QByteArray &text);         // LogEvent
@@ -83,7 +86,7 @@ public:
     void reportFileProblem(const QString &path, const QString &text);
     void clearFileProblem(const QString &path);
 
-    ClientSocket &socket(int index) { return *m_sockets[index]; }
+    ClientSocket &socket(int index);
 
     // Takes a slot for a connection without a network (tests, fuzzing) the way
     // a connection request does; -1 when all slots are taken.
@@ -95,24 +98,15 @@ Q_SIGNALS:
     void motdChanged(const QByteArray &text);
 
 private:
-    void onConnectionRequest(qintptr requestId);
-    void onDataArrival(int index);
-    void onClosed(int index);
-    void onError(int index, int number, const QString &description);
     void closeHandling(int index);
     void processChunk(const Sender &sender, const QByteArray &chunk);
     bool passesNameClaim(int index, const Fields &fields) const;
-    void releaseSlot(int index);
     void noteLogWrite(bool written);
 
     ConnectionTable &m_table;
     ServerConfig m_config;
     ChatLog m_log;
-    Listener *m_listener;
-    std::array<ClientSocket *, ConnectionTable::Size> m_sockets{};
-    std::array<LineFramer, ConnectionTable::Size> m_framers;
-    // The connection whose data is being processed on each index, 0 for none.
-    std::array<quint64, ConnectionTable::Size> m_receiving{};
+    ConnectionPool *m_pool;
     std::array<CommandHandler, CommandCount> m_handlers{};
     QByteArray m_motd;
     QSet<QString> m_fileProblems;
