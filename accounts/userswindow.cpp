@@ -3,6 +3,7 @@
 #include "accounts/usersdatabase.h"
 #include "core/codepage.h"
 #include "platform/dialogs.h"
+#include "platform/formgeometry.h"
 #include "platform/listener.h"
 
 #include <QGroupBox>
@@ -13,12 +14,6 @@
 namespace {
 
 const QString UserNotFoundText = QStringLiteral("User not found");
-
-// The layout is given in twips; 15 twips make one pixel.
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
 
 struct BoxLayout
 {
@@ -63,15 +58,6 @@ void label(QWidget *parent, const QString &caption, int left, int top, int width
 {
     auto *text = new QLabel(caption, parent);
     text->setGeometry(twips(left, top, width, LabelHeight));
-}
-
-QPushButton *button(QWidget *parent, const char *name, const QString &caption,
-                    const QRect &geometry)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setGeometry(geometry);
-    return b;
 }
 
 } // namespace

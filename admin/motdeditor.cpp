@@ -4,18 +4,13 @@
 #include "core/chatserver.h"
 #include "core/codepage.h"
 #include "platform/dialogs.h"
+#include "platform/formgeometry.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
 
 namespace {
 const QString Title = QStringLiteral("Update MOTD");
-
-// The layout is given in twips; 15 twips make one pixel.
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
 } // namespace
 
 MotdEditor::MotdEditor(ChatServer &chat, Dialogs &dialogs, QWidget *parent)

@@ -2,6 +2,7 @@
 
 #include "core/codepage.h"
 #include "platform/dialogs.h"
+#include "platform/formgeometry.h"
 
 #include <QDir>
 #include <QGroupBox>
@@ -15,21 +16,6 @@ const QString Caption = QStringLiteral("Tarnwick Mod Lists");
 constexpr int ColumnTwips = 2540;
 // Each cell keeps the record's bytes; the text shown is their display form.
 constexpr int BytesRole = Qt::UserRole;
-
-// The layout is given in twips; 15 twips make one pixel.
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-QPushButton *button(QWidget *parent, const char *name, const QString &caption,
-                    const QRect &geometry)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setGeometry(geometry);
-    return b;
-}
 
 void setCell(QTreeWidgetItem *item, int column, const QByteArray &bytes)
 {

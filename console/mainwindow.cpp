@@ -3,6 +3,7 @@
 #include "core/chatserver.h"
 #include "core/codepage.h"
 #include "platform/dialogs.h"
+#include "platform/formgeometry.h"
 #include "platform/listener.h"
 #include "platform/trayicon.h"
 
@@ -29,28 +30,6 @@
 #include <cstdio>
 
 namespace {
-
-// The layout is given in twips; 15 twips make one pixel.
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-template <typename Widget> Widget *place(QWidget *parent, const char *name, const QRect &geometry)
-{
-    auto *widget = new Widget(parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
-QPushButton *button(QWidget *parent, const char *name, const QString &caption,
-                    const QRect &geometry)
-{
-    auto *b = place<QPushButton>(parent, name, geometry);
-    b->setText(caption);
-    return b;
-}
 
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
 {
