@@ -1,6 +1,7 @@
 #include "core/banlist.h"
 
 #include <QFile>
+#include <QSaveFile>
 
 QList<QByteArray> BanList::readItems(const QString &path, QString *errorText)
 {
@@ -70,6 +71,33 @@ bool BanList::append(const QString &path, const QByteArray &address, QString *er
     }
     const QByteArray line = '"' + address + "\"\r\n";
     if (file.write(line) != line.size() || !file.flush()) {
+        if (errorText)
+            *errorText = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QByteArray BanList::formatItems(const QList<QByteArray> &items)
+{
+    QByteArray content;
+    for (const QByteArray &item : items) {
+        if (item.isEmpty())
+            continue;
+        if (item.contains('"'))
+            content += item + "\r\n";
+        else
+            content += '"' + item + "\"\r\n";
+    }
+    return content;
+}
+
+bool BanList::write(const QString &path, const QList<QByteArray> &items, QString *errorText)
+{
+    QSaveFile file(path);
+    const QByteArray content = formatItems(items);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
+        !file.commit()) {
         if (errorText)
             *errorText = file.errorString();
         return false;

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/addressrange.h"
+
+#include <QList>
+#include <QStringList>
+
+#include <chrono>
+
+class QSettings;
+
+// The abuse limits of both services, as the operator sets them in the
+// settings file under [limits]. A count of 0 turns its limit off.
+struct AbuseLimits
+{
+    int connectionsPerAddress = 10;   // open at once, both services together
+    int newConnectionsPerMinute = 20; // accepted per address per minute
+    int floodBurst = 20;              // chat lines handled at once ...
+    int floodLinesPerSecond = 5;      // ... then this many a second (either 0: no flood control)
+    int loginFailuresBeforeDelay = 5; // failed VALIDATE per address per minute
+    int newUsersPer10Minutes = 10;    // NEWUSER per address
+    // Exempt from the two connection limits only.
+    QList<AddressRange> trustedAddresses = {*AddressRange::parse("127.0.0.0/8")};
+    // Expiry of a moderator's BAN and IPBAN; zero: they never expire.
+    std::chrono::seconds moderatorBanDuration{0};
+
+    // Reads the [limits] group. A missing key keeps its default; a value that
+    // is not understood keeps the default too and adds a line to `problems`.
+    static AbuseLimits fromSettings(const QSettings &settings, QStringList *problems = nullptr);
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <chrono>
+
+// One line per security event, for standard error and so, under systemd, the
+// journal, where a host's tools (fail2ban) read them:
+//
+//   security: addr=ADDRESS event=EVENT [key=value ...]
+//
+// The address is always the first field, bare (dotted IPv4, a range for a
+// ban, "-" when unknown); names and other protocol texts are in double quotes
+// with '"', '\' and every byte outside printable ASCII written as \" \\ \xHH,
+// so a name can neither end the line nor pose as another field. Passwords,
+// e-mail addresses and message texts are never part of an event.
+namespace SecurityLog {
+// A VALIDATE answered REJECTED.
+QByteArray loginFailed(const QByteArray &address, const QByteArray &name);
+// An answer to a VALIDATE held back by password-guessing protection.
+QByteArray loginDelayed(const QByteArray &address, const QByteArray &name,
+                        std::chrono::milliseconds delay);
+// A NEWUSER over the registration limit, answered DECLINE.
+QByteArray registrationRefused(const QByteArray &address, const QByteArray &name);
+// A RequestOP with credentials the sysop list does not have.
+QByteArray moderatorRefused(const QByteArray &address, const QByteArray &name);
+// A join refused because `ban` (an address, range or ban.txt item) covers it.
+QByteArray bannedJoin(const QByteArray &address, const QByteArray &name, const QByteArray &ban);
+// `by` is a moderator's name or the operator ("console").
+QByteArray kick(const QByteArray &address, const QByteArray &name, const QByteArray &by);
+// `target` is an address or range; `name` may be empty; zero duration: no expiry.
+QByteArray ban(const QByteArray &target, const QByteArray &name, const QByteArray &by,
+               std::chrono::seconds duration);
+// `service` is "chat" or "login"; `limit` the setting that refused it.
+QByteArray connectionRefused(const QByteArray &address, const QByteArray &service,
+                             const QByteArray &limit);
+// The first held-back line of a flood episode.
+QByteArray floodSlowed(const QByteArray &address, const QByteArray &name);
+
+// Writes `line` and a line end to standard error at once.
+void write(const QByteArray &line);
+} // namespace SecurityLog

@@ -1,0 +1,316 @@
+#include "core/banlist.h"
+#include "core/banrules.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+const QDateTime noon = QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// One side line as the server writes it, for a ban set at noon.
+QByteArray sideLine(const QByteArray &target, const QByteArray &expires,
+                    const QByteArray &by = "console", const QByteArray &reason = "spam")
+{
+    return target + "\t2024-05-01T12:00:00Z\t" + expires + '\t' + by + '\t' + reason + '\n';
+}
+} // namespace
+
+// Bans in ban.txt and its side file: matching, adding, lifting, expiry.
+class TestBanRules : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void durations_data();
+    void durations();
+    void matching_data();
+    void matching();
+    void addKeepsTheListReadableAsBefore_data();
+    void addKeepsTheListReadableAsBefore();
+    void refusedTargetsChangeNothing_data();
+    void refusedTargetsChangeNothing();
+    void removeLiftsFromBothFilesAndKeepsHandEdits();
+    void expiredBansLeaveBothFiles();
+    void textsSurviveTheSideFile();
+    void unreadableSideFileIsNeverWrittenOver();
+    void listItemsRoundTrip_data();
+    void listItemsRoundTrip();
+
+private:
+    QString listPath() const { return m_folder->filePath(QStringLiteral("ban.txt")); }
+    QString sidePath() const { return m_folder->filePath(QStringLiteral("ban-meta.txt")); }
+    std::unique_ptr<QTemporaryDir> m_folder;
+};
+
+void TestBanRules::init()
+{
+    m_folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_folder->isValid());
+}
+
+void TestBanRules::durations_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("seconds"); // 0: refused
+    QTest::addColumn<QString>("errorPart");
+    QTest::newRow("90s") << QByteArray("90s") << 90 << QString();
+    QTest::newRow("30m") << QByteArray("30m") << 1800 << QString();
+    QTest::newRow("2h") << QByteArray("2h") << 7200 << QString();
+    QTest::newRow("7d") << QByteArray("7d") << 604800 << QString();
+    const QString form =
+        QStringLiteral("is not a duration: a whole number followed by s, m, h or d");
+    QTest::newRow("no unit") << QByteArray("5") << 0 << form;
+    QTest::newRow("weeks") << QByteArray("2w") << 0 << form;
+    QTest::newRow("upper case") << QByteArray("2H") << 0 << form;
+    QTest::newRow("fraction") << QByteArray("1.5h") << 0 << form;
+    QTest::newRow("negative") << QByteArray("-1h") << 0 << form;
+    QTest::newRow("empty") << QByteArray() << 0 << form;
+    QTest::newRow("zero") << QByteArray("0m") << 0 << "is no time at all";
+    QTest::newRow("over ten years") << QByteArray("3651d") << 0 << "is longer than 3650d";
+    QTest::newRow("huge") << QByteArray("99999999999d") << 0 << "is longer than 3650d";
+}
+
+void TestBanRules::durations()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, seconds);
+    QFETCH(QString, errorPart);
+    QString error;
+    const std::optional<std::chrono::seconds> duration = BanRules::parseDuration(text, &error);
+    if (seconds == 0) {
+        QVERIFY(!duration);
+        QVERIFY2(error.contains(errorPart), qPrintable(error));
+        return;
+    }
+    QCOMPARE(duration, std::chrono::seconds(seconds));
+    QCOMPARE(BanRules::durationText(*duration), text);
+}
+
+void TestBanRules::matching_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QByteArray>("side");
+    QTest::addColumn<QByteArray>("address");
+    QTest::addColumn<QByteArray>("matched"); // empty: not banned
+    QTest::newRow("exact address") << QByteArray("\"1.2.3.4\"\r\n") << QByteArray()
+                                   << QByteArray("1.2.3.4") << QByteArray("1.2.3.4");
+    QTest::newRow("another address")
+        << QByteArray("\"1.2.3.4\"\r\n") << QByteArray() << QByteArray("1.2.3.40") << QByteArray();
+    QTest::newRow("inside a range") << QByteArray("\"10.1.0.0/16\"\r\n") << QByteArray()
+                                    << QByteArray("10.1.200.3") << QByteArray("10.1.0.0/16");
+    QTest::newRow("outside a range") << QByteArray("\"10.1.0.0/16\"\r\n") << QByteArray()
+                                     << QByteArray("10.2.0.1") << QByteArray();
+    QTest::newRow("hand-edited: bare items and commas")
+        << QByteArray("5.5.5.5, 1.2.3.4\n") << QByteArray() << QByteArray("1.2.3.4")
+        << QByteArray("1.2.3.4");
+    QTest::newRow("an item that is no address matches its own text")
+        << QByteArray("\"some host\"\r\n") << QByteArray() << QByteArray("some host")
+        << QByteArray("some host");
+    QTest::newRow("not yet expired")
+        << QByteArray("\"1.2.3.4\"\r\n") << sideLine("1.2.3.4", "2024-05-01T12:00:01Z")
+        << QByteArray("1.2.3.4") << QByteArray("1.2.3.4");
+    QTest::newRow("expired") << QByteArray("\"1.2.3.4\"\r\n")
+                             << sideLine("1.2.3.4", "2024-05-01T12:00:00Z") << QByteArray("1.2.3.4")
+                             << QByteArray();
+    QTest::newRow("an expired range, an address inside it still banned")
+        << QByteArray("\"10.1.0.0/16\"\r\n\"10.1.2.3\"\r\n")
+        << sideLine("10.1.0.0/16", "2024-05-01T11:00:00Z") << QByteArray("10.1.2.3")
+        << QByteArray("10.1.2.3");
+    QTest::newRow("a side line alone bans nothing")
+        << QByteArray() << sideLine("1.2.3.4", "-") << QByteArray("1.2.3.4") << QByteArray();
+}
+
+void TestBanRules::matching()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QByteArray, side);
+    QFETCH(QByteArray, address);
+    QFETCH(QByteArray, matched);
+    QVERIFY(writeFile(listPath(), list));
+    QVERIFY(writeFile(sidePath(), side));
+    BanRules rules(m_folder->path());
+    QString error;
+    QVERIFY2(rules.load(&error), qPrintable(error));
+    const std::optional<Ban> ban = rules.match(address, noon);
+    QCOMPARE(ban ? ban->target : QByteArray(), matched);
+}
+
+void TestBanRules::addKeepsTheListReadableAsBefore_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("address") << QByteArray("1.2.3.4") << QByteArray("\"1.2.3.4\"\r\n");
+    QTest::newRow("address written as /32")
+        << QByteArray("1.2.3.4/32") << QByteArray("\"1.2.3.4\"\r\n");
+    QTest::newRow("range") << QByteArray("10.1.0.0/16") << QByteArray("\"10.1.0.0/16\"\r\n");
+}
+
+// An added ban is appended as today's readers expect; what was there stays
+// byte for byte; a second add of the same target only updates its details.
+void TestBanRules::addKeepsTheListReadableAsBefore()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, line);
+    const QByteArray handEdited = "9.9.9.9, 8.8.8.8\n";
+    QVERIFY(writeFile(listPath(), handEdited));
+    BanRules rules(m_folder->path());
+    QString error;
+    QVERIFY2(rules.add({target, 2h, "spam",
+                        "\xa5"
+                        "Ann"},
+                       noon, &error),
+             qPrintable(error));
+    QCOMPARE(readFile(listPath()), handEdited + line);
+    const QByteArray written = line.mid(1, line.size() - 4);
+    QCOMPARE(BanList::readItems(listPath()).last(), written);
+
+    QVERIFY2(rules.add({target, 168h, "again", "console"}, noon.addSecs(60), &error),
+             qPrintable(error));
+    QCOMPARE(readFile(listPath()), handEdited + line);
+    QVERIFY(rules.load(&error));
+    const Ban ban = rules.bans().last();
+    QCOMPARE(ban.target, written);
+    QCOMPARE(ban.reason, QByteArray("again"));
+    QCOMPARE(ban.setBy, QByteArray("console"));
+    QCOMPARE(ban.setAt, noon.addSecs(60));
+    QCOMPARE(ban.expires, noon.addSecs(60 + 7 * 86400));
+    QCOMPARE(rules.bans().first().expires, QDateTime()); // hand-edited: never
+}
+
+void TestBanRules::refusedTargetsChangeNothing_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QString>("errorPart");
+    QTest::newRow("bad address") << QByteArray("1.2.3.999") << "is not an IPv4 address";
+    QTest::newRow("bad prefix length") << QByteArray("10.0.0.0/40") << "prefix length";
+    QTest::newRow("host bits") << QByteArray("10.1.2.3/16") << "the range is 10.1.0.0/16";
+}
+
+void TestBanRules::refusedTargetsChangeNothing()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QString, errorPart);
+    QVERIFY(writeFile(listPath(), "\"1.2.3.4\"\r\n"));
+    BanRules rules(m_folder->path());
+    QString error;
+    QVERIFY(!rules.add({target, std::nullopt, {}, "console"}, noon, &error));
+    QVERIFY2(error.contains(errorPart), qPrintable(error));
+    QCOMPARE(readFile(listPath()), QByteArray("\"1.2.3.4\"\r\n"));
+    QVERIFY(!QFile::exists(sidePath()));
+}
+
+void TestBanRules::removeLiftsFromBothFilesAndKeepsHandEdits()
+{
+    QVERIFY(writeFile(listPath(), "\"1.2.3.4\"\r\nfoo, 1.2.3.4/32\n\"10.1.0.0/16\"\r\n"));
+    BanRules rules(m_folder->path());
+    QString error;
+    QVERIFY(rules.add({"10.1.0.0/16", 1h, "r", "console"}, noon, &error));
+    QVERIFY(rules.add({"1.2.3.4", 1h, "r", "console"}, noon, &error));
+
+    QVERIFY2(rules.remove("1.2.3.4", &error), qPrintable(error));
+    QCOMPARE(BanList::readItems(listPath()), (QByteArrayList{"foo", "10.1.0.0/16"}));
+    QVERIFY(!readFile(sidePath()).contains("1.2.3.4"));
+    QVERIFY(readFile(sidePath()).contains("10.1.0.0/16\t"));
+    QVERIFY(!rules.match("1.2.3.4", noon));
+
+    QVERIFY(rules.remove("foo", &error));
+    QVERIFY(!rules.remove("1.2.3.4", &error));
+    QCOMPARE(error, QStringLiteral("\"1.2.3.4\" is not in the ban list"));
+    QCOMPARE(readFile(listPath()), QByteArray("\"10.1.0.0/16\"\r\n"));
+}
+
+void TestBanRules::expiredBansLeaveBothFiles()
+{
+    QVERIFY(writeFile(listPath(), "\"7.7.7.7\"\r\n"));
+    BanRules rules(m_folder->path());
+    QString error;
+    QVERIFY(rules.add({"1.2.3.4", 90s, "r", "console"}, noon, &error));
+    QVERIFY(rules.add({"10.1.0.0/16", 2h, "r", "console"}, noon, &error));
+
+    QVERIFY(rules.removeExpired(noon.addSecs(89), &error).isEmpty());
+    const QList<Ban> gone = rules.removeExpired(noon.addSecs(90), &error);
+    QCOMPARE(gone.size(), 1);
+    QCOMPARE(gone.first().target, QByteArray("1.2.3.4"));
+    QCOMPARE(readFile(listPath()), QByteArray("\"7.7.7.7\"\r\n\"10.1.0.0/16\"\r\n"));
+    QVERIFY(!readFile(sidePath()).contains("1.2.3.4"));
+
+    QCOMPARE(rules.removeExpired(noon.addYears(50), &error).size(), 1);
+    QCOMPARE(readFile(listPath()), QByteArray("\"7.7.7.7\"\r\n")); // hand-edited: never expires
+    QVERIFY(error.isEmpty());
+}
+
+void TestBanRules::textsSurviveTheSideFile()
+{
+    const QByteArray reason = "tabs\there, 100% sure\r\nnext line \xa5";
+    const QByteArray by = "\xa5"
+                          "Ann\t";
+    BanRules rules(m_folder->path());
+    QString error;
+    QVERIFY(rules.add({"1.2.3.4", std::nullopt, reason, by}, noon, &error));
+    QCOMPARE(readFile(sidePath()).count('\n'), 2); // heading and one ban
+    BanRules again(m_folder->path());
+    QVERIFY(again.load(&error));
+    QCOMPARE(again.bans().size(), 1);
+    QCOMPARE(again.bans().first().reason, reason);
+    QCOMPARE(again.bans().first().setBy, by);
+    QCOMPARE(again.bans().first().expires, QDateTime());
+}
+
+// A side file that is there but cannot be read, or has lines from elsewhere:
+// bans still hold, nothing is lost by writing over it.
+void TestBanRules::unreadableSideFileIsNeverWrittenOver()
+{
+    QVERIFY(writeFile(listPath(), "\"1.2.3.4\"\r\n"));
+    QVERIFY(QDir(m_folder->path()).mkdir(QStringLiteral("ban-meta.txt")));
+    BanRules rules(m_folder->path());
+    QString error;
+    QVERIFY(!rules.load(&error));
+    QVERIFY2(error.contains(QStringLiteral("ban-meta.txt")), qPrintable(error));
+    QVERIFY(rules.match("1.2.3.4", noon));
+    QVERIFY(!rules.add({"5.5.5.5", 1h, {}, "console"}, noon, &error));
+    QVERIFY(!rules.remove("1.2.3.4", &error));
+    QCOMPARE(readFile(listPath()), QByteArray("\"1.2.3.4\"\r\n"));
+
+    QVERIFY(QDir(m_folder->path()).rmdir(QStringLiteral("ban-meta.txt")));
+    QVERIFY(writeFile(sidePath(), "1.2.3.4\tyesterday\t-\tx\ty\n"));
+    QVERIFY(rules.load(&error));
+    QCOMPARE(rules.warnings().size(), 1);
+    QVERIFY(rules.warnings().first().contains(QStringLiteral("line 1 is not understood")));
+    QVERIFY(rules.removeExpired(noon.addYears(50), &error).isEmpty());
+}
+
+void TestBanRules::listItemsRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("as the server writes") << QByteArray("\"1.2.3.4\"\r\n\"10.1.0.0/16\"\r\n");
+    QTest::newRow("hand-edited") << QByteArray(" 1.2.3.4 ,5.6.7.8\n\n\"a,b\"x\r\n");
+    QTest::newRow("quote inside a bare item") << QByteArray("ab\"c\r\n\"d");
+    QTest::newRow("empty items") << QByteArray(",,\"\"\r\n1.2.3.4,");
+}
+
+void TestBanRules::listItemsRoundTrip()
+{
+    QFETCH(QByteArray, content);
+    QByteArrayList items = BanList::parseItems(content);
+    items.removeAll(QByteArray());
+    QCOMPARE(BanList::parseItems(BanList::formatItems(items)), items);
+}
+
+QTEST_APPLESS_MAIN(TestBanRules)
+#include "tst_banrules.moc"
