@@ -73,7 +73,9 @@ public:
     // Lifts every ban.txt item that is `target`: the same address or range, or,
     // for a text that is neither, the same text.
     bool remove(const QByteArray &target, QString *errorText = nullptr);
-    // Lifts the bans expired at `now` from both files and returns them.
+    // Lifts the bans expired at `now` from both files and returns them. They
+    // are lifted once ban.txt is written; errorText also tells of a side file
+    // that could not be written after it (its stale lines mean nothing).
     QList<Ban> removeExpired(const QDateTime &now, QString *errorText = nullptr);
 
     // "90s", "30m", "2h", "7d": a whole number above 0 and one unit letter.
