@@ -28,6 +28,9 @@ int HeadlessServer::refuse(const QString &text)
 
 int HeadlessServer::start()
 {
+    // Standard error going away (the journal restarting, a closed pipe) must
+    // not end the server; its lines are then lost, the service goes on.
+    std::signal(SIGPIPE, SIG_IGN);
     const QString folder = m_config.programFolder;
     if (!QFileInfo(folder).isDir())
         return refuse(QStringLiteral("The data folder %1 does not exist.").arg(folder));
