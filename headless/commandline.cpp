@@ -183,10 +183,11 @@ QString helpText()
             words += QLatin1Char(' ') + spec.argumentsHelp;
         if (!spec.requiredOption.isEmpty())
             words += QStringLiteral(" --") + spec.requiredOption;
-        text += QStringLiteral("  %1%2\n").arg(words.leftJustified(22), spec.summary);
+        text += QStringLiteral("  %1%2\n").arg(words.leftJustified(23), spec.summary);
     }
     text += QStringLiteral(
         "\n"
-        "Exit status of ctl: 0 done, 1 refused or failed, 2 bad usage, 3 no server running.\n");
+        "Exit status of ctl: 0 done, 1 refused or failed, 2 bad usage, 3 no server running.\n"
+        "Signals: SIGTERM and SIGINT stop the server cleanly, SIGHUP re-reads motd.txt.\n");
     return text;
 }
