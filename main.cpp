@@ -8,19 +8,30 @@
 #include "core/chatserver.h"
 #include "core/connectiontable.h"
 #include "core/serverconfig.h"
+#include "headless/commandline.h"
+#include "headless/launcher.h"
 #include "platform/widgetdialogs.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    // --help, --version, bad usage, --headless and ctl are served without any
+    // window code: the last two hand this process over to tarnwick-serverd.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const Invocation invocation = parseCommandLine(arguments);
+    if (invocation.mode != Invocation::Mode::Window)
+        return runWithoutWindow(invocation, argc, argv);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick Server"));
     QApplication::setFont(MainWindow::classicFont());
     // Minimised into the tray, the window must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    const ServerConfig config = ServerConfig::forThisProcess();
+    const ServerConfig config = ServerConfig::forThisProcess(invocation.dataFolder);
     ConnectionTable table;
     ChatServer chat(table, config);
     registerChatCommands(chat);

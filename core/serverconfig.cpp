@@ -3,10 +3,11 @@
 #include <QCoreApplication>
 #include <QDir>
 
-ServerConfig ServerConfig::forThisProcess()
+ServerConfig ServerConfig::forThisProcess(const QString &dataFolder)
 {
     ServerConfig config;
-    config.programFolder = QCoreApplication::applicationDirPath();
+    config.programFolder = dataFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                : QDir(dataFolder).absolutePath();
     config.workingDirectory = QDir::currentPath();
     return config;
 }

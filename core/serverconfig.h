@@ -10,13 +10,17 @@ struct ServerConfig
     static constexpr quint16 ChatPort = 3069;
     static constexpr quint16 LoginPort = 3068;
 
-    QString programFolder;    // ban.txt, sysops.dat, users.mdb, motd.txt at start-up, *.tkl
+    // The program folder, or the data folder the host named in its place:
+    // ban.txt, sysops.dat, users.mdb, motd.txt at start-up, *.tkl, the
+    // settings file, the lock and the control socket.
+    QString programFolder;
     QString workingDirectory; // log.txt, chat NEWUSER records, the MOTD editor's motd.txt
     quint16 chatPort = ChatPort;
     quint16 loginPort = LoginPort;
 
-    // The running program: its own folder and the process's current directory.
-    static ServerConfig forThisProcess();
+    // The running program: its own folder (or `dataFolder` when one is given)
+    // and the process's current directory.
+    static ServerConfig forThisProcess(const QString &dataFolder = QString());
 
     QString programFile(const QString &name) const;
     QString workingFile(const QString &name) const;

@@ -1,0 +1,193 @@
+#include "headless/commandline.h"
+
+#include <QCommandLineParser>
+
+#include <cstdio>
+
+namespace {
+// The toolkit's own options of the windowed program (-platform offscreen, ...)
+// still reach it; they are accepted here and mean nothing headless.
+struct ToolkitOption
+{
+    const char *name;
+    bool takesValue;
+};
+constexpr ToolkitOption ToolkitOptions[] = {{"platform", true},
+                                            {"platformpluginpath", true},
+                                            {"platformtheme", true},
+                                            {"plugin", true},
+                                            {"display", true},
+                                            {"geometry", true},
+                                            {"qwindowgeometry", true},
+                                            {"title", true},
+                                            {"qwindowtitle", true},
+                                            {"icon", true},
+                                            {"qwindowicon", true},
+                                            {"style", true},
+                                            {"stylesheet", true},
+                                            {"session", true},
+                                            {"reverse", false},
+                                            {"widgetcount", false},
+                                            {"nograb", false},
+                                            {"dograb", false},
+                                            {"sync", false}};
+
+const QCommandLineOption DataDir(QStringLiteral("data-dir"),
+                                 QStringLiteral("Folder for the server's files."),
+                                 QStringLiteral("DIR"));
+const QCommandLineOption Json(QStringLiteral("json"),
+                              QStringLiteral("One JSON object per result."));
+const QCommandLineOption Follow(QStringLiteral("follow"), QStringLiteral("Keep streaming."));
+
+Invocation badUsage(const QString &message)
+{
+    Invocation invocation;
+    invocation.mode = Invocation::Mode::BadUsage;
+    invocation.message = message + QStringLiteral("\nTry 'tarnwick-server --help'.");
+    return invocation;
+}
+
+Invocation parseControl(const QStringList &arguments, const QString &dataFolder)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({DataDir, Json, Follow});
+    if (!parser.parse(QStringList{QStringLiteral("ctl")} + arguments))
+        return badUsage(parser.errorText());
+    const QStringList words = parser.positionalArguments();
+    if (words.isEmpty())
+        return badUsage(QStringLiteral("ctl needs a command."));
+    int consumed = 0;
+    const ControlProtocol::CommandSpec *spec = ControlProtocol::findCommand(words, &consumed);
+    if (!spec)
+        return badUsage(QStringLiteral("There is no control command \"%1\".").arg(words.join(' ')));
+
+    Invocation invocation;
+    invocation.mode = Invocation::Mode::Control;
+    invocation.command = spec;
+    invocation.dataFolder = parser.isSet(DataDir) ? parser.value(DataDir) : dataFolder;
+    invocation.json = parser.isSet(Json);
+    QStringList rest = words.mid(consumed);
+    const QString usage =
+        QStringLiteral("Usage: tarnwick-server ctl %1 %2").arg(spec->name, spec->argumentsHelp);
+    if (spec->input == ControlProtocol::Input::Text && spec->fileArgumentOptional) {
+        if (rest.size() > 1)
+            return badUsage(usage.trimmed());
+        invocation.inputFile = rest.value(0);
+        if (invocation.inputFile == QLatin1String("-"))
+            invocation.inputFile.clear();
+        rest.clear();
+    }
+    if (spec->joinsRest && rest.size() >= spec->arguments && spec->arguments > 0) {
+        const QString joined = rest.mid(spec->arguments - 1).join(QLatin1Char(' '));
+        rest = rest.mid(0, spec->arguments - 1) << joined;
+    }
+    if (rest.size() != spec->arguments ||
+        (!spec->choices.isEmpty() && !spec->choices.contains(rest.value(0))))
+        return badUsage(usage.trimmed());
+    if (parser.isSet(Follow) != (spec->requiredOption == Follow.names().constFirst()))
+        return badUsage(spec->requiredOption.isEmpty()
+                            ? QStringLiteral("--follow belongs to the log command.")
+                            : usage.trimmed() + QStringLiteral(" --") + spec->requiredOption);
+    invocation.arguments = rest;
+    return invocation;
+}
+} // namespace
+
+Invocation parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    // Everything after "ctl" belongs to the control command.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version."));
+    const QCommandLineOption headless(QStringLiteral("headless"),
+                                      QStringLiteral("Run without a window."));
+    parser.addOptions({help, version, headless, DataDir});
+    for (const ToolkitOption &option : ToolkitOptions) {
+        QCommandLineOption toolkit(QString::fromLatin1(option.name));
+        if (option.takesValue)
+            toolkit.setValueName(QStringLiteral("VALUE"));
+        parser.addOption(toolkit);
+    }
+    if (!parser.parse(arguments))
+        return badUsage(parser.errorText());
+
+    const QStringList positional = parser.positionalArguments();
+    const QString dataFolder = parser.value(DataDir);
+    Invocation invocation;
+    if (parser.isSet(help)) {
+        invocation.mode = Invocation::Mode::Help;
+        invocation.message = helpText();
+    } else if (parser.isSet(version)) {
+        invocation.mode = Invocation::Mode::Version;
+        invocation.message = versionText();
+    } else if (!positional.isEmpty() && positional.constFirst() == QLatin1String("ctl")) {
+        return parseControl(positional.mid(1), dataFolder);
+    } else if (!positional.isEmpty()) {
+        return badUsage(QStringLiteral("Unexpected argument \"%1\".").arg(positional.constFirst()));
+    } else {
+        invocation.mode =
+            parser.isSet(headless) ? Invocation::Mode::Headless : Invocation::Mode::Window;
+        invocation.dataFolder = dataFolder;
+    }
+    return invocation;
+}
+
+std::optional<int> answerWithoutRunning(const Invocation &invocation)
+{
+    switch (invocation.mode) {
+    case Invocation::Mode::Help:
+    case Invocation::Mode::Version:
+        std::fputs(invocation.message.toLocal8Bit().constData(), stdout);
+        return Invocation::Done;
+    case Invocation::Mode::BadUsage:
+        std::fprintf(stderr, "tarnwick-server: %s\n", invocation.message.toLocal8Bit().constData());
+        return Invocation::BadUsageExit;
+    case Invocation::Mode::Window:
+    case Invocation::Mode::Headless:
+    case Invocation::Mode::Control:
+        break;
+    }
+    return std::nullopt;
+}
+
+QString versionText()
+{
+    return QStringLiteral("tarnwick-server " TARNWICK_VERSION "\n");
+}
+
+QString helpText()
+{
+    QString text = QStringLiteral(
+        "Usage: tarnwick-server [--headless] [--data-dir DIR]\n"
+        "       tarnwick-server ctl [--data-dir DIR] [--json] COMMAND [ARGS]\n"
+        "\n"
+        "Runs the chat service (TCP port 3069) and the login service (TCP port 3068).\n"
+        "\n"
+        "Options:\n"
+        "  -h, --help        Show this help and exit.\n"
+        "  --version         Show the version and exit.\n"
+        "  --headless        Run without a window; lines go to standard error.\n"
+        "  --data-dir DIR    Keep ban.txt, sysops.dat, users.mdb, motd.txt, server files,\n"
+        "                    tarnwick-server.ini and the control socket in DIR instead of\n"
+        "                    the program's folder.\n"
+        "\n"
+        "Control commands, sent to the server running on that folder:\n");
+    for (const ControlProtocol::CommandSpec &spec : ControlProtocol::commands()) {
+        QString words = spec.name;
+        if (!spec.argumentsHelp.isEmpty())
+            words += QLatin1Char(' ') + spec.argumentsHelp;
+        if (!spec.requiredOption.isEmpty())
+            words += QStringLiteral(" --") + spec.requiredOption;
+        text += QStringLiteral("  %1%2\n").arg(words.leftJustified(23), spec.summary);
+    }
+    text += QStringLiteral(
+        "\n"
+        "Exit status of ctl: 0 done, 1 refused or failed, 2 bad usage, 3 no server running.\n"
+        "Signals: SIGTERM and SIGINT stop the server cleanly, SIGHUP re-reads motd.txt.\n");
+    return text;
+}

@@ -1,0 +1,28 @@
+// tarnwick-serverd: the server without any window code, which
+// `tarnwick-server --headless` and `tarnwick-server ctl` hand over to.
+#include "core/serverconfig.h"
+#include "headless/commandline.h"
+#include "headless/controlclient.h"
+#include "headless/headlessserver.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tarnwick Server"));
+    const Invocation invocation = parseCommandLine(QCoreApplication::arguments());
+    if (const std::optional<int> answered = answerWithoutRunning(invocation))
+        return *answered;
+    if (invocation.mode == Invocation::Mode::Control) {
+        Invocation control = invocation;
+        if (control.dataFolder.isEmpty())
+            control.dataFolder = QCoreApplication::applicationDirPath();
+        return runControlClient(control);
+    }
+    HeadlessServer server(ServerConfig::forThisProcess(invocation.dataFolder),
+                          LogStream::styleForStandardError());
+    if (const int refused = server.start())
+        return refused;
+    return app.exec();
+}

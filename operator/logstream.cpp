@@ -1,0 +1,83 @@
+#include "operator/logstream.h"
+
+#include "core/codepage.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+
+LogStream::Style LogStream::styleForStandardError()
+{
+    // JOURNAL_STREAM is "device:inode" of the stream systemd connected; a
+    // process whose standard error was redirected elsewhere must not use it.
+    const QByteArray journal = qgetenv("JOURNAL_STREAM");
+    const QList<QByteArray> parts = journal.split(':');
+    struct stat status = {};
+    if (parts.size() != 2 || ::fstat(2, &status) != 0)
+        return Style::Timestamped;
+    bool deviceOk = false;
+    bool inodeOk = false;
+    const qulonglong device = parts[0].toULongLong(&deviceOk);
+    const qulonglong inode = parts[1].toULongLong(&inodeOk);
+    return deviceOk && inodeOk && device == status.st_dev && inode == status.st_ino
+               ? Style::Journal
+               : Style::Timestamped;
+}
+
+QString LogStream::severityName(Severity severity)
+{
+    switch (severity) {
+    case Severity::Error:
+        return QStringLiteral("error");
+    case Severity::Warning:
+        return QStringLiteral("warning");
+    case Severity::Info:
+        break;
+    }
+    return QStringLiteral("info");
+}
+
+QByteArray LogStream::format(Style style, Severity severity, const QString &text,
+                             const QDateTime &time)
+{
+    QByteArray body = text.toUtf8();
+    body.replace('\r', ' ').replace('\n', ' ');
+    if (style == Style::Timestamped)
+        return time.toString(Qt::ISODateWithMs).toUtf8() + ' ' + body;
+    const char *priority = severity == Severity::Error     ? "<3>"
+                           : severity == Severity::Warning ? "<4>"
+                                                           : "<6>";
+    return priority + body;
+}
+
+LogStream::LogStream(Style style, Writer writer, QObject *parent)
+    : QObject(parent), m_style(style), m_writer(std::move(writer))
+{
+    if (!m_writer) {
+        m_writer = [](const QByteArray &line) {
+            std::fwrite(line.constData(), 1, line.size(), stderr);
+            std::fflush(stderr);
+        };
+    }
+}
+
+void LogStream::logLine(const QByteArray &text)
+{
+    emitLine(Codepage::toDisplay(text), Severity::Info);
+}
+
+void LogStream::notice(const QString &text, Severity severity)
+{
+    emitLine(text, severity);
+}
+
+void LogStream::rowChanged(int index, const QByteArray &row)
+{
+    emitLine(QStringLiteral("User list row %1: %2").arg(index).arg(Codepage::toDisplay(row)),
+             Severity::Info);
+}
+
+void LogStream::emitLine(const QString &text, Severity severity)
+{
+    m_writer(format(m_style, severity, text, QDateTime::currentDateTime()) + '\n');
+    Q_EMIT line(text, severity);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+// Everything the console window would show, as lines: the log view's lines,
+// the operator's notices (a message box in the window) and the user list's
+// row changes. Each becomes one line on standard error and one `line` signal
+// for the control clients that follow the log.
+//
+// On standard error, under systemd's journal a line carries its priority
+// ("<3>" error, "<4>" warning, "<6>" info) and no time of its own; elsewhere
+// it starts with an ISO 8601 time.
+class LogStream : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Severity
+    {
+        Info,
+        Warning,
+        Error
+    };
+    Q_ENUM(Severity)
+    enum class Style
+    {
+        Timestamped,
+        Journal
+    };
+    Q_ENUM(Style)
+
+    using Writer = std::function<void(const QByteArray &line)>;
+
+    // Journal when JOURNAL_STREAM names the stream standard error is.
+    static Style styleForStandardError();
+    static QString severityName(Severity severity);
+    // One output line without its LF; line breaks inside `text` become spaces.
+    static QByteArray format(Style style, Severity severity, const QString &text,
+                             const QDateTime &time);
+
+    // Without a writer, lines go to standard error.
+    explicit LogStream(Style style, Writer writer = Writer(), QObject *parent = nullptr);
+
+public Q_SLOTS:
+    void logLine(const QByteArray &text); // protocol text, as the log view shows it
+    void notice(const QString &text, LogStream::Severity severity);
+    void rowChanged(int index, const QByteArray &row);
+
+Q_SIGNALS:
+    void line(const QString &text, LogStream::Severity severity);
+
+private:
+    void emitLine(const QString &text, Severity severity);
+
+    Style m_style;
+    Writer m_writer;
+};

@@ -1,0 +1,386 @@
+#include "rawclient.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/stat.h>
+
+// The real program without a window, in a data folder of its own on the
+// fixed ports, operated through `tarnwick-server ctl` as a host would.
+class TestHeadless : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void answersWithoutStartingAnything_data();
+    void answersWithoutStartingAnything();
+    void runsWithoutWidgetsInTheSameProcess();
+    void controlCommandsActOnTheChat();
+    void requirePasswordsSurvivesARestart();
+    void hangUpReloadsAndTerminateStops();
+    void secondServerOnTheSameFolderIsRefused();
+    void badControlClientsLeaveTheServerServing();
+    void staleSocketOfAKilledServerIsReplaced();
+
+private:
+    struct Result
+    {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    Result run(const QStringList &arguments, const QByteArray &input = QByteArray());
+    Result ctl(const QStringList &arguments, const QByteArray &input = QByteArray())
+    {
+        return run(QStringList{"ctl", "--data-dir", m_data->path()} + arguments, input);
+    }
+    QJsonObject status();
+    bool startServer();
+    QString socketPath() const { return m_data->filePath("tarnwick-server.sock"); }
+    void writeDataFile(const QString &name, const QByteArray &bytes);
+    // Connects and joins; the join's replies are left unread.
+    static bool join(RawClient &client, const QByteArray &name);
+
+    std::unique_ptr<QTemporaryDir> m_data;
+    std::unique_ptr<QTemporaryDir> m_working;
+    std::unique_ptr<QProcess> m_server;
+};
+
+namespace {
+bool portIsFree(quint16 port)
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::AnyIPv4, port);
+}
+
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "JOURNAL_STREAM"})
+        env.remove(name);
+    return env;
+}
+} // namespace
+
+void TestHeadless::initTestCase()
+{
+    // Another run of the program may still hold the fixed ports for a moment.
+    for (int i = 0; i < 300 && !(portIsFree(3069) && portIsFree(3068)); ++i)
+        QTest::qWait(100);
+    QVERIFY(portIsFree(3069) && portIsFree(3068));
+}
+
+void TestHeadless::init()
+{
+    m_data = std::make_unique<QTemporaryDir>();
+    m_working = std::make_unique<QTemporaryDir>();
+    writeDataFile("motd.txt", "Welcome\r\n");
+}
+
+void TestHeadless::cleanup()
+{
+    if (m_server) {
+        m_server->kill();
+        m_server->waitForFinished();
+        m_server.reset();
+    }
+}
+
+TestHeadless::Result TestHeadless::run(const QStringList &arguments, const QByteArray &input)
+{
+    QProcess process;
+    process.setProcessEnvironment(withoutDisplay());
+    process.setWorkingDirectory(m_working->path());
+    process.start(QStringLiteral(TARNWICK_SERVER_PATH), arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(20000))
+        process.kill();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QJsonObject TestHeadless::status()
+{
+    const Result result = ctl({"--json", "status"});
+    return QJsonDocument::fromJson(result.out).object().value("data").toObject();
+}
+
+bool TestHeadless::startServer()
+{
+    m_server = std::make_unique<QProcess>();
+    m_server->setProcessEnvironment(withoutDisplay());
+    m_server->setWorkingDirectory(m_working->path());
+    m_server->start(QStringLiteral(TARNWICK_SERVER_PATH),
+                    {"--headless", "--data-dir", m_data->path()});
+    if (!m_server->waitForStarted())
+        return false;
+    for (int i = 0; i < 200 && m_server->state() == QProcess::Running; ++i) {
+        if (QFile::exists(socketPath()) && ctl({"status"}).exitCode == 0)
+            return true;
+        QTest::qWait(50);
+    }
+    qWarning("%s", m_server->readAllStandardError().constData());
+    return false;
+}
+
+void TestHeadless::writeDataFile(const QString &name, const QByteArray &bytes)
+{
+    QFile file(m_data->filePath(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+bool TestHeadless::join(RawClient &client, const QByteArray &name)
+{
+    if (!client.connectTo(3069))
+        return false;
+    client.sendLine("Name\t" + name);
+    return client.readLines(4).size() == 4;
+}
+
+void TestHeadless::answersWithoutStartingAnything_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    // Bad usage answers 2 even with no server running: nothing was sent.
+    QTest::newRow("version") << QStringList{"--version"} << 0
+                             << QByteArray("tarnwick-server 1.0.0\n") << QByteArray();
+    QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("ctl [--data-dir DIR]")
+                          << QByteArray();
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << QByteArray()
+                                    << QByteArray("Unknown option 'frobnicate'.");
+    QTest::newRow("unknown control command") << QStringList{"ctl", "reboot"} << 2 << QByteArray()
+                                             << QByteArray("no control command \"reboot\"");
+    QTest::newRow("missing argument") << QStringList{"ctl", "ip"} << 2 << QByteArray()
+                                      << QByteArray("Usage: tarnwick-server ctl ip NAME");
+    QTest::newRow("no server on the folder") << QStringList{"ctl", "status"} << 3 << QByteArray()
+                                             << QByteArray("No server is running on ");
+}
+
+void TestHeadless::answersWithoutStartingAnything()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    if (arguments.value(0) == "ctl")
+        arguments.insert(1, "--data-dir"), arguments.insert(2, m_data->path());
+    const Result result = run(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(out.isEmpty() ? result.out.isEmpty() : result.out.contains(out), result.out);
+    QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.contains(err), result.err);
+}
+
+void TestHeadless::runsWithoutWidgetsInTheSameProcess()
+{
+    QVERIFY(startServer());
+    const QString proc = QStringLiteral("/proc/%1/").arg(m_server->processId());
+    QCOMPARE(QFileInfo(QFile::symLinkTarget(proc + "exe")).fileName(), "tarnwick-serverd");
+    QFile maps(proc + "maps");
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    QVERIFY(mapped.contains("libQt6Core"));
+    QVERIFY(!mapped.contains("libQt6Gui"));
+    QVERIFY(!mapped.contains("libQt6Widgets"));
+
+    struct stat socketStatus = {};
+    QCOMPARE(::stat(QFile::encodeName(socketPath()).constData(), &socketStatus), 0);
+    QCOMPARE(socketStatus.st_mode & 0777, mode_t(0600));
+
+    // Lines on standard error carry their time when not under the journal.
+    QByteArray err;
+    QTRY_VERIFY((err += m_server->readAllStandardError()).contains("Serving chat"));
+    QVERIFY2(
+        QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S* Serving chat "
+                           "on TCP port 3069 and logins on TCP port 3068 from ")
+            .match(QString::fromUtf8(err))
+            .hasMatch(),
+        err);
+
+    QFile status(proc + "status");
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS"))
+            qInfo("headless idle %s", line.simplified().constData());
+    }
+}
+
+void TestHeadless::controlCommandsActOnTheChat()
+{
+    QVERIFY(startServer());
+    RawClient bob;
+    RawClient ann;
+    QVERIFY(join(bob, "bob"));
+    QVERIFY(join(ann, "ann"));
+    bob.drain(200);
+    ann.drain(200);
+
+    Result users = ctl({"users"});
+    QCOMPARE(users.exitCode, 0);
+    QCOMPARE(users.out, QByteArray("0\tbob\t127.0.0.1\n1\tann\t127.0.0.1\n"));
+    QCOMPARE(ctl({"ip", "BOB"}).out, QByteArray("127.0.0.1\n"));
+    const Result nobody = ctl({"ip", "carol"});
+    QCOMPARE(nobody.exitCode, 1);
+    QCOMPARE(nobody.err, QByteArray("tarnwick-server: No one in the chat has that name!\n"));
+
+    QCOMPARE(ctl({"say", "hello", "all"}).exitCode, 0);
+    QCOMPARE(bob.readLines(1), QList<QByteArray>{"Message\tServer: hello all\t\r\n"});
+    QCOMPARE(ann.readLines(1), QList<QByteArray>{"Message\tServer: hello all\t\r\n"});
+    QCOMPARE(ctl({"motd"}).out, QByteArray("Welcome\r\n"));
+
+    const QJsonObject state = status();
+    QCOMPARE(state.value("users").toInt(), 2);
+    QCOMPARE(state.value("freeSlots").toInt(), 48);
+    QCOMPARE(state.value("chatPort").toInt(), 3069);
+    QCOMPARE(state.value("loginPort").toInt(), 3068);
+    QCOMPARE(state.value("passwordsRequired").toBool(), false);
+    QCOMPARE(state.value("registeredUsers").toInt(), 0);
+}
+
+void TestHeadless::requirePasswordsSurvivesARestart()
+{
+    QVERIFY(startServer());
+    RawClient login;
+    QVERIFY(login.connectTo(3068));
+    login.sendLine("VALIDATE\tbob\twrong");
+    QCOMPARE(login.readLines(1), QList<QByteArray>{"PASS\r\n"});
+
+    const Result on = ctl({"passwords", "on"});
+    QCOMPARE(on.exitCode, 0);
+    QCOMPARE(on.out, QByteArray("Require Passwords: on\n"));
+    QFile settings(m_data->filePath("tarnwick-server.ini"));
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QVERIFY(settings.readAll().contains("required=true"));
+    RawClient again;
+    QVERIFY(again.connectTo(3068));
+    again.sendLine("VALIDATE\tbob\twrong");
+    QCOMPARE(again.readLines(1), QList<QByteArray>{"REJECTED\r\n"});
+
+    QCOMPARE(ctl({"shutdown"}).exitCode, 0);
+    QVERIFY(m_server->state() == QProcess::NotRunning || m_server->waitForFinished(10000));
+    QCOMPARE(m_server->exitCode(), 0);
+    QVERIFY(!QFile::exists(socketPath()));
+
+    QVERIFY(startServer());
+    QCOMPARE(status().value("passwordsRequired").toBool(), true);
+    RawClient afterRestart;
+    QVERIFY(afterRestart.connectTo(3068));
+    afterRestart.sendLine("VALIDATE\tbob\twrong");
+    QCOMPARE(afterRestart.readLines(1), QList<QByteArray>{"REJECTED\r\n"});
+}
+
+void TestHeadless::hangUpReloadsAndTerminateStops()
+{
+    QVERIFY(startServer());
+    RawClient bob;
+    QVERIFY(join(bob, "bob"));
+    writeDataFile("motd.txt", "Changed\r\n");
+    QCOMPARE(::kill(m_server->processId(), SIGHUP), 0);
+    QTRY_COMPARE(ctl({"motd"}).out, QByteArray("Changed\r\n"));
+    RawClient ann;
+    ann.connectTo(3069);
+    ann.sendLine("Name\tann");
+    QCOMPARE(ann.readLines(1), QList<QByteArray>{"MOTD\tChanged\r\n"});
+
+    QCOMPARE(::kill(m_server->processId(), SIGTERM), 0);
+    QVERIFY(bob.waitForDisconnect());
+    QVERIFY(m_server->state() == QProcess::NotRunning || m_server->waitForFinished(10000));
+    QCOMPARE(m_server->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_server->exitCode(), 0);
+    QVERIFY(!QFile::exists(socketPath()));
+    QVERIFY(m_server->readAllStandardError().contains("Shutting down."));
+}
+
+void TestHeadless::secondServerOnTheSameFolderIsRefused()
+{
+    QVERIFY(startServer());
+    QProcess second;
+    second.setProcessEnvironment(withoutDisplay());
+    second.start(QStringLiteral(TARNWICK_SERVER_PATH),
+                 {"--headless", "--data-dir", m_data->path()});
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 1);
+    const QByteArray err = second.readAllStandardError();
+    const QByteArray refusal = "Another server is already running on the data folder " +
+                               QFile::encodeName(m_data->path()) + '.';
+    QVERIFY2(err.contains(refusal), err);
+    QCOMPARE(ctl({"status"}).exitCode, 0);
+}
+
+void TestHeadless::badControlClientsLeaveTheServerServing()
+{
+    QVERIFY(startServer());
+    const auto connected = [this](QLocalSocket &socket) {
+        socket.connectToServer(socketPath());
+        return socket.waitForConnected(3000);
+    };
+    const auto nextLine = [](QLocalSocket &socket) {
+        while (!socket.canReadLine() && socket.waitForReadyRead(5000)) {
+        }
+        return QJsonDocument::fromJson(socket.readLine()).object();
+    };
+    QLocalSocket garbage;
+    QVERIFY(connected(garbage));
+    garbage.write("\x7f\x45LF garbage\n");
+    QCOMPARE(nextLine(garbage).value("ok").toBool(true), false);
+
+    QLocalSocket oversized;
+    QVERIFY(connected(oversized));
+    oversized.write(QByteArray(70 * 1024, '{'));
+    QVERIFY(nextLine(oversized).value("error").toString().contains("longer than"));
+    QVERIFY(oversized.state() == QLocalSocket::UnconnectedState ||
+            oversized.waitForDisconnected(5000));
+
+    {
+        QLocalSocket leaving;
+        QVERIFY(connected(leaving));
+        leaving.write("{\"command\":\"log\"}\n{\"command\":\"status\"}\n");
+        leaving.waitForBytesWritten();
+    }
+
+    // Two clients at once: one follows the log while another speaks.
+    QLocalSocket follower;
+    QVERIFY(connected(follower));
+    follower.write("{\"command\":\"log\"}\n");
+    follower.waitForBytesWritten();
+    // Until the server has taken the follower's request, a line passes it by.
+    for (int i = 0; i < 50 && !follower.bytesAvailable() && !follower.waitForReadyRead(100); ++i)
+        QCOMPARE(ctl({"say", "hi"}).exitCode, 0);
+    QCOMPARE(nextLine(follower), (QJsonObject{{"line", "Server: hi"}, {"severity", "info"}}));
+    QCOMPARE(ctl({"status"}).exitCode, 0);
+    QCOMPARE(m_server->state(), QProcess::Running);
+}
+
+void TestHeadless::staleSocketOfAKilledServerIsReplaced()
+{
+    QVERIFY(startServer());
+    m_server->kill();
+    QVERIFY(m_server->waitForFinished());
+    QVERIFY(QFile::exists(socketPath()));
+    const Result noServer = ctl({"status"});
+    QCOMPARE(noServer.exitCode, 3);
+    const QByteArray refusal =
+        "tarnwick-server: No server is running on " + QFile::encodeName(m_data->path()) + ".\n";
+    QCOMPARE(noServer.err, refusal);
+    for (int i = 0; i < 300 && !(portIsFree(3069) && portIsFree(3068)); ++i)
+        QTest::qWait(100);
+    QVERIFY(startServer());
+    QCOMPARE(ctl({"status"}).exitCode, 0);
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "tst_headless.moc"

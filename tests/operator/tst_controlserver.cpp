@@ -1,0 +1,268 @@
+#include "operator/controlprotocol.h"
+#include "operator/controlserver.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+// The control socket with handlers made for the test: what any client may
+// send, what it gets back, and that the server serves on whatever a client does.
+class TestControlServer : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void onlyTheOwnerCanUseTheSocket();
+    void staleSocketFileIsReplaced();
+    void answersEveryRequestLine_data();
+    void answersEveryRequestLine();
+    void oversizedRequestIsRefusedAndTheConnectionClosed();
+    void laterAnswerAndClientsAtOnce();
+    void clientLeavingMidCommandIsHarmless();
+    void clientLeavingWhileTheHandlerGivesWayIsHarmless();
+    void followersSeeTheEndAtClose();
+
+private:
+    QTemporaryDir m_folder;
+    ControlServer *m_server = nullptr;
+    QPointer<ControlCall> m_parked; // a call the "wait" handler answers later
+    QString path() const { return m_folder.filePath(ControlProtocol::SocketName); }
+};
+
+namespace {
+// A control client that speaks raw bytes and reads JSON lines.
+class Client
+{
+public:
+    bool connectTo(const QString &path)
+    {
+        m_socket.connectToServer(path);
+        return m_socket.waitForConnected(3000);
+    }
+    void send(const QByteArray &bytes)
+    {
+        m_socket.write(bytes);
+        m_socket.flush();
+    }
+    void request(const QString &command, const QStringList &arguments = {})
+    {
+        send(ControlProtocol::encode(ControlProtocol::request(command, arguments)));
+    }
+    // The next line as an object; an empty object when none came.
+    QJsonObject next()
+    {
+        for (int i = 0; i < 100 && !m_socket.canReadLine(); ++i) {
+            if (m_socket.state() != QLocalSocket::ConnectedState && !m_socket.bytesAvailable())
+                break;
+            QTest::qWait(20);
+        }
+        return QJsonDocument::fromJson(m_socket.readLine()).object();
+    }
+    bool waitForDisconnect()
+    {
+        for (int i = 0; i < 150 && m_socket.state() != QLocalSocket::UnconnectedState; ++i)
+            QTest::qWait(20);
+        return m_socket.state() == QLocalSocket::UnconnectedState;
+    }
+    QLocalSocket &socket() { return m_socket; }
+
+private:
+    QLocalSocket m_socket;
+};
+
+QJsonObject ok(const QString &text)
+{
+    return {{"ok", true}, {"text", text}, {"data", QJsonObject()}};
+}
+
+QJsonObject refused(const QString &error)
+{
+    return {{"ok", false}, {"error", error}};
+}
+} // namespace
+
+void TestControlServer::init()
+{
+    m_server = new ControlServer;
+    m_server->setHandler("echo", [](ControlCall &call) {
+        call.finish(ControlResult::done(call.arguments().join('|') + call.input()));
+    });
+    m_server->setHandler("ip", [](ControlCall &call) {
+        call.finish(ControlResult::failure("no " + call.argument(0)));
+    });
+    m_server->setHandler("wait", [this](ControlCall &call) { m_parked = &call; });
+    m_server->setHandler("log", [](ControlCall &call) { call.stream("first", "info"); });
+    QString error;
+    QVERIFY2(m_server->listen(path(), &error), qPrintable(error));
+}
+
+void TestControlServer::cleanup()
+{
+    delete m_server;
+    m_server = nullptr;
+}
+
+void TestControlServer::onlyTheOwnerCanUseTheSocket()
+{
+    struct stat status = {};
+    QCOMPARE(::stat(QFile::encodeName(path()).constData(), &status), 0);
+    QVERIFY(S_ISSOCK(status.st_mode));
+    QCOMPARE(status.st_mode & 0777, mode_t(0600));
+    m_server->close();
+    QVERIFY(!QFile::exists(path()));
+}
+
+void TestControlServer::staleSocketFileIsReplaced()
+{
+    // What a killed server leaves: a socket file nobody listens on.
+    m_server->close();
+    const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(path()).constData(), sizeof address.sun_path);
+    QCOMPARE(::bind(stale, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ::close(stale);
+    QVERIFY(QFile::exists(path()));
+
+    QString error;
+    QVERIFY2(m_server->listen(path(), &error), qPrintable(error));
+    Client client;
+    QVERIFY(client.connectTo(path()));
+    client.request("echo", {"again"});
+    QCOMPARE(client.next(), ok("again"));
+}
+
+void TestControlServer::answersEveryRequestLine_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QJsonObject>("reply");
+    const QJsonObject notARequest = refused("Not a control request.");
+    QTest::newRow("arguments and input")
+        << QByteArray(R"({"command":"echo","arguments":["a","b"],"input":"!"})") << ok("a|b!");
+    QTest::newRow("failure") << QByteArray(R"({"command":"ip","arguments":["bob"]})")
+                             << refused("no bob");
+    QTest::newRow("unknown command") << QByteArray(R"({"command":"frobnicate"})")
+                                     << refused("There is no command \"frobnicate\".");
+    QTest::newRow("known command, wrong count")
+        << QByteArray(R"({"command":"ip","arguments":[]})") << refused("Usage: ip NAME");
+    QTest::newRow("garbage") << QByteArray("\x01\xff garbage {") << notARequest;
+    QTest::newRow("empty line") << QByteArray() << notARequest;
+    QTest::newRow("not an object") << QByteArray(R"(["echo"])") << notARequest;
+    QTest::newRow("command not text") << QByteArray(R"({"command":7})") << notARequest;
+    QTest::newRow("argument not text")
+        << QByteArray(R"({"command":"echo","arguments":[1]})") << notARequest;
+    QTest::newRow("input not text")
+        << QByteArray(R"({"command":"echo","input":{}})") << notARequest;
+}
+
+void TestControlServer::answersEveryRequestLine()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QJsonObject, reply);
+    Client client;
+    QVERIFY(client.connectTo(path()));
+    client.send(line + '\n');
+    QCOMPARE(client.next(), reply);
+    // The connection serves on after any answer.
+    client.request("echo", {"still here"});
+    QCOMPARE(client.next(), ok("still here"));
+}
+
+void TestControlServer::oversizedRequestIsRefusedAndTheConnectionClosed()
+{
+    Client flooder;
+    QVERIFY(flooder.connectTo(path()));
+    flooder.send(QByteArray(ControlProtocol::MaxLineLength + 2, 'x'));
+    QCOMPARE(flooder.next(), refused("The request is longer than 65536 bytes."));
+    QVERIFY(flooder.waitForDisconnect());
+
+    // A request of exactly the largest size is still served.
+    Client other;
+    QVERIFY(other.connectTo(path()));
+    QByteArray request = ControlProtocol::encode(ControlProtocol::request("echo", {}));
+    const QString filler(ControlProtocol::MaxLineLength - request.size() - 10, 'y');
+    request = ControlProtocol::encode(ControlProtocol::request("echo", {}, filler));
+    request.chop(1);
+    QVERIFY(request.size() <= ControlProtocol::MaxLineLength);
+    other.send(request + '\n');
+    QCOMPARE(other.next().value("text").toString(), filler);
+}
+
+void TestControlServer::laterAnswerAndClientsAtOnce()
+{
+    Client waiting;
+    Client quick;
+    QVERIFY(waiting.connectTo(path()));
+    QVERIFY(quick.connectTo(path()));
+    waiting.request("wait");
+    waiting.request("echo", {"queued"}); // served after the first is answered
+    QTRY_VERIFY(m_parked);
+    quick.request("echo", {"quick"});
+    QCOMPARE(quick.next(), ok("quick"));
+    QVERIFY(!waiting.socket().canReadLine());
+    m_parked->finish(ControlResult::done("late"));
+    QCOMPARE(waiting.next(), ok("late"));
+    QCOMPARE(waiting.next(), ok("queued"));
+}
+
+void TestControlServer::clientLeavingMidCommandIsHarmless()
+{
+    {
+        Client leaving;
+        QVERIFY(leaving.connectTo(path()));
+        leaving.request("wait");
+        QTRY_VERIFY(m_parked);
+    }
+    QTRY_VERIFY(!m_parked); // the call went with its client
+    QTRY_COMPARE(m_server->clientCount(), 0);
+    Client next;
+    QVERIFY(next.connectTo(path()));
+    next.request("echo", {"served"});
+    QCOMPARE(next.next(), ok("served"));
+}
+
+void TestControlServer::clientLeavingWhileTheHandlerGivesWayIsHarmless()
+{
+    // A handler that gives way to the event loop (as a broadcast does) while
+    // its client leaves must still be able to answer into the void.
+    bool callSurvived = false;
+    m_server->setHandler("slow", [&callSurvived](ControlCall &call) {
+        QPointer<ControlCall> guard(&call);
+        QTest::qWait(300); // also runs deferred deletions
+        callSurvived = guard;
+        if (guard)
+            call.finish(ControlResult::done());
+    });
+    Client leaving;
+    QVERIFY(leaving.connectTo(path()));
+    leaving.request("slow");
+    // Leaves while the handler waits.
+    QTimer::singleShot(100, &leaving.socket(), &QLocalSocket::abort);
+    QTRY_COMPARE(m_server->clientCount(), 0);
+    QTRY_VERIFY(callSurvived);
+}
+
+void TestControlServer::followersSeeTheEndAtClose()
+{
+    Client follower;
+    QVERIFY(follower.connectTo(path()));
+    follower.request("log");
+    QCOMPARE(follower.next(), (QJsonObject{{"line", "first"}, {"severity", "info"}}));
+    m_server->close();
+    QCOMPARE(follower.next(), ok(QString()));
+    QVERIFY(follower.waitForDisconnect());
+}
+
+QTEST_GUILESS_MAIN(TestControlServer)
+#include "tst_controlserver.moc"

@@ -1,0 +1,124 @@
+#include "operator/logstream.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <sys/stat.h>
+
+// The console's lines as a stream: what standard error and a follower get
+// from each of the three inputs, and how the journal is recognised.
+class TestLogStream : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void formatsOneLine_data();
+    void formatsOneLine();
+    void everyInputBecomesOneLineForBothOutputs_data();
+    void everyInputBecomesOneLineForBothOutputs();
+    void journalOnlyWhenStandardErrorIsItsStream_data();
+    void journalOnlyWhenStandardErrorIsItsStream();
+};
+
+using Severity = LogStream::Severity;
+using Style = LogStream::Style;
+
+void TestLogStream::formatsOneLine_data()
+{
+    QTest::addColumn<Style>("style");
+    QTest::addColumn<Severity>("severity");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("journal error")
+        << Style::Journal << Severity::Error << "port busy" << QByteArray("<3>port busy");
+    QTest::newRow("journal warning")
+        << Style::Journal << Severity::Warning << "odd file" << QByteArray("<4>odd file");
+    QTest::newRow("journal info") << Style::Journal << Severity::Info << "bob: hi"
+                                  << QByteArray("<6>bob: hi");
+    QTest::newRow("timestamped") << Style::Timestamped << Severity::Error << "port busy"
+                                 << QByteArray("2024-05-06T07:08:09.010Z port busy");
+    QTest::newRow("line breaks inside")
+        << Style::Journal << Severity::Info << "a\r\nb\nc" << QByteArray("<6>a  b c");
+    QTest::newRow("not ASCII") << Style::Journal << Severity::Info << QString::fromUtf8("¥ann")
+                               << QByteArray("<6>\xc2\xa5"
+                                             "ann");
+}
+
+void TestLogStream::formatsOneLine()
+{
+    QFETCH(Style, style);
+    QFETCH(Severity, severity);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, line);
+    const QDateTime time(QDate(2024, 5, 6), QTime(7, 8, 9, 10), Qt::UTC);
+    QCOMPARE(LogStream::format(style, severity, text, time), line);
+}
+
+void TestLogStream::everyInputBecomesOneLineForBothOutputs_data()
+{
+    QTest::addColumn<int>("input");
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("followed");
+    QTest::addColumn<Severity>("severity");
+    QTest::newRow("log line in the code page") << 0
+                                               << QByteArray("<6>\xc2\xa5"
+                                                             "bob: hi\n")
+                                               << QString::fromUtf8("¥bob: hi") << Severity::Info;
+    QTest::newRow("notice") << 1 << QByteArray("<4>motd.txt cannot be read\n")
+                            << "motd.txt cannot be read" << Severity::Warning;
+    QTest::newRow("row change") << 2 << QByteArray("<6>User list row 7: EMPTY\n")
+                                << "User list row 7: EMPTY" << Severity::Info;
+}
+
+void TestLogStream::everyInputBecomesOneLineForBothOutputs()
+{
+    QFETCH(int, input);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, followed);
+    QFETCH(Severity, severity);
+    QList<QByteArray> lines;
+    LogStream stream(Style::Journal, [&lines](const QByteArray &line) { lines.append(line); });
+    QSignalSpy spy(&stream, &LogStream::line);
+    if (input == 0)
+        stream.logLine("\xa5"
+                       "bob: hi");
+    else if (input == 1)
+        stream.notice("motd.txt cannot be read", Severity::Warning);
+    else
+        stream.rowChanged(7, "EMPTY");
+    QCOMPARE(lines, QList<QByteArray>{written});
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), followed);
+    QCOMPARE(spy.at(0).at(1).value<Severity>(), severity);
+}
+
+void TestLogStream::journalOnlyWhenStandardErrorIsItsStream_data()
+{
+    struct stat status = {};
+    QCOMPARE(::fstat(2, &status), 0);
+    const QByteArray ours = QByteArray::number(qulonglong(status.st_dev)) + ':' +
+                            QByteArray::number(qulonglong(status.st_ino));
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<Style>("style");
+    QTest::newRow("unset") << QByteArray() << Style::Timestamped;
+    QTest::newRow("standard error's stream") << ours << Style::Journal;
+    QTest::newRow("another stream (redirected)")
+        << QByteArray::number(qulonglong(status.st_dev)) + ':' +
+               QByteArray::number(qulonglong(status.st_ino) + 1)
+        << Style::Timestamped;
+    QTest::newRow("garbage") << QByteArray("journal") << Style::Timestamped;
+}
+
+void TestLogStream::journalOnlyWhenStandardErrorIsItsStream()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(Style, style);
+    if (variable.isEmpty())
+        qunsetenv("JOURNAL_STREAM");
+    else
+        qputenv("JOURNAL_STREAM", variable);
+    QCOMPARE(LogStream::styleForStandardError(), style);
+    qunsetenv("JOURNAL_STREAM");
+}
+
+QTEST_GUILESS_MAIN(TestLogStream)
+#include "tst_logstream.moc"

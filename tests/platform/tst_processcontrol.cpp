@@ -1,0 +1,102 @@
+#include "platform/folderlock.h"
+#include "platform/signalhandoff.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// One server per folder, and signals handed to the event loop.
+class TestProcessControl : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void secondLockOnAFolderIsRefusedUntilReleased();
+    void crashedHolderLeavesTheFolderFree();
+    void unusableFolderFails();
+    void signalRunsItsCallbackOnTheEventLoop_data();
+    void signalRunsItsCallbackOnTheEventLoop();
+};
+
+void TestProcessControl::secondLockOnAFolderIsRefusedUntilReleased()
+{
+    QTemporaryDir folder;
+    QTemporaryDir otherFolder;
+    auto first = std::make_unique<FolderLock>();
+    FolderLock second;
+    FolderLock elsewhere;
+    QCOMPARE(first->lock(folder.path()), FolderLock::Outcome::Locked);
+    QCOMPARE(second.lock(folder.path()), FolderLock::Outcome::HeldByAnother);
+    QCOMPARE(elsewhere.lock(otherFolder.path()), FolderLock::Outcome::Locked);
+    first.reset();
+    QCOMPARE(second.lock(folder.path()), FolderLock::Outcome::Locked);
+}
+
+void TestProcessControl::crashedHolderLeavesTheFolderFree()
+{
+    QTemporaryDir folder;
+    int ready[2];
+    QCOMPARE(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        FolderLock lock;
+        const char outcome = lock.lock(folder.path()) == FolderLock::Outcome::Locked ? 'L' : 'F';
+        [[maybe_unused]] const ssize_t written = ::write(ready[1], &outcome, 1);
+        ::pause(); // until killed, holding the lock
+        ::_exit(0);
+    }
+    char outcome = 0;
+    QCOMPARE(::read(ready[0], &outcome, 1), ssize_t(1));
+    QCOMPARE(outcome, 'L');
+    FolderLock mine;
+    QCOMPARE(mine.lock(folder.path()), FolderLock::Outcome::HeldByAnother);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    QVERIFY(QFile::exists(folder.filePath(FolderLock::FileName))); // left behind, yet free
+    QCOMPARE(mine.lock(folder.path()), FolderLock::Outcome::Locked);
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+void TestProcessControl::unusableFolderFails()
+{
+    FolderLock lock;
+    QString error;
+    QCOMPARE(lock.lock(QStringLiteral("/nonexistent/folder"), &error), FolderLock::Outcome::Failed);
+    QVERIFY(!error.isEmpty());
+}
+
+void TestProcessControl::signalRunsItsCallbackOnTheEventLoop_data()
+{
+    QTest::addColumn<QList<int>>("sent");
+    QTest::addColumn<QString>("calls");
+    QTest::newRow("SIGTERM") << QList<int>{SIGTERM} << "stop";
+    QTest::newRow("SIGINT") << QList<int>{SIGINT} << "stop";
+    QTest::newRow("SIGHUP") << QList<int>{SIGHUP} << "reload";
+    QTest::newRow("one after another") << QList<int>{SIGHUP, SIGTERM} << "reload stop";
+}
+
+void TestProcessControl::signalRunsItsCallbackOnTheEventLoop()
+{
+    QFETCH(QList<int>, sent);
+    QFETCH(QString, calls);
+    QStringList seen;
+    SignalHandoff handoff;
+    QVERIFY(handoff.isReady());
+    QVERIFY(handoff.watch(SIGTERM, [&seen] { seen.append("stop"); }));
+    QVERIFY(handoff.watch(SIGINT, [&seen] { seen.append("stop"); }));
+    QVERIFY(handoff.watch(SIGHUP, [&seen] { seen.append("reload"); }));
+    for (int signalNumber : sent) {
+        QCOMPARE(::kill(::getpid(), signalNumber), 0);
+        // Delivered at once, but the callback waits for the event loop.
+        QCOMPARE(seen.size(), sent.indexOf(signalNumber));
+        QTRY_COMPARE(seen.size(), sent.indexOf(signalNumber) + 1);
+    }
+    QCOMPARE(seen.join(' '), calls);
+}
+
+QTEST_GUILESS_MAIN(TestProcessControl)
+#include "tst_processcontrol.moc"
