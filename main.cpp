@@ -1,14 +1,6 @@
-#include "accounts/loginserver.h"
-#include "admin/sysoplist.h"
-#include "chat/chatcommands.h"
-#include "console/accountswiring.h"
+#include "console/consoleapp.h"
 #include "console/mainwindow.h"
-#include "console/operatorcommands.h"
-#include "console/sysopeditoropener.h"
-#include "core/chatserver.h"
-#include "core/connectiontable.h"
 #include "core/serverconfig.h"
-#include "platform/widgetdialogs.h"
 
 #include <QApplication>
 
@@ -20,25 +12,9 @@ int main(int argc, char *argv[])
     // Minimised into the tray, the window must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    const ServerConfig config = ServerConfig::forThisProcess();
-    ConnectionTable table;
-    ChatServer chat(table, config);
-    registerChatCommands(chat);
-    LoginServer login(table, config);
-
-    WidgetDialogs dialogs;
-    MainWindow window(chat, dialogs);
-    dialogs.setParent(&window);
-    new OperatorCommands(window); // owned by the window
-    new SysopEditorOpener(window, dialogs, config.programFile(QLatin1String(SysopList::FileName)));
-    wireAccounts(window, login);
-    // The login listener starts before the chat one.
-    window.addService({QStringLiteral("login service"), config.loginPort,
-                       [&login](QString *error) { return login.listen(error); }});
-    window.addService({QStringLiteral("chat service"), config.chatPort,
-                       [&chat](QString *error) { return chat.listen(error); }});
-    QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit);
-    window.show();
-    window.load();
+    ConsoleApp console(ServerConfig::forThisProcess());
+    QObject::connect(&console, &ConsoleApp::quitRequested, &app, &QApplication::quit);
+    console.window().show();
+    console.start();
     return app.exec();
 }
