@@ -10,7 +10,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDate>
 #include <QGroupBox>
 #include <QLabel>

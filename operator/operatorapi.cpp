@@ -13,6 +13,7 @@
 #include "serverfile/serverfilemaker.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <utility>
 
@@ -114,10 +115,13 @@ ServerStatus OperatorApi::status() const
     }
     status.uptimeSeconds = m_running.isValid() ? m_running.elapsed() / 1000 : 0;
     status.passwordsRequired = m_passwordsRequired;
-    // Counted on a store of its own, as the users window does.
-    if (const std::unique_ptr<UsersDatabase> store =
-            UsersDatabase::open(m_login.usersDatabasePath(), nullptr))
-        status.registeredUsers = store->count();
+    // Counted on a store of its own, as the users window does; a missing
+    // store is not created for it.
+    const QString store = m_login.usersDatabasePath();
+    if (!QFileInfo::exists(store))
+        status.registeredUsers = 0;
+    else if (const std::unique_ptr<UsersDatabase> users = UsersDatabase::open(store, nullptr))
+        status.registeredUsers = users->count();
     return status;
 }
 
