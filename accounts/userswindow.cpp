@@ -66,7 +66,6 @@ UsersWindow::UsersWindow(const QString &databasePath, Dialogs &dialogs, QWidget 
     : QWidget(parent, Qt::Window), m_databasePath(databasePath), m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("frmStart"));
-    setAttribute(Qt::WA_DeleteOnClose);
     // The layout is drawn for an 8-point face (11 pixels).
     QFont face = font();
     face.setPixelSize(11);
@@ -112,6 +111,8 @@ void UsersWindow::buildWidgets()
         button(results, "Command2", QStringLiteral("Add New User"), twips(7680, 4920, 1455, 255));
 
     connect(searchButton, &QPushButton::clicked, this, &UsersWindow::search);
+    // Enter in the name box searches, as in any search field.
+    connect(m_searchName, &QLineEdit::returnPressed, this, &UsersWindow::search);
     connect(previous, &QPushButton::clicked, this, [this] { step(Direction::Previous); });
     connect(next, &QPushButton::clicked, this, [this] { step(Direction::Next); });
     connect(clearButton, &QPushButton::clicked, this, &UsersWindow::clear);

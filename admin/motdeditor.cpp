@@ -1,8 +1,7 @@
 #include "admin/motdeditor.h"
 
-#include "admin/motdfile.h"
-#include "core/chatserver.h"
 #include "core/codepage.h"
+#include "operator/operatorapi.h"
 #include "platform/dialogs.h"
 #include "platform/formgeometry.h"
 
@@ -13,9 +12,8 @@ namespace {
 const QString Title = QStringLiteral("Update MOTD");
 } // namespace
 
-MotdEditor::MotdEditor(ChatServer &chat, Dialogs &dialogs, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_chat(chat), m_dialogs(dialogs),
-      m_text(new QPlainTextEdit(this))
+MotdEditor::MotdEditor(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_api(api), m_dialogs(dialogs), m_text(new QPlainTextEdit(this))
 {
     setObjectName(QStringLiteral("frmEditMOTD"));
     setWindowTitle(Title);
@@ -34,19 +32,12 @@ MotdEditor::MotdEditor(ChatServer &chat, Dialogs &dialogs, QWidget *parent)
     connect(ok, &QPushButton::clicked, this, &MotdEditor::onOk);
 }
 
-QString MotdEditor::motdPath() const
-{
-    return m_chat.config().workingFile(QStringLiteral("motd.txt"));
-}
-
 bool MotdEditor::load()
 {
     QString error;
-    const std::optional<QByteArray> content = MotdFile::load(motdPath(), &error);
+    const std::optional<QByteArray> content = m_api.readMotdFile(&error);
     if (!content) {
-        m_dialogs.messageBox(QStringLiteral("The message of the day could not be read from %1: %2")
-                                 .arg(motdPath(), error),
-                             Title, Dialogs::Icon::Critical);
+        m_dialogs.messageBox(error, Title, Dialogs::Icon::Critical);
         return false;
     }
     QByteArray text = *content;
@@ -59,15 +50,12 @@ void MotdEditor::onOk()
 {
     QByteArray text = Codepage::fromDisplay(m_text->toPlainText());
     text.replace("\n", "\r\n");
-    QString error;
-    if (!MotdFile::save(motdPath(), text, &error)) {
+    const OperatorResult saved = m_api.setMotd(text);
+    if (!saved.ok) {
         // The editor stays open with the text, and the running MOTD stays as
         // it was: nothing the operator typed is lost.
-        m_dialogs.messageBox(QStringLiteral("The message of the day could not be saved to %1: %2")
-                                 .arg(motdPath(), error),
-                             Title, Dialogs::Icon::Critical);
+        m_dialogs.messageBox(saved.error, Title, Dialogs::Icon::Critical);
         return;
     }
-    m_chat.setMotd(text);
     close();
 }

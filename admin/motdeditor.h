@@ -2,18 +2,19 @@
 
 #include <QWidget>
 
-class ChatServer;
 class Dialogs;
+class OperatorApi;
 class QPlainTextEdit;
 
 // frmEditMOTD: edits motd.txt in the working directory. OK saves the file and
-// puts the text into the running server (and with it the console's MOTD box);
+// puts the text into the running server (and with it the console's MOTD box)
+// through the operator API, as any other way of setting the MOTD does;
 // closing the window any other way drops the edits.
 class MotdEditor : public QWidget
 {
     Q_OBJECT
 public:
-    MotdEditor(ChatServer &chat, Dialogs &dialogs, QWidget *parent = nullptr);
+    MotdEditor(OperatorApi &api, Dialogs &dialogs, QWidget *parent = nullptr);
 
     // Fills the box from the file. False, after telling the operator, when the
     // file cannot be read: the window must then not be shown, so that its empty
@@ -22,9 +23,8 @@ public:
 
 private:
     void onOk();
-    QString motdPath() const;
 
-    ChatServer &m_chat;
+    OperatorApi &m_api;
     Dialogs &m_dialogs;
     QPlainTextEdit *m_text;
 };

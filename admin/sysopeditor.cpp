@@ -1,5 +1,6 @@
 #include "admin/sysopeditor.h"
 
+#include "admin/sysoplist.h"
 #include "core/codepage.h"
 #include "platform/dialogs.h"
 #include "platform/formgeometry.h"
@@ -30,12 +31,11 @@ QByteArray cell(const QTreeWidgetItem *item, int column)
 
 } // namespace
 
-SysopEditor::SysopEditor(Dialogs &dialogs, const QString &path, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_dialogs(dialogs), m_path(path)
+SysopEditor::SysopEditor(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_api(api), m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("frmSysop"));
     setWindowTitle(Caption);
-    setAttribute(Qt::WA_DeleteOnClose);
     // The layout is drawn for an 8-point face (11 pixels).
     QFont face = font();
     face.setPixelSize(11);
@@ -73,13 +73,11 @@ SysopEditor::SysopEditor(Dialogs &dialogs, const QString &path, QWidget *parent)
     connect(save, &QPushButton::clicked, this, &SysopEditor::saveAndClose);
     connect(remove, &QPushButton::clicked, this, &SysopEditor::removeSelected);
     connect(removeAll, &QPushButton::clicked, this, &SysopEditor::removeAll);
-
-    load();
 }
 
-QList<SysopRecord> SysopEditor::records() const
+QList<SysopEntry> SysopEditor::records() const
 {
-    QList<SysopRecord> result;
+    QList<SysopEntry> result;
     for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
         const QTreeWidgetItem *item = m_list->topLevelItem(i);
         result.append({cell(item, 0), cell(item, 1), cell(item, 2)});
@@ -89,22 +87,21 @@ QList<SysopRecord> SysopEditor::records() const
 
 void SysopEditor::load()
 {
-    QString errorText;
-    const std::optional<QList<SysopRecord>> loaded = SysopList::load(m_path, &errorText);
+    QString error;
+    const std::optional<QList<SysopEntry>> loaded = m_api.sysops(&error);
     if (!loaded) {
         // Saving would replace records nobody has seen: this window never does.
         m_unreadable = true;
-        m_dialogs.messageBox(QStringLiteral("The sysop list %1 could not be read: %2\n"
-                                            "The list starts empty and cannot be saved over it.")
-                                 .arg(QDir::toNativeSeparators(m_path), errorText),
-                             Caption, Dialogs::Icon::Warning);
+        m_dialogs.messageBox(
+            error + QStringLiteral("\nThe list starts empty and cannot be saved over it."), Caption,
+            Dialogs::Icon::Warning);
         return;
     }
-    for (const SysopRecord &record : *loaded)
-        appendRow(record);
+    for (const SysopEntry &entry : *loaded)
+        appendRow(entry);
 }
 
-void SysopEditor::appendRow(const SysopRecord &record)
+void SysopEditor::appendRow(const SysopEntry &record)
 {
     auto *item = new QTreeWidgetItem(m_list);
     setCell(item, 0, record.name);
@@ -177,15 +174,13 @@ void SysopEditor::saveAndClose()
     if (m_unreadable) {
         m_dialogs.messageBox(QStringLiteral("The sysop list %1 could not be read, so it is not "
                                             "replaced. Repair the file, then open the list again.")
-                                 .arg(QDir::toNativeSeparators(m_path)),
+                                 .arg(QDir::toNativeSeparators(m_api.sysopsPath())),
                              Caption, Dialogs::Icon::Critical);
         return;
     }
-    QString errorText;
-    if (!SysopList::save(m_path, records(), &errorText)) {
-        m_dialogs.messageBox(QStringLiteral("The sysop list could not be saved to %1: %2")
-                                 .arg(QDir::toNativeSeparators(m_path), errorText),
-                             Caption, Dialogs::Icon::Critical);
+    const OperatorResult saved = m_api.setSysops(records());
+    if (!saved.ok) {
+        m_dialogs.messageBox(saved.error, Caption, Dialogs::Icon::Critical);
         return;
     }
     close();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "admin/sysoplist.h"
+#include "operator/operatorapi.h"
 
 #include <QList>
 #include <QString>
@@ -11,29 +11,31 @@ class QPushButton;
 class QTreeWidget;
 
 // frmSysop: the sysop list editor. The rows of lvSysops are the only copy of
-// the edits; the file is read when the window is created and written only by
-// "Save && Close". The title-bar close box drops the edits.
+// the edits; the file is read by load() and written only by "Save && Close",
+// both through the operator API. The title-bar close box drops the edits.
 class SysopEditor : public QWidget
 {
     Q_OBJECT
 public:
-    SysopEditor(Dialogs &dialogs, const QString &path, QWidget *parent = nullptr);
+    SysopEditor(OperatorApi &api, Dialogs &dialogs, QWidget *parent = nullptr);
 
-    QList<SysopRecord> records() const;
+    // Fills the rows from the file; a file that cannot be read is told and
+    // leaves the list empty (and never saved over).
+    void load();
+    QList<SysopEntry> records() const;
 
 private:
-    void load();
     void addRecord();
     void removeSelected();
     void removeAll();
     void saveAndClose();
-    void appendRow(const SysopRecord &record);
+    void appendRow(const SysopEntry &record);
     // The operator's answer as file text; empty after telling why it cannot be
     // stored.
     QByteArray storableAnswer(const QString &answer);
 
+    OperatorApi &m_api;
     Dialogs &m_dialogs;
-    QString m_path;
     QTreeWidget *m_list;
     // The file could not be read: it is never replaced from this window.
     bool m_unreadable = false;

@@ -1,23 +1,20 @@
 // The login service as the program runs it, with "Require Passwords" checked,
 // over a users store filled with N accounts. The program offers no way to tick
 // the box from outside (no command line, no setting), so this host builds the
-// same window and login service, ticks the box as the operator would, and
-// listens on the port it is given. Used by the benchmark's login scenario.
+// same console, ticks the box as the operator would, and listens on the port
+// it is given (the chat service on any free one). Used by the benchmark's
+// login scenario.
 //
 //   tarnwick-login-host --users N --port P
 //   account k: UserName "user<k>", Password "pw<k>", Email "user<k>@bench.test"
 
-#include "accounts/loginserver.h"
 #include "accounts/usersdatabase.h"
-#include "console/accountswiring.h"
+#include "console/consoleapp.h"
 #include "console/mainwindow.h"
-#include "core/chatserver.h"
-#include "core/connectiontable.h"
 #include "core/serverconfig.h"
 #include "platform/dialogs.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -109,21 +106,13 @@ int main(int argc, char *argv[])
     if (!fillStore(config.programFile(UsersDatabase::FileName), users))
         return 1;
 
-    ConnectionTable table;
-    ChatServer chat(table, config);
-    LoginServer login(table, config);
+    config.chatPort = 0;
     ConsoleDialogs dialogs;
-    MainWindow window(chat, dialogs);
-    wireAccounts(window, login);
-    window.addService({QStringLiteral("login service"), config.loginPort,
-                       [&login](QString *error) { return login.listen(error); }});
-    window.show();
-    if (!window.load().isEmpty())
+    ConsoleApp console(config, &dialogs);
+    console.window().show();
+    if (!console.start().isEmpty())
         return 1;
-    auto *requirePasswords = window.findChild<QCheckBox *>(QStringLiteral("Check1"));
-    if (!requirePasswords)
-        return 1;
-    requirePasswords->setChecked(true);
+    console.api().setPasswordsRequired(true);
     std::printf("ready\n");
     std::fflush(stdout);
     return app.exec();

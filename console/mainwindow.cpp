@@ -1,7 +1,7 @@
 #include "console/mainwindow.h"
 
-#include "core/chatserver.h"
 #include "core/codepage.h"
+#include "core/connectiontable.h"
 #include "platform/dialogs.h"
 #include "platform/formgeometry.h"
 #include "platform/listener.h"
@@ -10,7 +10,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDate>
 #include <QGroupBox>
 #include <QLabel>
@@ -21,6 +20,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -53,6 +54,25 @@ QByteArray fromWidgetText(const QString &text)
     return bytes;
 }
 
+// The layouts are drawn for a narrow face; where the desktop's face is wider,
+// a check box's caption is narrowed until it fits beside the box in its fixed
+// width instead of being cut.
+void fitCaption(QCheckBox *check)
+{
+    QStyleOptionButton option;
+    option.initFrom(check);
+    option.text = check->text();
+    const int room =
+        check->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, check).width();
+    QFont face = check->font();
+    for (int stretch = QFont::Unstretched; stretch >= QFont::ExtraCondensed; stretch -= 5) {
+        face.setStretch(stretch);
+        if (QFontMetrics(face).horizontalAdvance(check->text()) <= room)
+            break;
+    }
+    check->setFont(face);
+}
+
 } // namespace
 
 QFont MainWindow::classicFont()
@@ -65,9 +85,8 @@ QFont MainWindow::classicFont()
     return face;
 }
 
-MainWindow::MainWindow(ChatServer &chat, Dialogs &dialogs, QWidget *parent)
-    : QMainWindow(parent), m_chat(chat), m_table(chat.table()), m_dialogs(dialogs),
-      m_tray(new TrayIcon(this))
+MainWindow::MainWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
+    : QMainWindow(parent), m_api(api), m_dialogs(dialogs), m_tray(new TrayIcon(this))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tarnwick Server"));
@@ -75,17 +94,27 @@ MainWindow::MainWindow(ChatServer &chat, Dialogs &dialogs, QWidget *parent)
     buildWidgets();
     buildMenus();
     buildStatusBar();
+    // One layout at one size, as the other windows: the window manager may
+    // not stretch it.
+    setFixedSize(sizeHint());
 
     m_outputFlush = new QTimer(this);
     m_outputFlush->setSingleShot(true);
     m_outputFlush->setInterval(50);
     connect(m_outputFlush, &QTimer::timeout, this, &MainWindow::flushOutput);
 
-    connect(&m_chat, &ChatServer::outputLine, this, &MainWindow::onOutputLine);
-    connect(&m_chat, &ChatServer::operatorNotice, this, &MainWindow::onOperatorNotice);
-    connect(&m_chat, &ChatServer::motdChanged, this, &MainWindow::onMotdChanged);
-    connect(&m_table, &ConnectionTable::rowChanged, this, &MainWindow::onRowChanged);
+    connect(&m_api, &OperatorApi::logLine, this, &MainWindow::onLogLine);
+    connect(&m_api, &OperatorApi::notice, this, &MainWindow::onNotice);
+    connect(&m_api, &OperatorApi::motdChanged, this, &MainWindow::onMotdChanged);
+    connect(&m_api, &OperatorApi::userRowChanged, this, &MainWindow::onRowChanged);
+    connect(&m_api, &OperatorApi::passwordsRequiredChanged, m_requirePasswords,
+            &QCheckBox::setChecked);
+    connect(&m_api, &OperatorApi::serverFileNameChanged, m_serverFileName, &QLabel::setText);
+    connect(&m_api, &OperatorApi::serverFileProgress, this, &MainWindow::onServerFileProgress);
+    connect(&m_api, &OperatorApi::serverFileProgressEnded, this,
+            &MainWindow::onServerFileProgressEnded);
     connect(m_tray, &TrayIcon::restoreRequested, this, &MainWindow::onRestoreRequested);
+    onMotdChanged(m_api.motd());
 }
 
 MainWindow::~MainWindow()
@@ -104,27 +133,48 @@ void MainWindow::buildWidgets()
         frame(client, "Frame1", QStringLiteral("Users Online"), twips(0, 0, 2055, 3735));
     m_users = place<QListWidget>(usersFrame, "lstUsers", twips(120, 240, 1815, 3375));
     for (int i = 0; i < ConnectionTable::Size; ++i)
-        m_users->addItem(Codepage::toDisplay(m_table.row(i)));
+        m_users->addItem(Codepage::toDisplay(ConnectionTable::EmptyRow));
+    for (const UserEntry &user : m_api.users())
+        onRowChanged(user.index, user.row);
+    // No row is current until the operator picks one; otherwise the list
+    // would mark its first row when it gets the focus.
+    m_users->setCurrentIndex(QModelIndex());
 
     QGroupBox *commands =
         frame(client, "Frame2", QStringLiteral("Server Commands"), twips(2160, 0, 2055, 3735));
-    button(commands, "cmdUpdateMOTD", QStringLiteral("Update MOTD"), twips(120, 240, 1755, 375));
-    button(commands, "cmdSysop", QStringLiteral("Edit Sysop List"), twips(120, 600, 1755, 375));
-    button(commands, "Command1", QStringLiteral("NOTIFY"), twips(120, 1080, 1755, 375));
-    button(commands, "cmdGetIP", QStringLiteral("Get Users IP"), twips(120, 1560, 1755, 375));
-    button(commands, "cmdBanUser", QStringLiteral("Ban User"), twips(120, 2040, 1755, 375));
-    button(commands, "Command2", QStringLiteral("User Search"), twips(120, 2520, 1755, 375));
-    auto *check = place<QCheckBox>(commands, "Check1", twips(120, 2880, 1695, 255));
-    check->setText(QStringLiteral("Require Passwords"));
-    auto *barFrame = place<QFrame>(commands, "ShowPrBar", twips(120, 3120, 1785, 225));
-    barFrame->setFrameShape(QFrame::StyledPanel);
-    auto *bar = place<QLabel>(barFrame, "PrBar", QRect(0, 0, 0, 180 / 15));
+    const struct
+    {
+        const char *name;
+        const char *caption;
+        int top;
+        void (MainWindow::*signal)();
+    } buttons[] = {
+        {"cmdUpdateMOTD", "Update MOTD", 240, &MainWindow::updateMotdRequested},
+        {"cmdSysop", "Edit Sysop List", 600, &MainWindow::editSysopListRequested},
+        {"Command1", "NOTIFY", 1080, &MainWindow::announceRequested},
+        {"cmdGetIP", "Get Users IP", 1560, &MainWindow::showAddressRequested},
+        {"cmdBanUser", "Ban User", 2040, &MainWindow::banRequested},
+        {"Command2", "User Search", 2520, &MainWindow::userSearchRequested},
+    };
+    for (const auto &b : buttons) {
+        QPushButton *command =
+            button(commands, b.name, QLatin1String(b.caption), twips(120, b.top, 1755, 375));
+        connect(command, &QPushButton::clicked, this, b.signal);
+    }
+    m_requirePasswords = place<QCheckBox>(commands, "Check1", twips(120, 2880, 1695, 255));
+    m_requirePasswords->setText(QStringLiteral("Require Passwords"));
+    fitCaption(m_requirePasswords);
+    m_requirePasswords->setChecked(m_api.passwordsRequired());
+    connect(m_requirePasswords, &QCheckBox::toggled, &m_api, &OperatorApi::setPasswordsRequired);
+    m_barFrame = place<QFrame>(commands, "ShowPrBar", twips(120, 3120, 1785, 225));
+    m_barFrame->setFrameShape(QFrame::StyledPanel);
+    m_bar = place<QLabel>(m_barFrame, "PrBar", QRect(0, 0, 0, 180 / 15));
     QPixmap barImage(332, 12);
     barImage.fill(QColor(0, 0, 128));
-    bar->setPixmap(barImage);
-    bar->setScaledContents(true);
-    bar->hide();
-    place<QLabel>(commands, "Label2", twips(240, 3360, 1695, 255));
+    m_bar->setPixmap(barImage);
+    m_bar->setScaledContents(true);
+    m_bar->hide();
+    m_serverFileName = place<QLabel>(commands, "Label2", twips(240, 3360, 1695, 255));
 
     QGroupBox *motdFrame =
         frame(client, "Frame4", QStringLiteral("MOTD"), twips(4320, 0, 3975, 3615));
@@ -148,21 +198,27 @@ void MainWindow::buildWidgets()
 
 void MainWindow::buildMenus()
 {
+    auto item = [this](QMenu *menu, const char *name, const QString &caption,
+                       void (MainWindow::*signal)()) {
+        QAction *action = menu->addAction(caption);
+        action->setObjectName(QLatin1String(name));
+        connect(action, &QAction::triggered, this, signal);
+    };
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
+    // The menu opens with its separator; Qt would hide a leading one.
+    file->setSeparatorsCollapsible(false);
     file->addSeparator();
-    file->addAction(QStringLiteral("Make Server File"))
-        ->setObjectName(QStringLiteral("mnumkserver"));
-    QAction *exitAction = file->addAction(QStringLiteral("E&xit"));
-    exitAction->setObjectName(QStringLiteral("Exit"));
-    connect(exitAction, &QAction::triggered, this, [] { QCoreApplication::exit(0); });
+    item(file, "mnumkserver", QStringLiteral("Make Server File"),
+         &MainWindow::makeServerFileRequested);
+    item(file, "Exit", QStringLiteral("E&xit"), &MainWindow::exitRequested);
 
     QMenu *options = menuBar()->addMenu(QStringLiteral("&Options"));
     options->setObjectName(QStringLiteral("mnuOptions"));
-    options->addAction(QStringLiteral("K&ick User"))->setObjectName(QStringLiteral("KickUser"));
-    options->addAction(QStringLiteral("Ban User"))->setObjectName(QStringLiteral("mnuBanUser"));
+    item(options, "KickUser", QStringLiteral("K&ick User"), &MainWindow::kickRequested);
+    item(options, "mnuBanUser", QStringLiteral("Ban User"), &MainWindow::banRequested);
     options->addSeparator();
-    options->addAction(QStringLiteral("Get IP"))->setObjectName(QStringLiteral("mnuGetIP"));
+    item(options, "mnuGetIP", QStringLiteral("Get IP"), &MainWindow::showAddressRequested);
 }
 
 void MainWindow::buildStatusBar()
@@ -219,47 +275,28 @@ void MainWindow::updateKeyLocks()
     m_caps->setEnabled(locks->caps);
 }
 
-void MainWindow::addService(const Service &service)
-{
-    m_services.append(service);
-}
-
-QStringList MainWindow::load()
+void MainWindow::load()
 {
     m_tray->create();
-    QStringList failures;
-    for (const Service &service : std::as_const(m_services)) {
-        QString reason;
-        if (!service.listen(&reason)) {
-            const QString text = QStringLiteral("The %1 could not listen on TCP port %2: %3")
-                                     .arg(service.name)
-                                     .arg(service.port)
-                                     .arg(reason);
-            failures.append(text);
-        }
-    }
     setWindowTitle(QStringLiteral("Tarnwick Server - ") +
                    QString::fromLatin1(Listener::localAddress()));
-    QString motdError;
-    if (!m_chat.loadMotd(&motdError)) {
-        failures.append(QStringLiteral("The message of the day could not be read from motd.txt: ") +
-                        motdError);
-    }
-    onMotdChanged(m_chat.motd());
-    for (const QString &failure : std::as_const(failures)) {
-        std::fprintf(stderr, "%s\n", qPrintable(failure));
-        m_dialogs.messageBox(failure, QStringLiteral("Tarnwick Server"), Dialogs::Icon::Critical);
-    }
-    return failures;
 }
 
 void MainWindow::unload()
 {
-    if (m_unloaded)
-        return;
-    m_unloaded = true;
-    m_chat.shutdown();
     m_tray->remove();
+}
+
+int MainWindow::selectedIndex() const
+{
+    const QList<QListWidgetItem *> selected = m_users->selectedItems();
+    return selected.isEmpty() ? -1 : m_users->row(selected.constFirst());
+}
+
+QString MainWindow::selectedRowText() const
+{
+    const int index = selectedIndex();
+    return index < 0 ? QString() : m_users->item(index)->text();
 }
 
 bool MainWindow::isTrayAvailable() const
@@ -267,7 +304,7 @@ bool MainWindow::isTrayAvailable() const
     return m_tray->available();
 }
 
-void MainWindow::onOutputLine(const QByteArray &text)
+void MainWindow::onLogLine(const QByteArray &text)
 {
     // The view is filled in batches: a busy room must not cost a widget update
     // per line.
@@ -311,16 +348,28 @@ QString MainWindow::outputText() const
     return m_output->toPlainText();
 }
 
-void MainWindow::onOperatorNotice(const QString &text)
+void MainWindow::onNotice(const QString &text, OperatorApi::Severity severity)
 {
+    if (severity == OperatorApi::Severity::Error)
+        std::fprintf(stderr, "%s\n", qPrintable(text));
     // One box at a time: further notices go to the log view meanwhile, so a
     // flood cannot pile up dialogs.
     if (m_noticeOpen) {
-        onOutputLine(Codepage::fromDisplay(text));
+        onLogLine(Codepage::fromDisplay(text));
         return;
     }
     m_noticeOpen = true;
-    m_dialogs.messageBox(text, QString(), Dialogs::Icon::None);
+    switch (severity) {
+    case OperatorApi::Severity::Info:
+        m_dialogs.messageBox(text, QString(), Dialogs::Icon::None);
+        break;
+    case OperatorApi::Severity::Warning:
+        m_dialogs.messageBox(text, QString(), Dialogs::Icon::Warning);
+        break;
+    case OperatorApi::Severity::Error:
+        m_dialogs.messageBox(text, QStringLiteral("Tarnwick Server"), Dialogs::Icon::Critical);
+        break;
+    }
     m_noticeOpen = false;
 }
 
@@ -345,14 +394,27 @@ void MainWindow::onMotdEdited()
     if (m_settingMotd)
         return;
     // The join sends what the MOTD box holds.
-    m_chat.setMotd(fromWidgetText(m_motd->toPlainText()));
+    m_api.setRunningMotd(fromWidgetText(m_motd->toPlainText()));
 }
 
 void MainWindow::onInputEntered()
 {
     const QByteArray text = Codepage::fromDisplay(m_input->text());
     m_input->clear();
-    m_chat.broadcastMessage("Server: " + text);
+    m_api.say(text);
+}
+
+void MainWindow::onServerFileProgress(double fraction)
+{
+    const int width = qMin(m_barFrame->width(), qRound(fraction * m_barFrame->width()));
+    m_bar->resize(width, m_bar->height());
+    m_bar->show();
+}
+
+void MainWindow::onServerFileProgressEnded()
+{
+    m_bar->hide();
+    m_bar->resize(0, m_bar->height());
 }
 
 void MainWindow::changeEvent(QEvent *event)
@@ -379,7 +441,6 @@ void MainWindow::onRestoreRequested()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    unload();
     QMainWindow::closeEvent(event);
     Q_EMIT closed();
 }

@@ -4,28 +4,27 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include "operator/operatorapi.h"
 #include "platform/keylocks.h"
 
 #include <functional>
 #include <optional>
 
-class ChatServer;
-class ConnectionTable;
 class Dialogs;
 class QCheckBox;
 class QFrame;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
-class QPushButton;
-class QStatusBar;
 class QTimer;
 class TrayIcon;
 
 // The operator's console, frmMain: who is online, the room's log, the MOTD, the
-// "Server Commands" buttons, the menus, the status bar and the tray icon.
+// "Server Commands" buttons, the menus, the status bar and the tray icon. It
+// shows what the operator API reports and hands the commands that need a
+// dialogue on as signals; the rest (input line, MOTD box, "Require Passwords")
+// it passes to the API itself.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -34,37 +33,40 @@ public:
     // The face every window of the program uses.
     static QFont classicFont();
 
-    MainWindow(ChatServer &chat, Dialogs &dialogs, QWidget *parent = nullptr);
+    MainWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // A service the window starts at load, in order: its name for messages,
-    // its port and how to start it.
-    struct Service
-    {
-        QString name;
-        quint16 port;
-        std::function<bool(QString *)> listen;
-    };
-    void addService(const Service &service);
-
-    // Form_Load: tray icon, listeners, title, MOTD. Returns the failures it
-    // reported to the operator.
-    QStringList load();
-    // Form_Unload: drops every chat connection without notice, removes the icon.
+    // Form_Load's share of the window: the tray icon and the title.
+    void load();
+    // Form_Unload's: removes the tray icon.
     void unload();
+
+    // The selected row of lstUsers, -1 for none; its text, empty for none.
+    int selectedIndex() const;
+    QString selectedRowText() const;
 
     // Appends buffered log-view lines now (they are otherwise shown in batches).
     void flushOutput();
     QString outputText() const;
 
-    Dialogs &dialogs() { return m_dialogs; }
-    ChatServer &chat() { return m_chat; }
     bool isTrayAvailable() const;
     // Where the SCRL/NUM/CAPS panels read the lock keys (the display server by
     // default); a panel is greyed while its key is off.
     void setKeyLocksSource(std::function<std::optional<KeyLocks>()> source);
 
 Q_SIGNALS:
+    // The operator's commands, one per button or menu item (both for the ones
+    // that have the two).
+    void updateMotdRequested();     // cmdUpdateMOTD
+    void editSysopListRequested();  // cmdSysop
+    void announceRequested();       // Command1 "NOTIFY"
+    void showAddressRequested();    // cmdGetIP, mnuGetIP
+    void banRequested();            // cmdBanUser, mnuBanUser
+    void kickRequested();           // KickUser
+    void userSearchRequested();     // Command2
+    void makeServerFileRequested(); // mnumkserver
+    void exitRequested();           // Exit
+    // The close box: the program ends.
     void closed();
 
 protected:
@@ -75,24 +77,28 @@ private:
     void buildWidgets();
     void buildMenus();
     void buildStatusBar();
-    void onOutputLine(const QByteArray &text);
+    void onLogLine(const QByteArray &text);
     void trimOutput();
-    void onOperatorNotice(const QString &text);
+    void onNotice(const QString &text, OperatorApi::Severity severity);
     void onRowChanged(int index, const QByteArray &text);
     void onMotdChanged(const QByteArray &text);
     void onMotdEdited();
     void onInputEntered();
     void onRestoreRequested();
+    void onServerFileProgress(double fraction);
+    void onServerFileProgressEnded();
     void updateClock();
     void updateKeyLocks();
 
-    ChatServer &m_chat;
-    ConnectionTable &m_table;
+    OperatorApi &m_api;
     Dialogs &m_dialogs;
     TrayIcon *m_tray;
-    QList<Service> m_services;
 
     QListWidget *m_users = nullptr;
+    QCheckBox *m_requirePasswords = nullptr;
+    QFrame *m_barFrame = nullptr;
+    QLabel *m_bar = nullptr;
+    QLabel *m_serverFileName = nullptr;
     QPlainTextEdit *m_motd = nullptr;
     QPlainTextEdit *m_output = nullptr;
     QLineEdit *m_input = nullptr;
@@ -108,5 +114,4 @@ private:
     QStringList m_pendingOutput;
     bool m_settingMotd = false;
     bool m_noticeOpen = false;
-    bool m_unloaded = false;
 };

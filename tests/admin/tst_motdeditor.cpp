@@ -1,13 +1,13 @@
-#include "admin/motdeditor.h"
-#include "chatfixture.h"
-#include "scripteddialogs.h"
+#include "consolefixture.h"
+#include "core/codepage.h"
 
 #include <QDir>
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
+// frmEditMOTD as the console opens it: the working directory's motd.txt in,
+// the file, the running MOTD and the console's box out.
 class TestMotdEditor : public QObject
 {
     Q_OBJECT
@@ -31,6 +31,8 @@ void TestMotdEditor::edit_data()
                            << "old text, longer than the new one"
                            << "Hello\n5 \u20AC" << true << QByteArray("Hello\r\n5 \x80")
                            << QByteArray("Hello\r\n5 \x80\r\n");
+    QTest::newRow("empty box") << QByteArray("old") << "old"
+                               << "" << true << QByteArray() << QByteArray("\r\n");
     QTest::newRow("missing file, closed without OK")
         << QByteArray() << ""
         << "never saved" << false << QByteArray("running") << QByteArray("\r\n");
@@ -41,32 +43,31 @@ void TestMotdEditor::edit()
     QFETCH(QByteArray, content);
     QFETCH(QString, typed);
     QFETCH(bool, ok);
-    ChatFixture fixture(false);
-    fixture.chat->setMotd("running");
-    if (!content.isNull()) {
-        QFile file(fixture.workingFile("motd.txt"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
-    ScriptedDialogs dialogs;
-    MotdEditor editor(*fixture.chat, dialogs);
-    QVERIFY(editor.load());
-    editor.show();
-    auto *box = editor.findChild<QPlainTextEdit *>("txtMOTD");
+    QFETCH(QByteArray, motd);
+    ConsoleFixture f;
+    f.api().setRunningMotd("running");
+    if (!content.isNull())
+        f.writeWorkingFile("motd.txt", content);
+    f.click("cmdUpdateMOTD");
+    QPointer<MotdEditor> editor = f.app().motdEditor();
+    QVERIFY(editor && editor->isVisible());
+    auto *box = editor->findChild<QPlainTextEdit *>("txtMOTD");
     QTEST(box->toPlainText(), "shown");
     if (!typed.isNull())
         box->setPlainText(typed);
     if (ok)
-        editor.findChild<QPushButton *>("cmdOk")->click();
+        editor->findChild<QPushButton *>("cmdOk")->click();
     else
-        editor.close();
+        editor->close();
 
-    QVERIFY(!editor.isVisible());
-    QTEST(fixture.chat->motd(), "motd");
-    QTEST(fixture.readWorkingFile("motd.txt"), "file");
-    QCOMPARE(QDir(fixture.config.workingDirectory).entryList(QDir::Files | QDir::Hidden),
+    QTRY_VERIFY(!editor);
+    QCOMPARE(f.api().motd(), motd);
+    QCOMPARE(f.find<QPlainTextEdit>("Text1")->toPlainText(),
+             Codepage::toDisplay(motd).replace("\r\n", "\n"));
+    QTEST(f.readWorkingFile("motd.txt"), "file");
+    QCOMPARE(QDir(f.config.workingDirectory).entryList(QDir::Files | QDir::Hidden),
              QStringList{"motd.txt"});
-    QVERIFY(dialogs.shown.isEmpty());
+    QVERIFY(f.dialogs.shown.isEmpty());
 }
 
 QTEST_MAIN(TestMotdEditor)

@@ -1,49 +1,40 @@
-#include "admin/sysopeditor.h"
-#include "scripteddialogs.h"
+#include "consolefixture.h"
 
-#include <QFile>
 #include <QPointer>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
 namespace {
 const QByteArray TwoRecords = "\r\nAnn\tann@x.org\tpw1\r\nBob\tbob@x.org\tpw2\r\n";
-}
+
+// frmSysop as the console opens it, over sysops.dat holding `content`.
+struct Editor
+{
+    explicit Editor(const QByteArray &content)
+    {
+        f.writeProgramFile("sysops.dat", content);
+        f.click("cmdSysop");
+        window = f.app().sysopEditor();
+    }
+    void click(const char *name) { window->findChild<QPushButton *>(name)->click(); }
+    QTreeWidget *list() { return window->findChild<QTreeWidget *>("lvSysops"); }
+
+    ConsoleFixture f;
+    QPointer<SysopEditor> window;
+};
+} // namespace
 
 class TestSysopEditor : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() { delete m_editor; }
     void add_data();
     void add();
     void remove_data();
     void remove();
     void saveAndCloseWritesTheFileAsShown();
-
-private:
-    void open(const QByteArray &content)
-    {
-        m_dialogs = ScriptedDialogs();
-        QFile out(m_dir.filePath("sysops.dat"));
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(content);
-        out.close();
-        m_editor = new SysopEditor(m_dialogs, out.fileName());
-        m_editor->show();
-    }
-    void click(const char *name) { m_editor->findChild<QPushButton *>(name)->click(); }
-    QByteArray file() const
-    {
-        QFile in(m_dir.filePath("sysops.dat"));
-        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-    }
-
-    QTemporaryDir m_dir;
-    ScriptedDialogs m_dialogs;
-    QPointer<SysopEditor> m_editor;
+    void closeBoxDropsTheEdits();
 };
 
 void TestSysopEditor::add_data()
@@ -64,18 +55,19 @@ void TestSysopEditor::add()
     QFETCH(QStringList, answers);
     QFETCH(int, asked);
     QFETCH(QString, refused);
-    open(TwoRecords);
-    m_dialogs.inputAnswers = answers;
-    click("cmdAdd");
-    QCOMPARE(m_dialogs.shown.size(), asked);
-    QCOMPARE(m_dialogs.shown[0].title, "Enter description/name");
+    Editor editor(TwoRecords);
+    editor.f.dialogs.inputAnswers = answers;
+    editor.click("cmdAdd");
+    const QList<ScriptedDialogs::Shown> &shown = editor.f.dialogs.shown;
+    QCOMPARE(shown.size(), asked);
+    QCOMPARE(shown[0].title, "Enter description/name");
     if (!refused.isEmpty())
-        QVERIFY(m_dialogs.shown.last().kind == ScriptedDialogs::Shown::Message &&
-                m_dialogs.shown.last().text.contains(refused));
+        QVERIFY(shown.last().kind == ScriptedDialogs::Shown::Message &&
+                shown.last().text.contains(refused));
     const bool added = refused.isEmpty() && answers.size() == 3;
-    QCOMPARE(m_editor->records().value(2),
-             (added ? SysopRecord{"Cy Moss", "cy@x.org", "Pw 3"} : SysopRecord()));
-    QCOMPARE(file(), TwoRecords); // only Save && Close writes
+    QCOMPARE(editor.window->records().value(2),
+             (added ? SysopEntry{"Cy Moss", "cy@x.org", "Pw 3"} : SysopEntry()));
+    QCOMPARE(editor.f.readProgramFile("sysops.dat"), TwoRecords); // only Save && Close writes
 }
 
 void TestSysopEditor::remove_data()
@@ -97,38 +89,49 @@ void TestSysopEditor::remove()
     QFETCH(bool, selected);
     QFETCH(QList<bool>, answers);
     QFETCH(int, left);
-    open(TwoRecords);
-    auto *list = m_editor->findChild<QTreeWidget *>("lvSysops");
+    Editor editor(TwoRecords);
     if (selected)
-        list->setCurrentItem(list->topLevelItem(1));
+        editor.list()->setCurrentItem(editor.list()->topLevelItem(1));
     else
-        list->clearSelection();
-    m_dialogs.questionAnswers = answers;
-    click(qPrintable(button));
-    QCOMPARE(m_editor->records().size(), left);
-    QCOMPARE(m_editor->records().value(0).name, left ? QByteArray("Ann") : QByteArray());
-    QCOMPARE(m_dialogs.shown.size(), selected ? 1 : 0);
+        editor.list()->clearSelection();
+    editor.f.dialogs.questionAnswers = answers;
+    editor.click(qPrintable(button));
+    QCOMPARE(editor.window->records().size(), left);
+    QCOMPARE(editor.window->records().value(0).name, left ? QByteArray("Ann") : QByteArray());
+    const QList<ScriptedDialogs::Shown> &shown = editor.f.dialogs.shown;
+    QCOMPARE(shown.size(), selected ? 1 : 0);
     if (button == "cmdRemove" && selected)
-        QCOMPARE(m_dialogs.shown[0].text,
-                 "Are you sure you want to remove the user 'Bob' from the list?");
+        QCOMPARE(shown[0].text, "Are you sure you want to remove the user 'Bob' from the list?");
 }
 
 void TestSysopEditor::saveAndCloseWritesTheFileAsShown()
 {
     // First line and unterminated last line skipped; short, long and blank lines.
-    open("Old\tfirst\tline\r\n\xA5Jos\xE9\tj\x80@x.org\t\xFC\xDF\x81\r\n\r\nBob\r\n"
-         "Dee\td@x\tp\textra\r\nlost");
-    const QTreeWidgetItem *row = m_editor->findChild<QTreeWidget *>("lvSysops")->topLevelItem(0);
+    Editor editor("Old\tfirst\tline\r\n\xA5Jos\xE9\tj\x80@x.org\t\xFC\xDF\x81\r\n\r\nBob\r\n"
+                  "Dee\td@x\tp\textra\r\nlost");
+    const QTreeWidgetItem *row = editor.list()->topLevelItem(0);
     QCOMPARE(row->text(0) + row->text(1) + row->text(2),
              "\u00A5Jos\u00E9j\u20AC@x.org\u00FC\u00DF\u0081");
-    m_dialogs.inputAnswers = {"Ren\u00E9e", "r\u20AC@x", "pw"};
-    click("cmdAdd");
-    click("cmdClose");
-    QCOMPARE(file(), QByteArray("\r\n\xA5Jos\xE9\tj\x80@x.org\t\xFC\xDF\x81\r\nBob\t\t\r\n"
-                                "Dee\td@x\tp\r\nRen\xE9"
-                                "e\tr\x80@x\tpw\r\n"));
-    QTRY_VERIFY(!m_editor);
-    QVERIFY(m_dialogs.messages().isEmpty());
+    editor.f.dialogs.inputAnswers = {"Ren\u00E9e", "r\u20AC@x", "pw"};
+    editor.click("cmdAdd");
+    editor.click("cmdClose");
+    QCOMPARE(editor.f.readProgramFile("sysops.dat"),
+             QByteArray("\r\n\xA5Jos\xE9\tj\x80@x.org\t\xFC\xDF\x81\r\nBob\t\t\r\n"
+                        "Dee\td@x\tp\r\nRen\xE9"
+                        "e\tr\x80@x\tpw\r\n"));
+    QVERIFY(!editor.f.app().sysopEditor());
+    QTRY_VERIFY(!editor.window);
+    QVERIFY(editor.f.dialogs.messages().isEmpty());
+}
+
+void TestSysopEditor::closeBoxDropsTheEdits()
+{
+    Editor editor(TwoRecords);
+    editor.f.dialogs.questionAnswers = {true};
+    editor.click("cmdRemoveAll");
+    editor.window->close();
+    QTRY_VERIFY(!editor.window);
+    QCOMPARE(editor.f.readProgramFile("sysops.dat"), TwoRecords);
 }
 
 QTEST_MAIN(TestSysopEditor)

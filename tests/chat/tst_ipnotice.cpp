@@ -1,7 +1,5 @@
 #include "chat/ipnoticegate.h"
-#include "chatfixture.h"
-#include "console/mainwindow.h"
-#include "scripteddialogs.h"
+#include "consolefixture.h"
 
 #include <QTest>
 
@@ -17,17 +15,12 @@ private Q_SLOTS:
 
 struct Console
 {
-    ChatFixture fixture;
-    ScriptedDialogs dialogs;
-    MainWindow window{*fixture.chat, dialogs};
+    ConsoleFixture fixture;
+    ScriptedDialogs &dialogs = fixture.dialogs;
     std::unique_ptr<RawClient> ann = fixture.join("Ann");
     std::unique_ptr<RawClient> bob = fixture.join("Bob", QStringLiteral("127.0.0.2"));
 
-    QStringList logLines()
-    {
-        window.flushOutput();
-        return window.outputText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    QStringList logLines() { return fixture.logLines(); }
 };
 
 // Texts that come while the box is open, from any client, and within a
@@ -65,9 +58,9 @@ void TestIpNotice::senderGoneWhileTheBoxIsOpen()
     std::unique_ptr<RawClient> newcomer;
     console.dialogs.whileMessageOpen = [&] {
         console.ann->abort();
-        QTRY_VERIFY(console.fixture.table.slot(0).free);
+        QTRY_VERIFY(console.fixture.table().slot(0).free);
         newcomer = console.fixture.connect();
-        QVERIFY(!console.fixture.table.slot(0).free);
+        QVERIFY(!console.fixture.table().slot(0).free);
     };
     console.ann->send("IP\tbye\r\nMessage\tAnn: \tstill here\r\nSERVER\tAnn\r\n");
     QTRY_VERIFY(newcomer);
@@ -77,7 +70,7 @@ void TestIpNotice::senderGoneWhileTheBoxIsOpen()
                "REMOVEUSER\tAnn [IG]\r\n", "REMOVEUSER\tAnn [AW]\r\n"}));
     QCOMPARE(newcomer->readFor(30), QByteArray());
     QCOMPARE(console.bob->readFor(0), QByteArray());
-    QCOMPARE(console.fixture.table.slot(0).name, QByteArray());
+    QCOMPARE(console.fixture.table().slot(0).name, QByteArray());
 }
 
 QTEST_MAIN(TestIpNotice)

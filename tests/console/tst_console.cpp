@@ -1,69 +1,71 @@
-#include "chatfixture.h"
+#include "consolefixture.h"
+
 #include "console/mainwindow.h"
-#include "console/operatorcommands.h"
 #include "core/codepage.h"
-#include "scripteddialogs.h"
+#include "platform/formgeometry.h"
+#include "platform/widgetdialogs.h"
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTcpServer>
 #include <QTest>
+
+#include <map>
+
+Q_DECLARE_METATYPE(KeyLocks)
 
 namespace {
 
-// Runs `whileInputOpen` while an input box is "open" (the event loop runs then).
-struct HookedDialogs : ScriptedDialogs
+// Clients the user list shows, as the join would list them, without running
+// the join: a row can then carry marks and suffixes directly.
+struct Room
 {
-    std::function<void(int)> whileInputOpen; // gets the number of dialogs shown before
+    ConsoleFixture f;
+    std::map<QByteArray, std::unique_ptr<RawClient>> clients;
 
-    QString inputBox(const QString &prompt, const QString &title, const QString &answer) override
+    // A connected client named `name`, listed as `row`; returns its index.
+    int listed(const QByteArray &name, const QByteArray &row, const QString &from)
     {
-        if (whileInputOpen)
-            whileInputOpen(int(shown.size()));
-        return ScriptedDialogs::inputBox(prompt, title, answer);
-    }
-};
-
-struct Console
-{
-    ChatFixture fixture;
-    HookedDialogs dialogs;
-    MainWindow window{*fixture.chat, dialogs};
-    OperatorCommands *commands = new OperatorCommands(window);
-    QMap<QByteArray, std::shared_ptr<RawClient>> clients;
-
-    // A client listed as the join lists it; an empty row leaves it unjoined.
-    int add(const QByteArray &name, const QByteArray &row, const QString &from)
-    {
-        int index = 0;
-        while (!fixture.table.slot(index).free)
-            ++index;
-        clients[row.isEmpty() ? QByteArray("<unjoined>") : name] = fixture.connect(from);
-        fixture.table.slot(index).name = name;
-        if (!row.isEmpty())
-            fixture.table.setRow(index, row);
+        const int index = connected(name, from);
+        f.table().setRow(index, row);
         return index;
     }
-    void trigger(const QString &name)
+    // A client that has connected but not joined: its name is still empty.
+    int unjoined(const QString &from) { return connected(QByteArray(), from); }
+
+    QByteArray received(const QByteArray &name) { return clients.at(name)->readFor(100); }
+
+private:
+    int connected(const QByteArray &name, const QString &from)
     {
-        if (auto *button = window.findChild<QAbstractButton *>(name))
-            button->click();
-        else
-            window.findChild<QAction *>(name)->trigger();
-    }
-    void select(int index) { window.findChild<QListWidget *>("lstUsers")->setCurrentRow(index); }
-    QByteArray received(const QByteArray &client) { return clients[client]->readFor(100); }
-    QByteArray banFile() const
-    {
-        QFile file(fixture.programFile("ban.txt"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        int index = 0;
+        while (!f.table().slot(index).free)
+            ++index;
+        clients[name] = f.connect(from);
+        f.table().slot(index).name = name;
+        return index;
     }
 };
+
+QStringList actionNames(const QMenu *menu)
+{
+    QStringList names;
+    for (const QAction *action : menu->actions())
+        names.append(action->isSeparator() ? QStringLiteral("separator") : action->objectName());
+    return names;
+}
 
 } // namespace
 
@@ -71,221 +73,437 @@ class TestConsole : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void loadReportsABusyPortAndTheWindowFollowsTheServer();
-    void inputLineSpeaksAndLogViewKeepsTheLatestLines();
-    void notifyAndShowAddress();
+    void startTellsAServiceThatCannotListen();
+    void titleNamesTheMachine();
+    void userListFollowsTheRows();
+    void noRowIsSelectedAtStart();
+    void motdBoxShowsTheFileAndSetsTheRunningMotd();
+    void windowKeepsItsOneSize();
+    void menus_data();
+    void menus();
+    void requirePasswordsCaptionFitsItsBox();
+    void requirePasswordsFollowsTheServer();
+    void keyLockPanels_data();
+    void keyLockPanels();
+    void inputLineSpeaksToTheRoom();
+    void logViewKeepsTheLatestLines();
+    void announceReachesEveryListedRow();
+    void showAddress_data();
+    void showAddress();
     void kickAndBanFindUser_data();
     void kickAndBanFindUser();
     void userReplacedWhileReasonIsAsked();
-    void updateMotdEditsRunningMotd();
+    void motdEditorOpensOnceAndSetsTheRunningMotd();
+    void sysopEditorOpensOnceAndAfreshAfterClosing();
     void makeServerFileShowsTheNameAndHidesTheBar();
+    void exitEndsEveryChatConnection();
+    void boxesBelongToTheWindowThatAsked();
+    void addressBoxIsWideEnoughForItsTitle();
 };
 
-void TestConsole::loadReportsABusyPortAndTheWindowFollowsTheServer()
+void TestConsole::startTellsAServiceThatCannotListen()
 {
-    Console c;
-    c.fixture.writeProgramFile("motd.txt", "Welcome\r\nto the room\r\n");
-    QStringList started;
-    c.window.addService({"login service", 3068, [&](QString *reason) {
-                             started << "login";
-                             *reason = "The address is already in use";
-                             return false;
-                         }});
-    c.window.addService({"chat service", 3069, [&](QString *) {
-                             started << "chat";
-                             return true;
-                         }});
-    QCOMPARE(c.window.load().size(), 1);
-    QCOMPARE(started, (QStringList{"login", "chat"}));
-    QCOMPARE(c.dialogs.messages().size(), 1);
-    QVERIFY(c.dialogs.messages()[0].text.contains("3068") &&
-            c.dialogs.messages()[0].text.contains("already in use"));
-    QVERIFY(QRegularExpression("^Tarnwick Server - \\d+\\.\\d+\\.\\d+\\.\\d+$")
-                .match(c.window.windowTitle())
-                .hasMatch());
-
-    auto *list = c.window.findChild<QListWidget *>("lstUsers");
-    QCOMPARE(list->count(), 50);
-    QCOMPARE(list->item(0)->text(), "EMPTY");
-    c.fixture.table.setRow(49, QByteArray("\xA5") + "Bob [AW]");
-    QCOMPARE(list->item(49)->text(), "\u00A5Bob [AW]");
-
-    auto *box = c.window.findChild<QPlainTextEdit *>("Text1");
-    QCOMPARE(box->toPlainText(), "Welcome\nto the room\n");
-    box->setPlainText("Hi\nthere");
-    QCOMPARE(c.fixture.chat->motd(), QByteArray("Hi\r\nthere"));
-
-    c.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&c.window));
-    QVERIFY(!c.window.isTrayAvailable()); // offscreen has no notification area
-    c.window.showMinimized();
-    QTest::qWait(50);
-    QVERIFY(c.window.isVisible());
-    // Maximised, it goes back to its one layout.
-    c.window.showMaximized();
-    QTRY_VERIFY(!c.window.isMaximized() && c.window.isVisible());
-
-    // Each lock panel is greyed while its own key is off; unknown leaves them.
-    const QStringList panels = {"panelScroll", "panelNum", "panelCaps"};
-    auto lit = [&] {
-        QString state;
-        for (const QString &name : panels)
-            state += c.window.findChild<QLabel *>(name)->isEnabled() ? '1' : '0';
-        return state;
-    };
-    c.window.setKeyLocksSource([] { return KeyLocks{false, true, false}; });
-    QCOMPARE(lit(), "010");
-    c.window.setKeyLocksSource([] { return KeyLocks{true, false, true}; });
-    QCOMPARE(lit(), "101");
-    c.window.setKeyLocksSource([] { return std::optional<KeyLocks>(); });
-    QCOMPARE(lit(), "101");
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::AnyIPv4));
+    ConsoleFixture f(ConsoleFixture::Start::Later);
+    f.config.loginPort = taken.serverPort();
+    const QStringList failures = f.start();
+    QCOMPARE(failures.size(), 1);
+    QVERIFY(
+        failures[0].startsWith(QStringLiteral("The login service could not listen on TCP port %1: ")
+                                   .arg(f.config.loginPort)));
+    const QList<ScriptedDialogs::Shown> shown = f.dialogs.messages();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0].text, failures[0]);
+    QCOMPARE(shown[0].icon, Dialogs::Icon::Critical);
+    // The chat service starts all the same.
+    QVERIFY(f.api().status().chatListening);
+    QVERIFY(!f.api().status().loginListening);
 }
 
-void TestConsole::inputLineSpeaksAndLogViewKeepsTheLatestLines()
+void TestConsole::titleNamesTheMachine()
 {
-    Console c;
-    auto client = c.fixture.connect();
-    auto *input = c.window.findChild<QLineEdit *>("txtInput");
+    ConsoleFixture f;
+    QVERIFY(QRegularExpression("^Tarnwick Server - \\d+\\.\\d+\\.\\d+\\.\\d+$")
+                .match(f.window().windowTitle())
+                .hasMatch());
+}
+
+void TestConsole::userListFollowsTheRows()
+{
+    ConsoleFixture f;
+    auto *list = f.find<QListWidget>("lstUsers");
+    QCOMPARE(list->count(), 50);
+    QCOMPARE(list->item(0)->text(), "EMPTY");
+    f.table().setRow(49, QByteArray("\xA5") + "Bob [AW]");
+    QCOMPARE(list->item(49)->text(), "\u00A5Bob [AW]");
+}
+
+void TestConsole::noRowIsSelectedAtStart()
+{
+    ConsoleFixture f;
+    f.window().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window()));
+    auto *list = f.find<QListWidget>("lstUsers");
+    list->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(list->hasFocus());
+    QCOMPARE(list->currentRow(), -1);
+    QVERIFY(list->selectedItems().isEmpty());
+}
+
+void TestConsole::motdBoxShowsTheFileAndSetsTheRunningMotd()
+{
+    ConsoleFixture f(ConsoleFixture::Start::Later);
+    f.writeProgramFile("motd.txt", "Welcome\r\nto the room\r\n");
+    f.start();
+    auto *box = f.find<QPlainTextEdit>("Text1");
+    QCOMPARE(box->toPlainText(), "Welcome\nto the room\n");
+    box->setPlainText("Hi\nthere");
+    QCOMPARE(f.api().motd(), QByteArray("Hi\r\nthere"));
+    QCOMPARE(f.readProgramFile("motd.txt"), QByteArray("Welcome\r\nto the room\r\n"));
+}
+
+void TestConsole::windowKeepsItsOneSize()
+{
+    ConsoleFixture f;
+    MainWindow &window = f.window();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QSize size = window.size();
+    window.resize(800, 600);
+    QCOMPARE(window.size(), size);
+    // Offscreen has no notification area: minimised, it stays visible.
+    QVERIFY(!window.isTrayAvailable());
+    window.showMinimized();
+    QTRY_VERIFY(window.isMinimized());
+    QVERIFY(window.isVisible());
+    // Maximised, it goes back to its one layout.
+    window.showMaximized();
+    QTRY_VERIFY(!window.isMaximized() && window.isVisible());
+    QCOMPARE(window.size(), size);
+}
+
+void TestConsole::menus_data()
+{
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QStringList>("items");
+    QTest::newRow("File") << "mnuFile" << QStringList{"separator", "mnumkserver", "Exit"};
+    QTest::newRow("Options") << "mnuOptions"
+                             << QStringList{"KickUser", "mnuBanUser", "separator", "mnuGetIP"};
+}
+
+// Every item in its place, and every separator drawn, the leading one too.
+void TestConsole::menus()
+{
+    QFETCH(QString, menu);
+    QFETCH(QStringList, items);
+    ConsoleFixture f;
+    f.window().show();
+    auto *shown = f.find<QMenu>(qPrintable(menu));
+    QCOMPARE(actionNames(shown), items);
+    shown->popup(f.window().geometry().center());
+    QVERIFY(QTest::qWaitForWindowExposed(shown));
+    for (QAction *action : shown->actions())
+        QVERIFY(shown->actionGeometry(action).height() > 0);
+    shown->close();
+}
+
+void TestConsole::requirePasswordsCaptionFitsItsBox()
+{
+    ConsoleFixture f;
+    auto *check = f.find<QCheckBox>("Check1");
+    QCOMPARE(check->geometry(), twips(120, 2880, 1695, 255));
+    QStyleOptionButton option;
+    option.initFrom(check);
+    option.text = check->text();
+    const QRect room = check->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, check);
+    QVERIFY2(check->fontMetrics().horizontalAdvance(check->text()) <= room.width(),
+             qPrintable(QStringLiteral("%1 pixels of text in %2")
+                            .arg(check->fontMetrics().horizontalAdvance(check->text()))
+                            .arg(room.width())));
+}
+
+void TestConsole::requirePasswordsFollowsTheServer()
+{
+    ConsoleFixture f;
+    auto *check = f.find<QCheckBox>("Check1");
+    QVERIFY(!check->isChecked() && !f.api().passwordsRequired());
+    check->click();
+    QVERIFY(f.api().passwordsRequired());
+    f.api().setPasswordsRequired(false);
+    QVERIFY(!check->isChecked());
+}
+
+void TestConsole::keyLockPanels_data()
+{
+    QTest::addColumn<std::optional<KeyLocks>>("locks");
+    QTest::addColumn<QList<bool>>("lit"); // SCRL, NUM, CAPS
+    QTest::newRow("num lock on") << std::optional(KeyLocks{false, true, false})
+                                 << QList<bool>{false, true, false};
+    QTest::newRow("scroll and caps lock on")
+        << std::optional(KeyLocks{true, false, true}) << QList<bool>{true, false, true};
+    // Unknown: the panels keep what they showed (all lit from the row above).
+    QTest::newRow("unknown") << std::optional<KeyLocks>() << QList<bool>{true, false, true};
+}
+
+void TestConsole::keyLockPanels()
+{
+    QFETCH(std::optional<KeyLocks>, locks);
+    QFETCH(QList<bool>, lit);
+    ConsoleFixture f;
+    f.window().setKeyLocksSource([] { return KeyLocks{true, false, true}; });
+    f.window().setKeyLocksSource([locks] { return locks; });
+    QList<bool> shown;
+    for (const char *panel : {"panelScroll", "panelNum", "panelCaps"})
+        shown.append(f.find<QLabel>(panel)->isEnabled());
+    QCOMPARE(shown, lit);
+}
+
+void TestConsole::inputLineSpeaksToTheRoom()
+{
+    ConsoleFixture f;
+    auto client = f.connect();
+    auto *input = f.find<QLineEdit>("txtInput");
     input->setText("hello \u00E9");
     QTest::keyClick(input, Qt::Key_Return);
     QCOMPARE(client->readLines(1), QList<QByteArray>{"Message\tServer: hello \xE9\t\r\n"});
     QCOMPARE(input->text(), QString());
-    c.window.flushOutput();
-    QCOMPARE(c.window.outputText(), "Server: hello \u00E9");
+    QCOMPARE(f.logLines(), QStringList{"Server: hello \u00E9"});
+}
 
+void TestConsole::logViewKeepsTheLatestLines()
+{
+    ConsoleFixture f;
     for (int i = 0; i < MainWindow::LogViewLines + 100; ++i)
-        c.fixture.chat->addOutputLine("line " + QByteArray::number(i));
-    c.fixture.chat->addOutputLine("text\r\n"); // shows an empty line after it
-    c.window.flushOutput();
-    const QStringList lines = c.window.outputText().split('\n');
+        f.chat().addOutputLine("line " + QByteArray::number(i));
+    f.chat().addOutputLine("text\r\n"); // shows an empty line after it
+    f.window().flushOutput();
+    const QStringList lines = f.window().outputText().split('\n');
     QCOMPARE(lines.size(), MainWindow::LogViewLines);
     QCOMPARE(lines.mid(lines.size() - 3), (QStringList{"line 5099", "text", ""}));
 }
 
-void TestConsole::notifyAndShowAddress()
+void TestConsole::announceReachesEveryListedRow()
 {
-    Console c;
-    c.add("amy", "amy [IG]", "127.0.0.1");
-    c.add("", "", "127.0.0.1");
-    c.select(c.add("bob", "bob [AW]", "127.0.0.2"));
-    c.fixture.table.setRow(40, "ghost"); // no connection: the send fails and is skipped
-    c.dialogs.inputAnswers = {"Server restarts at 9 \u20AC"};
-    c.trigger("Command1");
-    QCOMPARE(c.dialogs.shown[0].text, "What would you like to say to the public?");
+    Room room;
+    room.listed("amy", "amy [IG]", "127.0.0.1");
+    room.unjoined("127.0.0.1");
+    room.listed("bob", "bob [AW]", "127.0.0.2");
+    room.f.table().setRow(40, "ghost"); // no connection: the send fails and is skipped
+    room.f.dialogs.inputAnswers = {"Server restarts at 9 \u20AC"};
+    room.f.click("Command1");
+    QCOMPARE(room.f.dialogs.shown[0].text, "What would you like to say to the public?");
     for (const char *name : {"amy", "bob"})
-        QCOMPARE(c.received(name), QByteArray("MSGBOX\tServer restarts at 9 \x80\r\n"));
-    QCOMPARE(c.received("<unjoined>"), QByteArray());
+        QCOMPARE(room.received(name), QByteArray("MSGBOX\tServer restarts at 9 \x80\r\n"));
+    QCOMPARE(room.received(QByteArray()), QByteArray());
+    QCOMPARE(room.f.logLines(), QStringList());
+}
 
-    c.trigger("cmdGetIP");
-    c.select(-1);
-    c.trigger("mnuGetIP");
-    QCOMPARE(c.dialogs.messages().size(), 2);
-    QCOMPARE(c.dialogs.messages()[0].text, "127.0.0.2");
-    QCOMPARE(c.dialogs.messages()[1].text, "No user is selected.");
+void TestConsole::showAddress_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("selected"); // -1: none
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("button, user selected") << "cmdGetIP" << 1 << "127.0.0.2";
+    QTest::newRow("menu, user selected") << "mnuGetIP" << 1 << "127.0.0.2";
+    QTest::newRow("nothing selected") << "cmdGetIP" << -1 << "No user is selected.";
+    QTest::newRow("an EMPTY row selected") << "mnuGetIP" << 7 << "No user is selected.";
+}
+
+void TestConsole::showAddress()
+{
+    QFETCH(QString, control);
+    QFETCH(int, selected);
+    QFETCH(QString, shown);
+    Room room;
+    room.listed("amy", "amy", "127.0.0.1");
+    room.listed("bob", "bob", "127.0.0.2");
+    room.f.select(selected);
+    room.f.click(qPrintable(control));
+    QCOMPARE(room.f.takeMessages(), QStringList{shown});
 }
 
 void TestConsole::kickAndBanFindUser_data()
 {
     QTest::addColumn<QString>("control");
     QTest::addColumn<int>("selected"); // -1: none
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<int>("found"); // -1: nobody
+    QTest::addColumn<bool>("acceptDefault");
+    QTest::addColumn<QString>("answer"); // when the default is not taken
+    QTest::addColumn<int>("found");      // -1: nobody
     QTest::addColumn<QString>("reason");
-    QTest::newRow("name in other case") << "KickUser" << -1 << "BOB" << 0 << "spam";
-    QTest::newRow("default is the selected row") << "cmdBanUser" << 0 << "<default>" << 0 << "";
-    QTest::newRow("suffixed row never matches") << "mnuBanUser" << 1 << "<default>" << -1 << "x";
-    QTest::newRow("moderator mark") << "KickUser" << -1 << "\u00A5MOD" << 2 << "";
-    QTest::newRow("no prefix match") << "cmdBanUser" << -1 << "bo" << -1 << "spam";
-    QTest::newRow("empty answer finds the unjoined") << "mnuBanUser" << -1 << "" << 3 << "spam";
+    QTest::newRow("name in other case") << "KickUser" << -1 << false << "BOB" << 0 << "spam";
+    QTest::newRow("default is the selected row") << "cmdBanUser" << 0 << true << "" << 0 << "";
+    QTest::newRow("suffixed row never matches") << "mnuBanUser" << 1 << true << "" << -1 << "x";
+    QTest::newRow("moderator mark") << "KickUser" << -1 << false << "\u00A5MOD" << 2 << "";
+    QTest::newRow("no prefix match") << "cmdBanUser" << -1 << false << "bo" << -1 << "spam";
+    QTest::newRow("empty answer finds the unjoined")
+        << "mnuBanUser" << -1 << false << "" << 3 << "spam";
 }
 
 void TestConsole::kickAndBanFindUser()
 {
     QFETCH(QString, control);
     QFETCH(int, selected);
+    QFETCH(bool, acceptDefault);
     QFETCH(QString, answer);
     QFETCH(int, found);
     QFETCH(QString, reason);
     const bool banning = control != "KickUser";
-    Console c;
-    const QList<QByteArray> clients{"bob", "amy", "\xA5mod", "<unjoined>"};
-    c.add("bob", "bob", "127.0.0.2");
-    c.add("amy", "amy [AW]", "127.0.0.3");
-    c.add("\xA5mod", "\xA5mod", "127.0.0.4");
-    c.add("", "", "127.0.0.5");
+    Room room;
+    const QList<QByteArray> names{"bob", "amy", "\xA5mod", QByteArray()};
+    room.listed("bob", "bob", "127.0.0.2");
+    room.listed("amy", "amy [AW]", "127.0.0.3");
+    room.listed("\xA5mod", "\xA5mod", "127.0.0.4");
+    room.unjoined("127.0.0.5");
     const QString row =
-        selected < 0 ? QString() : Codepage::toDisplay(c.fixture.table.row(selected));
-    c.select(selected);
-    c.dialogs.inputAnswers = {answer == "<default>" ? row : answer, reason};
+        selected < 0 ? QString() : Codepage::toDisplay(room.f.table().row(selected));
+    room.f.select(selected);
+    room.f.dialogs.inputAnswers = {acceptDefault ? row : answer, reason};
 
-    c.trigger(control);
+    room.f.click(qPrintable(control));
 
-    QCOMPARE(c.dialogs.shown.size(), 2);
-    QCOMPARE(c.dialogs.shown[0].text,
+    const QList<ScriptedDialogs::Shown> &shown = room.f.dialogs.shown;
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown[0].text,
              banning ? "Who would you like to Banning?" : "Who would you like to kick?");
-    QCOMPARE(c.dialogs.shown[0].title, QString("Who:" + row));
-    QCOMPARE(c.dialogs.shown[0].defaultAnswer, row);
-    if (found < 0)
-        QCOMPARE(c.dialogs.shown[1].text, "No one in the chat has that name!");
+    QCOMPARE(shown[0].title, QString("Who:" + row));
+    QCOMPARE(shown[0].defaultAnswer, row);
+    QCOMPARE(shown[1].text, found < 0 ? "No one in the chat has that name!"
+                            : banning ? "For what reason are you Banning?"
+                                      : "For what reason are you kicking?");
     const QByteArray notice =
         (banning ? "BANUSER\tThe Server\t" : "Kicked\tThe Server\t") + reason.toLatin1() + "\r\n";
-    for (int i = 0; i < clients.size(); ++i)
-        QCOMPARE(c.received(clients[i]), i == found ? notice : QByteArray());
-    QCOMPARE(c.banFile(), banning && found >= 0
-                              ? QByteArray("\"127.0.0." + QByteArray::number(2 + found) + "\"\r\n")
-                              : QByteArray());
+    for (int i = 0; i < names.size(); ++i)
+        QCOMPARE(room.received(names[i]), i == found ? notice : QByteArray());
+    QCOMPARE(room.f.readProgramFile("ban.txt"),
+             banning && found >= 0
+                 ? QByteArray("\"127.0.0." + QByteArray::number(2 + found) + "\"\r\n")
+                 : QByteArray());
     // The user stays connected until the client leaves.
-    QVERIFY(found < 0 || c.fixture.chat->isConnected(found));
+    QVERIFY(found < 0 || room.f.chat().isConnected(found));
 }
 
 void TestConsole::userReplacedWhileReasonIsAsked()
 {
-    Console c;
-    c.add("bob", "bob", "127.0.0.2");
-    c.dialogs.inputAnswers = {"bob", "spam"};
-    c.dialogs.whileInputOpen = [&](int shownBefore) {
+    Room room;
+    room.listed("bob", "bob", "127.0.0.2");
+    room.f.dialogs.inputAnswers = {"bob", "spam"};
+    room.f.dialogs.whileInputOpen = [&](int shownBefore) {
         if (shownBefore != 1)
             return;
         // bob leaves and carol takes his index before the reason is given.
-        c.clients.take("bob")->abort();
-        QTRY_VERIFY(c.fixture.table.slot(0).free);
-        QCOMPARE(c.add("carol", "carol", "127.0.0.3"), 0);
+        room.clients.at("bob")->abort();
+        QTRY_VERIFY(room.f.table().slot(0).free);
+        QCOMPARE(room.listed("carol", "carol", "127.0.0.3"), 0);
     };
-    c.trigger("cmdBanUser");
-    QCOMPARE(c.received("carol"), QByteArray());
+    room.f.click("cmdBanUser");
+    QCOMPARE(room.received("carol"), QByteArray());
     // The ban still holds the address of the user the operator chose.
-    QCOMPARE(c.banFile(), QByteArray("\"127.0.0.2\"\r\n"));
+    QCOMPARE(room.f.readProgramFile("ban.txt"), QByteArray("\"127.0.0.2\"\r\n"));
 }
 
-void TestConsole::updateMotdEditsRunningMotd()
+void TestConsole::motdEditorOpensOnceAndSetsTheRunningMotd()
 {
-    Console c;
-    c.trigger("cmdUpdateMOTD");
-    QPointer<QWidget> editor = c.window.findChild<QWidget *>("frmEditMOTD");
+    ConsoleFixture f;
+    f.click("cmdUpdateMOTD");
+    QPointer<QWidget> editor = f.app().motdEditor();
+    QVERIFY(editor && editor->isVisible());
     auto *text = editor->findChild<QPlainTextEdit *>("txtMOTD");
     text->setPlainText("Tonight:\nquiz");
     // A second click brings the open editor forward without reloading it.
-    c.trigger("cmdUpdateMOTD");
-    QCOMPARE(c.window.findChildren<QWidget *>("frmEditMOTD").size(), 1);
+    f.click("cmdUpdateMOTD");
+    QCOMPARE(f.window().findChildren<QWidget *>("frmEditMOTD").size(), 1);
     QCOMPARE(text->toPlainText(), "Tonight:\nquiz");
     editor->findChild<QAbstractButton *>("cmdOk")->click();
-    QVERIFY(!editor || !editor->isVisible());
-    QCOMPARE(c.window.findChild<QPlainTextEdit *>("Text1")->toPlainText(), "Tonight:\nquiz");
-    auto zoe = c.fixture.connect();
+    QVERIFY(!f.app().motdEditor());
+    QTRY_VERIFY(!editor);
+    QCOMPARE(f.find<QPlainTextEdit>("Text1")->toPlainText(), "Tonight:\nquiz");
+    auto zoe = f.connect();
     zoe->sendLine("Name\tzoe");
     QCOMPARE(zoe->readLines(2).join(), "MOTD\tTonight:\r\nquiz\r\n");
 }
 
+void TestConsole::sysopEditorOpensOnceAndAfreshAfterClosing()
+{
+    ConsoleFixture f;
+    f.writeProgramFile("sysops.dat", "\r\nAnn\tann@x.org\tpw\r\n");
+    f.click("cmdSysop");
+    SysopEditor *first = f.app().sysopEditor();
+    QVERIFY(first && first->isVisible());
+    f.click("cmdSysop");
+    QCOMPARE(f.app().sysopEditor(), first);
+    QCOMPARE(f.window().findChildren<QWidget *>("frmSysop").size(), 1);
+    // Closed by its close box, the next click makes and loads a new one.
+    f.writeProgramFile("sysops.dat", "\r\nAnn\tann@x.org\tpw\r\nBob\tbob@x.org\tpw\r\n");
+    QPointer<QWidget> closed = first;
+    first->close();
+    f.click("cmdSysop");
+    QVERIFY(f.app().sysopEditor() && f.app().sysopEditor() != first);
+    QCOMPARE(f.app().sysopEditor()->records().size(), 2);
+    QTRY_VERIFY(!closed);
+}
+
 void TestConsole::makeServerFileShowsTheNameAndHidesTheBar()
 {
-    Console c;
-    c.select(c.add("bob", "bob", "127.0.0.2"));
-    c.dialogs.inputAnswers = {"Tarnwick Hall"};
-    c.trigger("mnumkserver");
-    QCOMPARE(c.dialogs.shown[0].title, "Who:bob");
-    QVERIFY(QFile::exists(c.fixture.programFile("Tarnwick Hall.tkl")));
-    QCOMPARE(c.window.findChild<QLabel *>("Label2")->text(), "Tarnwick Hall");
-    QVERIFY(c.window.findChild<QLabel *>("PrBar")->isHidden());
+    Room room;
+    room.f.select(room.listed("bob", "bob", "127.0.0.2"));
+    room.f.dialogs.inputAnswers = {"Tarnwick Hall"};
+    room.f.click("mnumkserver");
+    QCOMPARE(room.f.dialogs.shown[0].title, "Who:bob");
+    QVERIFY(QFile::exists(room.f.programFile("Tarnwick Hall.tkl")));
+    QCOMPARE(room.f.find<QLabel>("Label2")->text(), "Tarnwick Hall");
+    QVERIFY(room.f.find<QLabel>("PrBar")->isHidden());
+}
+
+void TestConsole::exitEndsEveryChatConnection()
+{
+    ConsoleFixture f;
+    auto ann = f.join("Ann");
+    QSignalSpy quit(&f.app(), &ConsoleApp::quitRequested);
+    f.click("Exit");
+    QCOMPARE(quit.size(), 1);
+    QVERIFY(ann->waitForDisconnect());
+    QCOMPARE(f.rowOf("Ann"), -1);
+}
+
+// Real boxes: each is parented to the window that asked, so that the focus
+// goes back there when it closes, not to the console.
+void TestConsole::boxesBelongToTheWindowThatAsked()
+{
+    ConsoleFixture f(ConsoleFixture::Start::Now, ConsoleFixture::Boxes::Real);
+    // The users window over an empty store: told at load, over the console.
+    const ShownBox atLoad = closeBoxOpenedBy([&] { f.click("Command2"); });
+    QCOMPARE(atLoad.text, "There are no records in the database.");
+    QCOMPARE(atLoad.parent, &f.window());
+    QWidget *users = f.app().usersWindow();
+    QVERIFY(users && users->isVisible());
+    const ShownBox notFound =
+        closeBoxOpenedBy([&] { users->findChild<QAbstractButton *>("Command1")->click(); });
+    QCOMPARE(notFound.text, "User not found");
+    QCOMPARE(notFound.parent, users);
+
+    f.click("cmdSysop");
+    QWidget *sysops = f.app().sysopEditor();
+    const ShownBox question =
+        closeBoxOpenedBy([&] { sysops->findChild<QAbstractButton *>("cmdRemoveAll")->click(); });
+    QCOMPARE(question.title, "Remove ALL users?");
+    QCOMPARE(question.parent, sysops);
+}
+
+void TestConsole::addressBoxIsWideEnoughForItsTitle()
+{
+    QApplication::setApplicationName(QStringLiteral("Tarnwick Server"));
+    ConsoleFixture f(ConsoleFixture::Start::Now, ConsoleFixture::Boxes::Real);
+    auto ann = f.join("Ann");
+    f.select(f.rowOf("Ann"));
+    const ShownBox box = closeBoxOpenedBy([&] { f.click("cmdGetIP"); });
+    QCOMPARE(box.text, "127.0.0.1");
+    QCOMPARE(box.title, "Tarnwick Server");
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    // The title, and room for the title bar's icon and three buttons.
+    QVERIFY2(box.width >= QFontMetrics(titleFont).horizontalAdvance(box.title) + 100,
+             qPrintable(QString::number(box.width)));
 }
 
 QTEST_MAIN(TestConsole)

@@ -1,13 +1,7 @@
-#include "accounts/loginserver.h"
 #include "accounts/usersdatabase.h"
-#include "chatfixture.h"
-#include "console/accountswiring.h"
-#include "console/mainwindow.h"
-#include "console/operatorcommands.h"
-#include "console/sysopeditoropener.h"
+#include "consolefixture.h"
 #include "filefault.h"
 #include "loadconnection.h"
-#include "scripteddialogs.h"
 #include "serverundertest.h"
 
 #include <QAbstractButton>
@@ -38,24 +32,16 @@ private Q_SLOTS:
 namespace {
 const QByteArray Kept = QByteArrayLiteral("kept line\r\n");
 
-// The console as the program puts it together, on an ephemeral chat port.
+// The console as the program puts it together, on ephemeral ports, with
+// "Require Passwords" ticked. start() is start-up: the files are broken first.
 struct Console
 {
-    ChatFixture fixture;
-    ScriptedDialogs dialogs;
-    MainWindow window{*fixture.chat, dialogs};
-    OperatorCommands *commands = new OperatorCommands(window);
-    SysopEditorOpener *sysopEditor =
-        new SysopEditorOpener(window, dialogs, fixture.programFile(QStringLiteral("sysops.dat")));
-    LoginServer login{fixture.table, fixture.config};
+    ConsoleFixture fixture{ConsoleFixture::Start::Later};
+    ScriptedDialogs &dialogs = fixture.dialogs;
 
-    Console()
-    {
-        wireAccounts(window, login);
-        if (!login.listen())
-            qFatal("the login service did not listen");
-        window.findChild<QCheckBox *>(QStringLiteral("Check1"))->setChecked(true);
-    }
+    Console() { fixture.click("Check1"); }
+    void start() { fixture.start(); }
+    quint16 loginPort() { return fixture.app().core().login().port(); }
 
     QString pathOf(const QString &file) const
     {
@@ -67,21 +53,15 @@ struct Console
     // Message boxes and log-view lines that speak of `file`.
     int noticesAbout(const QString &file)
     {
-        window.flushOutput();
         int count = 0;
         for (const ScriptedDialogs::Shown &shown : dialogs.messages())
             count += shown.text.contains(file) ? 1 : 0;
-        for (const QString &line : window.outputText().split(QLatin1Char('\n')))
+        for (const QString &line : fixture.logLines())
             count += line.contains(file) ? 1 : 0;
         return count;
     }
 
-    void click(const char *name)
-    {
-        auto *button = window.findChild<QAbstractButton *>(QLatin1String(name));
-        QVERIFY2(button, name);
-        button->click();
-    }
+    void click(const char *name) { fixture.click(name); }
 };
 
 // The bytes of a users store holding one record.
@@ -110,14 +90,6 @@ QByteArray receive(RawClient &client, qsizetype size)
     return all;
 }
 
-QWidget *openMotdEditor()
-{
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->objectName() == QLatin1String("frmEditMOTD") && widget->isVisible())
-            return widget;
-    }
-    return nullptr;
-}
 } // namespace
 
 void TestBrokenFiles::chatServesOnBesideABrokenFile_data()
@@ -165,11 +137,11 @@ void TestBrokenFiles::chatServesOnBesideABrokenFile()
         QSKIP("this file system does not take the immutable flag");
     ImmutableGuard guard(path);
     const QByteArray before = FileFault::snapshot(path);
-    c.window.load();
+    c.start();
 
     // The login service: a check and a registration against the users store.
     RawClient login;
-    QVERIFY(login.connectTo(c.login.port()));
+    QVERIFY(login.connectTo(c.loginPort()));
     login.sendLine("VALIDATE\tann\tpw");
     QCOMPARE(login.readLines(1), QList<QByteArray>{"REJECTED\r\n"});
     login.sendLine("NEWUSER\tAnn\tLee\t1 Road\t\tTown\tST\t1\tLand\tann\tpw\tisp\tfast\t"
@@ -248,12 +220,12 @@ void TestBrokenFiles::savingOverABrokenFileIsRefused()
         QSKIP("this file system does not take the immutable flag");
     ImmutableGuard guard(path);
     const QByteArray before = FileFault::snapshot(path);
-    c.window.load();
+    c.start();
     auto ann = c.fixture.join("Ann");
 
     if (file == QLatin1String("motd.txt")) {
         c.click("cmdUpdateMOTD");
-        if (QWidget *editor = openMotdEditor()) {
+        if (QWidget *editor = c.fixture.app().motdEditor()) {
             editor->findChild<QPlainTextEdit *>(QStringLiteral("txtMOTD"))
                 ->setPlainText(QStringLiteral("new text"));
             editor->findChild<QAbstractButton *>(QStringLiteral("cmdOk"))->click();
@@ -261,10 +233,10 @@ void TestBrokenFiles::savingOverABrokenFileIsRefused()
             QVERIFY(editor->isVisible());
             editor->close();
         }
-        QCOMPARE(c.fixture.chat->motd(), QByteArray());
+        QCOMPARE(c.fixture.api().motd(), QByteArray());
     } else if (file == QLatin1String("sysops.dat")) {
         c.click("cmdSysop");
-        SysopEditor *editor = c.sysopEditor->editor();
+        SysopEditor *editor = c.fixture.app().sysopEditor();
         QVERIFY(editor);
         c.dialogs.inputAnswers = {"Bob", "bob@x.org", "pw2"};
         editor->findChild<QAbstractButton *>(QStringLiteral("cmdAdd"))->click();
@@ -315,7 +287,7 @@ void TestBrokenFiles::brokenWorkingDirectory()
     }
     const QByteArray before = FileFault::snapshot(folder);
 
-    c.window.load();
+    c.start();
     auto ann = c.fixture.join("Ann");
     auto bob = c.fixture.join("Bob", QStringLiteral("127.0.0.2"));
     ann->drain();
@@ -326,7 +298,7 @@ void TestBrokenFiles::brokenWorkingDirectory()
     ann->sendLine("Message\tAnn: \tagain");
     QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tAnn: \tagain\t\r\n"});
     c.click("cmdUpdateMOTD");
-    QVERIFY(!openMotdEditor());
+    QVERIFY(!c.fixture.app().motdEditor());
 
     QCOMPARE(FileFault::snapshot(folder), before);
     QCOMPARE(c.noticesAbout(QStringLiteral("log.txt")), 1);
@@ -338,7 +310,7 @@ void TestBrokenFiles::logProblemIsToldAgainOnlyAfterItWasFixed()
     Console c;
     const QString log = c.pathOf(QStringLiteral("log.txt"));
     QVERIFY(FileFault::apply(log, Fault::Directory));
-    c.window.load();
+    c.start();
     auto ann = c.fixture.join("Ann");
     for (int i = 0; i < 3; ++i)
         ann->sendLine("MOTD");

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "console/singlewindow.h"
+#include "operator/servercore.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class Dialogs;
+class MainWindow;
+class MotdEditor;
+class SysopEditor;
+class UsersWindow;
+class WidgetDialogs;
+
+// The windowed program: the server core with the console on top of it, the
+// operator's commands behind its buttons and menus, and the three windows it
+// opens (MOTD editor, sysop editor, users window), one of each at a time.
+// main() and the window tests build exactly this.
+class ConsoleApp : public QObject
+{
+    Q_OBJECT
+public:
+    // `script` answers every dialog in place of a person (tests). Without it
+    // the boxes are real ones, each parented to the window that asks, so the
+    // focus goes back there when it closes.
+    explicit ConsoleApp(const ServerConfig &config, Dialogs *script = nullptr,
+                        QObject *parent = nullptr);
+    ~ConsoleApp() override;
+
+    // Form_Load: the tray icon and title, then the services (login first) and
+    // motd.txt. Returns the failures, each also shown to the operator.
+    QStringList start();
+
+    ServerCore &core() { return m_core; }
+    OperatorApi &api() { return m_core.api(); }
+    MainWindow &window() { return *m_window; }
+
+    // The windows while they exist.
+    MotdEditor *motdEditor() const;
+    SysopEditor *sysopEditor() const;
+    UsersWindow *usersWindow() const;
+
+Q_SIGNALS:
+    // File > Exit or the console's close box: every chat connection has been
+    // closed; the program should end.
+    void quitRequested();
+
+private:
+    // The boxes for a window about to be made: until it is loaded they are
+    // parented to the console that asked for it.
+    Dialogs &dialogsForNewWindow();
+    // From then on they belong to `window`.
+    void adoptDialogs(Dialogs &dialogs, QWidget *window);
+    MotdEditor *makeMotdEditor();
+    SysopEditor *makeSysopEditor();
+    UsersWindow *makeUsersWindow();
+    void onShutdownRequested();
+
+    ServerCore m_core;
+    Dialogs *m_script;
+    std::unique_ptr<WidgetDialogs> m_consoleDialogs;
+    std::unique_ptr<MainWindow> m_window;
+    SingleWindow<MotdEditor> m_motdEditor;
+    SingleWindow<SysopEditor> m_sysopEditor;
+    SingleWindow<UsersWindow> m_usersWindow;
+};

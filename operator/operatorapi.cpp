@@ -1,0 +1,357 @@
+#include "operator/operatorapi.h"
+
+#include "accounts/loginserver.h"
+#include "accounts/usersdatabase.h"
+#include "admin/motdfile.h"
+#include "admin/sysoplist.h"
+#include "core/banlist.h"
+#include "core/chatserver.h"
+#include "core/codepage.h"
+#include "platform/dialogs.h"
+#include "platform/eventloop.h"
+#include "platform/listener.h"
+#include "serverfile/serverfilemaker.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <utility>
+
+namespace {
+const QByteArray FromServer = QByteArrayLiteral("\tThe Server\t");
+const QString MotdFileName = QStringLiteral("motd.txt");
+
+QList<SysopRecord> toRecords(const QList<SysopEntry> &entries)
+{
+    QList<SysopRecord> records;
+    for (const SysopEntry &entry : entries)
+        records.append({entry.name, entry.email, entry.password});
+    return records;
+}
+
+QList<SysopEntry> toEntries(const QList<SysopRecord> &records)
+{
+    QList<SysopEntry> entries;
+    for (const SysopRecord &record : records)
+        entries.append({record.name, record.email, record.password});
+    return entries;
+}
+} // namespace
+
+// The server-file maker asks for the name and reports failures through a
+// dialog interface: the menu command's own boxes, or the name the caller gave
+// with failures kept for the result.
+class OperatorApi::ServerFileDialogs : public Dialogs
+{
+public:
+    struct Run
+    {
+        Dialogs *asker = nullptr;
+        QString name;
+        QString failure;
+    };
+    Run run;
+
+    QString inputBox(const QString &prompt, const QString &title,
+                     const QString &defaultAnswer) override
+    {
+        return run.asker ? run.asker->inputBox(prompt, title, defaultAnswer) : run.name;
+    }
+    void messageBox(const QString &text, const QString &title, Icon icon) override
+    {
+        run.failure = text;
+        if (run.asker)
+            run.asker->messageBox(text, title, icon);
+    }
+    bool askYesNo(const QString &text, const QString &title, Icon icon, bool noIsDefault) override
+    {
+        return run.asker && run.asker->askYesNo(text, title, icon, noIsDefault);
+    }
+};
+
+OperatorApi::OperatorApi(ChatServer &chat, LoginServer &login, QObject *parent)
+    : QObject(parent), m_chat(chat), m_login(login), m_table(chat.table()), m_config(chat.config()),
+      m_serverFileDialogs(std::make_unique<ServerFileDialogs>()),
+      m_serverFile(new ServerFileMaker(
+          m_config, *m_serverFileDialogs, [] { return Listener::localAddress(); }, this))
+{
+    connect(&m_chat, &ChatServer::outputLine, this, &OperatorApi::logLine);
+    connect(&m_chat, &ChatServer::operatorNotice, this,
+            [this](const QString &text) { Q_EMIT notice(text, Severity::Info); });
+    connect(&m_chat, &ChatServer::motdChanged, this, &OperatorApi::motdChanged);
+    connect(&m_table, &ConnectionTable::rowChanged, this, &OperatorApi::userRowChanged);
+    // The users store's problems go to the log view, a failed accept to a box.
+    connect(&m_login, &LoginServer::storeProblem, &m_chat,
+            [this](const QString &text) { m_chat.addOutputLine(Codepage::fromDisplay(text)); });
+    connect(&m_login, &LoginServer::operatorNotice, &m_chat, &ChatServer::notifyOperator);
+
+    connect(m_serverFile, &ServerFileMaker::nameChanged, this, &OperatorApi::serverFileNameChanged);
+    connect(m_serverFile, &ServerFileMaker::barShown, this,
+            [this] { Q_EMIT serverFileProgress(0); });
+    connect(m_serverFile, &ServerFileMaker::barAdvanced, this, &OperatorApi::serverFileProgress);
+    connect(m_serverFile, &ServerFileMaker::barHidden, this, &OperatorApi::serverFileProgressEnded);
+    m_login.setPasswordsRequired(m_passwordsRequired);
+}
+
+OperatorApi::~OperatorApi() = default;
+
+void OperatorApi::noteStarted(bool chatListening, bool loginListening)
+{
+    m_chatListening = chatListening;
+    m_loginListening = loginListening;
+    m_running.start();
+}
+
+ServerStatus OperatorApi::status() const
+{
+    ServerStatus status{};
+    status.chatPort = m_chatListening ? m_chat.port() : m_config.chatPort;
+    status.loginPort = m_loginListening ? m_login.port() : m_config.loginPort;
+    status.chatListening = m_chatListening;
+    status.loginListening = m_loginListening;
+    for (int i = 0; i < ConnectionTable::Size; ++i) {
+        status.users += m_table.isRowEmpty(i) ? 0 : 1;
+        status.freeSlots += m_table.slot(i).free ? 1 : 0;
+    }
+    status.uptimeSeconds = m_running.isValid() ? m_running.elapsed() / 1000 : 0;
+    status.passwordsRequired = m_passwordsRequired;
+    // Counted on a store of its own, as the users window does; a missing
+    // store is not created for it.
+    const QString store = m_login.usersDatabasePath();
+    if (!QFileInfo::exists(store))
+        status.registeredUsers = 0;
+    else if (const std::unique_ptr<UsersDatabase> users = UsersDatabase::open(store, nullptr))
+        status.registeredUsers = users->count();
+    return status;
+}
+
+QList<UserEntry> OperatorApi::users() const
+{
+    QList<UserEntry> entries;
+    for (int i = 0; i < ConnectionTable::Size; ++i) {
+        if (!m_table.isRowEmpty(i))
+            entries.append({i, m_table.row(i), m_table.slot(i).name, m_chat.remoteAddress(i)});
+    }
+    return entries;
+}
+
+std::optional<OperatorTarget> OperatorApi::findUser(const QByteArray &name) const
+{
+    for (int i = 0; i < ConnectionTable::Size; ++i) {
+        if (m_chat.isConnected(i) && Codepage::equalsIgnoringCase(m_table.slot(i).name, name))
+            return OperatorTarget{i, m_table.slot(i).connection, m_chat.remoteAddress(i)};
+    }
+    return std::nullopt;
+}
+
+QByteArray OperatorApi::addressOf(int index) const
+{
+    return m_chat.remoteAddress(index);
+}
+
+void OperatorApi::announce(const QByteArray &text)
+{
+    const QByteArray line = "MSGBOX\t" + text + "\r\n";
+    for (int i = 0; i < ConnectionTable::Size; ++i) {
+        if (m_table.isRowEmpty(i))
+            continue;
+        m_chat.send(i, line);
+        yieldEventLoop();
+    }
+}
+
+OperatorResult OperatorApi::sendNotice(Notice notice, const OperatorTarget &target,
+                                       const QByteArray &reason)
+{
+    // The index may hold somebody else by now.
+    if (!m_chat.isStillHere(Sender{target.index, target.connection}))
+        return OperatorResult::failure(QStringLiteral("The user has left the chat."));
+    const QByteArray keyword =
+        notice == Notice::Ban ? QByteArrayLiteral("BANUSER") : QByteArrayLiteral("Kicked");
+    m_chat.send(target.index, keyword + FromServer + reason + "\r\n");
+    yieldEventLoop();
+    return {};
+}
+
+OperatorResult OperatorApi::kick(const OperatorTarget &target, const QByteArray &reason)
+{
+    return sendNotice(Notice::Kick, target, reason);
+}
+
+OperatorResult OperatorApi::ban(const OperatorTarget &target, const QByteArray &reason)
+{
+    OperatorResult result;
+    QString error;
+    if (!BanList::append(m_config.programFile(QStringLiteral("ban.txt")), target.address, &error)) {
+        result = OperatorResult::failure(
+            QStringLiteral("The address %1 could not be stored in ban.txt, so it is not banned: %2")
+                .arg(QString::fromLatin1(target.address), error));
+    }
+    // Told and thrown out as the operator asked, even when the line could not
+    // be stored; a user who has left is banned all the same.
+    sendNotice(Notice::Ban, target, reason);
+    return result;
+}
+
+OperatorResult OperatorApi::kick(const QByteArray &name, const QByteArray &reason)
+{
+    const std::optional<OperatorTarget> target = findUser(name);
+    if (!target)
+        return OperatorResult::failure(QStringLiteral("No one in the chat has that name!"));
+    return kick(*target, reason);
+}
+
+OperatorResult OperatorApi::ban(const QByteArray &name, const QByteArray &reason)
+{
+    const std::optional<OperatorTarget> target = findUser(name);
+    if (!target)
+        return OperatorResult::failure(QStringLiteral("No one in the chat has that name!"));
+    return ban(*target, reason);
+}
+
+void OperatorApi::say(const QByteArray &text)
+{
+    m_chat.broadcastMessage("Server: " + text);
+}
+
+QByteArray OperatorApi::motd() const
+{
+    return m_chat.motd();
+}
+
+OperatorResult OperatorApi::setMotd(const QByteArray &text)
+{
+    const QString path = m_config.workingFile(MotdFileName);
+    QString error;
+    if (!MotdFile::save(path, text, &error)) {
+        return OperatorResult::failure(
+            QStringLiteral("The message of the day could not be saved to %1: %2").arg(path, error));
+    }
+    m_chat.setMotd(text);
+    return {};
+}
+
+void OperatorApi::setRunningMotd(const QByteArray &text)
+{
+    m_chat.setMotd(text);
+}
+
+OperatorResult OperatorApi::reloadMotd()
+{
+    QString error;
+    if (!m_chat.loadMotd(&error)) {
+        return OperatorResult::failure(
+            QStringLiteral("The message of the day could not be read from motd.txt: ") + error);
+    }
+    return {};
+}
+
+std::optional<QByteArray> OperatorApi::readMotdFile(QString *error) const
+{
+    const QString path = m_config.workingFile(MotdFileName);
+    QString reason;
+    std::optional<QByteArray> content = MotdFile::load(path, &reason);
+    if (!content && error) {
+        *error = QStringLiteral("The message of the day could not be read from %1: %2")
+                     .arg(path, reason);
+    }
+    return content;
+}
+
+QString OperatorApi::sysopsPath() const
+{
+    return m_config.programFile(QLatin1String(SysopList::FileName));
+}
+
+std::optional<QList<SysopEntry>> OperatorApi::sysops(QString *error) const
+{
+    QString reason;
+    const std::optional<QList<SysopRecord>> records = SysopList::load(sysopsPath(), &reason);
+    if (!records) {
+        if (error) {
+            *error = QStringLiteral("The sysop list %1 could not be read: %2")
+                         .arg(QDir::toNativeSeparators(sysopsPath()), reason);
+        }
+        return std::nullopt;
+    }
+    return toEntries(*records);
+}
+
+OperatorResult OperatorApi::setSysops(const QList<SysopEntry> &entries)
+{
+    QString reason;
+    if (!SysopList::save(sysopsPath(), toRecords(entries), &reason)) {
+        return OperatorResult::failure(QStringLiteral("The sysop list could not be saved to %1: %2")
+                                           .arg(QDir::toNativeSeparators(sysopsPath()), reason));
+    }
+    return {};
+}
+
+OperatorResult OperatorApi::addSysop(const SysopEntry &entry)
+{
+    if (!SysopList::isStorable(entry.name) || !SysopList::isStorable(entry.email) ||
+        !SysopList::isStorable(entry.password)) {
+        return OperatorResult::failure(
+            QStringLiteral("A sysop's name, e-mail and password may not contain a tab or a line "
+                           "break."));
+    }
+    if (entry.email.isEmpty() || entry.password.isEmpty())
+        return OperatorResult::failure(QStringLiteral("A sysop needs an e-mail and a password."));
+    QString error;
+    std::optional<QList<SysopEntry>> entries = sysops(&error);
+    if (!entries)
+        return OperatorResult::failure(error);
+    entries->append(entry);
+    return setSysops(*entries);
+}
+
+OperatorResult OperatorApi::removeSysop(const QByteArray &email)
+{
+    QString error;
+    std::optional<QList<SysopEntry>> entries = sysops(&error);
+    if (!entries)
+        return OperatorResult::failure(error);
+    const qsizetype removed =
+        entries->removeIf([&email](const SysopEntry &entry) { return entry.email == email; });
+    if (removed == 0) {
+        return OperatorResult::failure(
+            QStringLiteral("No sysop has the e-mail address %1.").arg(Codepage::toDisplay(email)));
+    }
+    return setSysops(*entries);
+}
+
+void OperatorApi::setPasswordsRequired(bool required)
+{
+    m_login.setPasswordsRequired(required);
+    if (m_passwordsRequired == required)
+        return;
+    m_passwordsRequired = required;
+    Q_EMIT passwordsRequiredChanged(required);
+}
+
+void OperatorApi::makeServerFile(const QString &name)
+{
+    runServerFile(QString(), nullptr, name);
+}
+
+void OperatorApi::makeServerFile(const QString &selectedRow, Dialogs &dialogs)
+{
+    runServerFile(selectedRow, &dialogs, QString());
+}
+
+void OperatorApi::runServerFile(const QString &selectedRow, Dialogs *asker, const QString &name)
+{
+    // A second request while a file is being made is refused inside make()
+    // without yielding; the run under way gets its own answers back.
+    const ServerFileDialogs::Run outer =
+        std::exchange(m_serverFileDialogs->run, {asker, name, QString()});
+    const bool made = m_serverFile->make(selectedRow);
+    const QString failure = std::exchange(m_serverFileDialogs->run, outer).failure;
+    Q_EMIT serverFileFinished(made ? OperatorResult{} : OperatorResult::failure(failure));
+}
+
+void OperatorApi::shutdown()
+{
+    m_chat.shutdown();
+    Q_EMIT shutdownRequested();
+}

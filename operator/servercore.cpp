@@ -1,0 +1,41 @@
+#include "operator/servercore.h"
+
+#include "chat/chatcommands.h"
+
+namespace {
+QString listenFailure(const QString &service, quint16 port, const QString &reason)
+{
+    return QStringLiteral("The %1 could not listen on TCP port %2: %3")
+        .arg(service)
+        .arg(port)
+        .arg(reason);
+}
+} // namespace
+
+ServerCore::ServerCore(const ServerConfig &config, QObject *parent)
+    : QObject(parent), m_config(config), m_chat(m_table, m_config), m_login(m_table, m_config),
+      m_api(m_chat, m_login)
+{
+    registerChatCommands(m_chat);
+}
+
+ServerCore::~ServerCore() = default;
+
+QStringList ServerCore::start()
+{
+    QStringList failures;
+    QString reason;
+    const bool loginListening = m_login.listen(&reason);
+    if (!loginListening)
+        failures.append(listenFailure(QStringLiteral("login service"), m_config.loginPort, reason));
+    const bool chatListening = m_chat.listen(&reason);
+    if (!chatListening)
+        failures.append(listenFailure(QStringLiteral("chat service"), m_config.chatPort, reason));
+    const OperatorResult motd = m_api.reloadMotd();
+    if (!motd.ok)
+        failures.append(motd.error);
+    m_api.noteStarted(chatListening, loginListening);
+    for (const QString &failure : std::as_const(failures))
+        Q_EMIT m_api.notice(failure, OperatorApi::Severity::Error);
+    return failures;
+}

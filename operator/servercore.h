@@ -1,0 +1,40 @@
+#pragma once
+
+#include "accounts/loginserver.h"
+#include "core/chatserver.h"
+#include "core/connectiontable.h"
+#include "core/serverconfig.h"
+#include "operator/operatorapi.h"
+
+#include <QObject>
+#include <QStringList>
+
+// Everything of the server that is not a window, built and wired once: the
+// connection table, the chat service with its commands, the login service and
+// the operator API. The windowed program, a program without windows and the
+// test fixtures all start from here.
+class ServerCore : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ServerCore(const ServerConfig &config, QObject *parent = nullptr);
+    ~ServerCore() override;
+
+    // Start-up: the login listener, then the chat listener, then motd.txt
+    // from the program folder. Each failure is told through
+    // OperatorApi::notice (after all three steps) and returned as text.
+    QStringList start();
+
+    OperatorApi &api() { return m_api; }
+    ChatServer &chat() { return m_chat; }
+    LoginServer &login() { return m_login; }
+    ConnectionTable &table() { return m_table; }
+    const ServerConfig &config() const { return m_config; }
+
+private:
+    ServerConfig m_config;
+    ConnectionTable m_table;
+    ChatServer m_chat;
+    LoginServer m_login;
+    OperatorApi m_api;
+};

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "accounts/userswindow.h"
+#include "admin/motdeditor.h"
+#include "admin/sysopeditor.h"
+#include "console/consoleapp.h"
+#include "console/mainwindow.h"
+#include "rawclient.h"
+#include "scripteddialogs.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Scripted answers; `whileInputOpen` runs while an input box is "open" (the
+// event loop runs then), given the number of dialogs shown before it.
+struct ConsoleDialogs : ScriptedDialogs
+{
+    std::function<void(int)> whileInputOpen;
+
+    QString inputBox(const QString &prompt, const QString &title, const QString &answer) override
+    {
+        if (whileInputOpen)
+            whileInputOpen(int(shown.size()));
+        return ScriptedDialogs::inputBox(prompt, title, answer);
+    }
+};
+
+// The program as main() builds it, on ephemeral ports, in a program folder
+// and a working directory of its own, with every dialog answered from a
+// script (or, for the tests of the boxes themselves, real ones).
+class ConsoleFixture
+{
+public:
+    enum class Start
+    {
+        Now,  // listening and with motd.txt read, as after start-up
+        Later // the test calls start() itself
+    };
+    enum class Boxes
+    {
+        Scripted,
+        Real
+    };
+
+    explicit ConsoleFixture(Start start = Start::Now, Boxes boxes = Boxes::Scripted);
+    ~ConsoleFixture();
+
+    QTemporaryDir programFolder;
+    QTemporaryDir workingDirectory;
+    ServerConfig config;
+    ConsoleDialogs dialogs;
+
+    // Made on first use, so that a test can change `config` before.
+    ConsoleApp &app();
+    QStringList start() { return app().start(); }
+    MainWindow &window() { return app().window(); }
+    OperatorApi &api() { return app().api(); }
+    ChatServer &chat() { return app().core().chat(); }
+    ConnectionTable &table() { return app().core().table(); }
+
+    // A button or menu item of the console, by its name.
+    void click(const char *name);
+    void select(int row); // -1: none
+    template <typename Widget> Widget *find(const char *name)
+    {
+        return window().findChild<Widget *>(QLatin1String(name));
+    }
+    // The texts of the message boxes shown since the last call.
+    QStringList takeMessages();
+    QStringList logLines();
+
+    // A connected client; its accept has run on return.
+    std::unique_ptr<RawClient> connect(const QString &from = QStringLiteral("127.0.0.1"));
+    // Connects and joins under `name`; returns once the join has run to its
+    // end, with everything it sent this client read away.
+    std::unique_ptr<RawClient> join(const QByteArray &name,
+                                    const QString &from = QStringLiteral("127.0.0.1"));
+    // The first row equal to `text`, -1 when none.
+    int rowOf(const QByteArray &text);
+
+    QString programFile(const QString &name) const { return config.programFile(name); }
+    QString workingFile(const QString &name) const { return config.workingFile(name); }
+    QByteArray readProgramFile(const QString &name) const;
+    QByteArray readWorkingFile(const QString &name) const;
+    void writeProgramFile(const QString &name, const QByteArray &bytes) const;
+    void writeWorkingFile(const QString &name, const QByteArray &bytes) const;
+
+private:
+    Boxes m_boxes;
+    std::unique_ptr<ConsoleApp> m_app;
+};
+
+// The next real modal box as it was shown, closed after it was looked at.
+struct ShownBox
+{
+    QString title;
+    QString text;
+    QWidget *parent = nullptr;
+    int width = 0;
+};
+
+// Runs `action`, which opens one real modal box, and closes that box.
+ShownBox closeBoxOpenedBy(const std::function<void()> &action);

@@ -1,0 +1,289 @@
+#include "operator/servercore.h"
+#include "rawclient.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+// What the operator can do, as a program without windows does it: every call
+// reaches the clients and the files the way the console's commands do.
+namespace {
+
+struct Core
+{
+    ServerCore &started()
+    {
+        if (!core.start().isEmpty())
+            qFatal("the server did not start");
+        return core;
+    }
+    OperatorApi &api() { return core.api(); }
+
+    // Joins and returns once the join has sent everything.
+    std::unique_ptr<RawClient> join(const QByteArray &name, const QString &from)
+    {
+        auto client = std::make_unique<RawClient>();
+        client->connectTo(core.chat().port(), from);
+        client->send("Name\t" + name + "\r\nMOTD\r\n");
+        QByteArray received;
+        while (received.count("MOTD\t\r\n") < 2) {
+            const QList<QByteArray> lines = client->readLines(1);
+            if (lines.isEmpty())
+                break;
+            received += lines.constFirst();
+        }
+        return client;
+    }
+    QByteArray programFile(const QString &name) const
+    {
+        QFile file(config.programFile(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    ServerConfig inFolders() const
+    {
+        ServerConfig folders;
+        folders.programFolder = programFolder.path();
+        folders.workingDirectory = workingDirectory.path();
+        folders.chatPort = 0;
+        folders.loginPort = 0;
+        return folders;
+    }
+
+    QTemporaryDir programFolder;
+    QTemporaryDir workingDirectory;
+    ServerConfig config = inFolders();
+    ServerCore core{config};
+};
+
+} // namespace
+
+class TestOperatorApi : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void loadsNoWindowLibrary();
+    void startTellsEachFailure();
+    void statusCountsUsersAndSlots();
+    void kickAndBanByName_data();
+    void kickAndBanByName();
+    void announceGoesToEveryListedUser();
+    void motdIsSavedAndReloaded();
+    void motdThatCannotBeSavedChangesNothing();
+    void sysopsAddedAndRemoved();
+    void passwordsRequiredReachesTheLoginService();
+    void serverFileByName_data();
+    void serverFileByName();
+    void shutdownClosesEveryChatConnection();
+};
+
+void TestOperatorApi::loadsNoWindowLibrary()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        QSKIP("no /proc here");
+    const QByteArray loaded = maps.readAll();
+    QVERIFY(!loaded.contains("libQt6Widgets"));
+    QVERIFY(!loaded.contains("libQt6Gui"));
+}
+
+void TestOperatorApi::startTellsEachFailure()
+{
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::AnyIPv4));
+    Core c;
+    c.config.chatPort = taken.serverPort();
+    ServerCore core(c.config);
+    QVERIFY(QDir(c.config.programFolder).mkdir(QStringLiteral("motd.txt")));
+    QSignalSpy notices(&core.api(), &OperatorApi::notice);
+    const QStringList failures = core.start();
+    QCOMPARE(failures.size(), 2);
+    QVERIFY(
+        failures[0].startsWith(QStringLiteral("The chat service could not listen on TCP port %1: ")
+                                   .arg(c.config.chatPort)));
+    QVERIFY(failures[1].startsWith(
+        QStringLiteral("The message of the day could not be read from motd.txt: ")));
+    QCOMPARE(notices.size(), 2);
+    QCOMPARE(notices[0][0].toString(), failures[0]);
+    QCOMPARE(notices[0][1].value<OperatorApi::Severity>(), OperatorApi::Severity::Error);
+    const ServerStatus status = core.api().status();
+    QVERIFY(status.loginListening && !status.chatListening);
+}
+
+void TestOperatorApi::statusCountsUsersAndSlots()
+{
+    Core c;
+    c.started();
+    auto ann = c.join("Ann", QStringLiteral("127.0.0.1"));
+    auto bob = c.join("Bob", QStringLiteral("127.0.0.2"));
+    RawClient login;
+    QVERIFY(login.connectTo(c.core.login().port()));
+    QTRY_COMPARE(c.api().status().freeSlots, ConnectionTable::Size - 3);
+    const ServerStatus status = c.api().status();
+    QCOMPARE(status.users, 2);
+    QVERIFY(status.chatPort != 0 && status.loginPort != 0);
+    QCOMPARE(status.registeredUsers, std::optional<qint64>(0));
+    QVERIFY(!QFile::exists(c.config.programFile(QStringLiteral("users.mdb"))));
+    const QList<UserEntry> users = c.api().users();
+    QCOMPARE(users.size(), 2);
+    QCOMPARE(users[1].row, QByteArray("Bob"));
+    QCOMPARE(users[1].address, QByteArray("127.0.0.2"));
+}
+
+void TestOperatorApi::kickAndBanByName_data()
+{
+    QTest::addColumn<bool>("banning");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("received"); // by Bob
+    QTest::addColumn<QByteArray>("banFile");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("kick, name in other case")
+        << false << QByteArray("BOB") << QByteArray("Kicked\tThe Server\tspam\r\n") << QByteArray()
+        << QString();
+    QTest::newRow("ban") << true << QByteArray("Bob") << QByteArray("BANUSER\tThe Server\tspam\r\n")
+                         << QByteArray("\"127.0.0.2\"\r\n") << QString();
+    QTest::newRow("nobody of that name") << true << QByteArray("Bo") << QByteArray() << QByteArray()
+                                         << "No one in the chat has that name!";
+}
+
+void TestOperatorApi::kickAndBanByName()
+{
+    QFETCH(bool, banning);
+    QFETCH(QByteArray, name);
+    QFETCH(QString, error);
+    Core c;
+    c.started();
+    auto bob = c.join("Bob", QStringLiteral("127.0.0.2"));
+    const OperatorResult result = banning ? c.api().ban(name, "spam") : c.api().kick(name, "spam");
+    QCOMPARE(result.ok, error.isEmpty());
+    QCOMPARE(result.error, error);
+    QTEST(bob->readFor(50), "received");
+    QTEST(c.programFile(QStringLiteral("ban.txt")), "banFile");
+    QVERIFY(bob->isConnected());
+}
+
+void TestOperatorApi::announceGoesToEveryListedUser()
+{
+    Core c;
+    c.started();
+    auto ann = c.join("Ann", QStringLiteral("127.0.0.1"));
+    auto bob = c.join("Bob", QStringLiteral("127.0.0.2"));
+    ann->drain();
+    QSignalSpy log(&c.api(), &OperatorApi::logLine);
+    c.api().announce("Closing at 9");
+    for (RawClient *client : {ann.get(), bob.get()})
+        QCOMPARE(client->readLines(1), QList<QByteArray>{"MSGBOX\tClosing at 9\r\n"});
+    QCOMPARE(log.size(), 0);
+    c.api().say("hello");
+    QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tServer: hello\t\r\n"});
+    QCOMPARE(log.size(), 1);
+}
+
+void TestOperatorApi::motdIsSavedAndReloaded()
+{
+    Core c;
+    c.started();
+    QSignalSpy changed(&c.api(), &OperatorApi::motdChanged);
+    QVERIFY(c.api().setMotd("Tonight:\r\nquiz").ok);
+    QCOMPARE(c.api().motd(), QByteArray("Tonight:\r\nquiz"));
+    QCOMPARE(changed.size(), 1);
+    QString error;
+    QCOMPARE(c.api().readMotdFile(&error), std::optional<QByteArray>("Tonight:\r\nquiz\r\n"));
+    // Start-up reads the program folder's file, whole.
+    QFile file(c.config.programFile(QStringLiteral("motd.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("Hello\r\n") == 7);
+    file.close();
+    QVERIFY(c.api().reloadMotd().ok);
+    QCOMPARE(c.api().motd(), QByteArray("Hello\r\n"));
+}
+
+void TestOperatorApi::motdThatCannotBeSavedChangesNothing()
+{
+    Core c;
+    c.started();
+    c.api().setRunningMotd("running");
+    QVERIFY(QDir(c.config.workingDirectory).mkdir(QStringLiteral("motd.txt")));
+    const OperatorResult result = c.api().setMotd("new");
+    QVERIFY(!result.ok);
+    QVERIFY(
+        result.error.startsWith(QStringLiteral("The message of the day could not be saved to ")));
+    QCOMPARE(c.api().motd(), QByteArray("running"));
+}
+
+void TestOperatorApi::sysopsAddedAndRemoved()
+{
+    Core c;
+    QVERIFY(c.api().addSysop({"Ann", "ann@x.org", "pw1"}).ok);
+    QVERIFY(c.api().addSysop({"Bob", "bob@x.org", "pw2"}).ok);
+    QVERIFY(c.api().addSysop({"Ann again", "ann@x.org", "pw3"}).ok);
+    QVERIFY(!c.api().addSysop({"Cy", "cy@x.org", "p\tw"}).ok);
+    QCOMPARE(c.programFile(QStringLiteral("sysops.dat")),
+             QByteArray("\r\nAnn\tann@x.org\tpw1\r\nBob\tbob@x.org\tpw2\r\n"
+                        "Ann again\tann@x.org\tpw3\r\n"));
+    QVERIFY(c.api().removeSysop("ann@x.org").ok);
+    QCOMPARE(c.api().sysops(nullptr),
+             std::optional(QList<SysopEntry>{{"Bob", "bob@x.org", "pw2"}}));
+    const OperatorResult missing = c.api().removeSysop("nobody@x.org");
+    QVERIFY(!missing.ok && missing.error.contains(QStringLiteral("nobody@x.org")));
+}
+
+void TestOperatorApi::passwordsRequiredReachesTheLoginService()
+{
+    Core c;
+    c.started();
+    QSignalSpy changed(&c.api(), &OperatorApi::passwordsRequiredChanged);
+    RawClient client;
+    QVERIFY(client.connectTo(c.core.login().port()));
+    client.sendLine("VALIDATE\tbob\tpw");
+    QCOMPARE(client.readLines(1), QList<QByteArray>{"PASS\r\n"});
+    c.api().setPasswordsRequired(true);
+    c.api().setPasswordsRequired(true);
+    QCOMPARE(changed.size(), 1);
+    client.sendLine("VALIDATE\tbob\tpw");
+    QCOMPARE(client.readLines(1), QList<QByteArray>{"REJECTED\r\n"});
+    QVERIFY(c.api().status().passwordsRequired);
+}
+
+void TestOperatorApi::serverFileByName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("made");
+    QTest::newRow("made") << "Tarnwick Hall" << true;
+    QTest::newRow("not a file name") << "a/b" << false;
+}
+
+void TestOperatorApi::serverFileByName()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, made);
+    Core c;
+    QSignalSpy finished(&c.api(), &OperatorApi::serverFileFinished);
+    QSignalSpy named(&c.api(), &OperatorApi::serverFileNameChanged);
+    QSignalSpy ended(&c.api(), &OperatorApi::serverFileProgressEnded);
+    c.api().makeServerFile(name);
+    QCOMPARE(finished.size(), 1);
+    const auto result = finished[0][0].value<OperatorResult>();
+    QCOMPARE(result.ok, made);
+    QCOMPARE(result.error.isEmpty(), made);
+    QCOMPARE(QFile::exists(c.config.programFile(name + QStringLiteral(".tkl"))), made);
+    QCOMPARE(named.size(), made ? 1 : 0);
+    QCOMPARE(ended.size(), made ? 1 : 0);
+}
+
+void TestOperatorApi::shutdownClosesEveryChatConnection()
+{
+    Core c;
+    c.started();
+    auto ann = c.join("Ann", QStringLiteral("127.0.0.1"));
+    QSignalSpy requested(&c.api(), &OperatorApi::shutdownRequested);
+    c.api().shutdown();
+    QCOMPARE(requested.size(), 1);
+    QVERIFY(ann->waitForDisconnect());
+    QCOMPARE(c.api().users().size(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestOperatorApi)
+#include "tst_operatorapi.moc"
