@@ -5,14 +5,16 @@
 #include "admin/sysopeditor.h"
 #include "console/mainwindow.h"
 #include "console/operatorcommands.h"
+#include "core/codepage.h"
 #include "platform/widgetdialogs.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
 ConsoleApp::ConsoleApp(const ServerConfig &config, Dialogs *script, QObject *parent)
-    : QObject(parent), m_core(config), m_script(script),
-      m_consoleDialogs(std::make_unique<WidgetDialogs>()),
+    : QObject(parent), m_core(config),
+      m_log(LogStream::Style::Timestamped, [](const QByteArray &) {}), m_host(m_core, m_log),
+      m_script(script), m_consoleDialogs(std::make_unique<WidgetDialogs>()),
       m_motdEditor([this] { return makeMotdEditor(); }),
       m_sysopEditor([this] { return makeSysopEditor(); }),
       m_usersWindow([this] { return makeUsersWindow(); })
@@ -64,7 +66,21 @@ UsersWindow *ConsoleApp::usersWindow() const
 QStringList ConsoleApp::start()
 {
     m_window->load();
-    return m_core.start();
+    m_host.loadSettings();
+    const QStringList failures = m_core.start();
+    openControlSocket();
+    return failures;
+}
+
+void ConsoleApp::openControlSocket()
+{
+    QString reason;
+    if (m_host.lockFolder(&reason) == FolderLock::Outcome::Locked &&
+        m_host.openControlSocket(&reason))
+        return;
+    // The window serves all the same; only the shell cannot reach it.
+    m_core.chat().addOutputLine(
+        Codepage::fromDisplay(reason + QStringLiteral(" This server has no control socket.")));
 }
 
 Dialogs &ConsoleApp::dialogsForNewWindow()
@@ -119,6 +135,7 @@ UsersWindow *ConsoleApp::makeUsersWindow()
 
 void ConsoleApp::onShutdownRequested()
 {
+    m_host.closeControlSocket();
     m_window->unload();
     Q_EMIT quitRequested();
 }

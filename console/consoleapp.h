@@ -1,6 +1,8 @@
 #pragma once
 
 #include "console/singlewindow.h"
+#include "operator/controlhost.h"
+#include "operator/logstream.h"
 #include "operator/servercore.h"
 
 #include <QObject>
@@ -30,11 +32,14 @@ public:
                         QObject *parent = nullptr);
     ~ConsoleApp() override;
 
-    // Form_Load: the tray icon and title, then the services (login first) and
-    // motd.txt. Returns the failures, each also shown to the operator.
+    // Form_Load: the tray icon and title, the saved settings, then the
+    // services (login first) and motd.txt. Returns the failures, each also
+    // shown to the operator. Then the control socket, when no other server
+    // holds the folder (the log view tells when there is none).
     QStringList start();
 
     ServerCore &core() { return m_core; }
+    ControlHost &host() { return m_host; }
     OperatorApi &api() { return m_core.api(); }
     MainWindow &window() { return *m_window; }
 
@@ -57,9 +62,12 @@ private:
     MotdEditor *makeMotdEditor();
     SysopEditor *makeSysopEditor();
     UsersWindow *makeUsersWindow();
+    void openControlSocket();
     void onShutdownRequested();
 
     ServerCore m_core;
+    LogStream m_log; // for the control socket's followers only
+    ControlHost m_host;
     Dialogs *m_script;
     std::unique_ptr<WidgetDialogs> m_consoleDialogs;
     std::unique_ptr<MainWindow> m_window;

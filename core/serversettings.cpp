@@ -62,9 +62,12 @@ bool ServerSettings::save(QString *errorText)
     QSettings file(m_path, QSettings::IniFormat);
     file.setValue(PasswordsRequiredKey, m_passwordsRequired);
     file.sync();
-    if (file.status() == QSettings::NoError)
+    if (file.status() == QSettings::NoError) {
+        m_saveError.clear();
         return true;
+    }
+    m_saveError = QStringLiteral("The settings file %1 could not be written.").arg(m_path);
     if (errorText)
-        *errorText = QStringLiteral("The settings file %1 could not be written.").arg(m_path);
+        *errorText = m_saveError;
     return false;
 }

@@ -34,6 +34,8 @@ public:
     // Changes the setting and saves the file at once. The value is kept even
     // when the save fails; errorText then says why it could not be saved.
     bool setPasswordsRequired(bool required, QString *errorText = nullptr);
+    // Why the last save failed; empty when it succeeded or none was made.
+    const QString &saveError() const { return m_saveError; }
 
 private:
     bool save(QString *errorText);
@@ -42,4 +44,5 @@ private:
 
     QString m_path;
     bool m_passwordsRequired = false;
+    QString m_saveError;
 };

@@ -38,6 +38,8 @@ const QCommandLineOption DataDir(QStringLiteral("data-dir"),
 const QCommandLineOption Json(QStringLiteral("json"),
                               QStringLiteral("One JSON object per result."));
 const QCommandLineOption Follow(QStringLiteral("follow"), QStringLiteral("Keep streaming."));
+const QCommandLineOption Reason(QStringLiteral("reason"), QStringLiteral("The reason given."),
+                                QStringLiteral("TEXT"));
 
 Invocation badUsage(const QString &message)
 {
@@ -51,7 +53,7 @@ Invocation parseControl(const QStringList &arguments, const QString &dataFolder)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({DataDir, Json, Follow});
+    parser.addOptions({DataDir, Json, Follow, Reason});
     if (!parser.parse(QStringList{QStringLiteral("ctl")} + arguments))
         return badUsage(parser.errorText());
     const QStringList words = parser.positionalArguments();
@@ -89,6 +91,11 @@ Invocation parseControl(const QStringList &arguments, const QString &dataFolder)
         return badUsage(spec->requiredOption.isEmpty()
                             ? QStringLiteral("--follow belongs to the log command.")
                             : usage.trimmed() + QStringLiteral(" --") + spec->requiredOption);
+    if (parser.isSet(Reason)) {
+        if (spec->valueOption != Reason.names().constFirst())
+            return badUsage(QStringLiteral("--reason belongs to the kick and ban commands."));
+        invocation.options.insert(spec->valueOption, parser.value(Reason));
+    }
     invocation.arguments = rest;
     return invocation;
 }
@@ -183,7 +190,9 @@ QString helpText()
             words += QLatin1Char(' ') + spec.argumentsHelp;
         if (!spec.requiredOption.isEmpty())
             words += QStringLiteral(" --") + spec.requiredOption;
-        text += QStringLiteral("  %1%2\n").arg(words.leftJustified(23), spec.summary);
+        if (!spec.valueOption.isEmpty())
+            words += QStringLiteral(" [--%1 TEXT]").arg(spec.valueOption);
+        text += QStringLiteral("  %1%2\n").arg(words.leftJustified(26), spec.summary);
     }
     text += QStringLiteral(
         "\n"

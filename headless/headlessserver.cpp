@@ -1,10 +1,6 @@
 #include "headless/headlessserver.h"
 
-#include "chat/chatcommands.h"
-#include "core/codepage.h"
 #include "headless/commandline.h"
-#include "headless/controlcommands.h"
-#include "operator/controlprotocol.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -12,10 +8,12 @@
 #include <csignal>
 
 HeadlessServer::HeadlessServer(const ServerConfig &config, LogStream::Style style, QObject *parent)
-    : QObject(parent), m_config(config), m_settings(config.programFile(ServerSettings::FileName)),
-      m_chat(m_table, config), m_login(m_table, config), m_log(style)
+    : QObject(parent), m_core(config), m_log(style), m_host(m_core, m_log)
 {
-    registerChatCommands(m_chat);
+    // The window shows this count in the users window; here it is a line.
+    connect(&m_core.login(), &LoginServer::registeredUsersCounted, &m_log, &LogStream::logLine);
+    connect(&m_core.api(), &OperatorApi::shutdownRequested, this,
+            &HeadlessServer::onShutdownRequested);
 }
 
 HeadlessServer::~HeadlessServer() = default;
@@ -31,99 +29,47 @@ int HeadlessServer::start()
     // Standard error going away (the journal restarting, a closed pipe) must
     // not end the server; its lines are then lost, the service goes on.
     std::signal(SIGPIPE, SIG_IGN);
-    const QString folder = m_config.programFolder;
+    const QString folder = m_core.config().programFolder;
     if (!QFileInfo(folder).isDir())
         return refuse(QStringLiteral("The data folder %1 does not exist.").arg(folder));
     QString reason;
-    switch (m_lock.lock(folder, &reason)) {
-    case FolderLock::Outcome::Locked:
-        break;
-    case FolderLock::Outcome::HeldByAnother:
-        return refuse(
-            QStringLiteral("Another server is already running on the data folder %1.").arg(folder));
-    case FolderLock::Outcome::Failed:
-        return refuse(
-            QStringLiteral("The data folder %1 cannot be locked: %2").arg(folder, reason));
-    }
-    m_started.start();
-    wireLog();
-    QString problem;
-    if (!m_settings.load(&problem))
-        m_log.notice(problem, LogStream::Severity::Warning);
-    m_login.setPasswordsRequired(m_settings.passwordsRequired());
+    if (m_host.lockFolder(&reason) != FolderLock::Outcome::Locked)
+        return refuse(reason);
+    m_host.loadSettings();
 
-    // The login listener starts before the chat one.
-    m_loginListening = m_login.listen(&reason);
-    if (!m_loginListening) {
-        return refuse(QStringLiteral("The login service could not listen on TCP port %1: %2")
-                          .arg(m_config.loginPort)
-                          .arg(reason));
-    }
-    m_chatListening = m_chat.listen(&reason);
-    if (!m_chatListening) {
-        return refuse(QStringLiteral("The chat service could not listen on TCP port %1: %2")
-                          .arg(m_config.chatPort)
-                          .arg(reason));
-    }
-    if (!m_chat.loadMotd(&reason)) {
-        m_log.notice(QStringLiteral("The message of the day could not be read from motd.txt: ") +
-                         reason,
-                     LogStream::Severity::Error);
-    }
-
-    const QString socketPath = m_config.programFile(ControlProtocol::SocketName);
-    if (!m_control.listen(socketPath, &reason)) {
-        return refuse(QStringLiteral("The control socket %1 could not be opened: %2")
-                          .arg(socketPath, reason));
-    }
-    registerControlCommands(m_control, *this);
-    m_signals.watch(SIGTERM, [this] { shutdown(); });
-    m_signals.watch(SIGINT, [this] { shutdown(); });
-    m_signals.watch(SIGHUP, [this] { reload(); });
+    // Each failure has been told on standard error; without both services
+    // there is nothing to serve.
+    m_core.start();
+    const ServerStatus state = m_core.api().status();
+    if (!state.loginListening || !state.chatListening)
+        return Invocation::Failed;
+    if (!m_host.openControlSocket(&reason))
+        return refuse(reason);
+    m_signals.watch(SIGTERM, [this] { m_core.api().shutdown(); });
+    m_signals.watch(SIGINT, [this] { m_core.api().shutdown(); });
+    m_signals.watch(SIGHUP, [this] { onHangUp(); });
 
     m_log.notice(QStringLiteral("Serving chat on TCP port %1 and logins on TCP port %2 from %3.")
-                     .arg(m_chat.port())
-                     .arg(m_login.port())
+                     .arg(state.chatPort)
+                     .arg(state.loginPort)
                      .arg(folder),
                  LogStream::Severity::Info);
     return Invocation::Done;
 }
 
-void HeadlessServer::wireLog()
+void HeadlessServer::onHangUp()
 {
-    connect(&m_chat, &ChatServer::outputLine, &m_log, &LogStream::logLine);
-    connect(&m_chat, &ChatServer::operatorNotice, &m_log,
-            [this](const QString &text) { m_log.notice(text, LogStream::Severity::Info); });
-    connect(&m_table, &ConnectionTable::rowChanged, &m_log, &LogStream::rowChanged);
-    connect(&m_login, &LoginServer::storeProblem, &m_chat,
-            [this](const QString &text) { m_chat.addOutputLine(Codepage::fromDisplay(text)); });
-    connect(&m_login, &LoginServer::operatorNotice, &m_chat, &ChatServer::notifyOperator);
-    connect(&m_login, &LoginServer::registeredUsersCounted, &m_log, &LogStream::logLine);
+    m_host.reload();
 }
 
-void HeadlessServer::shutdown()
+// File > Exit, the shutdown command, SIGTERM or SIGINT: every chat client has
+// been closed. Followers of the log see the last line, then their end.
+void HeadlessServer::onShutdownRequested()
 {
     if (m_stopping)
         return;
     m_stopping = true;
     m_log.notice(QStringLiteral("Shutting down."), LogStream::Severity::Info);
-    m_chat.shutdown();
-    m_control.close();
+    m_host.closeControlSocket();
     QCoreApplication::quit();
-}
-
-bool HeadlessServer::reload(QString *errorText)
-{
-    QString reason;
-    if (!m_chat.loadMotd(&reason)) {
-        const QString text =
-            QStringLiteral("The message of the day could not be read from motd.txt: ") + reason;
-        m_log.notice(text, LogStream::Severity::Error);
-        if (errorText)
-            *errorText = text;
-        return false;
-    }
-    m_log.notice(QStringLiteral("The message of the day was read again from motd.txt."),
-                 LogStream::Severity::Info);
-    return true;
 }

@@ -1,21 +1,15 @@
 #pragma once
 
-#include "accounts/loginserver.h"
-#include "core/chatserver.h"
-#include "core/connectiontable.h"
 #include "core/serverconfig.h"
-#include "core/serversettings.h"
-#include "operator/controlserver.h"
+#include "operator/controlhost.h"
 #include "operator/logstream.h"
-#include "platform/folderlock.h"
+#include "operator/servercore.h"
 #include "platform/signalhandoff.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 
-// The server without a window: both services over one connection table, the
-// operator's settings, the control socket and the console's lines on standard
-// error, on a data folder that only this process serves.
+// The server without a window: the server core, the folder's lock, the saved
+// settings and the control socket, with the console's lines on standard error.
 class HeadlessServer : public QObject
 {
     Q_OBJECT
@@ -27,37 +21,15 @@ public:
     // service and the control socket, and watches the signals. Returns the exit
     // code to end with when the server cannot serve, else Invocation::Done.
     int start();
-    // As File > Exit: every chat client closed, the control socket removed,
-    // then the event loop ends.
-    void shutdown();
-    // motd.txt read again as at start-up.
-    bool reload(QString *errorText = nullptr);
-
-    const ServerConfig &config() const { return m_config; }
-    ConnectionTable &table() { return m_table; }
-    ChatServer &chat() { return m_chat; }
-    LoginServer &login() { return m_login; }
-    ServerSettings &settings() { return m_settings; }
-    LogStream &log() { return m_log; }
-    bool isChatListening() const { return m_chatListening; }
-    bool isLoginListening() const { return m_loginListening; }
-    qint64 uptimeSeconds() const { return m_started.elapsed() / 1000; }
 
 private:
     int refuse(const QString &text);
-    void wireLog();
+    void onShutdownRequested();
+    void onHangUp();
 
-    ServerConfig m_config;
-    FolderLock m_lock;
-    ServerSettings m_settings;
-    ConnectionTable m_table;
-    ChatServer m_chat;
-    LoginServer m_login;
+    ServerCore m_core;
     LogStream m_log;
-    ControlServer m_control;
+    ControlHost m_host;
     SignalHandoff m_signals;
-    QElapsedTimer m_started;
-    bool m_chatListening = false;
-    bool m_loginListening = false;
     bool m_stopping = false;
 };

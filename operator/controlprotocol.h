@@ -42,6 +42,7 @@ struct CommandSpec
     QStringList choices;               // the argument must be one of these
     QString requiredOption;            // e.g. "follow" for "log --follow"
     QString summary;
+    QString valueOption; // e.g. "reason" for "kick NAME [--reason TEXT]": optional
 };
 
 const QList<CommandSpec> &commands();

@@ -250,6 +250,11 @@ QString ControlServer::path() const
     return m_server->fullServerName();
 }
 
+bool ControlServer::isListening() const
+{
+    return m_server->isListening();
+}
+
 void ControlServer::setHandler(const QString &command, ControlHandler handler)
 {
     m_handlers.insert(command, std::move(handler));

@@ -80,6 +80,7 @@ public:
     // clients and removes the socket file.
     void close();
     QString path() const;
+    bool isListening() const;
 
     void setHandler(const QString &command, ControlHandler handler);
     int clientCount() const { return m_connections.size(); }

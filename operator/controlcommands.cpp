@@ -1,0 +1,264 @@
+#include "operator/controlcommands.h"
+
+#include "core/codepage.h"
+#include "operator/controlhost.h"
+#include "operator/logstream.h"
+
+#include <QJsonArray>
+#include <QPointer>
+#include <QTimer>
+
+namespace {
+QString onOff(bool value)
+{
+    return value ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+// Control text is the operator's; the chat's is its code page.
+QByteArray chatText(const QString &text)
+{
+    return Codepage::fromDisplay(text);
+}
+
+ControlResult outcome(const OperatorResult &result, const QString &text = QString())
+{
+    return result.ok ? ControlResult::done(text) : ControlResult::failure(result.error);
+}
+
+void status(ControlHost &host, ControlCall &call)
+{
+    const ServerStatus state = host.api().status();
+    const QJsonObject data{{"chatPort", state.chatPort},
+                           {"loginPort", state.loginPort},
+                           {"chatListening", state.chatListening},
+                           {"loginListening", state.loginListening},
+                           {"users", state.users},
+                           {"freeSlots", state.freeSlots},
+                           {"uptimeSeconds", state.uptimeSeconds},
+                           {"passwordsRequired", state.passwordsRequired},
+                           {"registeredUsers", state.registeredUsers
+                                                   ? QJsonValue(*state.registeredUsers)
+                                                   : QJsonValue()}};
+    const auto listening = [](bool value) {
+        return value ? QStringLiteral("listening") : QStringLiteral("not listening");
+    };
+    const qint64 uptime = state.uptimeSeconds;
+    const QString text = QStringLiteral("Chat service: TCP port %1, %2\n"
+                                        "Login service: TCP port %3, %4\n"
+                                        "Users: %5 online, %6 free slots\n"
+                                        "Uptime: %7:%8:%9\n"
+                                        "Require Passwords: %10\n"
+                                        "Registered users: %11")
+                             .arg(state.chatPort)
+                             .arg(listening(state.chatListening))
+                             .arg(state.loginPort)
+                             .arg(listening(state.loginListening))
+                             .arg(state.users)
+                             .arg(state.freeSlots)
+                             .arg(uptime / 3600)
+                             .arg(uptime / 60 % 60, 2, 10, QLatin1Char('0'))
+                             .arg(uptime % 60, 2, 10, QLatin1Char('0'))
+                             .arg(onOff(state.passwordsRequired))
+                             .arg(state.registeredUsers ? QString::number(*state.registeredUsers)
+                                                        : QStringLiteral("unknown"));
+    call.finish(ControlResult::done(text, data));
+}
+
+// One line per row that is not "EMPTY": index, the row as the list shows it
+// (marks and state suffixes included), address.
+void users(ControlHost &host, ControlCall &call)
+{
+    QJsonArray list;
+    QStringList lines;
+    for (const UserEntry &user : host.api().users()) {
+        const QString row = Codepage::toDisplay(user.row);
+        const QString address = QString::fromLatin1(user.address);
+        list.append(QJsonObject{{"index", user.index},
+                                {"row", row},
+                                {"name", Codepage::toDisplay(user.name)},
+                                {"address", address}});
+        lines.append(QStringLiteral("%1\t%2\t%3").arg(user.index).arg(row, address));
+    }
+    call.finish(ControlResult::done(lines.join(QLatin1Char('\n')), {{"users", list}}));
+}
+
+const QString NoSuchUser = QStringLiteral("No one in the chat has that name!");
+
+void ip(ControlHost &host, ControlCall &call)
+{
+    const std::optional<OperatorTarget> target = host.api().findUser(chatText(call.argument(0)));
+    if (!target) {
+        call.finish(ControlResult::failure(NoSuchUser));
+        return;
+    }
+    const QString address = QString::fromLatin1(target->address);
+    call.finish(ControlResult::done(address, {{"index", target->index}, {"address", address}}));
+}
+
+void say(ControlHost &host, ControlCall &call)
+{
+    host.api().say(chatText(call.argument(0)));
+    call.finish(ControlResult::done());
+}
+
+void notify(ControlHost &host, ControlCall &call)
+{
+    host.api().announce(chatText(call.argument(0)));
+    call.finish(ControlResult::done());
+}
+
+// The reason the console asks for after the name; none (as Cancel gives) by default.
+QByteArray reason(const ControlCall &call)
+{
+    return chatText(call.option(QStringLiteral("reason")).toString());
+}
+
+void kick(ControlHost &host, ControlCall &call)
+{
+    call.finish(outcome(host.api().kick(chatText(call.argument(0)), reason(call))));
+}
+
+void ban(ControlHost &host, ControlCall &call)
+{
+    call.finish(outcome(host.api().ban(chatText(call.argument(0)), reason(call))));
+}
+
+void motd(ControlHost &host, ControlCall &call)
+{
+    const QString text = Codepage::toDisplay(host.api().motd());
+    call.finish(ControlResult::done(text, {{"motd", text}}));
+}
+
+// As the MOTD editor's OK with the input as its text: line breaks become
+// CR LF, and the file's own last line break is the one the save adds.
+void setMotd(ControlHost &host, ControlCall &call)
+{
+    QByteArray text = chatText(call.input());
+    text.replace("\r\n", "\n");
+    if (text.endsWith('\n'))
+        text.chop(1);
+    text.replace("\n", "\r\n");
+    call.finish(outcome(host.api().setMotd(text)));
+}
+
+void sysops(ControlHost &host, ControlCall &call)
+{
+    QString error;
+    const std::optional<QList<SysopEntry>> entries = host.api().sysops(&error);
+    if (!entries) {
+        call.finish(ControlResult::failure(error));
+        return;
+    }
+    // Passwords stay in the file.
+    QJsonArray list;
+    QStringList lines;
+    for (const SysopEntry &entry : *entries) {
+        const QString name = Codepage::toDisplay(entry.name);
+        const QString email = Codepage::toDisplay(entry.email);
+        list.append(QJsonObject{{"name", name}, {"email", email}});
+        lines.append(name + QLatin1Char('\t') + email);
+    }
+    call.finish(ControlResult::done(lines.join(QLatin1Char('\n')), {{"sysops", list}}));
+}
+
+void addSysop(ControlHost &host, ControlCall &call)
+{
+    const SysopEntry entry{chatText(call.argument(0)), chatText(call.argument(1)),
+                           chatText(call.input())};
+    call.finish(outcome(host.api().addSysop(entry)));
+}
+
+void removeSysop(ControlHost &host, ControlCall &call)
+{
+    call.finish(outcome(host.api().removeSysop(chatText(call.argument(0)))));
+}
+
+// As ticking "Require Passwords": in force at once and saved.
+void passwords(ControlHost &host, ControlCall &call)
+{
+    const bool required = call.argument(0) == QLatin1String("on");
+    host.api().setPasswordsRequired(required);
+    const QString saveError = host.settings().saveError();
+    if (!saveError.isEmpty()) {
+        call.finish(ControlResult::failure(
+            QStringLiteral("Require Passwords is %1 until the server stops. %2")
+                .arg(onOff(required), saveError)));
+        return;
+    }
+    call.finish(ControlResult::done(QStringLiteral("Require Passwords: %1").arg(onOff(required)),
+                                    {{"passwordsRequired", required}}));
+}
+
+// File > Make Server File with NAME as the answer, answered once the file is
+// in place. The encoding gives way to the event loop, so the chat is served
+// meanwhile and this client may leave.
+void serverFile(ControlHost &host, ControlCall &call)
+{
+    const QPointer<ControlCall> waiting(&call);
+    const QString name = call.argument(0);
+    // A request refused while this one runs reports in between; the last
+    // result told is this run's own.
+    OperatorResult result = OperatorResult::failure(QStringLiteral("No server file was made."));
+    const QMetaObject::Connection taking =
+        QObject::connect(&host.api(), &OperatorApi::serverFileFinished, &call,
+                         [&result](const OperatorResult &finished) { result = finished; });
+    host.api().makeServerFile(name);
+    QObject::disconnect(taking);
+    if (!waiting)
+        return;
+    const QString file = name + QStringLiteral(".tkl");
+    waiting->finish(
+        result.ok ? ControlResult::done(QStringLiteral("The server file %1 was written.").arg(file),
+                                        {{"file", file}})
+                  : ControlResult::failure(result.error));
+}
+
+void reload(ControlHost &host, ControlCall &call)
+{
+    call.finish(outcome(host.reload()));
+}
+
+void shutdown(ControlHost &host, ControlCall &call)
+{
+    call.finish(ControlResult::done(QStringLiteral("The server is shutting down.")));
+    // The answer leaves before the control socket closes.
+    QTimer::singleShot(0, &host.api(), &OperatorApi::shutdown);
+}
+
+void followLog(ControlHost &host, ControlCall &call)
+{
+    // Ends when the client leaves (the call is deleted) or the socket closes.
+    QObject::connect(&host.log(), &LogStream::line, &call,
+                     [&call](const QString &text, LogStream::Severity severity) {
+                         call.stream(text, LogStream::severityName(severity));
+                     });
+}
+} // namespace
+
+void registerControlCommands(ControlServer &control, ControlHost &host)
+{
+    using Handler = void (*)(ControlHost &, ControlCall &);
+    const std::pair<const char *, Handler> table[] = {
+        {"status", status},
+        {"users", users},
+        {"ip", ip},
+        {"say", say},
+        {"notify", notify},
+        {"kick", kick},
+        {"ban", ban},
+        {"motd", motd},
+        {"motd set", setMotd},
+        {"sysops", sysops},
+        {"sysops add", addSysop},
+        {"sysops remove", removeSysop},
+        {"passwords", passwords},
+        {"server-file", serverFile},
+        {"reload", reload},
+        {"shutdown", shutdown},
+        {"log", followLog},
+    };
+    for (const auto &[name, handler] : table) {
+        control.setHandler(QString::fromLatin1(name),
+                           [&host, handler](ControlCall &call) { handler(host, call); });
+    }
+}

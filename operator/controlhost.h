@@ -1,0 +1,52 @@
+#pragma once
+
+#include "core/serversettings.h"
+#include "operator/controlserver.h"
+#include "operator/operatorapi.h"
+#include "platform/folderlock.h"
+
+#include <QObject>
+
+class LogStream;
+class ServerCore;
+
+// What both programs put around the server core for an operator at a shell:
+// the data folder's lock, the saved settings, the console's lines as a stream
+// and the control socket with every control command. No widgets.
+class ControlHost : public QObject
+{
+    Q_OBJECT
+public:
+    ControlHost(ServerCore &core, LogStream &log, QObject *parent = nullptr);
+    ~ControlHost() override;
+
+    // Only one server per data folder; errorText says why not.
+    FolderLock::Outcome lockFolder(QString *errorText);
+    // The settings file into the API. A problem with the file is told as a
+    // warning and the defaults apply; from then on every change of a setting
+    // is saved at once (a failed save is told as an error).
+    void loadSettings();
+    // The control socket in the data folder, serving every control command.
+    // Only for the holder of the folder's lock.
+    bool openControlSocket(QString *errorText);
+    // Followers see their stream end; the socket file is removed.
+    void closeControlSocket();
+    bool isServing() const;
+
+    // `reload`, SIGHUP: motd.txt read again as at start-up, told in the log.
+    OperatorResult reload();
+
+    OperatorApi &api();
+    ServerSettings &settings() { return m_settings; }
+    LogStream &log() { return m_log; }
+
+private:
+    void onPasswordsRequiredChanged(bool required);
+
+    ServerCore &m_core;
+    LogStream &m_log;
+    FolderLock m_lock;
+    ServerSettings m_settings;
+    ControlServer m_control;
+    bool m_settingsLoaded = false;
+};
