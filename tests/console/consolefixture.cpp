@@ -50,6 +50,12 @@ ConsoleApp &ConsoleFixture::app()
     return *m_app;
 }
 
+QStringList ConsoleFixture::restart()
+{
+    m_app.reset();
+    return start();
+}
+
 void ConsoleFixture::click(const char *name)
 {
     if (auto *button = find<QAbstractButton>(name))

@@ -54,6 +54,8 @@ public:
     // Made on first use, so that a test can change `config` before.
     ConsoleApp &app();
     QStringList start() { return app().start(); }
+    // The program ended and started again on the same folders.
+    QStringList restart();
     MainWindow &window() { return app().window(); }
     OperatorApi &api() { return app().api(); }
     ChatServer &chat() { return app().core().chat(); }

@@ -2,6 +2,7 @@
 
 #include "console/mainwindow.h"
 #include "core/codepage.h"
+#include "platform/folderlock.h"
 #include "platform/formgeometry.h"
 #include "platform/widgetdialogs.h"
 
@@ -83,6 +84,9 @@ private Q_SLOTS:
     void menus();
     void requirePasswordsCaptionFitsItsBox();
     void requirePasswordsFollowsTheServer();
+    void requirePasswordsIsSavedAndRestored();
+    void controlSocketUnlessAnotherServerHoldsTheFolder_data();
+    void controlSocketUnlessAnotherServerHoldsTheFolder();
     void keyLockPanels_data();
     void keyLockPanels();
     void inputLineSpeaksToTheRoom();
@@ -232,6 +236,44 @@ void TestConsole::requirePasswordsFollowsTheServer()
     QVERIFY(f.api().passwordsRequired());
     f.api().setPasswordsRequired(false);
     QVERIFY(!check->isChecked());
+}
+
+void TestConsole::requirePasswordsIsSavedAndRestored()
+{
+    ConsoleFixture f;
+    f.find<QCheckBox>("Check1")->click();
+    QVERIFY(f.readProgramFile("tarnwick-server.ini").contains("required=true"));
+    QVERIFY(f.restart().isEmpty());
+    QVERIFY(f.find<QCheckBox>("Check1")->isChecked());
+    RawClient login;
+    QVERIFY(login.connectTo(f.app().core().login().port()));
+    login.sendLine("VALIDATE\tbob\twrong");
+    QCOMPARE(login.readLines(1), QList<QByteArray>{"REJECTED\r\n"});
+}
+
+void TestConsole::controlSocketUnlessAnotherServerHoldsTheFolder_data()
+{
+    QTest::addColumn<bool>("heldByAnother");
+    QTest::newRow("folder free") << false;
+    QTest::newRow("folder held") << true;
+}
+
+// The window serves the same either way; only the shell's way in differs.
+void TestConsole::controlSocketUnlessAnotherServerHoldsTheFolder()
+{
+    QFETCH(bool, heldByAnother);
+    ConsoleFixture f(ConsoleFixture::Start::Later);
+    FolderLock other;
+    if (heldByAnother)
+        QCOMPARE(other.lock(f.programFolder.path()), FolderLock::Outcome::Locked);
+    QVERIFY(f.start().isEmpty());
+    QCOMPARE(QFile::exists(f.programFile("tarnwick-server.sock")), !heldByAnother);
+    const QStringList told{
+        QStringLiteral("Another server is already running on the data folder %1. This server has "
+                       "no control socket.")
+            .arg(f.programFolder.path())};
+    QCOMPARE(f.logLines(), heldByAnother ? told : QStringList());
+    QVERIFY(f.join("Ann"));
 }
 
 void TestConsole::keyLockPanels_data()

@@ -26,8 +26,11 @@ private Q_SLOTS:
     void answersWithoutStartingAnything_data();
     void answersWithoutStartingAnything();
     void runsWithoutWidgetsInTheSameProcess();
-    void controlCommandsActOnTheChat();
+    void commandActsOnTheChatAndTheFiles_data();
+    void commandActsOnTheChatAndTheFiles();
+    void filesAndFollowersFollowTheCommands();
     void requirePasswordsSurvivesARestart();
+    void windowedServerServesTheControlSocketToo();
     void hangUpReloadsAndTerminateStops();
     void secondServerOnTheSameFolderIsRefused();
     void badControlClientsLeaveTheServerServing();
@@ -46,7 +49,12 @@ private:
         return run(QStringList{"ctl", "--data-dir", m_data->path()} + arguments, input);
     }
     QJsonObject status();
-    bool startServer();
+    enum class Window
+    {
+        None,
+        Offscreen
+    };
+    bool startServer(Window window = Window::None);
     QString socketPath() const { return m_data->filePath("tarnwick-server.sock"); }
     void writeDataFile(const QString &name, const QByteArray &bytes);
     // Connects and joins; the join's replies are left unread.
@@ -117,13 +125,17 @@ QJsonObject TestHeadless::status()
     return QJsonDocument::fromJson(result.out).object().value("data").toObject();
 }
 
-bool TestHeadless::startServer()
+bool TestHeadless::startServer(Window window)
 {
     m_server = std::make_unique<QProcess>();
-    m_server->setProcessEnvironment(withoutDisplay());
+    QProcessEnvironment env = withoutDisplay();
+    if (window == Window::Offscreen)
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+    m_server->setProcessEnvironment(env);
     m_server->setWorkingDirectory(m_working->path());
     m_server->start(QStringLiteral(TARNWICK_SERVER_PATH),
-                    {"--headless", "--data-dir", m_data->path()});
+                    QStringList{"--data-dir", m_data->path()} +
+                        (window == Window::None ? QStringList{"--headless"} : QStringList{}));
     if (!m_server->waitForStarted())
         return false;
     for (int i = 0; i < 200 && m_server->state() == QProcess::Running; ++i) {
@@ -167,6 +179,17 @@ void TestHeadless::answersWithoutStartingAnything_data()
                                              << QByteArray("no control command \"reboot\"");
     QTest::newRow("missing argument") << QStringList{"ctl", "ip"} << 2 << QByteArray()
                                       << QByteArray("Usage: tarnwick-server ctl ip NAME");
+    QTest::newRow("choice not offered")
+        << QStringList{"ctl", "passwords", "maybe"} << 2 << QByteArray()
+        << QByteArray("Usage: tarnwick-server ctl passwords on|off");
+    QTest::newRow("option of another command")
+        << QStringList{"ctl", "say", "hi", "--reason", "x"} << 2 << QByteArray()
+        << QByteArray("--reason belongs to the kick and ban commands.");
+    QTest::newRow("log without --follow") << QStringList{"ctl", "log"} << 2 << QByteArray()
+                                          << QByteArray("Usage: tarnwick-server ctl log --follow");
+    QTest::newRow("no password on standard input")
+        << QStringList{"ctl", "sysops", "add", "Ann", "ann@example.org"} << 2 << QByteArray()
+        << QByteArray("No password was given.");
     QTest::newRow("no server on the folder") << QStringList{"ctl", "status"} << 3 << QByteArray()
                                              << QByteArray("No server is running on ");
 }
@@ -219,8 +242,108 @@ void TestHeadless::runsWithoutWidgetsInTheSameProcess()
     }
 }
 
-void TestHeadless::controlCommandsActOnTheChat()
+namespace {
+enum class Folder
 {
+    Data,
+    Working
+};
+} // namespace
+Q_DECLARE_METATYPE(Folder)
+
+void TestHeadless::commandActsOnTheChatAndTheFiles_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err"); // a part of it; empty: none
+    QTest::addColumn<QByteArray>("bobGets");
+    QTest::addColumn<QByteArray>("annGets");
+    QTest::addColumn<Folder>("folder");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("fileBlocked");   // a folder stands where the file goes
+    QTest::addColumn<QByteArray>("content"); // null: the file does not exist
+
+    const Folder data = Folder::Data;
+    const QByteArray none;
+    const QByteArray noSuchUser = "No one in the chat has that name!";
+    const QByteArray message = "Message\tServer: hello all\t\r\n";
+    const QByteArray box = "MSGBOX\tMaintenance at noon\r\n";
+    // bob joined first (row 0), ann second (row 1).
+    QTest::newRow("users") << QStringList{"users"} << none << 0
+                           << QByteArray("0\tbob\t127.0.0.1\n1\tann\t127.0.0.1\n") << none << none
+                           << none << data << QString() << false << none;
+    QTest::newRow("ip") << QStringList{"ip", "BOB"} << none << 0 << QByteArray("127.0.0.1\n")
+                        << none << none << none << data << QString() << false << none;
+    QTest::newRow("say") << QStringList{"say", "hello", "all"} << none << 0 << none << none
+                         << message << message << data << QString() << false << none;
+    QTest::newRow("notify") << QStringList{"notify", "Maintenance", "at", "noon"} << none << 0
+                            << none << none << box << box << data << QString() << false << none;
+    QTest::newRow("kick with a reason")
+        << QStringList{"kick", "BOB", "--reason", "be nice"} << none << 0 << none << none
+        << QByteArray("Kicked\tThe Server\tbe nice\r\n") << none << data << QString() << false
+        << none;
+    QTest::newRow("kick without one")
+        << QStringList{"kick", "ann"} << none << 0 << none << none << none
+        << QByteArray("Kicked\tThe Server\t\r\n") << data << QString() << false << none;
+    QTest::newRow("ban") << QStringList{"ban", "ann", "--reason", "spam"} << none << 0 << none
+                         << none << none << QByteArray("BANUSER\tThe Server\tspam\r\n") << data
+                         << "ban.txt" << false << QByteArray("\"127.0.0.1\"\r\n");
+
+    // Refused: the reason on standard error, nobody told, nothing written.
+    QTest::newRow("kick nobody") << QStringList{"kick", "carol"} << none << 1 << none << noSuchUser
+                                 << none << none << data << QString() << false << none;
+    QTest::newRow("ban nobody") << QStringList{"ban", "carol"} << none << 1 << none << noSuchUser
+                                << none << none << data << "ban.txt" << false << none;
+    QTest::newRow("ip of nobody, for a script")
+        << QStringList{"--json", "ip", "carol"} << none << 1
+        << QByteArray("{\"error\":\"No one in the chat has that name!\",\"ok\":false}\n")
+        << noSuchUser << none << none << data << QString() << false << none;
+    QTest::newRow("remove a sysop nobody is")
+        << QStringList{"sysops", "remove", "nobody@example.org"} << none << 1 << none
+        << QByteArray("No sysop has the e-mail address nobody@example.org.") << none << none << data
+        << "sysops.dat" << false << none;
+
+    // Files that cannot be written: failed, and said so.
+    QTest::newRow("ban.txt unwritable")
+        << QStringList{"ban", "bob"} << none << 1 << none
+        << QByteArray("could not be stored in ban.txt, so it is not banned") // told all the same
+        << QByteArray("BANUSER\tThe Server\t\r\n") << none << data << "ban.txt" << true << none;
+    QTest::newRow("motd.txt unwritable")
+        << QStringList{"motd", "set"} << QByteArray("Be kind\n") << 1 << none
+        << QByteArray("The message of the day could not be saved to ") << none << none
+        << Folder::Working << "motd.txt" << true << none;
+    QTest::newRow("sysops.dat unwritable")
+        << QStringList{"sysops", "add", "Ann", "ann@example.org"} << QByteArray("secret\n") << 1
+        << none << QByteArray("The sysop list ") << none << none << data << "sysops.dat" << true
+        << none;
+    QTest::newRow("settings unwritable")
+        << QStringList{"passwords", "on"} << none << 1 << none
+        << QByteArray("Require Passwords is on until the server stops. The settings file ") << none
+        << none << data << "tarnwick-server.ini" << true << none;
+    QTest::newRow("server file unwritable")
+        << QStringList{"server-file", "Hall"} << none << 1 << none << QByteArray("The server file ")
+        << none << none << data << "Hall.tkl" << true << none;
+}
+
+void TestHeadless::commandActsOnTheChatAndTheFiles()
+{
+    QFETCH(QStringList, command);
+    QFETCH(QByteArray, input);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QFETCH(QByteArray, bobGets);
+    QFETCH(QByteArray, annGets);
+    QFETCH(Folder, folder);
+    QFETCH(QString, file);
+    QFETCH(bool, fileBlocked);
+    QFETCH(QByteArray, content);
+    const QString path =
+        (folder == Folder::Data ? m_data : m_working)->filePath(file.isEmpty() ? "-" : file);
+    if (fileBlocked)
+        QVERIFY(QDir().mkdir(path));
     QVERIFY(startServer());
     RawClient bob;
     RawClient ann;
@@ -229,26 +352,90 @@ void TestHeadless::controlCommandsActOnTheChat()
     bob.drain(200);
     ann.drain(200);
 
-    Result users = ctl({"users"});
-    QCOMPARE(users.exitCode, 0);
-    QCOMPARE(users.out, QByteArray("0\tbob\t127.0.0.1\n1\tann\t127.0.0.1\n"));
-    QCOMPARE(ctl({"ip", "BOB"}).out, QByteArray("127.0.0.1\n"));
-    const Result nobody = ctl({"ip", "carol"});
-    QCOMPARE(nobody.exitCode, 1);
-    QCOMPARE(nobody.err, QByteArray("tarnwick-server: No one in the chat has that name!\n"));
+    const Result result = ctl(command, input);
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.out, out);
+    QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.contains(err), result.err);
+    for (auto [client, expected] : {std::pair{&bob, bobGets}, std::pair{&ann, annGets}}) {
+        if (!expected.isEmpty())
+            QCOMPARE(client->readLines(1).value(0), expected);
+        QCOMPARE(client->drain(100), QByteArray());
+    }
+    if (!file.isEmpty() && !fileBlocked) {
+        QFile written(path);
+        QCOMPARE(written.exists(), !content.isNull());
+        // log.txt lines begin with the time.
+        QVERIFY(content.isNull() ||
+                (written.open(QIODevice::ReadOnly) && written.readAll().endsWith(content)));
+    }
+    QCOMPARE(ctl({"status"}).exitCode, 0);
+}
 
-    QCOMPARE(ctl({"say", "hello", "all"}).exitCode, 0);
-    QCOMPARE(bob.readLines(1), QList<QByteArray>{"Message\tServer: hello all\t\r\n"});
-    QCOMPARE(ann.readLines(1), QList<QByteArray>{"Message\tServer: hello all\t\r\n"});
-    QCOMPARE(ctl({"motd"}).out, QByteArray("Welcome\r\n"));
+void TestHeadless::filesAndFollowersFollowTheCommands()
+{
+    QVERIFY(startServer());
+    QProcess follower;
+    follower.setProcessEnvironment(withoutDisplay());
+    follower.start(QStringLiteral(TARNWICK_SERVER_PATH),
+                   {"ctl", "--data-dir", m_data->path(), "log", "--follow"});
+    QVERIFY(follower.waitForStarted());
 
-    const QJsonObject state = status();
-    QCOMPARE(state.value("users").toInt(), 2);
-    QCOMPARE(state.value("freeSlots").toInt(), 48);
-    QCOMPARE(state.value("chatPort").toInt(), 3069);
-    QCOMPARE(state.value("loginPort").toInt(), 3068);
-    QCOMPARE(state.value("passwordsRequired").toBool(), false);
-    QCOMPARE(state.value("registeredUsers").toInt(), 0);
+    // The MOTD editor's effect: motd.txt in the working directory, and the
+    // next join gets it.
+    const QString motdSource = m_working->filePath("new-motd");
+    QFile source(motdSource);
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("Be kind\n") == 8);
+    source.close();
+    QCOMPARE(ctl({"motd", "set", motdSource}).exitCode, 0);
+    QFile motd(m_working->filePath("motd.txt"));
+    QVERIFY(motd.open(QIODevice::ReadOnly));
+    QCOMPARE(motd.readAll(), QByteArray("Be kind\r\n"));
+    QCOMPARE(ctl({"motd"}).out, QByteArray("Be kind\n"));
+    RawClient carol;
+    QVERIFY(carol.connectTo(3069));
+    carol.sendLine("Name\tcarol");
+    QCOMPARE(carol.readLines(1), QList<QByteArray>{"MOTD\tBe kind\r\n"});
+    QByteArray followed;
+    QTRY_VERIFY((followed += follower.readAllStandardOutput()).contains("User list row 0: carol"));
+
+    // reload: motd.txt of the data folder, as at start-up.
+    writeDataFile("motd.txt", "Reloaded\r\n");
+    QCOMPARE(ctl({"reload"}).exitCode, 0);
+    QCOMPARE(ctl({"motd"}).out, QByteArray("Reloaded\r\n"));
+
+    const auto sysopFile = [this] {
+        QFile file(m_data->filePath("sysops.dat"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QCOMPARE(ctl({"sysops", "add", "Ann", "ann@example.org"}, "secret\n").exitCode, 0);
+    QCOMPARE(sysopFile(), QByteArray("\r\nAnn\tann@example.org\tsecret\r\n"));
+    QCOMPARE(ctl({"sysops"}).out, QByteArray("Ann\tann@example.org\n"));
+    QCOMPARE(ctl({"sysops", "remove", "ann@example.org"}).exitCode, 0);
+    QCOMPARE(sysopFile(), QByteArray("\r\n"));
+
+    // The server file, decoded: every byte raised by one, three bytes more.
+    const Result made = ctl({"server-file", "Tarnwick Hall"});
+    QCOMPARE(made.out, QByteArray("The server file Tarnwick Hall.tkl was written.\n"));
+    QFile serverFile(m_data->filePath("Tarnwick Hall.tkl"));
+    QVERIFY(serverFile.open(QIODevice::ReadOnly));
+    QByteArray plain = serverFile.readAll();
+    plain.chop(3);
+    for (char &byte : plain)
+        --byte;
+    QVERIFY2(QRegularExpression("^Tarnwick Hall\r\n\"[0-9.]+\"\r\n$")
+                 .match(QString::fromLatin1(plain))
+                 .hasMatch(),
+             plain);
+
+    // A follower sees the last line, then its stream end.
+    QCOMPARE(ctl({"shutdown"}).out, QByteArray("The server is shutting down.\n"));
+    QVERIFY(carol.waitForDisconnect());
+    QVERIFY(follower.state() == QProcess::NotRunning || follower.waitForFinished(10000));
+    QCOMPARE(follower.exitCode(), 0);
+    followed += follower.readAllStandardOutput();
+    QVERIFY2(followed.endsWith("Shutting down.\n"), followed);
+    QVERIFY(m_server->state() == QProcess::NotRunning || m_server->waitForFinished(10000));
+    QCOMPARE(m_server->exitCode(), 0);
 }
 
 void TestHeadless::requirePasswordsSurvivesARestart()
@@ -283,6 +470,19 @@ void TestHeadless::requirePasswordsSurvivesARestart()
     QCOMPARE(afterRestart.readLines(1), QList<QByteArray>{"REJECTED\r\n"});
 }
 
+void TestHeadless::windowedServerServesTheControlSocketToo()
+{
+    QVERIFY(startServer(Window::Offscreen));
+    RawClient bob;
+    QVERIFY(join(bob, "bob"));
+    QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n"));
+    QCOMPARE(ctl({"shutdown"}).exitCode, 0);
+    QVERIFY(bob.waitForDisconnect());
+    QVERIFY(m_server->state() == QProcess::NotRunning || m_server->waitForFinished(10000));
+    QCOMPARE(m_server->exitCode(), 0);
+    QVERIFY(!QFile::exists(socketPath()));
+}
+
 void TestHeadless::hangUpReloadsAndTerminateStops()
 {
     QVERIFY(startServer());
@@ -312,7 +512,7 @@ void TestHeadless::secondServerOnTheSameFolderIsRefused()
     second.setProcessEnvironment(withoutDisplay());
     second.start(QStringLiteral(TARNWICK_SERVER_PATH),
                  {"--headless", "--data-dir", m_data->path()});
-    QVERIFY(second.waitForFinished(10000));
+    QVERIFY(second.state() == QProcess::NotRunning || second.waitForFinished(10000));
     QCOMPARE(second.exitCode(), 1);
     const QByteArray err = second.readAllStandardError();
     const QByteArray refusal = "Another server is already running on the data folder " +
