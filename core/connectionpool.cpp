@@ -125,6 +125,21 @@ void ConnectionPool::onDataArrival(int index)
 {
     Entry &entry = m_entries[index];
     const Sender sender{index, m_table.slot(index).connection};
+    if (entry.receivingConnection != sender.connection) {
+        entry.receivingConnection = sender.connection;
+        entry.receiving = 0;
+    }
+    if (entry.receiving >= MaxNesting)
+        return;
+    ++entry.receiving;
+    receive(sender);
+    if (entry.receivingConnection == sender.connection)
+        --entry.receiving;
+}
+
+void ConnectionPool::receive(const Sender &sender)
+{
+    Entry &entry = m_entries[sender.index];
     // Held, with its signal, until this chunk is done: a handler may drop it.
     const QSharedPointer<Transport> transport = entry.transport;
     while (isStillHere(sender) && transport->hasReceived()) {

@@ -31,7 +31,9 @@ struct Farewell
 // is the one place where a connection ends.
 //
 // A further chunk of a connection whose handler waits in a yield is handled at
-// once, to its end, before that handler goes on.
+// once, to its end, before that handler goes on; but only one level deep, so
+// a client that keeps sending cannot nest handlers without end: what arrives
+// while the nested run waits is taken by that run when it is done.
 class ConnectionPool : public QObject
 {
     Q_OBJECT
@@ -76,11 +78,16 @@ public:
     void drop(int index, const Farewell &farewell);
 
 private:
+    static constexpr int MaxNesting = 2; // a run and one nested in it
+
     struct Entry
     {
         QSharedPointer<Transport> transport;
         LineFramer framer;
         QByteArray address;
+        // The runs under way for the connection whose number is given.
+        quint64 receivingConnection = 0;
+        int receiving = 0;
     };
 
     int takeFree();
@@ -88,6 +95,7 @@ private:
     void detach(int index);
     void onConnectionRequest(qintptr requestId);
     void onDataArrival(int index);
+    void receive(const Sender &sender);
     void onConnectionLost(int index);
 
     ConnectionTable &m_table;

@@ -7,7 +7,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <QThread>
+
 #include <sys/socket.h>
+#include <thread>
 
 namespace {
 
@@ -45,6 +48,7 @@ private Q_SLOTS:
     void pendingBytesDieWithTheConnection();
     void secretsCutAcrossChunksStayOutOfTheLog();
     void floodIsReadInBoundedChunks();
+    void floodNestsChunksOnlyOneLevelDeep();
     void missingMotdIsEmpty();
     void failedAcceptIsToldAndFreesTheEntry();
     void busyPortIsReported();
@@ -252,6 +256,44 @@ void TestChatServer::floodIsReadInBoundedChunks()
     QVERIFY(entries.size() > 3);
     for (const QByteArray &entry : entries)
         QVERIFY(entry.size() <= ClientSocket::InputBufferSize + 64);
+}
+
+// A chunk that arrives while a handler of its connection waits is handled at
+// once; a client that keeps sending must not make that nest without end.
+void TestChatServer::floodNestsChunksOnlyOneLevelDeep()
+{
+    ChatFixture f(false);
+    int depth = 0;
+    int deepest = 0;
+    int handled = 0;
+    f.chat->setLineHandler([&](const Sender &sender, const Fields &) {
+        deepest = qMax(deepest, ++depth);
+        ++handled;
+        f.chat->yieldFor(sender);
+        QTest::qSleep(3); // past the interval in which yields share one pass
+        f.chat->yieldFor(sender);
+        --depth;
+        return HandlerOutcome::NextLine;
+    });
+    // The client writes from its own thread, so lines keep coming while the
+    // handlers wait.
+    const quint16 port = f.port();
+    std::thread client([port] {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(3000))
+            return;
+        for (int i = 0; i < 200; ++i) {
+            socket.write("MSG\tx\r\n");
+            socket.waitForBytesWritten(1000);
+            QThread::msleep(1);
+        }
+        socket.waitForDisconnected(5000);
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(handled, 200, 10000);
+    f.chat->shutdown();
+    client.join();
+    QCOMPARE(deepest, 2);
 }
 
 void TestChatServer::missingMotdIsEmpty()
