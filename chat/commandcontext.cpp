@@ -126,7 +126,7 @@ void CommandContext::addOutputLine(const QByteArray &text)
     m_server.addOutputLine(text);
 }
 
-void CommandContext::notifyOperator(const QByteArray &text)
+void CommandContext::notifyOperator(const Sender &sender, const QByteArray &text)
 {
-    m_server.notifyOperator(Codepage::toDisplay(text));
+    m_server.notifyOperatorFor(sender, Codepage::toDisplay(text));
 }

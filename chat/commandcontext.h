@@ -50,7 +50,8 @@ public:
 
     // --- the operator
     void addOutputLine(const QByteArray &text); // AddOutputLine
-    void notifyOperator(const QByteArray &text);
+    // A box for the operator; the sender's further lines are served while it is open.
+    void notifyOperator(const Sender &sender, const QByteArray &text);
     IpNoticeGate &ipNotices() { return m_ipNotices; }
 
 private:

@@ -148,7 +148,7 @@ HandlerOutcome PresenceCommands::onIp(CommandContext &context, const Sender &sen
         return Outcome::NextLine;
     }
     gate.boxOpened();
-    context.notifyOperator(*text);
+    context.notifyOperator(sender, *text);
     gate.boxClosed();
     return context.isStillHere(sender) ? Outcome::NextLine : Outcome::Stop;
 }

@@ -156,6 +156,11 @@ void ChatServer::notifyOperator(const QString &text)
     Q_EMIT operatorNotice(text);
 }
 
+void ChatServer::notifyOperatorFor(const Sender &sender, const QString &text)
+{
+    m_pool->whileWaitingForOperator(sender, [this, &text] { notifyOperator(text); });
+}
+
 void ChatServer::reportFileProblem(const QString &path, const QString &text)
 {
     if (m_fileProblems.contains(path))

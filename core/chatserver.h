@@ -69,6 +69,9 @@ public:
     bool logEvent(const QByteArray &text); // LogEvent
     // A text for the operator (shown in a message box by the console).
     void notifyOperator(const QString &text);
+    // The same on behalf of a client's line: the client's further chunks are
+    // handled while the box is open.
+    void notifyOperatorFor(const Sender &sender, const QString &text);
     // A file the service needs cannot be used: the operator reads `text` in the
     // log view once, not again until the file has worked in between.
     void reportFileProblem(const QString &path, const QString &text);

@@ -3,6 +3,8 @@
 #include "platform/clientsocket.h"
 #include "platform/listener.h"
 
+#include <utility>
+
 ConnectionPool::ConnectionPool(ConnectionTable &table, Handlers handlers, QObject *parent)
     : QObject(parent), m_table(table), m_handlers(std::move(handlers)),
       m_listener(new Listener(this))
@@ -121,20 +123,48 @@ void ConnectionPool::drop(int index, const Farewell &farewell)
     m_table.release(index);
 }
 
-void ConnectionPool::onDataArrival(int index)
+ConnectionPool::Entry &ConnectionPool::receivingEntry(const Sender &sender)
 {
-    Entry &entry = m_entries[index];
-    const Sender sender{index, m_table.slot(index).connection};
+    Entry &entry = m_entries[sender.index];
     if (entry.receivingConnection != sender.connection) {
         entry.receivingConnection = sender.connection;
         entry.receiving = 0;
+        entry.waitingAt = 0;
     }
-    if (entry.receiving >= MaxNesting)
+    return entry;
+}
+
+void ConnectionPool::onDataArrival(int index)
+{
+    const Sender sender{index, m_table.slot(index).connection};
+    Entry &entry = receivingEntry(sender);
+    // Only the run that waits for the operator lets another one in; what comes
+    // meanwhile is taken by the innermost run when it gets back to reading.
+    if (entry.receiving != entry.waitingAt)
         return;
     ++entry.receiving;
     receive(sender);
     if (entry.receivingConnection == sender.connection)
         --entry.receiving;
+}
+
+void ConnectionPool::whileWaitingForOperator(const Sender &sender,
+                                             const std::function<void()> &wait)
+{
+    Entry &entry = receivingEntry(sender);
+    const int outer = std::exchange(entry.waitingAt, entry.receiving);
+    // Chunks that came before the wait began are let through as well.
+    if (isConnected(sender.index) && entry.transport->hasReceived())
+        QMetaObject::invokeMethod(
+            this,
+            [this, sender] {
+                if (isStillHere(sender))
+                    onDataArrival(sender.index);
+            },
+            Qt::QueuedConnection);
+    wait();
+    if (entry.receivingConnection == sender.connection)
+        entry.waitingAt = outer;
 }
 
 void ConnectionPool::receive(const Sender &sender)

@@ -30,10 +30,11 @@ struct Farewell
 // once when none is free), cuts what arrives into lines for the service, and
 // is the one place where a connection ends.
 //
-// A further chunk of a connection whose handler waits in a yield is handled at
-// once, to its end, before that handler goes on; but only one level deep, so
-// a client that keeps sending cannot nest handlers without end: what arrives
-// while the nested run waits is taken by that run when it is done.
+// A connection's chunks are handled in order: one that arrives while a handler
+// of the same connection gives way to the event loop is taken when that
+// handler is done (other connections' chunks run meanwhile). While a handler
+// waits for the operator instead (a modal box, for as long as it takes), the
+// connection's further chunks are handled at once, each to its end.
 class ConnectionPool : public QObject
 {
     Q_OBJECT
@@ -72,22 +73,25 @@ public:
     const QByteArray &lastAddress(int index) const { return m_entries[index].address; }
     bool isStillHere(const Sender &sender) const;
 
+    // Runs `wait` (a modal box) with the sender's further chunks let through.
+    void whileWaitingForOperator(const Sender &sender, const std::function<void()> &wait);
+
     // Ends the connection on `index`: the farewell goes out, the entry's row is
     // emptied, the connection closed (its last lines still leave), its unframed
     // bytes dropped and the entry given back to the table.
     void drop(int index, const Farewell &farewell);
 
 private:
-    static constexpr int MaxNesting = 2; // a run and one nested in it
-
     struct Entry
     {
         QSharedPointer<Transport> transport;
         LineFramer framer;
         QByteArray address;
-        // The runs under way for the connection whose number is given.
+        // The runs under way for the connection whose number is given, and
+        // the depth of the run that waits for the operator (0: none does).
         quint64 receivingConnection = 0;
         int receiving = 0;
+        int waitingAt = 0;
     };
 
     int takeFree();
@@ -96,6 +100,8 @@ private:
     void onConnectionRequest(qintptr requestId);
     void onDataArrival(int index);
     void receive(const Sender &sender);
+    // The entry's run counters, reset when another connection holds it.
+    Entry &receivingEntry(const Sender &sender);
     void onConnectionLost(int index);
 
     ConnectionTable &m_table;

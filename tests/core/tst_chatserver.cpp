@@ -48,7 +48,7 @@ private Q_SLOTS:
     void pendingBytesDieWithTheConnection();
     void secretsCutAcrossChunksStayOutOfTheLog();
     void floodIsReadInBoundedChunks();
-    void floodNestsChunksOnlyOneLevelDeep();
+    void chunksOfOneConnectionAreHandledInOrder();
     void missingMotdIsEmpty();
     void failedAcceptIsToldAndFreesTheEntry();
     void busyPortIsReported();
@@ -258,17 +258,18 @@ void TestChatServer::floodIsReadInBoundedChunks()
         QVERIFY(entry.size() <= ClientSocket::InputBufferSize + 64);
 }
 
-// A chunk that arrives while a handler of its connection waits is handled at
-// once; a client that keeps sending must not make that nest without end.
-void TestChatServer::floodNestsChunksOnlyOneLevelDeep()
+// A chunk that arrives while a handler of its connection gives way to the event
+// loop waits for that handler: a client's lines are handled, and so relayed,
+// in the order it sent them.
+void TestChatServer::chunksOfOneConnectionAreHandledInOrder()
 {
     ChatFixture f(false);
     int depth = 0;
     int deepest = 0;
-    int handled = 0;
-    f.chat->setLineHandler([&](const Sender &sender, const Fields &) {
+    QByteArrayList handled;
+    f.chat->setLineHandler([&](const Sender &sender, const Fields &fields) {
         deepest = qMax(deepest, ++depth);
-        ++handled;
+        handled.append(fields.value(1));
         f.chat->yieldFor(sender);
         QTest::qSleep(3); // past the interval in which yields share one pass
         f.chat->yieldFor(sender);
@@ -276,24 +277,28 @@ void TestChatServer::floodNestsChunksOnlyOneLevelDeep()
         return HandlerOutcome::NextLine;
     });
     // The client writes from its own thread, so lines keep coming while the
-    // handlers wait.
+    // handlers give way.
     const quint16 port = f.port();
     std::thread client([port] {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, port);
         if (!socket.waitForConnected(3000))
             return;
-        for (int i = 0; i < 200; ++i) {
-            socket.write("MSG\tx\r\n");
+        for (int i = 0; i < 100; ++i) {
+            socket.write("MSG\t" + QByteArray::number(i) + "\r\n");
             socket.waitForBytesWritten(1000);
             QThread::msleep(1);
         }
         socket.waitForDisconnected(5000);
     });
-    QTRY_COMPARE_WITH_TIMEOUT(handled, 200, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(handled.size(), 100, 10000);
     f.chat->shutdown();
     client.join();
-    QCOMPARE(deepest, 2);
+    QByteArrayList sent;
+    for (int i = 0; i < 100; ++i)
+        sent.append(QByteArray::number(i));
+    QCOMPARE(handled, sent);
+    QCOMPARE(deepest, 1);
 }
 
 void TestChatServer::missingMotdIsEmpty()
