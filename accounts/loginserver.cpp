@@ -1,8 +1,6 @@
 #include "accounts/loginserver.h"
 
 #include "accounts/usersdatabase.h"
-#include "core/connectionpool.h"
-#include "platform/clientsocket.h"
 
 namespace {
 constexpr qsizetype NewUserFieldCount = 16;
@@ -16,13 +14,16 @@ const QByteArray Rejected = QByteArrayLiteral("REJECTED\r\n");
 LoginServer::LoginServer(ConnectionTable &table, const ServerConfig &config, QObject *parent)
     : QObject(parent), m_table(table), m_config(config),
       m_log(config.workingFile(QStringLiteral("log.txt"))),
-      m_pool(new ConnectionPool(table,
-                                {[this](int index, quint64 connection, const QByteArray &chunk) {
-                                     processChunk(index, connection, chunk);
-                                 },
-                                 [this](int index) { closeHandling(index); },
-                                 [this](const QString &text) { Q_EMIT operatorNotice(text); }},
-                                this))
+      m_pool(new ConnectionPool(
+          table,
+          {// Opened (and so created) at every receive, though nothing is written.
+           [this](const Sender &, const QByteArray &, const QByteArray &) { m_log.touch(); },
+           [this](const Sender &sender, const QByteArray &line) {
+               return handleLine(sender.index, line);
+           },
+           [this](int index) { m_pool->drop(index, Farewell::toNobody()); },
+           [this](const QString &text) { Q_EMIT operatorNotice(text); }},
+          this))
 {
     UsersDatabase::prepareForOwner();
 }
@@ -49,33 +50,14 @@ QString LoginServer::usersDatabasePath() const
     return m_config.programFile(UsersDatabase::FileName);
 }
 
-ClientSocket &LoginServer::socket(int index)
+LoginServer::Outcome LoginServer::handleLine(int index, const QByteArray &line)
 {
-    return m_pool->socket(index);
-}
-
-int LoginServer::acceptSimulated(const QByteArray &remoteAddress)
-{
-    return m_pool->acceptSimulated(remoteAddress);
-}
-
-void LoginServer::processChunk(int index, quint64 connection, const QByteArray &chunk)
-{
-    // Opened (and so created) at every receive, though nothing is written.
-    m_log.touch();
-    const QList<QByteArray> lines = m_pool->framer(index).append(chunk);
-    for (const QByteArray &line : lines) {
-        if (m_table.slot(index).connection != connection)
-            return;
-        const Fields fields = line.split('\t');
-        Outcome outcome = Outcome::NextLine;
-        if (fields.constFirst() == "NEWUSER")
-            outcome = newUser(index, fields);
-        else if (fields.constFirst() == "VALIDATE")
-            outcome = validate(index, fields);
-        if (outcome == Outcome::Stop)
-            return;
-    }
+    const Fields fields = line.split('\t');
+    if (fields.constFirst() == "NEWUSER")
+        return newUser(index, fields);
+    if (fields.constFirst() == "VALIDATE")
+        return validate(index, fields);
+    return Outcome::NextLine;
 }
 
 LoginServer::Outcome LoginServer::newUser(int index, const Fields &fields)
@@ -183,13 +165,5 @@ void LoginServer::reportStoreProblem(const QString &text)
 
 void LoginServer::send(int index, const QByteArray &line)
 {
-    m_pool->socket(index).send(line);
-}
-
-void LoginServer::closeHandling(int index)
-{
-    if (m_table.slot(index).free)
-        return;
-    m_pool->socket(index).close();
-    m_pool->release(index);
+    m_pool->send(index, line);
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "core/chatlog.h"
-#include "core/commandtable.h"
+#include "core/connectionpool.h"
 #include "core/connectiontable.h"
+#include "core/messageline.h"
 #include "core/serverconfig.h"
 
 #include <QByteArray>
@@ -11,7 +12,6 @@
 
 #include <memory>
 
-class ClientSocket;
 class ConnectionPool;
 class UsersDatabase;
 
@@ -48,10 +48,7 @@ public:
     bool isConnected(int index) const;
     QString usersDatabasePath() const;
 
-    // Takes an entry for a connection without a network (tests, fuzzing) the
-    // way a connection request does; -1 when all entries are taken.
-    int acceptSimulated(const QByteArray &remoteAddress);
-    ClientSocket &socket(int index);
+    ConnectionPool &connections() { return *m_pool; }
 
 Q_SIGNALS:
     // The count line after a stored registration ("Tarnwick has N ...").
@@ -62,14 +59,9 @@ Q_SIGNALS:
     void operatorNotice(const QString &text);
 
 private:
-    enum class Outcome
-    {
-        NextLine,
-        Stop
-    };
+    using Outcome = HandlerOutcome;
 
-    void closeHandling(int index);
-    void processChunk(int index, quint64 connection, const QByteArray &chunk);
+    Outcome handleLine(int index, const QByteArray &line);
     Outcome newUser(int index, const Fields &fields);
     Outcome validate(int index, const Fields &fields);
     UsersDatabase *store();

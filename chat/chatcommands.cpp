@@ -1,17 +1,15 @@
 #include "chat/chatcommands.h"
 
-#include "chat/joincommands.h"
-#include "chat/messagingcommands.h"
-#include "chat/moderationcommands.h"
-#include "chat/presencecommands.h"
-#include "chat/relaycommands.h"
+#include "chat/commandcontext.h"
+#include "chat/commandtable.h"
 #include "core/chatserver.h"
+
+#include <memory>
 
 void registerChatCommands(ChatServer &server)
 {
-    JoinCommands::registerHandlers(server);
-    MessagingCommands::registerHandlers(server);
-    ModerationCommands::registerHandlers(server);
-    PresenceCommands::registerHandlers(server);
-    RelayCommands::registerHandlers(server);
+    auto context = std::make_shared<CommandContext>(server);
+    server.setLineHandler([context](const Sender &sender, const Fields &fields) {
+        return dispatchCommand(*context, sender, fields);
+    });
 }

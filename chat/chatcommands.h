@@ -2,5 +2,5 @@
 
 class ChatServer;
 
-// Puts the chat command handlers into the server's dispatch table.
+// Hands the server's lines to the chat commands (the dispatch table).
 void registerChatCommands(ChatServer &server);

@@ -1,23 +1,15 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QObject>
-
-class ChatServer;
 
 // Decides whether a client's "IP" text opens the operator's message box or
 // goes to the log view: one box at a time, and none while texts keep coming
 // (a text within QuietMs of the previous one), so a client that floods "IP"
 // lines cannot keep the operator clicking boxes away.
-class IpNoticeGate : public QObject
+class IpNoticeGate
 {
-    Q_OBJECT
 public:
     static constexpr qint64 QuietMs = 1000;
-
-    explicit IpNoticeGate(QObject *parent = nullptr) : QObject(parent) {}
-    // The server's gate, created with it on first use.
-    static IpNoticeGate &of(ChatServer &server);
 
     bool mayOpenBox() const;
     void boxOpened() { m_open = true; }

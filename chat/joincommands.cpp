@@ -1,10 +1,8 @@
 #include "chat/joincommands.h"
 
+#include "chat/commandcontext.h"
 #include "chat/newuserrecord.h"
-#include "core/banlist.h"
-#include "core/chatserver.h"
 #include "core/codepage.h"
-#include "platform/clientsocket.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -26,136 +24,47 @@ const QByteArray VersionWarningLine = QByteArrayLiteral(
     "latest version from the tarnwick website or file mirror.\r\n");
 const QByteArray JoinedText = QByteArrayLiteral(" has joined Tarnwick!");
 
-bool isTaken(const ConnectionTable &table, const QByteArray &name)
+Outcome refuseTakenName(CommandContext &context, const Sender &sender)
 {
-    const QByteArray upper = Codepage::toUpper(name);
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (table.rowUpper(i) == upper)
-            return true;
-    }
-    return false;
-}
-
-Outcome refuseTakenName(ChatServer &server, const Sender &sender)
-{
-    server.send(sender.index, DoubleLine);
-    server.table().setRow(sender.index, ConnectionTable::EmptyRow);
-    server.socket(sender.index).close();
-    server.table().release(sender.index);
-    server.yieldFor(sender);
+    context.send(sender.index, DoubleLine);
+    context.refuse(sender.index);
+    context.yieldFor(sender);
     return Outcome::Stop;
 }
 
-// Walks ban.txt (read whole first: no file stays open across a yield). Stop
-// when the sender is banned or gone.
-Outcome checkBanList(ChatServer &server, const Sender &sender)
+// Stop when the sender is banned or gone.
+Outcome checkBanList(CommandContext &context, const Sender &sender)
 {
-    const QString path = server.config().programFile(QStringLiteral("ban.txt"));
-    QString error;
-    const QList<QByteArray> items = BanList::readItems(path, &error);
-    if (error.isEmpty()) {
-        server.clearFileProblem(path);
-    } else {
-        server.reportFileProblem(
-            path, QStringLiteral("Cannot read the ban list %1: %2. No address is banned until "
-                                 "it can be read.")
-                      .arg(path, error));
-    }
-    const QByteArray address = server.socket(sender.index).lastRemoteAddress();
+    const QList<QByteArray> items = context.bannedAddresses();
+    const QByteArray address = context.addressOf(sender);
     for (const QByteArray &item : items) {
         if (item == address) {
-            server.send(sender.index, BannedLine);
-            if (server.yieldFor(sender))
-                server.disconnectUser(sender.index);
+            context.send(sender.index, BannedLine);
+            if (context.yieldFor(sender))
+                context.disconnectUser(sender.index);
             return Outcome::Stop;
         }
-        if (!server.yieldFor(sender))
+        if (!context.yieldFor(sender))
             return Outcome::Stop;
     }
     return Outcome::NextLine;
 }
 
-Outcome onName(ChatServer &server, const Sender &sender, const Fields &fields)
+// The newcomer learns every listed row, and every index learns the newcomer,
+// one index at a time.
+Outcome exchangeListings(CommandContext &context, const Sender &sender, const QByteArray *name)
 {
-    ConnectionTable &table = server.table();
-    const int s = sender.index;
-    const QByteArray *name = field(fields, 1);
-    if (name) {
-        table.slot(s).name = *name;
-        if (isTaken(table, *name))
-            return refuseTakenName(server, sender);
-        // Listed before the first yield: a join with the same name that runs
-        // during the yield finds it taken.
-        table.setRow(s, *name);
-    }
-    if (!server.yieldFor(sender))
-        return Outcome::Stop;
-
-    server.send(s, messageLine({"MOTD", server.motd()}));
-    if (!server.yieldFor(sender))
-        return Outcome::Stop;
-
-    if (checkBanList(server, sender) == Outcome::Stop)
-        return Outcome::Stop;
-
-    if (name)
-        server.send(s, messageLine({"GETPROFILE", *name, ""}));
-    if (!server.yieldFor(sender))
-        return Outcome::Stop;
-
+    ConnectionTable &table = context.table();
     const QByteArray newcomerLine = name ? messageLine({"ADDUSER", *name}) : QByteArray();
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         const QByteArray &row = table.row(i);
-        if (row != ConnectionTable::EmptyRow && row != table.slot(s).name)
-            server.send(s, messageLine({"ADDUSER", row}));
+        if (row != ConnectionTable::EmptyRow && row != table.slot(sender.index).name)
+            context.send(sender.index, messageLine({"ADDUSER", row}));
         if (name)
-            server.send(i, newcomerLine);
-        if (!server.yieldFor(sender))
+            context.send(i, newcomerLine);
+        if (!context.yieldFor(sender))
             return Outcome::Stop;
     }
-    return Outcome::NextLine;
-}
-
-Outcome onMotd(ChatServer &server, const Sender &sender, const Fields &)
-{
-    server.send(sender.index, messageLine({"MOTD", server.motd()}));
-    return Outcome::NextLine;
-}
-
-Outcome onProfile(ChatServer &server, const Sender &sender, const Fields &fields)
-{
-    const QByteArray *name = field(fields, 1);
-    if (!name)
-        return Outcome::NextLine;
-    const QByteArray upper = Codepage::toUpper(*name);
-    const QByteArray *version = field(fields, 3);
-    const ConnectionTable &table = server.table();
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (table.isRowEmpty(i) || table.rowUpper(i) != upper)
-            continue;
-        if (!server.yieldFor(sender))
-            return Outcome::Stop;
-        // A line without a version field is not judged.
-        if (version && *version != ClientVersion) {
-            server.send(i, VersionWarningLine);
-            server.yieldFor(sender);
-            return Outcome::Stop;
-        }
-    }
-    return Outcome::NextLine;
-}
-
-// The name is kept in the sender's slot only; no further list is kept.
-Outcome onServer(ChatServer &server, const Sender &sender, const Fields &fields)
-{
-    const QByteArray *name = field(fields, 1);
-    if (!name)
-        return Outcome::NextLine;
-    server.table().slot(sender.index).name = *name;
-    const QByteArray text = *name + JoinedText;
-    const QByteArray line = messageLine({"Announce", text});
-    for (int i = 0; i < ConnectionTable::Size; ++i)
-        server.send(i, line);
     return Outcome::NextLine;
 }
 
@@ -163,27 +72,94 @@ QByteArray executableName()
 {
     return Codepage::fromDisplay(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
 }
+} // namespace
 
-Outcome onNewUser(ChatServer &server, const Sender &, const Fields &fields)
+HandlerOutcome JoinCommands::onName(CommandContext &context, const Sender &sender,
+                                    const Fields &fields)
+{
+    ConnectionTable &table = context.table();
+    const int s = sender.index;
+    const QByteArray *name = field(fields, 1);
+    if (name) {
+        table.slot(s).name = *name;
+        if (table.findRow(FoldedName(*name)) >= 0)
+            return refuseTakenName(context, sender);
+        // Listed before the first yield: a join with the same name that runs
+        // during the yield finds it taken.
+        table.setRow(s, *name);
+    }
+    if (!context.yieldFor(sender))
+        return Outcome::Stop;
+
+    context.send(s, messageLine({"MOTD", context.motd()}));
+    if (!context.yieldFor(sender))
+        return Outcome::Stop;
+
+    if (checkBanList(context, sender) == Outcome::Stop)
+        return Outcome::Stop;
+
+    if (name)
+        context.send(s, messageLine({"GETPROFILE", *name, ""}));
+    if (!context.yieldFor(sender))
+        return Outcome::Stop;
+
+    return exchangeListings(context, sender, name);
+}
+
+HandlerOutcome JoinCommands::onMotd(CommandContext &context, const Sender &sender, const Fields &)
+{
+    context.send(sender.index, messageLine({"MOTD", context.motd()}));
+    return Outcome::NextLine;
+}
+
+// Every listed user of that name is warned about a wrong version (a line
+// without a version field is not judged).
+HandlerOutcome JoinCommands::onProfile(CommandContext &context, const Sender &sender,
+                                       const Fields &fields)
+{
+    const QByteArray *name = field(fields, 1);
+    if (!name)
+        return Outcome::NextLine;
+    const FoldedName folded(*name);
+    const QByteArray *version = field(fields, 3);
+    const ConnectionTable &table = context.table();
+    const auto users = ConnectionTable::Rows::OfUsers;
+    for (int i = table.findRow(folded, 0, users); i >= 0; i = table.findRow(folded, i + 1, users)) {
+        if (!context.yieldFor(sender))
+            return Outcome::Stop;
+        if (version && *version != ClientVersion) {
+            context.send(i, VersionWarningLine);
+            context.yieldFor(sender);
+            return Outcome::Stop;
+        }
+    }
+    return Outcome::NextLine;
+}
+
+// The name is kept in the sender's entry only; no further list is kept.
+HandlerOutcome JoinCommands::onServer(CommandContext &context, const Sender &sender,
+                                      const Fields &fields)
+{
+    const QByteArray *name = field(fields, 1);
+    if (!name)
+        return Outcome::NextLine;
+    context.table().slot(sender.index).name = *name;
+    const QByteArray line = messageLine({"Announce", QByteArray(*name + JoinedText)});
+    for (int i = 0; i < ConnectionTable::Size; ++i)
+        context.send(i, line);
+    return Outcome::NextLine;
+}
+
+HandlerOutcome JoinCommands::onNewUser(CommandContext &context, const Sender &,
+                                       const Fields &fields)
 {
     const QByteArray *name = field(fields, 1);
     if (!name)
         return Outcome::NextLine;
     if (!NewUserRecord::isAllowedFileName(*name, executableName())) {
-        server.addOutputLine(NewUserRecord::refusalText(*name));
+        context.addOutputLine(NewUserRecord::refusalText(*name));
         return Outcome::NextLine;
     }
-    NewUserRecord::append(server.config().workingFile(Codepage::toDisplay(*name)),
-                          NewUserRecord::record(fields));
+    NewUserRecord::append(context.workingFile(*name), NewUserRecord::record(fields));
     return Outcome::NextLine;
-}
-} // namespace
-
-void JoinCommands::registerHandlers(ChatServer &server)
-{
-    server.setHandler(Command::Name, onName);
-    server.setHandler(Command::Motd, onMotd);
-    server.setHandler(Command::Profile, onProfile);
-    server.setHandler(Command::Server, onServer);
-    server.setHandler(Command::NewUser, onNewUser);
 }

@@ -1,8 +1,12 @@
 #pragma once
 
-class ChatServer;
+#include "chat/commandtable.h"
 
 // The room and private lines: "Message", "MSG", "ACTION", "PM", "URL".
 namespace MessagingCommands {
-void registerHandlers(ChatServer &server);
+HandlerOutcome onMessage(CommandContext &context, const Sender &sender, const Fields &fields);
+HandlerOutcome onMsg(CommandContext &context, const Sender &sender, const Fields &fields);
+HandlerOutcome onAction(CommandContext &context, const Sender &sender, const Fields &fields);
+HandlerOutcome onPm(CommandContext &context, const Sender &sender, const Fields &fields);
+HandlerOutcome onUrl(CommandContext &context, const Sender &sender, const Fields &fields);
 } // namespace MessagingCommands

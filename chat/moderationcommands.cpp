@@ -1,8 +1,7 @@
 #include "chat/moderationcommands.h"
 
-#include "admin/sysoplist.h"
-#include "core/banlist.h"
-#include "core/chatserver.h"
+#include "chat/commandcontext.h"
+#include "chat/statusline.h"
 #include "core/codepage.h"
 
 // Client to server:
@@ -16,212 +15,169 @@
 //   REMOVEUSER TAB name       ADDUSER TAB "¥" name
 
 namespace {
+using Outcome = HandlerOutcome;
 
-const QByteArray ModeratorMark = QByteArrayLiteral("\xA5");
-const QByteArray PermissionDenied = QByteArrayLiteral("STATUSTEXT\t255\tPermission Denied\r\n");
-const QByteArray Granted = QByteArrayLiteral(
-    "STATUSTEXT\t16711680\tModerator Privlidges Granted - You are now a moderator.\r\n");
-const QByteArray Denied =
-    QByteArrayLiteral("STATUSTEXT\t255\tModerator Privlidges Denied - You have been logged.\r\n");
+const QByteArray &ModeratorMark = ConnectionTable::ModeratorMark;
+const QByteArray GrantedLine =
+    StatusLine::make(StatusLine::Blue, "Moderator Privlidges Granted - You are now a moderator.");
+const QByteArray DeniedLine =
+    StatusLine::make(StatusLine::Red, "Moderator Privlidges Denied - You have been logged.");
 
-bool isModerator(ChatServer &server, const Sender &sender)
+const QByteArray &moderatorName(CommandContext &context, const Sender &sender)
 {
-    if (server.table().slot(sender.index).operatorFlag)
-        return true;
-    server.send(sender.index, PermissionDenied);
-    return false;
-}
-
-const QByteArray &moderatorName(ChatServer &server, const Sender &sender)
-{
-    return server.table().slot(sender.index).name;
-}
-
-// A row that holds a user: the rows of free and not yet joined entries read
-// "EMPTY" and are nobody to act on.
-bool isUserRow(ChatServer &server, int index)
-{
-    return !server.table().isRowEmpty(index);
+    return context.table().slot(sender.index).name;
 }
 
 // The target of a kick or ban is still the connection that was there before
 // the handler gave way to the event loop.
-bool isSameConnection(ChatServer &server, int index, quint64 connection)
+bool isSameConnection(CommandContext &context, int index, quint64 connection)
 {
-    const ConnectionSlot &slot = server.table().slot(index);
+    const ConnectionSlot &slot = context.table().slot(index);
     return !slot.free && slot.connection == connection;
 }
 
-void appendBan(ChatServer &server, const QByteArray &address)
+// Every connected user whose entry has the name (ignoring case) is banned and
+// thrown out, one after the other. Stop when the moderator is gone.
+Outcome banConnectedNamed(CommandContext &context, const Sender &sender, const QByteArray &name,
+                          const QByteArray *reason)
 {
-    QString errorText;
-    const QString path = server.config().programFile(QStringLiteral("ban.txt"));
-    if (!BanList::append(path, address, &errorText)) {
-        server.addOutputLine("The ban of " + address + " could not be stored in " +
-                             Codepage::fromDisplay(path) + ": " + Codepage::fromDisplay(errorText));
+    ConnectionTable &table = context.table();
+    for (int j = 0; j < ConnectionTable::Size; ++j) {
+        const ConnectionSlot &target = table.slot(j);
+        if (target.free || !context.isConnected(j) ||
+            !Codepage::equalsIgnoringCase(target.name, name))
+            continue;
+        const quint64 connection = target.connection;
+        context.ban(context.remoteAddress(j));
+        if (reason)
+            context.send(j, messageLine({"BANUSER", moderatorName(context, sender), *reason}));
+        if (!context.yieldFor(sender))
+            return Outcome::Stop;
+        if (!isSameConnection(context, j, connection))
+            continue; // gone meanwhile; somebody else may hold the index now
+        context.disconnectUser(j);
+        if (!context.isStillHere(sender))
+            return Outcome::Stop; // banned themselves
     }
+    return Outcome::NextLine;
 }
+} // namespace
 
-// IsSysop; a list that cannot be read is told to the operator once.
-bool isSysop(ChatServer &server, const QString &path, const QByteArray &email,
-             const QByteArray &password)
-{
-    QString errorText;
-    const bool sysop = SysopList::isSysop(path, email, password, &errorText);
-    if (errorText.isEmpty()) {
-        server.clearFileProblem(path);
-    } else {
-        server.reportFileProblem(path, QStringLiteral("Cannot read the sysop list %1: %2. Nobody "
-                                                      "becomes a moderator until it can be read.")
-                                           .arg(path, errorText));
-    }
-    return sysop;
-}
-
-HandlerOutcome requestOp(ChatServer &server, const Sender &sender, const Fields &fields)
+HandlerOutcome ModerationCommands::onRequestOp(CommandContext &context, const Sender &sender,
+                                               const Fields &fields)
 {
     const QByteArray *name = field(fields, 1);
     const QByteArray *email = field(fields, 2);
     const QByteArray *password = field(fields, 3);
-    const QString path = server.config().programFile(QLatin1String(SysopList::FileName));
-    if (!name || !email || !password || !isSysop(server, path, *email, *password)) {
-        server.send(sender.index, Denied);
-        return HandlerOutcome::NextLine;
+    if (!name || !email || !password || !context.isSysop(*email, *password)) {
+        context.send(sender.index, DeniedLine);
+        return Outcome::NextLine;
     }
-    ConnectionTable &table = server.table();
+    ConnectionTable &table = context.table();
     const int s = sender.index;
     table.slot(s).operatorFlag = true;
-    server.send(s, Granted);
+    context.send(s, GrantedLine);
     table.setRow(s, ModeratorMark + table.row(s));
     table.slot(s).name.prepend(ModeratorMark);
     // The others' lists change for the name the line gave.
-    const QByteArray lines =
-        "REMOVEUSER\t" + *name + "\r\nADDUSER\t" + ModeratorMark + *name + "\r\n";
+    const QByteArray lines = messageLine({"REMOVEUSER", *name}) +
+                             messageLine({"ADDUSER", QByteArray(ModeratorMark + *name)});
     for (int i = 0; i < ConnectionTable::Size; ++i)
-        server.send(i, lines);
-    return HandlerOutcome::NextLine;
+        context.send(i, lines);
+    return Outcome::NextLine;
 }
 
-HandlerOutcome getIp(ChatServer &server, const Sender &sender, const Fields &fields)
+HandlerOutcome ModerationCommands::onGetIp(CommandContext &context, const Sender &sender,
+                                           const Fields &fields)
 {
-    if (!isModerator(server, sender))
-        return HandlerOutcome::NextLine;
     const QByteArray *name = field(fields, 1);
     if (!name)
-        return HandlerOutcome::NextLine;
+        return Outcome::NextLine;
     for (int x = 0; x < ConnectionTable::Size; ++x) {
-        const ConnectionSlot &slot = server.table().slot(x);
+        const ConnectionSlot &slot = context.table().slot(x);
         if (slot.free || slot.name != *name)
             continue;
-        server.send(sender.index,
-                    "Message\t* " + slot.name + "'s IP: " + server.remoteAddress(x) + "\t\r\n");
-        return HandlerOutcome::Stop;
+        context.send(
+            sender.index,
+            messageLine({"Message",
+                         QByteArray("* " + slot.name + "'s IP: " + context.remoteAddress(x)), ""}));
+        return Outcome::Stop;
     }
-    return HandlerOutcome::NextLine;
+    return Outcome::NextLine;
 }
 
-HandlerOutcome ban(ChatServer &server, const Sender &sender, const Fields &fields)
+// Each user row equal to the name (ignoring case) is logged, then every
+// connected user of that name is banned.
+HandlerOutcome ModerationCommands::onBan(CommandContext &context, const Sender &sender,
+                                         const Fields &fields)
 {
-    if (!isModerator(server, sender))
-        return HandlerOutcome::NextLine;
     const QByteArray *name = field(fields, 1);
     const QByteArray *reason = field(fields, 2);
     if (!name)
-        return HandlerOutcome::NextLine;
-    ConnectionTable &table = server.table();
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (!isUserRow(server, i) || !Codepage::equalsIgnoringCase(table.row(i), *name))
-            continue;
-        server.logEvent(moderatorName(server, sender) + " banned " + *name + " (" +
-                        server.remoteAddress(i) + ")");
-        if (!server.yieldFor(sender))
-            return HandlerOutcome::Stop;
-        for (int j = 0; j < ConnectionTable::Size; ++j) {
-            const ConnectionSlot &target = table.slot(j);
-            if (target.free || !server.isConnected(j) ||
-                !Codepage::equalsIgnoringCase(target.name, *name))
-                continue;
-            const quint64 connection = target.connection;
-            appendBan(server, server.remoteAddress(j));
-            if (reason)
-                server.send(j,
-                            "BANUSER\t" + moderatorName(server, sender) + '\t' + *reason + "\r\n");
-            if (!server.yieldFor(sender))
-                return HandlerOutcome::Stop;
-            if (!isSameConnection(server, j, connection))
-                continue; // gone meanwhile; somebody else may hold the index now
-            server.disconnectUser(j);
-            table.setRow(j, ConnectionTable::EmptyRow);
-            if (!server.isStillHere(sender))
-                return HandlerOutcome::Stop; // banned themselves
-        }
+        return Outcome::NextLine;
+    const ConnectionTable &table = context.table();
+    const FoldedName folded(*name);
+    const auto users = ConnectionTable::Rows::OfUsers;
+    for (int i = table.findRow(folded, 0, users); i >= 0; i = table.findRow(folded, i + 1, users)) {
+        context.logEvent(moderatorName(context, sender) + " banned " + *name + " (" +
+                         context.remoteAddress(i) + ")");
+        if (!context.yieldFor(sender))
+            return Outcome::Stop;
+        if (banConnectedNamed(context, sender, *name, reason) == Outcome::Stop)
+            return Outcome::Stop;
     }
     if (reason) {
         // The text ends with CR LF: receivers get a second line holding a TAB.
-        server.broadcastMessage("* " + *name + " was banned from Tarnwick by " +
-                                moderatorName(server, sender) + "! Reason: " + *reason + "\r\n");
-        if (!server.isStillHere(sender))
-            return HandlerOutcome::Stop;
+        context.broadcastMessage("* " + *name + " was banned from Tarnwick by " +
+                                 moderatorName(context, sender) + "! Reason: " + *reason + "\r\n");
+        if (!context.isStillHere(sender))
+            return Outcome::Stop;
     }
-    return HandlerOutcome::NextLine;
+    return Outcome::NextLine;
 }
 
-HandlerOutcome kick(ChatServer &server, const Sender &sender, const Fields &fields)
+// The name must equal the row as shown, moderator mark and suffixes included.
+HandlerOutcome ModerationCommands::onKick(CommandContext &context, const Sender &sender,
+                                          const Fields &fields)
 {
-    if (!isModerator(server, sender))
-        return HandlerOutcome::Stop;
     const QByteArray *name = field(fields, 1);
     const QByteArray *reason = field(fields, 2);
     if (!name)
-        return HandlerOutcome::Stop;
+        return Outcome::Stop;
     if (reason) {
-        server.logEvent(*name + " was kicked by " + moderatorName(server, sender) +
-                        ". Reason: " + *reason);
-        server.broadcastMessage("* " + *name + " was kicked from Tarnwick by " +
-                                moderatorName(server, sender) + "! Reason: " + *reason);
-        if (!server.isStillHere(sender))
-            return HandlerOutcome::Stop;
+        context.logEvent(*name + " was kicked by " + moderatorName(context, sender) +
+                         ". Reason: " + *reason);
+        context.broadcastMessage("* " + *name + " was kicked from Tarnwick by " +
+                                 moderatorName(context, sender) + "! Reason: " + *reason);
+        if (!context.isStillHere(sender))
+            return Outcome::Stop;
     }
-    ConnectionTable &table = server.table();
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (!isUserRow(server, i) || table.row(i) != *name)
-            continue;
+    const ConnectionTable &table = context.table();
+    const auto users = ConnectionTable::Rows::OfUsers;
+    for (int i = table.findRowExactly(*name, 0, users); i >= 0;
+         i = table.findRowExactly(*name, i + 1, users)) {
         const quint64 connection = table.slot(i).connection;
-        if (!server.yieldFor(sender))
-            return HandlerOutcome::Stop;
-        if (!isSameConnection(server, i, connection))
+        if (!context.yieldFor(sender))
+            return Outcome::Stop;
+        if (!isSameConnection(context, i, connection))
             continue;
         if (reason)
-            server.send(i, "Kicked\t" + moderatorName(server, sender) + '\t' + *reason + "\r\n");
-        if (!server.yieldFor(sender))
-            return HandlerOutcome::Stop;
-        if (!isSameConnection(server, i, connection))
+            context.send(i, messageLine({"Kicked", moderatorName(context, sender), *reason}));
+        if (!context.yieldFor(sender))
+            return Outcome::Stop;
+        if (!isSameConnection(context, i, connection))
             continue;
-        server.disconnectUser(i);
-        table.setRow(i, ConnectionTable::EmptyRow);
-        if (!server.isStillHere(sender))
-            return HandlerOutcome::Stop;
+        context.disconnectUser(i);
+        if (!context.isStillHere(sender))
+            return Outcome::Stop;
     }
-    return HandlerOutcome::Stop;
+    return Outcome::Stop;
 }
 
-HandlerOutcome ipBan(ChatServer &server, const Sender &sender, const Fields &fields)
+HandlerOutcome ModerationCommands::onIpBan(CommandContext &context, const Sender &,
+                                           const Fields &fields)
 {
-    // Moderators only: anyone else could ban any address for good.
-    if (!isModerator(server, sender))
-        return HandlerOutcome::NextLine;
     if (const QByteArray *address = field(fields, 1))
-        appendBan(server, *address);
-    return HandlerOutcome::NextLine;
-}
-
-} // namespace
-
-void ModerationCommands::registerHandlers(ChatServer &server)
-{
-    server.setHandler(Command::GetIp, getIp);
-    server.setHandler(Command::RequestOp, requestOp);
-    server.setHandler(Command::Ban, ban);
-    server.setHandler(Command::Kick, kick);
-    server.setHandler(Command::IpBan, ipBan);
+        context.ban(*address);
+    return Outcome::NextLine;
 }

@@ -1,6 +1,7 @@
 #include "chat/newuserrecord.h"
 
 #include "core/codepage.h"
+#include "core/serverconfig.h"
 
 #include <QFile>
 
@@ -11,7 +12,6 @@ const std::array<QByteArray, 5> KeptFiles = {
     QByteArrayLiteral("users.mdb"), QByteArrayLiteral("sysops.dat"), QByteArrayLiteral("ban.txt"),
     QByteArrayLiteral("motd.txt"),  QByteArrayLiteral("log.txt"),
 };
-const QByteArray ServerFileExtension = QByteArrayLiteral(".tkl");
 } // namespace
 
 bool NewUserRecord::isAllowedFileName(const QByteArray &name, const QByteArray &executableName)
@@ -28,7 +28,8 @@ bool NewUserRecord::isAllowedFileName(const QByteArray &name, const QByteArray &
         if (lower == kept)
             return false;
     }
-    if (lower.endsWith(ServerFileExtension))
+    const QLatin1StringView extension = ServerConfig::ServerFileExtension;
+    if (lower.endsWith(QByteArrayView(extension.data(), extension.size())))
         return false;
     return executableName.isEmpty() || lower != Codepage::toLower(executableName);
 }

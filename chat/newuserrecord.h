@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/commandtable.h"
+#include "core/messageline.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,45 +1,44 @@
 #include "chat/presencecommands.h"
 
-#include "chat/ipnoticegate.h"
-#include "core/chatserver.h"
-#include "core/codepage.h"
+#include "chat/commandcontext.h"
 
 #include <functional>
 
 // Client lines handled here (field 1 is normally the sender's own name):
 //   INGAME | [CS] | [AW] | RETURNCS | RETURN  TAB name
 //   SOUND TAB sound | IP TAB text
-// Every socket is told a state change as  REMOVEUSER TAB old  ADDUSER TAB new;
+// Every index is told a state change as  REMOVEUSER TAB old  ADDUSER TAB new;
 // sounds leave as  PLAYSOUND TAB sound.
 
 namespace {
 using Outcome = HandlerOutcome;
 
-const QByteArray InGame = QByteArrayLiteral(" [IG]");
-const QByteArray Away = QByteArrayLiteral(" [AW]");
-const QByteArray ClientState = QByteArrayLiteral(" [CS]");
+const QByteArray &InGame = ConnectionTable::InGameSuffix;
+const QByteArray &Away = ConnectionTable::AwaySuffix;
+const QByteArray &ClientState = ConnectionTable::ClientStateSuffix;
 
 enum class Announce
 {
-    // Only while the sender is listed, yielding after each socket told.
+    // Only while the sender is listed, yielding after each index told.
     WhileListed,
     Always,
 };
 
-// Tells every socket that `from` became `to`.
-Outcome announceChange(ChatServer &server, const Sender &sender, const QByteArray &from,
+// Walks the indices, changing each one's row and telling it that `from`
+// became `to`.
+Outcome announceChange(CommandContext &context, const Sender &sender, const QByteArray &from,
                        const QByteArray &to, Announce announce,
                        const std::function<void(int)> &changeRow)
 {
     const QByteArray lines = messageLine({"REMOVEUSER", from}) + messageLine({"ADDUSER", to});
-    const ConnectionTable &table = server.table();
+    const ConnectionTable &table = context.table();
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         changeRow(i);
         if (announce == Announce::Always) {
-            server.send(i, lines);
-        } else if (!table.isRowEmpty(sender.index) && server.isConnected(i)) {
-            server.send(i, lines);
-            if (!server.yieldFor(sender))
+            context.send(i, lines);
+        } else if (!table.isRowEmpty(sender.index) && context.isConnected(i)) {
+            context.send(i, lines);
+            if (!context.yieldFor(sender))
                 return Outcome::Stop;
         }
     }
@@ -48,113 +47,108 @@ Outcome announceChange(ChatServer &server, const Sender &sender, const QByteArra
 
 // The rows equal to the name get the suffix. A free row is nobody's, so it is
 // never marked, whatever name a client gives.
-Outcome markState(ChatServer &server, const Sender &sender, const QByteArray &name,
+Outcome markState(CommandContext &context, const Sender &sender, const QByteArray &name,
                   const QByteArray &suffix, Announce announce)
 {
-    ConnectionTable &table = server.table();
-    const QByteArray upper = Codepage::toUpper(name);
-    const QByteArray marked = name + suffix;
-    return announceChange(server, sender, name, marked, announce, [&](int i) {
-        if (!table.isRowEmpty(i) && table.rowUpper(i) == upper)
+    ConnectionTable &table = context.table();
+    const FoldedName folded(name);
+    return announceChange(context, sender, name, name + suffix, announce, [&](int i) {
+        if (table.isRowNamed(i, folded, ConnectionTable::Rows::OfUsers))
             table.setRow(i, table.row(i) + suffix);
     });
 }
 
-// The rows that end in the suffix get the name back as the client wrote it.
-Outcome clearState(ChatServer &server, const Sender &sender, const QByteArray &name,
+// The rows equal to the marked name get the name back as the client wrote it.
+Outcome clearState(CommandContext &context, const Sender &sender, const QByteArray &name,
                    const QByteArray &suffix)
 {
-    ConnectionTable &table = server.table();
+    ConnectionTable &table = context.table();
     const QByteArray marked = name + suffix;
-    const QByteArray upper = Codepage::toUpper(marked);
-    return announceChange(server, sender, marked, name, Announce::WhileListed, [&](int i) {
-        if (table.rowUpper(i) == upper)
+    const FoldedName folded(marked);
+    return announceChange(context, sender, marked, name, Announce::WhileListed, [&](int i) {
+        if (table.isRowNamed(i, folded))
             table.setRow(i, name);
     });
 }
+} // namespace
 
-Outcome onInGame(ChatServer &server, const Sender &sender, const Fields &fields)
+HandlerOutcome PresenceCommands::onInGame(CommandContext &context, const Sender &sender,
+                                          const Fields &fields)
 {
     const QByteArray *name = field(fields, 1);
-    return name ? markState(server, sender, *name, InGame, Announce::WhileListed)
+    return name ? markState(context, sender, *name, InGame, Announce::WhileListed)
                 : Outcome::NextLine;
 }
 
-Outcome onClientState(ChatServer &server, const Sender &sender, const Fields &fields)
+HandlerOutcome PresenceCommands::onClientState(CommandContext &context, const Sender &sender,
+                                               const Fields &fields)
 {
     const QByteArray *name = field(fields, 1);
-    return name ? markState(server, sender, *name, ClientState, Announce::Always)
+    return name ? markState(context, sender, *name, ClientState, Announce::Always)
                 : Outcome::NextLine;
 }
 
-Outcome onAway(ChatServer &server, const Sender &sender, const Fields &fields)
+// A user already marked away (the row exactly so) ends the chunk.
+HandlerOutcome PresenceCommands::onAway(CommandContext &context, const Sender &sender,
+                                        const Fields &fields)
 {
     const QByteArray *name = field(fields, 1);
     if (!name)
         return Outcome::NextLine;
-    const QByteArray marked = *name + Away;
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (server.table().row(i) == marked)
-            return Outcome::Stop;
-    }
-    if (!server.yieldFor(sender))
+    if (context.table().findRowExactly(*name + Away) >= 0)
         return Outcome::Stop;
-    return markState(server, sender, *name, Away, Announce::WhileListed);
+    if (!context.yieldFor(sender))
+        return Outcome::Stop;
+    return markState(context, sender, *name, Away, Announce::WhileListed);
 }
 
-Outcome onReturnCs(ChatServer &server, const Sender &sender, const Fields &fields)
+HandlerOutcome PresenceCommands::onReturnCs(CommandContext &context, const Sender &sender,
+                                            const Fields &fields)
 {
     const QByteArray *name = field(fields, 1);
-    return name ? clearState(server, sender, *name, Away) : Outcome::NextLine;
+    return name ? clearState(context, sender, *name, Away) : Outcome::NextLine;
 }
 
-Outcome onReturn(ChatServer &server, const Sender &sender, const Fields &fields)
+HandlerOutcome PresenceCommands::onReturn(CommandContext &context, const Sender &sender,
+                                          const Fields &fields)
 {
     const QByteArray *name = field(fields, 1);
-    return name ? clearState(server, sender, *name, InGame) : Outcome::NextLine;
+    return name ? clearState(context, sender, *name, InGame) : Outcome::NextLine;
 }
 
-Outcome onSound(ChatServer &server, const Sender &sender, const Fields &fields)
+HandlerOutcome PresenceCommands::onSound(CommandContext &context, const Sender &sender,
+                                         const Fields &fields)
 {
     const QByteArray *sound = field(fields, 1);
     if (!sound)
         return Outcome::Stop;
     const QByteArray line = messageLine({"PLAYSOUND", *sound});
-    const ConnectionTable &table = server.table();
+    const ConnectionTable &table = context.table();
     for (int k = 0; k < ConnectionTable::Size; ++k) {
         if (!table.row(k).endsWith(InGame))
-            server.send(k, line);
-        if (!server.yieldFor(sender))
+            context.send(k, line);
+        if (!context.yieldFor(sender))
             break;
     }
     return Outcome::Stop;
 }
 
-Outcome onIp(ChatServer &server, const Sender &sender, const Fields &fields)
+// The box waits for the operator while the event loop runs on: the sender's
+// further chunks are handled meanwhile, and the sender may be gone after it.
+HandlerOutcome PresenceCommands::onIp(CommandContext &context, const Sender &sender,
+                                      const Fields &fields)
 {
     const QByteArray *text = field(fields, 1);
     if (!text)
         return Outcome::NextLine;
-    IpNoticeGate &gate = IpNoticeGate::of(server);
+    IpNoticeGate &gate = context.ipNotices();
     if (!gate.mayOpenBox()) {
-        server.addOutputLine(*text);
+        context.addOutputLine(*text);
         gate.textLogged();
         return Outcome::NextLine;
     }
     gate.boxOpened();
-    server.notifyOperator(Codepage::toDisplay(*text));
+    context.notifyOperator(sender, *text);
     gate.boxClosed();
-    return server.isStillHere(sender) ? Outcome::NextLine : Outcome::Stop;
-}
-} // namespace
-
-void PresenceCommands::registerHandlers(ChatServer &server)
-{
-    server.setHandler(Command::InGame, onInGame);
-    server.setHandler(Command::ClientState, onClientState);
-    server.setHandler(Command::Away, onAway);
-    server.setHandler(Command::ReturnCs, onReturnCs);
-    server.setHandler(Command::Return, onReturn);
-    server.setHandler(Command::Sound, onSound);
-    server.setHandler(Command::Ip, onIp);
+    return context.isStillHere(sender) ? Outcome::NextLine : Outcome::Stop;
 }

@@ -2,26 +2,28 @@
 
 #include "core/codepage.h"
 #include "core/connectionpool.h"
-#include "platform/clientsocket.h"
 #include "platform/eventloop.h"
 
 #include <QFile>
 
 namespace {
-const QByteArray InGameSuffix = QByteArrayLiteral(" [IG]");
 const QByteArray LeftText = QByteArrayLiteral(" got bored with life and left Tarnwick!");
 } // namespace
 
 ChatServer::ChatServer(ConnectionTable &table, const ServerConfig &config, QObject *parent)
     : QObject(parent), m_table(table), m_config(config),
       m_log(config.workingFile(QStringLiteral("log.txt"))),
-      m_pool(new ConnectionPool(table,
-                                {[this](int index, quint64 connection, const QByteArray &chunk) {
-                                     processChunk(Sender{index, connection}, chunk);
-                                 },
-                                 [this](int index) { closeHandling(index); },
-                                 [this](const QString &text) { notifyOperator(text); }},
-                                this))
+      m_pool(new ConnectionPool(
+          table,
+          {[this](const Sender &sender, const QByteArray &chunk, const QByteArray &pending) {
+               logChunk(sender, chunk, pending);
+           },
+           [this](const Sender &sender, const QByteArray &line) {
+               return handleLine(sender, line);
+           },
+           [this](int index) { closeHandling(index); },
+           [this](const QString &text) { notifyOperator(text); }},
+          this))
 {
 }
 
@@ -40,10 +42,8 @@ quint16 ChatServer::port() const
 void ChatServer::shutdown()
 {
     for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (m_pool->socket(i).isConnected()) {
-            m_pool->socket(i).close();
-            m_pool->release(i);
-        }
+        if (m_pool->isConnected(i))
+            m_pool->drop(i, Farewell::toNobody());
         m_table.setRow(i, ConnectionTable::EmptyRow);
     }
 }
@@ -80,11 +80,6 @@ void ChatServer::setMotd(const QByteArray &text)
     Q_EMIT motdChanged(m_motd);
 }
 
-void ChatServer::setHandler(Command command, CommandHandler handler)
-{
-    m_handlers[int(command)] = handler;
-}
-
 bool ChatServer::isConnected(int index) const
 {
     return m_pool->isConnected(index);
@@ -92,21 +87,22 @@ bool ChatServer::isConnected(int index) const
 
 bool ChatServer::send(int index, const QByteArray &line)
 {
-    if (!ConnectionTable::isValidIndex(index))
-        return false;
-    return m_pool->socket(index).send(line);
+    return m_pool->send(index, line);
 }
 
 QByteArray ChatServer::remoteAddress(int index) const
 {
-    if (!ConnectionTable::isValidIndex(index))
-        return QByteArray();
-    return m_pool->socket(index).remoteAddress();
+    return m_pool->remoteAddress(index);
+}
+
+QByteArray ChatServer::lastAddress(int index) const
+{
+    return ConnectionTable::isValidIndex(index) ? m_pool->lastAddress(index) : QByteArray();
 }
 
 bool ChatServer::isStillHere(const Sender &sender) const
 {
-    return m_table.slot(sender.index).connection == sender.connection;
+    return m_pool->isStillHere(sender);
 }
 
 bool ChatServer::yieldFor(const Sender &sender)
@@ -127,8 +123,8 @@ void ChatServer::broadcastMessage(const QByteArray &text)
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         // A send that fails (the peer went, or stopped reading) is skipped;
         // everyone else still gets the line.
-        if (!m_table.row(i).endsWith(InGameSuffix) && m_pool->socket(i).isConnected())
-            m_pool->socket(i).send(line);
+        if (!m_table.row(i).endsWith(ConnectionTable::InGameSuffix))
+            m_pool->send(i, line);
         yieldEventLoopInTightLoop();
     }
 }
@@ -137,17 +133,15 @@ void ChatServer::disconnectUser(int index)
 {
     if (!ConnectionTable::isValidIndex(index))
         return;
-    const QByteArray name = m_table.slot(index).name;
     // Only the leaving connection's own row is emptied: other users whose
     // names begin with this one keep theirs.
-    m_table.setRow(index, ConnectionTable::EmptyRow);
-    const QByteArray line = "REMOVEUSER\t" + name + "\r\n";
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (m_pool->socket(i).isConnected())
-            m_pool->socket(i).send(line);
-    }
-    m_pool->socket(index).close();
-    m_pool->release(index);
+    m_pool->drop(index,
+                 Farewell::toEveryone(messageLine({"REMOVEUSER", m_table.slot(index).name})));
+}
+
+void ChatServer::dropQuietly(int index)
+{
+    m_pool->drop(index, Farewell::toNobody());
 }
 
 bool ChatServer::logEvent(const QByteArray &text)
@@ -160,6 +154,11 @@ bool ChatServer::logEvent(const QByteArray &text)
 void ChatServer::notifyOperator(const QString &text)
 {
     Q_EMIT operatorNotice(text);
+}
+
+void ChatServer::notifyOperatorFor(const Sender &sender, const QString &text)
+{
+    m_pool->whileWaitingForOperator(sender, [this, &text] { notifyOperator(text); });
 }
 
 void ChatServer::reportFileProblem(const QString &path, const QString &text)
@@ -187,37 +186,17 @@ void ChatServer::noteLogWrite(bool written)
             .arg(m_log.path(), m_log.errorString()));
 }
 
-ClientSocket &ChatServer::socket(int index)
+void ChatServer::logChunk(const Sender &sender, const QByteArray &chunk, const QByteArray &pending)
 {
-    return m_pool->socket(index);
+    noteLogWrite(m_log.writeReceive(m_pool->lastAddress(sender.index), chunk, pending));
 }
 
-int ChatServer::acceptSimulated(const QByteArray &remoteAddress)
+HandlerOutcome ChatServer::handleLine(const Sender &sender, const QByteArray &line)
 {
-    return m_pool->acceptSimulated(remoteAddress);
-}
-
-void ChatServer::processChunk(const Sender &sender, const QByteArray &chunk)
-{
-    const int s = sender.index;
-    noteLogWrite(m_log.writeReceive(m_pool->socket(s).lastRemoteAddress(), chunk,
-                                    m_pool->framer(s).pending()));
-    const QList<QByteArray> lines = m_pool->framer(s).append(chunk);
-    for (const QByteArray &line : lines) {
-        if (!isStillHere(sender))
-            return;
-        const Fields fields = line.split('\t');
-        if (!passesNameClaim(s, fields))
-            return;
-        const std::optional<Command> command = findCommand(fields.constFirst());
-        if (!command)
-            continue;
-        const CommandHandler handler = m_handlers[int(*command)];
-        if (!handler)
-            continue;
-        if (handler(*this, sender, fields) == HandlerOutcome::Stop)
-            return;
-    }
+    const Fields fields = line.split('\t');
+    if (!passesNameClaim(sender.index, fields))
+        return HandlerOutcome::Stop;
+    return m_lineHandler ? m_lineHandler(sender, fields) : HandlerOutcome::NextLine;
 }
 
 // A line whose field 1 is a listed display name followed by ": " must come
@@ -227,10 +206,10 @@ bool ChatServer::passesNameClaim(int index, const Fields &fields) const
     const QByteArray *claim = field(fields, 1);
     if (!claim || !claim->endsWith(": "))
         return true;
-    const QByteArray claimedUpper = Codepage::toUpper(claim->chopped(2));
-    const QByteArray own = m_pool->socket(index).lastRemoteAddress();
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (m_table.rowUpper(i) == claimedUpper && m_pool->socket(i).remoteAddress() != own)
+    const FoldedName claimed(claim->chopped(2));
+    const QByteArray &own = m_pool->lastAddress(index);
+    for (int i = m_table.findRow(claimed); i >= 0; i = m_table.findRow(claimed, i + 1)) {
+        if (m_pool->remoteAddress(i) != own)
             return false;
     }
     return true;
@@ -240,15 +219,11 @@ void ChatServer::closeHandling(int index)
 {
     if (m_table.slot(index).free)
         return;
-    const QByteArray name = m_table.slot(index).name;
-    const QByteArray lines = "Announce\t" + name + LeftText + "\r\n" + "REMOVEUSER\t" + name +
-                             "\r\n" + "REMOVEUSER\t" + name + InGameSuffix + "\r\n" +
-                             "REMOVEUSER\t" + name + " [AW]\r\n";
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (i != index && m_pool->socket(i).isConnected())
-            m_pool->socket(i).send(lines);
-    }
-    m_table.setRow(index, ConnectionTable::EmptyRow);
-    m_pool->socket(index).close();
-    m_pool->release(index);
+    const QByteArray &name = m_table.slot(index).name;
+    m_pool->drop(index,
+                 Farewell::toEveryone(
+                     messageLine({"Announce", QByteArray(name + LeftText)}) +
+                     messageLine({"REMOVEUSER", name}) +
+                     messageLine({"REMOVEUSER", QByteArray(name + ConnectionTable::InGameSuffix)}) +
+                     messageLine({"REMOVEUSER", QByteArray(name + ConnectionTable::AwaySuffix)})));
 }

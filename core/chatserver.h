@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/chatlog.h"
-#include "core/commandtable.h"
 #include "core/connectiontable.h"
+#include "core/messageline.h"
 #include "core/serverconfig.h"
 
 #include <QByteArray>
@@ -10,32 +10,14 @@
 #include <QSet>
 #include <QString>
 
-#include <array>
+#include <functional>
 
-class ClientSocket;
 class ConnectionPool;
-class ChatServer;
 
-// Who a handler acts for: the index and the connection that was there when the
-// line arrived. After a yield the index may hold somebody else.
-struct Sender
-{
-    int index;
-    quint64 connection;
-};
-
-enum class HandlerOutcome
-{
-    NextLine,
-    Stop
-};
-
-using CommandHandler = HandlerOutcome (*)(ChatServer &server, const Sender &sender,
-                                          const Fields &fields);
-
-// The chat service on port 3069: the 50 client sockets sckServer(i) over the
-// shared connection table, the receive path (log, framing, name-claim check,
-// dispatch), the room broadcast and the two ways a connection ends.
+// The chat service on port 3069: its connections (sckServer(i)) over the
+// shared connection table, the receive path (log.txt, the name-claim check,
+// the hand-off to the commands), the room broadcast and the ways a connection
+// ends.
 //
 // Wire grammar, both directions:  keyword *( TAB field ) CR LF
 // 8-bit text, no quoting; a field holds neither TAB nor CR LF.
@@ -58,17 +40,21 @@ public:
     const QByteArray &motd() const { return m_motd; }
     void setMotd(const QByteArray &text);
 
-    void setHandler(Command command, CommandHandler handler);
+    // Every line that passes the name-claim check goes here (the chat commands).
+    using LineHandler = std::function<HandlerOutcome(const Sender &sender, const Fields &fields)>;
+    void setLineHandler(LineHandler handler) { m_lineHandler = std::move(handler); }
 
     // --- used by the handlers and the console ---
     ConnectionTable &table() { return m_table; }
     const ServerConfig &config() const { return m_config; }
-    ChatLog &log() { return m_log; }
+    ConnectionPool &connections() { return *m_pool; }
 
     bool isConnected(int index) const;
-    // Queues one whole line on socket `index`; nothing when it is not connected.
+    // Queues one whole line on connection `index`; nothing when it is not connected.
     bool send(int index, const QByteArray &line);
     QByteArray remoteAddress(int index) const;
+    // The address of the connection that holds the entry or held it last.
+    QByteArray lastAddress(int index) const;
 
     // The sender's index still holds the connection the handler acts for.
     bool isStillHere(const Sender &sender) const;
@@ -78,19 +64,18 @@ public:
     void addOutputLine(const QByteArray &text);    // AddOutputLine
     void broadcastMessage(const QByteArray &text); // BroadcastMessage
     void disconnectUser(int index);                // DisconnectUser
-    bool logEvent(const QByteArray &text);         // LogEvent
+    // Ends a connection without telling anybody (a refused join).
+    void dropQuietly(int index);
+    bool logEvent(const QByteArray &text); // LogEvent
     // A text for the operator (shown in a message box by the console).
     void notifyOperator(const QString &text);
+    // The same on behalf of a client's line: the client's further chunks are
+    // handled while the box is open.
+    void notifyOperatorFor(const Sender &sender, const QString &text);
     // A file the service needs cannot be used: the operator reads `text` in the
     // log view once, not again until the file has worked in between.
     void reportFileProblem(const QString &path, const QString &text);
     void clearFileProblem(const QString &path);
-
-    ClientSocket &socket(int index);
-
-    // Takes a slot for a connection without a network (tests, fuzzing) the way
-    // a connection request does; -1 when all slots are taken.
-    int acceptSimulated(const QByteArray &remoteAddress);
 
 Q_SIGNALS:
     void outputLine(const QByteArray &text);
@@ -99,7 +84,8 @@ Q_SIGNALS:
 
 private:
     void closeHandling(int index);
-    void processChunk(const Sender &sender, const QByteArray &chunk);
+    void logChunk(const Sender &sender, const QByteArray &chunk, const QByteArray &pending);
+    HandlerOutcome handleLine(const Sender &sender, const QByteArray &line);
     bool passesNameClaim(int index, const Fields &fields) const;
     void noteLogWrite(bool written);
 
@@ -107,7 +93,7 @@ private:
     ServerConfig m_config;
     ChatLog m_log;
     ConnectionPool *m_pool;
-    std::array<CommandHandler, CommandCount> m_handlers{};
+    LineHandler m_lineHandler;
     QByteArray m_motd;
     QSet<QString> m_fileProblems;
 };

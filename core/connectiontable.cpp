@@ -2,6 +2,8 @@
 
 #include "core/codepage.h"
 
+FoldedName::FoldedName(const QByteArray &name) : m_text(Codepage::toUpper(name)) {}
+
 ConnectionTable::ConnectionTable(QObject *parent) : QObject(parent)
 {
     for (int i = 0; i < Size; ++i) {
@@ -39,4 +41,27 @@ void ConnectionTable::setRow(int index, const QByteArray &text)
     m_rows[index] = text;
     m_rowsUpper[index] = Codepage::toUpper(text);
     Q_EMIT rowChanged(index, text);
+}
+
+bool ConnectionTable::isRowNamed(int index, const FoldedName &name, Rows rows) const
+{
+    return m_rowsUpper[index] == name.text() && (rows == Rows::All || !isRowEmpty(index));
+}
+
+int ConnectionTable::findRow(const FoldedName &name, int from, Rows rows) const
+{
+    for (int i = qMax(from, 0); i < Size; ++i) {
+        if (isRowNamed(i, name, rows))
+            return i;
+    }
+    return -1;
+}
+
+int ConnectionTable::findRowExactly(const QByteArray &text, int from, Rows rows) const
+{
+    for (int i = qMax(from, 0); i < Size; ++i) {
+        if (m_rows[i] == text && (rows == Rows::All || !isRowEmpty(i)))
+            return i;
+    }
+    return -1;
 }

@@ -17,15 +17,49 @@ struct ConnectionSlot
     quint64 connection = 0;
 };
 
+// Who a handler acts for: the index and the connection that was there when the
+// line arrived. After a yield the index may hold somebody else.
+struct Sender
+{
+    int index;
+    quint64 connection;
+};
+
+// A name as the case-blind lookups compare it: folded to upper case once.
+class FoldedName
+{
+public:
+    explicit FoldedName(const QByteArray &name);
+    const QByteArray &text() const { return m_text; }
+
+private:
+    QByteArray m_text;
+};
+
 // The 50 entries shared by the chat and the login service, and the user list
 // rows that belong to them (row i to entry i). Rows are protocol text; the
 // console shows them through rowChanged.
+//
+// A row holds a display name: the name, "\xA5" in front once the user is a
+// moderator, and any number of state suffixes at the end. Lookups by name
+// compare whole rows, so the mark and the suffixes are part of the name.
 class ConnectionTable : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int Size = 50;
     static inline const QByteArray EmptyRow = QByteArrayLiteral("EMPTY");
+    static inline const QByteArray ModeratorMark = QByteArrayLiteral("\xA5");
+    static inline const QByteArray InGameSuffix = QByteArrayLiteral(" [IG]");
+    static inline const QByteArray AwaySuffix = QByteArrayLiteral(" [AW]");
+    static inline const QByteArray ClientStateSuffix = QByteArrayLiteral(" [CS]");
+
+    // Which rows a lookup looks at.
+    enum class Rows
+    {
+        All,
+        OfUsers // not the rows reading "EMPTY"
+    };
 
     explicit ConnectionTable(QObject *parent = nullptr);
 
@@ -46,6 +80,13 @@ public:
     const QByteArray &rowUpper(int index) const { return m_rowsUpper[index]; }
     void setRow(int index, const QByteArray &text);
     bool isRowEmpty(int index) const { return m_rows[index] == EmptyRow; }
+
+    // Row `index` equals the name, ignoring case.
+    bool isRowNamed(int index, const FoldedName &name, Rows rows = Rows::All) const;
+    // The first row from `from` on (up to 49) that equals the name ignoring
+    // case, or that equals `text` exactly; -1 when none.
+    int findRow(const FoldedName &name, int from = 0, Rows rows = Rows::All) const;
+    int findRowExactly(const QByteArray &text, int from = 0, Rows rows = Rows::All) const;
 
 Q_SIGNALS:
     void rowChanged(int index, const QByteArray &text);

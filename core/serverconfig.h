@@ -9,6 +9,8 @@ struct ServerConfig
 {
     static constexpr quint16 ChatPort = 3069;
     static constexpr quint16 LoginPort = 3068;
+    // The server file is named after the server, with this extension.
+    static constexpr QLatin1StringView ServerFileExtension{".tkl"};
 
     // The program folder, or the data folder the host named in its place:
     // ban.txt, sysops.dat, users.mdb, motd.txt at start-up, *.tkl, the

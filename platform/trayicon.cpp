@@ -1,30 +1,18 @@
 #include "platform/trayicon.h"
 
-#include <QColor>
 #include <QIcon>
-#include <QPainter>
-#include <QPixmap>
 #include <QSystemTrayIcon>
 
-namespace {
-QIcon serverIcon()
+QIcon TrayIcon::serverIcon()
 {
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0, 96, 160));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(0, 0, 16, 16, 3, 3);
-    painter.setPen(Qt::white);
-    QFont font = painter.font();
-    font.setBold(true);
-    font.setPixelSize(12);
-    painter.setFont(font);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("T"));
-    return QIcon(pixmap);
+    // The same drawing as the desktop entry's icon. The pixel sizes come first
+    // so that a Qt without its SVG plugin still has a sharp tray icon.
+    QIcon icon;
+    for (const int size : {16, 22, 32, 48})
+        icon.addFile(QStringLiteral(":/icons/tarnwick-server-%1.png").arg(size), QSize(size, size));
+    icon.addFile(QStringLiteral(":/icons/tarnwick-server.svg"));
+    return icon;
 }
-} // namespace
 
 TrayIcon::TrayIcon(QObject *parent) : QObject(parent) {}
 

@@ -1,5 +1,4 @@
 #include "chatfixture.h"
-#include "platform/clientsocket.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -7,53 +6,87 @@
 #include <QTest>
 #include <QTimer>
 
+#include <array>
+#include <optional>
+
 using Lines = QList<QByteArray>;
 
 namespace {
 const QByteArray Mark = "\xA5";
 const QByteArray Grant = "RequestOP\tAnn\tann@x.org\tS3cret";
 const QByteArray Granted =
-    "STATUSTEXT\t16711680\tModerator Privlidges Granted - You are now a moderator.\r\n";
-const QByteArray Denied =
-    "STATUSTEXT\t255\tModerator Privlidges Denied - You have been logged.\r\n";
+    "STATUSTEXT\t16711680\tModerator Privlidges Granted - You are now a moderator.";
+const QByteArray Denied = "STATUSTEXT\t255\tModerator Privlidges Denied - You have been logged.";
+const QByteArray PermissionDenied = "STATUSTEXT\t255\tPermission Denied";
+const QByteArray VersionWarning =
+    "PM\tSERVER: \tIncorrect Version, you should be using version 5.0. Please Download the "
+    "latest version from the tarnwick website or file mirror.";
 
-// The next `count` lines a client receives, plus whatever else arrived within
-// 30 ms as one more entry, so an unexpected extra line fails the comparison.
-Lines receivedLines(RawClient &client, qsizetype count)
+// Ann (127.0.0.1, index 0), Bob (127.0.0.2, index 1) and Cat (127.0.0.3,
+// index 2) have joined; the newcomer (127.0.0.1, index 3) is connected but has
+// not. The sysop list names Ann's e-mail and password.
+enum class Client
 {
-    Lines lines = count > 0 ? client.readLines(int(count)) : Lines();
-    if (const QByteArray rest = client.readFor(30); !rest.isEmpty())
-        lines.append(rest);
+    Ann,
+    Bob,
+    Cat,
+    Newcomer
+};
+using Clients = QList<Client>;
+constexpr std::array AllClients{Client::Ann, Client::Bob, Client::Cat, Client::Newcomer};
+const Clients Everyone{AllClients.begin(), AllClients.end()};
+
+Clients everyoneBut(Client left)
+{
+    Clients result = Everyone;
+    result.removeAll(left);
+    return result;
+}
+
+// The lines of what a client was sent, each with its CR LF.
+Lines linesOf(const QByteArray &bytes)
+{
+    Lines lines;
+    qsizetype start = 0;
+    for (qsizetype end = bytes.indexOf("\r\n"); end >= 0; end = bytes.indexOf("\r\n", start)) {
+        lines.append(bytes.mid(start, end + 2 - start));
+        start = end + 2;
+    }
+    if (start < bytes.size())
+        lines.append(bytes.mid(start)); // an unfinished line fails any comparison
     return lines;
 }
 
-// Ann (127.0.0.1, slot 0), Bob (127.0.0.2, slot 1) and Cat (127.0.0.3, slot 2)
-// have joined; U (slot 3) is connected but has not. The sysop list names Ann.
 struct Room
 {
     ChatFixture fixture;
-    std::vector<std::unique_ptr<RawClient>> clients;
+    std::array<QSharedPointer<SimulatedTransport>, AllClients.size()> clients;
 
     Room()
     {
         fixture.writeProgramFile("sysops.dat", "\r\nAnn the mod\tann@x.org\tS3cret\r\n");
-        for (const char *name : {"Ann", "Bob", "Cat"})
-            clients.push_back(fixture.join(name, "127.0.0." + QString::number(clients.size() + 1)));
-        clients.push_back(fixture.connect());
-        drain();
+        join(Client::Ann, "Ann", "127.0.0.1");
+        join(Client::Bob, "Bob", "127.0.0.2");
+        join(Client::Cat, "Cat", "127.0.0.3");
+        clients[int(Client::Newcomer)] = fixture.connectSimulated("127.0.0.1");
+        forgetSent();
     }
-    RawClient &operator[](char who) { return *clients[QByteArrayView("ABCU").indexOf(who)]; }
-    void drain()
+    void join(Client who, const QByteArray &name, const QByteArray &address)
     {
-        QTest::qWait(20);
-        for (auto &client : clients)
-            client->drain(10);
+        clients[int(who)] = fixture.connectSimulated(address);
+        clients[int(who)]->receive("Name\t" + name + "\r\n");
     }
+    SimulatedTransport &operator[](Client who) { return *clients[int(who)]; }
+    void forgetSent()
+    {
+        for (const auto &client : clients)
+            client->takeSent();
+    }
+    Lines sentTo(Client who) { return linesOf((*this)[who].takeSent()); }
     void promoteAnn()
     {
-        (*this)['A'].sendLine(Grant);
-        QTRY_VERIFY(fixture.table.slot(0).operatorFlag);
-        drain();
+        (*this)[Client::Ann].receive(Grant + "\r\n");
+        forgetSent();
     }
     QByteArray banFile() const
     {
@@ -61,49 +94,132 @@ struct Room
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 };
-} // namespace
 
-// One chunk sent in a fresh Room by `sender`: a client's letter, or 'M' for
-// Ann as a moderator. `wire` has every line sent, in order and without CR LF,
-// each behind the letters of the clients that get it. `goesOn`: the "MOTD"
-// sent behind the chunk is answered. `shown`: the log view's line.
-struct WireRow
+// One chunk sent in a fresh room, and what it does: the lines each client is
+// sent, in order; whether the "MOTD" line sent behind the chunk is answered;
+// Bob's row after it; the console log view's line.
+struct WireCase
 {
-    char sender;
-    QByteArray bobRow, chunk, wire;
-    bool goesOn;
-    QByteArray bobRowAfter, shown;
+    struct Delivery
+    {
+        Clients to;
+        QByteArray line; // without CR LF
+    };
+
+    Client sender = Client::Ann;
+    bool byModerator = false;
+    QByteArray bobRow = "Bob";
+    QByteArray chunk;
+    QList<Delivery> deliveries;
+    bool endsTheChunk = false;
+    std::optional<QByteArray> bobRowAfter;
+    QByteArray shown;
+
+    WireCase withBobListedAs(const QByteArray &row) const
+    {
+        WireCase c = *this;
+        c.bobRow = row;
+        return c;
+    }
+    WireCase sends(const Clients &to, const QByteArray &line) const
+    {
+        WireCase c = *this;
+        c.deliveries.append({to, line});
+        return c;
+    }
+    WireCase sendsNothing() const { return *this; }
+    // Everyone is told that the row `from` became `to`.
+    WireCase announcesChange(const QByteArray &from, const QByteArray &to) const
+    {
+        return sends(Everyone, "REMOVEUSER\t" + from).sends(Everyone, "ADDUSER\t" + to);
+    }
+    // The newcomer's join as `name` (an empty MOTD): it learns the listed rows
+    // and everyone learns it.
+    WireCase welcomes(const QByteArray &name, const QByteArrayList &listed) const
+    {
+        WireCase c = sends({Client::Newcomer}, "MOTD\t")
+                         .sends({Client::Newcomer}, "GETPROFILE\t" + name + '\t');
+        for (const QByteArray &row : listed)
+            c = c.sends({Client::Newcomer}, "ADDUSER\t" + row);
+        return c.sends(Everyone, "ADDUSER\t" + name);
+    }
+    WireCase endsChunk() const
+    {
+        WireCase c = *this;
+        c.endsTheChunk = true;
+        return c;
+    }
+    WireCase leavesBobListedAs(const QByteArray &row) const
+    {
+        WireCase c = *this;
+        c.bobRowAfter = row;
+        return c;
+    }
+    WireCase shows(const QByteArray &text) const
+    {
+        WireCase c = *this;
+        c.shown = text;
+        return c;
+    }
+
+    Lines expectedFor(Client who) const
+    {
+        Lines lines;
+        for (const Delivery &delivery : deliveries) {
+            if (delivery.to.contains(who))
+                lines.append(delivery.line + "\r\n");
+        }
+        if (who == sender && !endsTheChunk)
+            lines.append("MOTD\t\r\n");
+        return lines;
+    }
 };
-Q_DECLARE_METATYPE(WireRow)
 
-namespace {
-void addWireRow(const char *name, char sender, const QByteArray &bobRow, const QByteArray &chunk,
-                const QByteArray &wire, bool goesOn = true, const QByteArray &bobRowAfter = {},
-                const QByteArray &shown = {})
+WireCase from(Client sender, const QByteArray &chunk)
 {
-    const QByteArray after = bobRowAfter.isEmpty() ? bobRow : bobRowAfter;
-    QTest::newRow(name) << WireRow{sender, bobRow, chunk, wire, goesOn, after, shown};
+    WireCase c;
+    c.sender = sender;
+    c.chunk = chunk;
+    return c;
 }
 
-QByteArray told(const QByteArray &from, const QByteArray &to)
+// Ann, granted moderator rights before the chunk.
+WireCase fromModerator(const QByteArray &chunk)
 {
-    return "ABCU REMOVEUSER\t" + from + "\nABCU ADDUSER\t" + to;
+    WireCase c = from(Client::Ann, chunk);
+    c.byModerator = true;
+    return c;
 }
 
-// What U gets when it joins as `name`, and what the others are told.
-QByteArray joined(const QByteArray &name, const QByteArray &bobRow)
+void addRow(const char *name, const WireCase &wireCase)
 {
-    return "U MOTD\t\nU GETPROFILE\t" + name + "\t\nU ADDUSER\tAnn\nU ADDUSER\t" + bobRow +
-           "\nU ADDUSER\tCat\nABCU ADDUSER\t" + name;
+    QTest::newRow(name) << wireCase;
 }
 } // namespace
+
+Q_DECLARE_METATYPE(WireCase)
 
 class TestChatCommands : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void wire_data();
-    void wire();
+    void joining_data();
+    void joining() { checkWire(); }
+    void roomAndPrivateLines_data();
+    void roomAndPrivateLines() { checkWire(); }
+    void relays_data();
+    void relays() { checkWire(); }
+    void gameInvitations_data();
+    void gameInvitations() { checkWire(); }
+    void lineMissingAFieldSendsNothing_data();
+    void lineMissingAFieldSendsNothing() { checkWire(); }
+    void stateMarks_data();
+    void stateMarks() { checkWire(); }
+    void moderatorRequest_data();
+    void moderatorRequest() { checkWire(); }
+    void moderatorCommands_data();
+    void moderatorCommands() { checkWire(); }
+
     void sameNameAtTheSameMomentIsListedOnce();
     void newUserRecord_data();
     void newUserRecord();
@@ -112,172 +228,283 @@ private Q_SLOTS:
     void ban();
     void banThatCannotBeStoredIsCarriedOut();
     void kickSparesNewcomerOnTheIndex();
-    void ipBanRefusesTheNextJoin();
+    void ipBanStoresTheAddressSilently();
+    void bannedAddressIsRefusedAtItsNextJoin();
+    void getIpSkipsFreeEntries();
+
+private:
+    void checkWire();
 };
 
-void TestChatCommands::wire_data()
+// Sends the row's chunk, then "MOTD", and compares everything every client was
+// sent, line by line.
+void TestChatCommands::checkWire()
 {
-    QTest::addColumn<WireRow>("row");
-    const QByteArray warning = "B PM\tSERVER: \tIncorrect Version, you should be using version "
-                               "5.0. Please Download the latest version from the tarnwick "
-                               "website or file mirror.";
-    const QByteArray denied = "A STATUSTEXT\t255\tPermission Denied\n";
-    const QByteArray kicked = "* Bob [AW] was kicked from Tarnwick by " + Mark + "Ann! Reason: x";
-    const QByteArray missed = "* Bob was kicked from Tarnwick by " + Mark + "Ann! Reason: x";
-    const QByteArray nobody = "* EMPTY was kicked from Tarnwick by " + Mark + "Ann! Reason: x";
+    QFETCH(WireCase, wire);
+    Room room;
+    if (wire.byModerator)
+        room.promoteAnn();
+    room.fixture.table.setRow(1, wire.bobRow);
+    QSignalSpy shown(room.fixture.chat.get(), &ChatServer::outputLine);
+    room[wire.sender].receive(wire.chunk + "\r\nMOTD\r\n");
+    QCOMPARE(room.sentTo(Client::Ann), wire.expectedFor(Client::Ann));
+    QCOMPARE(room.sentTo(Client::Bob), wire.expectedFor(Client::Bob));
+    QCOMPARE(room.sentTo(Client::Cat), wire.expectedFor(Client::Cat));
+    QCOMPARE(room.sentTo(Client::Newcomer), wire.expectedFor(Client::Newcomer));
+    QCOMPARE(room.fixture.table.row(1), wire.bobRowAfter.value_or(wire.bobRow));
+    QCOMPARE(room.banFile(), QByteArray());
+    QVERIFY(!room.fixture.readWorkingFile("log.txt").contains("S3cret"));
+    QVERIFY(shown.size() <= 1);
+    QCOMPARE(shown.isEmpty() ? QByteArray() : shown.at(0).at(0).toByteArray(), wire.shown);
+}
 
-    addWireRow("newcomer learns the listed rows slot by slot", 'U', "EMPTY", "Name\tDan",
-               "U MOTD\t\nU GETPROFILE\tDan\t\nU ADDUSER\tAnn\nU ADDUSER\tCat\nABCU ADDUSER\tDan");
-    addWireRow("marked or suffixed rows leave the bare name free", 'U', Mark + "Bob [AW]",
-               "Name\tbob", joined("bob", Mark + "Bob [AW]"));
-    addWireRow("a prefix is no duplicate", 'U', "Bob", "Name\tBobby", joined("Bobby", "Bob"));
-    addWireRow("duplicate in another case", 'U', "Bob", "Name\tbOB", "U DOUBLE", false);
-    addWireRow("duplicate in Windows-1252 letters", 'U', "\xC9mile", "Name\t\xE9MILE", "U DOUBLE",
-               false);
-    addWireRow("EMPTY is nobody's name", 'U', "Bob", "Name\tempty", "U DOUBLE", false);
-    addWireRow("SERVER only announces", 'B', "Bob", "SERVER\tZed\r\nSERVER",
-               "ABCU Announce\tZed has joined Tarnwick!");
+void TestChatCommands::joining_data()
+{
+    QTest::addColumn<WireCase>("wire");
+    using enum Client;
+    addRow("newcomer learns the listed rows index by index",
+           from(Newcomer, "Name\tDan").withBobListedAs("EMPTY").welcomes("Dan", {"Ann", "Cat"}));
+    addRow("marked or suffixed rows leave the bare name free",
+           from(Newcomer, "Name\tbob")
+               .withBobListedAs(Mark + "Bob [AW]")
+               .welcomes("bob", {"Ann", Mark + "Bob [AW]", "Cat"}));
+    addRow("a prefix is no duplicate",
+           from(Newcomer, "Name\tBobby").welcomes("Bobby", {"Ann", "Bob", "Cat"}));
+    addRow("duplicate in another case",
+           from(Newcomer, "Name\tbOB").sends({Newcomer}, "DOUBLE").endsChunk());
+    addRow("duplicate in Windows-1252 letters", from(Newcomer, "Name\t\xE9MILE")
+                                                    .withBobListedAs("\xC9mile")
+                                                    .sends({Newcomer}, "DOUBLE")
+                                                    .endsChunk());
+    addRow("the name of a free row is taken",
+           from(Newcomer, "Name\tempty").sends({Newcomer}, "DOUBLE").endsChunk());
+    addRow(
+        "SERVER only announces",
+        from(Bob, "SERVER\tZed\r\nSERVER").sends(Everyone, "Announce\tZed has joined Tarnwick!"));
+    addRow("wrong client version is warned and ends the chunk",
+           from(Ann, "PROFILE\tBOB\tx\t5.01").sends({Bob}, VersionWarning).endsChunk());
+    addRow("version 5.0 is not warned", from(Ann, "PROFILE\tbob\tx\t5.0\tmore").sendsNothing());
+    addRow(
+        "keywords are compared exactly",
+        from(Ann, "message\tAnn: \thi\r\nMESSAGE\tAnn: \thi\r\nMOTD \r\n\r\nHELLO").sendsNothing());
+}
 
-    addWireRow("public text skips in-game rows", 'A', "Bob [IG]", "Message\tAnn: \thi",
-               "ACU Message\tAnn: \thi\t", true, {}, "Ann: \thi");
-    addWireRow("action ends with an extra line", 'A', "Bob [IG]", "ACTION\tAnn hops\r\nACTION",
-               "ACU Message\tAnn hops \t \nACU \t", true, {}, "Ann hops \t \r\n");
-    addWireRow("server text from a moderator", 'M', "Bob", "MSG\thi", "ABCU Message\tServer: hi\t",
-               true, {}, "Server: hi");
-    addWireRow(
-        "in-game user gets private lines but no sound, which ends the chunk", 'A', "Bob [IG]",
-        "PM\tbob [ig]\t\tAnn\r\nURL\tBob [IG]\tu\tAnn\r\n"
-        "GAME\t1\tBob [IG]\tg1\tg2\tg3\tg4\tg5\tg6\r\nSOUND\tding",
-        "B PM\tAnn\t\nB URL\tAnn\tu\nB GAME\tg1\tg2\tg3\tg4\tg5\tg6\nACU PLAYSOUND\tding", false);
-    addWireRow("sound without its field ends the chunk too", 'A', "Bob", "SOUND", {}, false);
-    addWireRow("moderator mark is part of the name", 'A', Mark + "Bob",
-               "PM\tBob\tno\tAnn\r\nPM\t" + Mark + "bob\thi\tAnn", "B PM\tAnn\thi");
-    addWireRow("suffix is part of the name", 'A', "Bob [AW]",
-               "PM\tBob\tno\tAnn\r\nPM\tBOB [aw]\thi\tAnn", "B PM\tAnn\thi");
-    addWireRow("private line reaches every matching row", 'A', "CAT", "PM\tcat\thi\tAnn",
-               "BC PM\tAnn\thi");
-    addWireRow("relays to the named user", 'A', "Bob",
-               "GETPROFILE2\tbob\tAnn\r\n"
-               "PROFILE2\tBOB\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\t14\tx\r\n"
-               "PROFILE2\tBob\t\t\t\t\t\t\t\t\t\t\t\t\t\tx\r\nPINGUSER\tBob\tAnn\r\n"
-               "RETURNPING\t1\t2\tbob\r\nSTART\tBob\tx\r\nDECLINE\tBob\tAnn\r\n"
-               "XCEPT\tBob\tAnn\r\nUSERIP\tBob\tAnn 1.2.3.4\r\nOKRETURNIP\tBob\td\r\n"
-               "GETIPFT\tBob\td\r\nOKUSERFT\tBob\td",
-               "B GETPROFILE2\tAnn\t\nB PROFILE\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\t14\n"
-               "B PROFILE\t\t\t\t\t\t\t\t\t\t\t\t\t\nB PING\tAnn\t\nB THEPING\t1\t2\n"
-               "B START\nB DECLINE\tAnn\nB XCEPT\tAnn\t\nB GETUSERIP\tAnn 1.2.3.4\n"
-               "B OKUSERIP\td\nB GETIPFT\td\nB RETURNFT\td");
-    addWireRow("version 5.0 and lines missing a field send nothing", 'A', "Bob",
-               "PROFILE\tbob\tx\t5.0\tmore\r\n"
-               "Message\tAnn: \r\nMessage\r\nPM\tBob\thi\r\nPM\r\nURL\tBob\tx\r\n"
-               "GETPROFILE2\tBob\r\nPROFILE2\tBob\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\r\n"
-               "PINGUSER\tBob\r\nRETURNPING\t1\t2\r\nSTART\r\nDECLINE\tBob\r\nXCEPT\tBob\r\n"
-               "USERIP\tBob\r\nOKRETURNIP\tBob\r\nGETIPFT\tBob\r\nOKUSERFT\tBob\r\n"
-               "GAME\t1\tBob\tg1\tg2\tg3\tg4\tg5\r\nGAME\r\nPROFILE\tbob\tx\r\nPROFILE\r\n"
-               "INGAME\r\n[CS]\r\n[AW]\r\nRETURN\r\nRETURNCS",
-               {});
-    // The count must be digits worth 1 to 5; Bob is named as each invitee.
+void TestChatCommands::roomAndPrivateLines_data()
+{
+    QTest::addColumn<WireCase>("wire");
+    using enum Client;
+    addRow("public text skips in-game rows", from(Ann, "Message\tAnn: \thi")
+                                                 .withBobListedAs("Bob [IG]")
+                                                 .sends(everyoneBut(Bob), "Message\tAnn: \thi\t")
+                                                 .shows("Ann: \thi"));
+    addRow("action ends with an extra line", from(Ann, "ACTION\tAnn hops\r\nACTION")
+                                                 .withBobListedAs("Bob [IG]")
+                                                 .sends(everyoneBut(Bob), "Message\tAnn hops \t ")
+                                                 .sends(everyoneBut(Bob), "\t")
+                                                 .shows("Ann hops \t \r\n"));
+    addRow("server text from a moderator",
+           fromModerator("MSG\thi").sends(Everyone, "Message\tServer: hi\t").shows("Server: hi"));
+    addRow("in-game user gets private lines but no sound, which ends the chunk",
+           from(Ann, "PM\tbob [ig]\t\tAnn\r\nURL\tBob [IG]\tu\tAnn\r\n"
+                     "GAME\t1\tBob [IG]\tg1\tg2\tg3\tg4\tg5\tg6\r\nSOUND\tding")
+               .withBobListedAs("Bob [IG]")
+               .sends({Bob}, "PM\tAnn\t")
+               .sends({Bob}, "URL\tAnn\tu")
+               .sends({Bob}, "GAME\tg1\tg2\tg3\tg4\tg5\tg6")
+               .sends(everyoneBut(Bob), "PLAYSOUND\tding")
+               .endsChunk());
+    addRow("sound without its field ends the chunk too", from(Ann, "SOUND").endsChunk());
+    addRow("moderator mark is part of the name",
+           from(Ann, "PM\tBob\tno\tAnn\r\nPM\t" + Mark + "bob\thi\tAnn")
+               .withBobListedAs(Mark + "Bob")
+               .sends({Bob}, "PM\tAnn\thi"));
+    addRow("suffix is part of the name", from(Ann, "PM\tBob\tno\tAnn\r\nPM\tBOB [aw]\thi\tAnn")
+                                             .withBobListedAs("Bob [AW]")
+                                             .sends({Bob}, "PM\tAnn\thi"));
+    addRow("private line reaches every matching row",
+           from(Ann, "PM\tcat\thi\tAnn").withBobListedAs("CAT").sends({Bob, Cat}, "PM\tAnn\thi"));
+}
+
+void TestChatCommands::relays_data()
+{
+    QTest::addColumn<WireCase>("wire");
+    using enum Client;
+    const QByteArray profile = "2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\t14";
+    addRow("GETPROFILE2", from(Ann, "GETPROFILE2\tbob\tAnn").sends({Bob}, "GETPROFILE2\tAnn\t"));
+    addRow("PROFILE2 passes fields 2 to 14",
+           from(Ann, "PROFILE2\tBOB\t" + profile + "\tx").sends({Bob}, "PROFILE\t" + profile));
+    addRow("PROFILE2 with empty fields", from(Ann, "PROFILE2\tBob" + QByteArray(13, '\t') + "\tx")
+                                             .sends({Bob}, "PROFILE" + QByteArray(13, '\t')));
+    addRow("PINGUSER", from(Ann, "PINGUSER\tBob\tAnn").sends({Bob}, "PING\tAnn\t"));
+    addRow("RETURNPING", from(Ann, "RETURNPING\t1\t2\tbob").sends({Bob}, "THEPING\t1\t2"));
+    addRow("START", from(Ann, "START\tBob\tx").sends({Bob}, "START"));
+    addRow("DECLINE", from(Ann, "DECLINE\tBob\tAnn").sends({Bob}, "DECLINE\tAnn"));
+    addRow("XCEPT", from(Ann, "XCEPT\tBob\tAnn").sends({Bob}, "XCEPT\tAnn\t"));
+    addRow("USERIP", from(Ann, "USERIP\tBob\tAnn 1.2.3.4").sends({Bob}, "GETUSERIP\tAnn 1.2.3.4"));
+    addRow("OKRETURNIP", from(Ann, "OKRETURNIP\tBob\td").sends({Bob}, "OKUSERIP\td"));
+    addRow("GETIPFT", from(Ann, "GETIPFT\tBob\td").sends({Bob}, "GETIPFT\td"));
+    addRow("OKUSERFT", from(Ann, "OKUSERFT\tBob\td").sends({Bob}, "RETURNFT\td"));
+}
+
+// The count must be digits worth 1 to 5; Bob is named as each invitee.
+void TestChatCommands::gameInvitations_data()
+{
+    QTest::addColumn<WireCase>("wire");
     const QByteArrayList game{"bob", "bob", "bob", "bob", "bob", "bob",
                               "d1",  "d2",  "d3",  "d4",  "d5",  "d6"};
     const QByteArrayList invalid{"0", "6", "two", "-1", "+2", " 2", "2.5", "4294967298", ""};
     for (const QByteArray &count : QByteArrayList{"1", "2", "3", "4", "5", "02"} + invalid) {
         const int invited = invalid.contains(count) ? 0 : count.toInt();
-        addWireRow(
-            QByteArray("GAME count \"" + count + '"').constData(), 'A', "Bob",
-            "GAME\t" + count + '\t' + game.join('\t'),
-            QByteArray("B GAME\t" + game.mid(invited, 6).join('\t') + '\n').repeated(invited));
+        WireCase invitation = from(Client::Ann, "GAME\t" + count + '\t' + game.join('\t'));
+        for (int i = 0; i < invited; ++i)
+            invitation =
+                invitation.sends({Client::Bob}, "GAME\t" + game.mid(invited, 6).join('\t'));
+        addRow(QByteArray("count \"" + count + '"').constData(), invitation);
     }
-    addWireRow("wrong client version is warned and ends the chunk", 'A', "Bob",
-               "PROFILE\tBOB\tx\t5.01", warning, false);
-
-    addWireRow("in game, told as written", 'B', "Bob", "INGAME\tbob", told("bob", "bob [IG]"), true,
-               "Bob [IG]");
-    addWireRow("suffixes pile up", 'B', "Bob [IG]", "[AW]\tBob [IG]",
-               told("Bob [IG]", "Bob [IG] [AW]"), true, "Bob [IG] [AW]");
-    addWireRow("away twice ends the chunk", 'B', "Bob", "[AW]\tBob\r\n[AW]\tBob",
-               told("Bob", "Bob [AW]"), false, "Bob [AW]");
-    addWireRow("return restores the name as written", 'B', "Bob [IG]", "RETURN\tbob",
-               told("bob [IG]", "bob"), true, "bob");
-    addWireRow("return from away after piling up", 'B', "Bob [IG] [AW]", "RETURNCS\tBob [IG]",
-               told("Bob [IG] [AW]", "Bob [IG]"), true, "Bob [IG]");
-    addWireRow("return when the state is not last", 'B', "Bob [IG] [AW]", "RETURN\tBob",
-               told("Bob [IG]", "Bob"));
-    addWireRow("return without the moderator mark", 'B', Mark + "Bob [IG]", "RETURN\tBob",
-               told("Bob [IG]", "Bob"));
-    addWireRow("EMPTY rows are nobody's", 'A', "EMPTY", "INGAME\tempty",
-               told("empty", "empty [IG]"));
-    addWireRow("unjoined client changes a row silently", 'U', "Bob", "INGAME\tBob", {}, true,
-               "Bob [IG]");
-    addWireRow("unjoined client's [CS] is told", 'U', "Bob", "[CS]\tBob", told("Bob", "Bob [CS]"),
-               true, "Bob [CS]");
-
-    // The sysop list's e-mail and password make a moderator; the others are
-    // told the name the line gives.
-    const QByteArray granted = "B " + Granted.chopped(2) + "\nABCU REMOVEUSER\t";
-    addWireRow("moderator rights granted", 'B', "Bob", "RequestOP\tBob\tann@x.org\tS3cret",
-               granted + "Bob\nABCU ADDUSER\t" + Mark + "Bob", true, Mark + "Bob");
-    addWireRow("a second grant adds a second mark", 'B', Mark + "Bob",
-               "RequestOP\tZed\tann@x.org\tS3cret", granted + "Zed\nABCU ADDUSER\t" + Mark + "Zed",
-               true, Mark + Mark + "Bob");
-    addWireRow("password compared exactly", 'B', "Bob", "RequestOP\tBob\tann@x.org\ts3cret",
-               "B " + Denied.chopped(2));
-    addWireRow("password field missing", 'B', "Bob", "RequestOP\tBob\tann@x.org",
-               "B " + Denied.chopped(2));
-    addWireRow("moderator commands need the flag", 'A', "Bob",
-               "MSG\tx\r\nGETIP\tCat\r\nBAN\tCat\tx\r\nIPBAN\t127.0.0.3\r\nKICK\tCat\tx",
-               denied.repeated(5), false);
-    addWireRow("GETIP ends the chunk only when it finds the name", 'M', "Bob",
-               "GETIP\r\nGETIP\tbob\r\nGETIP\tAnn\r\nGETIP\tCat\r\nGETIP\tBob",
-               "A Message\t* Cat's IP: 127.0.0.3\t", false);
-    addWireRow("KICK matches the shown text and ends the chunk", 'M', "Bob [AW]",
-               "KICK\tBob [AW]\tx",
-               "ABCU Message\t" + kicked + "\t\nB Kicked\t" + Mark + "Ann\tx\nABCU REMOVEUSER\tBob",
-               false, "EMPTY", kicked);
-    addWireRow("KICK announces whom it misses", 'M', "Bob [AW]", "KICK\tBob\tx",
-               "ABCU Message\t" + missed + "\t", false, {}, missed);
-    addWireRow("KICK leaves EMPTY rows alone", 'M', "EMPTY", "KICK\tEMPTY\tx",
-               "ABCU Message\t" + nobody + "\t", false, {}, nobody);
 }
 
-void TestChatCommands::wire()
+void TestChatCommands::lineMissingAFieldSendsNothing_data()
 {
-    QFETCH(WireRow, row);
-    Room room;
-    if (row.sender == 'M')
-        room.promoteAnn();
-    const char sender = row.sender == 'M' ? 'A' : row.sender;
-    room.fixture.table.setRow(1, row.bobRow);
-    QSignalSpy shown(room.fixture.chat.get(), &ChatServer::outputLine);
-    room[sender].send(row.chunk + "\r\nMOTD\r\n");
-    for (char who : QByteArrayView("ABCU")) {
-        Lines expected;
-        for (const QByteArray &line : row.wire.split('\n')) {
-            const qsizetype space = line.indexOf(' ');
-            if (space > 0 && line.left(space).contains(who))
-                expected.append(line.mid(space + 1) + "\r\n");
-        }
-        if (who == sender && row.goesOn)
-            expected.append("MOTD\t\r\n");
-        QCOMPARE(receivedLines(room[who], expected.size()), expected);
-    }
-    QCOMPARE(room.fixture.table.row(1), row.bobRowAfter);
-    QCOMPARE(room.banFile(), QByteArray());
-    QVERIFY(!room.fixture.readWorkingFile("log.txt").contains("S3cret"));
-    QVERIFY(shown.size() <= 1);
-    QCOMPARE(shown.isEmpty() ? QByteArray() : shown.at(0).at(0).toByteArray(), row.shown);
+    QTest::addColumn<WireCase>("wire");
+    const QByteArrayList lines{
+        "Message\tAnn: ",
+        "Message",
+        "PM\tBob\thi",
+        "PM",
+        "URL\tBob\tx",
+        "GETPROFILE2\tBob",
+        "PROFILE2\tBob\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13",
+        "PINGUSER\tBob",
+        "RETURNPING\t1\t2",
+        "START",
+        "DECLINE\tBob",
+        "XCEPT\tBob",
+        "USERIP\tBob",
+        "OKRETURNIP\tBob",
+        "GETIPFT\tBob",
+        "OKUSERFT\tBob",
+        "GAME\t1\tBob\tg1\tg2\tg3\tg4\tg5",
+        "GAME",
+        "PROFILE\tbob\tx",
+        "PROFILE",
+        "INGAME",
+        "[CS]",
+        "[AW]",
+        "RETURN",
+        "RETURNCS",
+        "IP",
+    };
+    for (const QByteArray &line : lines)
+        addRow(QByteArray(line).replace('\t', ' ').constData(), from(Client::Ann, line));
+}
+
+void TestChatCommands::stateMarks_data()
+{
+    QTest::addColumn<WireCase>("wire");
+    using enum Client;
+    addRow(
+        "in game, told as written",
+        from(Bob, "INGAME\tbob").announcesChange("bob", "bob [IG]").leavesBobListedAs("Bob [IG]"));
+    addRow("suffixes pile up", from(Bob, "[AW]\tBob [IG]")
+                                   .withBobListedAs("Bob [IG]")
+                                   .announcesChange("Bob [IG]", "Bob [IG] [AW]")
+                                   .leavesBobListedAs("Bob [IG] [AW]"));
+    addRow("away twice ends the chunk", from(Bob, "[AW]\tBob\r\n[AW]\tBob")
+                                            .announcesChange("Bob", "Bob [AW]")
+                                            .endsChunk()
+                                            .leavesBobListedAs("Bob [AW]"));
+    addRow("return restores the name as written", from(Bob, "RETURN\tbob")
+                                                      .withBobListedAs("Bob [IG]")
+                                                      .announcesChange("bob [IG]", "bob")
+                                                      .leavesBobListedAs("bob"));
+    addRow("return from away after piling up", from(Bob, "RETURNCS\tBob [IG]")
+                                                   .withBobListedAs("Bob [IG] [AW]")
+                                                   .announcesChange("Bob [IG] [AW]", "Bob [IG]")
+                                                   .leavesBobListedAs("Bob [IG]"));
+    addRow("return when the state is not last", from(Bob, "RETURN\tBob")
+                                                    .withBobListedAs("Bob [IG] [AW]")
+                                                    .announcesChange("Bob [IG]", "Bob"));
+    addRow("return without the moderator mark", from(Bob, "RETURN\tBob")
+                                                    .withBobListedAs(Mark + "Bob [IG]")
+                                                    .announcesChange("Bob [IG]", "Bob"));
+    addRow(
+        "free rows are never marked",
+        from(Ann, "INGAME\tempty").withBobListedAs("EMPTY").announcesChange("empty", "empty [IG]"));
+    addRow("unjoined client changes a row silently",
+           from(Newcomer, "INGAME\tBob").sendsNothing().leavesBobListedAs("Bob [IG]"));
+    addRow("unjoined client's [CS] is told", from(Newcomer, "[CS]\tBob")
+                                                 .announcesChange("Bob", "Bob [CS]")
+                                                 .leavesBobListedAs("Bob [CS]"));
+}
+
+// The sysop list's e-mail and password make a moderator; the others are told
+// the name the line gives.
+void TestChatCommands::moderatorRequest_data()
+{
+    QTest::addColumn<WireCase>("wire");
+    using enum Client;
+    addRow("moderator rights granted", from(Bob, "RequestOP\tBob\tann@x.org\tS3cret")
+                                           .sends({Bob}, Granted)
+                                           .announcesChange("Bob", Mark + "Bob")
+                                           .leavesBobListedAs(Mark + "Bob"));
+    addRow("a second grant adds a second mark", from(Bob, "RequestOP\tZed\tann@x.org\tS3cret")
+                                                    .withBobListedAs(Mark + "Bob")
+                                                    .sends({Bob}, Granted)
+                                                    .announcesChange("Zed", Mark + "Zed")
+                                                    .leavesBobListedAs(Mark + Mark + "Bob"));
+    addRow("password compared exactly",
+           from(Bob, "RequestOP\tBob\tann@x.org\ts3cret").sends({Bob}, Denied));
+    addRow("password field missing", from(Bob, "RequestOP\tBob\tann@x.org").sends({Bob}, Denied));
+}
+
+void TestChatCommands::moderatorCommands_data()
+{
+    QTest::addColumn<WireCase>("wire");
+    using enum Client;
+    for (const char *line : {"MSG\tx", "GETIP\tCat", "BAN\tCat\tx", "IPBAN\t127.0.0.3"})
+        addRow(QByteArray(QByteArray(line).split('\t').first() + " needs the flag").constData(),
+               from(Ann, line).sends({Ann}, PermissionDenied));
+    addRow("KICK needs the flag and ends the chunk",
+           from(Ann, "KICK\tCat\tx").sends({Ann}, PermissionDenied).endsChunk());
+    addRow("GETIP ends the chunk only when it finds the name",
+           fromModerator("GETIP\r\nGETIP\tbob\r\nGETIP\tAnn\r\nGETIP\tCat\r\nGETIP\tBob")
+               .sends({Ann}, "Message\t* Cat's IP: 127.0.0.3\t")
+               .endsChunk());
+    const QByteArray kicked = "* Bob [AW] was kicked from Tarnwick by " + Mark + "Ann! Reason: x";
+    addRow("KICK matches the shown text and ends the chunk",
+           fromModerator("KICK\tBob [AW]\tx")
+               .withBobListedAs("Bob [AW]")
+               .sends(Everyone, "Message\t" + kicked + '\t')
+               .sends({Bob}, "Kicked\t" + Mark + "Ann\tx")
+               .sends(Everyone, "REMOVEUSER\tBob")
+               .endsChunk()
+               .leavesBobListedAs("EMPTY")
+               .shows(kicked));
+    const QByteArray missed = "* Bob was kicked from Tarnwick by " + Mark + "Ann! Reason: x";
+    addRow("KICK announces whom it misses", fromModerator("KICK\tBob\tx")
+                                                .withBobListedAs("Bob [AW]")
+                                                .sends(Everyone, "Message\t" + missed + '\t')
+                                                .endsChunk()
+                                                .shows(missed));
+    const QByteArray nobody = "* EMPTY was kicked from Tarnwick by " + Mark + "Ann! Reason: x";
+    addRow("KICK leaves free rows alone", fromModerator("KICK\tEMPTY\tx")
+                                              .withBobListedAs("EMPTY")
+                                              .sends(Everyone, "Message\t" + nobody + '\t')
+                                              .endsChunk()
+                                              .shows(nobody));
 }
 
 void TestChatCommands::sameNameAtTheSameMomentIsListedOnce()
 {
-    // A long ban list makes the join yield often, so the second "Name" runs
-    // while the first join is still going.
+    // Over real sockets: a long ban list makes the join yield often, so the
+    // second "Name" runs while the first join is still going.
     ChatFixture fixture;
     fixture.writeProgramFile("ban.txt", QByteArray("\"10.0.0.1\"\r\n").repeated(200));
     auto first = fixture.connect(QStringLiteral("127.0.0.2"));
     auto second = fixture.connect(QStringLiteral("127.0.0.3"));
     first->sendLine("Name\tZed");
     second->sendLine("Name\tzed");
-    QTest::qWait(400);
+    QTRY_VERIFY(!first->isConnected() || !second->isConnected());
     QCOMPARE(int(first->readFor(0) == "DOUBLE\r\n") + int(second->readFor(0) == "DOUBLE\r\n"), 1);
     QCOMPARE(int(fixture.rowOf("Zed") >= 0) + int(fixture.rowOf("zed") >= 0), 1);
 }
@@ -303,10 +530,10 @@ void TestChatCommands::newUserRecord()
     ChatFixture fixture;
     QSignalSpy shown(fixture.chat.get(), &ChatServer::outputLine);
     const QDir folder(fixture.config.workingDirectory);
-    auto ann = fixture.connect();
-    ann->send("NEWUSER\t" + name + "\tf2\tf3\t\t\t\t\t\t\t\t\t\t\t\tf15\textra\r\nNEWUSER\t" +
-              name + "\tonly\r\nMOTD\r\n");
-    QCOMPARE(receivedLines(*ann, 1), Lines{"MOTD\t\r\n"});
+    auto ann = fixture.connectSimulated();
+    ann->receive("NEWUSER\t" + name + "\tf2\tf3\t\t\t\t\t\t\t\t\t\t\t\tf15\textra\r\nNEWUSER\t" +
+                 name + "\tonly\r\nMOTD\r\n");
+    QCOMPARE(ann->takeSent(), QByteArray("MOTD\t\r\n"));
 
     if (name == "rec") {
         const QByteArray blank = "\r\n";
@@ -331,8 +558,8 @@ void TestChatCommands::onlySysopsDatIsTheSysopList()
     Room room;
     QVERIFY(QFile::rename(room.fixture.programFile("sysops.dat"),
                           room.fixture.programFile("Sysops.dat")));
-    room['A'].sendLine(Grant);
-    QCOMPARE(receivedLines(room['A'], 1), Lines{Denied});
+    room[Client::Ann].receive(Grant + "\r\n");
+    QCOMPARE(room.sentTo(Client::Ann), Lines{Denied + "\r\n"});
 }
 
 void TestChatCommands::ban_data()
@@ -349,9 +576,9 @@ void TestChatCommands::ban_data()
     QTest::newRow("Windows-1252 letters")
         << emile << emile << QByteArray("\xE9MILE") << true << true;
     QTest::newRow("moderator needs the mark") << Mark + bob << Mark + bob << bob << false << false;
-    QTest::newRow("row matches, slot name differs")
+    QTest::newRow("row matches, entry name differs")
         << bob << QByteArray("Rob") << bob << false << true;
-    QTest::newRow("EMPTY rows are nobody's")
+    QTest::newRow("free rows are nobody's")
         << QByteArray("EMPTY") << bob << QByteArray("empty") << false << false;
 }
 
@@ -367,7 +594,7 @@ void TestChatCommands::ban()
     room.fixture.table.setRow(1, bobRow);
     room.fixture.table.slot(1).name = bobName;
     QSignalSpy shown(room.fixture.chat.get(), &ChatServer::outputLine);
-    room['A'].sendLine("BAN\t" + target + "\tno");
+    room[Client::Ann].receive("BAN\t" + target + "\tno\r\n");
 
     // The text ends with CR LF, so a line holding a TAB follows it.
     const QByteArray text =
@@ -375,14 +602,14 @@ void TestChatCommands::ban()
     const Lines announced{"Message\t" + text, "\t\r\n"};
     if (banned) {
         const Lines removed{"REMOVEUSER\t" + bobName + "\r\n"};
-        QCOMPARE(receivedLines(room['B'], 2), Lines{"BANUSER\t" + Mark + "Ann\tno\r\n"} + removed);
-        QVERIFY(room['B'].waitForDisconnect());
-        QCOMPARE(receivedLines(room['C'], 3), removed + announced);
+        QCOMPARE(room.sentTo(Client::Bob), Lines{"BANUSER\t" + Mark + "Ann\tno\r\n"} + removed);
+        QVERIFY(!room[Client::Bob].isConnected());
+        QCOMPARE(room.sentTo(Client::Cat), removed + announced);
         QCOMPARE(room.banFile(), QByteArray("\"127.0.0.2\"\r\n"));
         QCOMPARE(room.fixture.table.row(1), ConnectionTable::EmptyRow);
     } else {
-        QCOMPARE(receivedLines(room['B'], 2), announced);
-        QCOMPARE(receivedLines(room['C'], 2), announced);
+        QCOMPARE(room.sentTo(Client::Bob), announced);
+        QCOMPARE(room.sentTo(Client::Cat), announced);
         QCOMPARE(room.banFile(), QByteArray());
     }
     const QByteArray event = Mark + "Ann banned " + target + " (127.0.0.2)\r\n";
@@ -397,11 +624,11 @@ void TestChatCommands::banThatCannotBeStoredIsCarriedOut()
     room.promoteAnn();
     QVERIFY(QDir(room.fixture.programFolder.path()).mkdir("ban.txt"));
     QSignalSpy shown(room.fixture.chat.get(), &ChatServer::outputLine);
-    room['A'].sendLine("BAN\tBob\tspam");
-    QCOMPARE(receivedLines(room['B'], 2),
+    room[Client::Ann].receive("BAN\tBob\tspam\r\n");
+    QCOMPARE(room.sentTo(Client::Bob),
              (Lines{"BANUSER\t" + Mark + "Ann\tspam\r\n", "REMOVEUSER\tBob\r\n"}));
-    QVERIFY(room['B'].waitForDisconnect());
-    QTRY_COMPARE(shown.size(), 2);
+    QVERIFY(!room[Client::Bob].isConnected());
+    QCOMPARE(shown.size(), 2);
     QVERIFY(shown.at(0).at(0).toByteArray().startsWith("The ban of 127.0.0.2 could not be stored"));
 }
 
@@ -411,12 +638,12 @@ void TestChatCommands::kickSparesNewcomerOnTheIndex()
     fixture.writeProgramFile("sysops.dat", "\r\nAnn\tann@x.org\tS3cret\r\n");
     auto ann = fixture.join("Ann");
     ann->sendLine(Grant);
-    QCOMPARE(receivedLines(*ann, 3).first(), Granted);
-    QCOMPARE(fixture.chat->acceptSimulated("10.0.0.2"), 1);
-    ClientSocket &socket = fixture.chat->socket(1);
-    socket.simulateReceive("Name\tBob\r\n");
+    QCOMPARE(ann->readLines(3).first(), Granted + "\r\n");
+    const auto bob = fixture.connectSimulated("10.0.0.2");
+    QCOMPARE(bob->index(), 1);
+    bob->receive("Name\tBob\r\n");
     ann->drain();
-    socket.takeSimulatedOutput();
+    bob->takeSent();
 
     // While the kick gives way to the event loop, Bob leaves and a newcomer,
     // also called Bob, takes his index.
@@ -426,9 +653,9 @@ void TestChatCommands::kickSparesNewcomerOnTheIndex()
     QObject::connect(&fixture.table, &ConnectionTable::rowChanged, &context, [&] {
         QObject::disconnect(&fixture.table, nullptr, &context, nullptr);
         QTimer::singleShot(0, &context, [&] {
-            bobSaw = socket.takeSimulatedOutput();
-            socket.simulatePeerClose();
-            newcomer = fixture.chat->acceptSimulated("10.0.0.9");
+            bobSaw = bob->takeSent();
+            bob->peerClose();
+            newcomer = fixture.connectSimulated("10.0.0.9")->index();
             fixture.table.setRow(newcomer, "Bob");
             fixture.table.slot(newcomer).name = "Bob";
         });
@@ -440,25 +667,41 @@ void TestChatCommands::kickSparesNewcomerOnTheIndex()
     QTest::qWait(50);
     QCOMPARE(bobSaw, "REMOVEUSER\tAnn\r\nADDUSER\t" + Mark + "Ann\r\n");
     QCOMPARE(fixture.table.row(1), QByteArray("Bob"));
-    QVERIFY(!socket.takeSimulatedOutput().contains("REMOVEUSER\tBob"));
+    QVERIFY(!bob->takeSent().contains("REMOVEUSER\tBob"));
 }
 
-void TestChatCommands::ipBanRefusesTheNextJoin()
+void TestChatCommands::ipBanStoresTheAddressSilently()
 {
     Room room;
-    room.clients.pop_back(); // U leaves
-    QTRY_VERIFY(room.fixture.table.slot(3).free);
     room.promoteAnn();
-    // GETIP skips free slots, whose names are empty, and goes on.
-    room['A'].send("GETIP\t\r\nIPBAN\t127.0.0.3\r\nIPBAN\r\nIPBAN\t127.0.0.3\r\n");
-    QTRY_COMPARE(room.banFile(), QByteArray("\"127.0.0.3\"\r\n\"127.0.0.3\"\r\n"));
-    QCOMPARE(receivedLines(room['A'], 0), Lines{});
-    // Cat stays until her next join, which is refused after the MOTD.
-    room['C'].sendLine("Name\tCatherine");
-    QCOMPARE(receivedLines(room['C'], 3),
+    room[Client::Ann].receive("IPBAN\t127.0.0.3\r\nIPBAN\r\nIPBAN\t127.0.0.3\r\n");
+    QCOMPARE(room.banFile(), QByteArray("\"127.0.0.3\"\r\n\"127.0.0.3\"\r\n"));
+    for (Client who : AllClients)
+        QCOMPARE(room.sentTo(who), Lines{});
+    QVERIFY(room[Client::Cat].isConnected());
+}
+
+// The user stays until the next join, which is refused after the MOTD.
+void TestChatCommands::bannedAddressIsRefusedAtItsNextJoin()
+{
+    Room room;
+    room.fixture.writeProgramFile("ban.txt", "\"10.0.0.1\"\r\n\"127.0.0.3\"\r\n");
+    room[Client::Cat].receive("Name\tCatherine\r\n");
+    QCOMPARE(room.sentTo(Client::Cat),
              (Lines{"MOTD\t\r\n", "banned\r\n", "REMOVEUSER\tCatherine\r\n"}));
-    QVERIFY(room['C'].waitForDisconnect());
-    QCOMPARE(receivedLines(room['B'], 1), Lines{"REMOVEUSER\tCatherine\r\n"});
+    QVERIFY(!room[Client::Cat].isConnected());
+    QCOMPARE(room.sentTo(Client::Bob), Lines{"REMOVEUSER\tCatherine\r\n"});
+}
+
+// Free entries have empty names too, but nobody to look up.
+void TestChatCommands::getIpSkipsFreeEntries()
+{
+    Room room;
+    room[Client::Newcomer].peerClose();
+    room.forgetSent();
+    room.promoteAnn();
+    room[Client::Ann].receive("GETIP\t\r\nMOTD\r\n");
+    QCOMPARE(room.sentTo(Client::Ann), Lines{"MOTD\t\r\n"});
 }
 
 QTEST_MAIN(TestChatCommands)

@@ -2,16 +2,17 @@
 // name-claim check, dispatch and every handler, with connections coming and
 // going between chunks.
 #include "chat/chatcommands.h"
+#include "chat/commandtable.h"
 #include "core/chatserver.h"
-#include "core/commandtable.h"
 #include "fuzzinput.h"
-#include "platform/clientsocket.h"
+#include "simulatedtransport.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <array>
 #include <cstdlib>
 #include <memory>
 
@@ -23,7 +24,33 @@ struct World
     QTemporaryDir workingDirectory;
     ConnectionTable table;
     std::unique_ptr<ChatServer> chat;
+    // The peer of each entry's latest simulated connection.
+    std::array<QSharedPointer<SimulatedTransport>, ConnectionTable::Size> peers;
     int runs = 0;
+
+    void connect(const QByteArray &address)
+    {
+        auto peer = SimulatedTransport::connectTo(chat->connections(), address);
+        if (peer->index() >= 0)
+            peers[peer->index()] = peer;
+    }
+
+    // Whatever is there: the peer of an entry that was never used is null.
+    void receive(int index, const QByteArray &bytes)
+    {
+        if (peers[index])
+            peers[index]->receive(bytes);
+    }
+    void peerClose(int index)
+    {
+        if (peers[index])
+            peers[index]->peerClose();
+    }
+    void takeSent(int index)
+    {
+        if (peers[index])
+            peers[index]->takeSent();
+    }
 
     World()
     {
@@ -63,7 +90,7 @@ World &world()
 // A line built from the keyword table, so every handler is reached often.
 QByteArray keywordLine(FuzzInput &input)
 {
-    QByteArray line = CommandKeywords[input.byte() % CommandCount].toByteArray();
+    QByteArray line = CommandRows[input.byte() % CommandCount].keyword.toByteArray();
     const int fields = input.byte() % 18;
     for (int i = 0; i < fields; ++i)
         line += '\t' + input.untilZero();
@@ -83,21 +110,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int slot = input.byte() % ConnectionTable::Size;
         switch (op % 6) {
         case 0:
-            chat.acceptSimulated("10.0.0." + QByteArray::number(input.byte() % 10));
+            w.connect("10.0.0." + QByteArray::number(input.byte() % 10));
             break;
         case 1:
             if (chat.isConnected(slot))
-                chat.socket(slot).simulateReceive(input.bytes(input.byte()));
+                w.receive(slot, input.bytes(input.byte()));
             break;
         case 2:
             if (chat.isConnected(slot))
-                chat.socket(slot).simulateReceive(keywordLine(input));
+                w.receive(slot, keywordLine(input));
             break;
         case 3:
-            chat.socket(slot).simulatePeerClose();
+            w.peerClose(slot);
             break;
         case 4:
-            chat.socket(slot).takeSimulatedOutput();
+            w.takeSent(slot);
             break;
         case 5:
             if (chat.isConnected(slot) && input.byte() % 8 == 0)
@@ -107,8 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // Everybody leaves: every slot must be free again.
     for (int i = 0; i < ConnectionTable::Size; ++i) {
-        chat.socket(i).simulatePeerClose();
-        chat.socket(i).takeSimulatedOutput();
+        w.peerClose(i);
+        w.takeSent(i);
     }
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         const ConnectionSlot &s = w.table.slot(i);

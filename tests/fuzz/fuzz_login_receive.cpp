@@ -3,13 +3,15 @@
 #include "accounts/loginserver.h"
 #include "chat/chatcommands.h"
 #include "core/chatserver.h"
+#include "core/connectionpool.h"
 #include "fuzzinput.h"
-#include "platform/clientsocket.h"
+#include "simulatedtransport.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <array>
 #include <cstdlib>
 #include <memory>
 
@@ -22,7 +24,27 @@ struct World
     ConnectionTable table;
     std::unique_ptr<LoginServer> login;
     std::unique_ptr<ChatServer> chat;
+    // The peer of each entry's latest simulated connection, per service.
+    using Peers = std::array<QSharedPointer<SimulatedTransport>, ConnectionTable::Size>;
+    Peers loginPeers;
+    Peers chatPeers;
     int runs = 0;
+
+    static void connect(ConnectionPool &pool, Peers &peers, const QByteArray &address)
+    {
+        auto peer = SimulatedTransport::connectTo(pool, address);
+        if (peer->index() >= 0)
+            peers[peer->index()] = peer;
+    }
+    void closeBoth(int index)
+    {
+        for (Peers *peers : {&loginPeers, &chatPeers}) {
+            if (const auto &peer = (*peers)[index]) {
+                peer->peerClose();
+                peer->takeSent();
+            }
+        }
+    }
 
     World()
     {
@@ -57,8 +79,9 @@ World &world()
 QByteArray requestLine(FuzzInput &input)
 {
     const uint8_t kind = input.byte();
-    QByteArray line = kind % 3 == 0 ? QByteArray("NEWUSER")
-                                    : kind % 3 == 1 ? QByteArray("VALIDATE") : input.untilZero();
+    QByteArray line = kind % 3 == 0   ? QByteArray("NEWUSER")
+                      : kind % 3 == 1 ? QByteArray("VALIDATE")
+                                      : input.untilZero();
     const int fields = input.byte() % 18;
     for (int i = 0; i < fields; ++i)
         line += '\t' + input.untilZero();
@@ -77,40 +100,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int slot = input.byte() % ConnectionTable::Size;
         switch (op % 7) {
         case 0:
-            w.login->acceptSimulated("10.0.0." + QByteArray::number(input.byte() % 10));
+            World::connect(w.login->connections(), w.loginPeers,
+                           "10.0.0." + QByteArray::number(input.byte() % 10));
             break;
         case 1:
-            w.chat->acceptSimulated("10.0.1." + QByteArray::number(input.byte() % 10));
+            World::connect(w.chat->connections(), w.chatPeers,
+                           "10.0.1." + QByteArray::number(input.byte() % 10));
             break;
         case 2:
-            if (w.login->isConnected(slot))
-                w.login->socket(slot).simulateReceive(input.bytes(input.byte()));
+            if (w.login->connections().isConnected(slot))
+                w.loginPeers[slot]->receive(input.bytes(input.byte()));
             break;
         case 3:
-            if (w.login->isConnected(slot))
-                w.login->socket(slot).simulateReceive(requestLine(input));
+            if (w.login->connections().isConnected(slot))
+                w.loginPeers[slot]->receive(requestLine(input));
             break;
         case 4:
             w.login->setPasswordsRequired(input.byte() % 2 == 1);
             break;
         case 5:
-            w.login->socket(slot).simulatePeerClose();
-            w.chat->socket(slot).simulatePeerClose();
+            w.closeBoth(slot);
             break;
         case 6:
-            w.login->socket(slot).takeSimulatedOutput();
+            if (const auto &peer = w.loginPeers[slot])
+                peer->takeSent();
             break;
         }
         // One entry is never held by both services.
-        if (w.login->isConnected(slot) && w.chat->isConnected(slot))
+        if (w.login->connections().isConnected(slot) && w.chat->isConnected(slot))
             std::abort();
     }
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        w.login->socket(i).simulatePeerClose();
-        w.login->socket(i).takeSimulatedOutput();
-        w.chat->socket(i).simulatePeerClose();
-        w.chat->socket(i).takeSimulatedOutput();
-    }
+    for (int i = 0; i < ConnectionTable::Size; ++i)
+        w.closeBoth(i);
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         if (!w.table.slot(i).free)
             std::abort();

@@ -4,6 +4,7 @@
 #include "core/connectiontable.h"
 #include "core/serverconfig.h"
 #include "rawclient.h"
+#include "simulatedtransport.h"
 
 #include <QTemporaryDir>
 
@@ -25,6 +26,11 @@ public:
     quint16 port() const { return chat->port(); }
     // A connected client; its accept has run on return.
     std::unique_ptr<RawClient> connect(const QString &from = QStringLiteral("127.0.0.1"));
+    // A connection without a network, accepted like a real one.
+    QSharedPointer<SimulatedTransport> connectSimulated(const QByteArray &from = "127.0.0.1")
+    {
+        return SimulatedTransport::connectTo(chat->connections(), from);
+    }
     // Connects and sends "Name", then reads away everything the join sent it
     // (and waits for the others' ADDUSER of it).
     std::unique_ptr<RawClient> join(const QByteArray &name,

@@ -1,13 +1,4 @@
-#include "core/commandtable.h"
-
-std::optional<Command> findCommand(QByteArrayView keyword)
-{
-    for (int i = 0; i < CommandCount; ++i) {
-        if (CommandKeywords[i] == keyword)
-            return Command(i);
-    }
-    return std::nullopt;
-}
+#include "core/messageline.h"
 
 QByteArray messageLine(std::initializer_list<QByteArrayView> fields)
 {

@@ -1,0 +1,132 @@
+#include "chat/commandcontext.h"
+
+#include "admin/sysoplist.h"
+#include "core/banlist.h"
+#include "core/chatserver.h"
+#include "core/codepage.h"
+
+ConnectionTable &CommandContext::table()
+{
+    return m_server.table();
+}
+
+const QByteArray &CommandContext::motd() const
+{
+    return m_server.motd();
+}
+
+bool CommandContext::isConnected(int index) const
+{
+    return m_server.isConnected(index);
+}
+
+void CommandContext::send(int index, const QByteArray &line)
+{
+    m_server.send(index, line);
+}
+
+void CommandContext::sendToNamed(const QByteArray &name, const QByteArray &line)
+{
+    const ConnectionTable &rows = m_server.table();
+    const FoldedName folded(name);
+    for (int i = rows.findRow(folded); i >= 0; i = rows.findRow(folded, i + 1))
+        m_server.send(i, line);
+}
+
+void CommandContext::broadcastMessage(const QByteArray &text)
+{
+    m_server.broadcastMessage(text);
+}
+
+QByteArray CommandContext::remoteAddress(int index) const
+{
+    return m_server.remoteAddress(index);
+}
+
+QByteArray CommandContext::addressOf(const Sender &sender) const
+{
+    return m_server.lastAddress(sender.index);
+}
+
+bool CommandContext::isStillHere(const Sender &sender) const
+{
+    return m_server.isStillHere(sender);
+}
+
+bool CommandContext::yieldFor(const Sender &sender)
+{
+    return m_server.yieldFor(sender);
+}
+
+void CommandContext::disconnectUser(int index)
+{
+    m_server.disconnectUser(index);
+}
+
+void CommandContext::refuse(int index)
+{
+    m_server.dropQuietly(index);
+}
+
+// Read whole first: no file stays open across a yield.
+QList<QByteArray> CommandContext::bannedAddresses()
+{
+    const QString path = m_server.config().programFile(QStringLiteral("ban.txt"));
+    QString error;
+    const QList<QByteArray> items = BanList::readItems(path, &error);
+    if (error.isEmpty()) {
+        m_server.clearFileProblem(path);
+    } else {
+        m_server.reportFileProblem(
+            path, QStringLiteral("Cannot read the ban list %1: %2. No address is banned until "
+                                 "it can be read.")
+                      .arg(path, error));
+    }
+    return items;
+}
+
+void CommandContext::ban(const QByteArray &address)
+{
+    QString errorText;
+    const QString path = m_server.config().programFile(QStringLiteral("ban.txt"));
+    if (!BanList::append(path, address, &errorText)) {
+        m_server.addOutputLine("The ban of " + address + " could not be stored in " +
+                               Codepage::fromDisplay(path) + ": " +
+                               Codepage::fromDisplay(errorText));
+    }
+}
+
+bool CommandContext::isSysop(const QByteArray &email, const QByteArray &password)
+{
+    const QString path = m_server.config().programFile(QLatin1String(SysopList::FileName));
+    QString errorText;
+    const bool sysop = SysopList::isSysop(path, email, password, &errorText);
+    if (errorText.isEmpty()) {
+        m_server.clearFileProblem(path);
+    } else {
+        m_server.reportFileProblem(path, QStringLiteral("Cannot read the sysop list %1: %2. Nobody "
+                                                        "becomes a moderator until it can be read.")
+                                             .arg(path, errorText));
+    }
+    return sysop;
+}
+
+bool CommandContext::logEvent(const QByteArray &text)
+{
+    return m_server.logEvent(text);
+}
+
+QString CommandContext::workingFile(const QByteArray &name) const
+{
+    return m_server.config().workingFile(Codepage::toDisplay(name));
+}
+
+void CommandContext::addOutputLine(const QByteArray &text)
+{
+    m_server.addOutputLine(text);
+}
+
+void CommandContext::notifyOperator(const Sender &sender, const QByteArray &text)
+{
+    m_server.notifyOperatorFor(sender, Codepage::toDisplay(text));
+}

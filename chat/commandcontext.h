@@ -1,0 +1,60 @@
+#pragma once
+
+#include "chat/ipnoticegate.h"
+#include "core/connectiontable.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+class ChatServer;
+
+// What a chat command handler works with: sends, the user list rows, the
+// yields, the ban list, the sysop list, the log and the operator. It stands
+// between the handlers and the chat service, so the handlers know nothing of
+// connections or sockets.
+class CommandContext
+{
+public:
+    explicit CommandContext(ChatServer &server) : m_server(server) {}
+
+    ConnectionTable &table();
+    const QByteArray &motd() const;
+
+    // --- sending (a send to an index that is not connected does nothing)
+    bool isConnected(int index) const;
+    void send(int index, const QByteArray &line);
+    // To every row equal to `name` ignoring case, rows 0 to 49 in order.
+    void sendToNamed(const QByteArray &name, const QByteArray &line);
+    void broadcastMessage(const QByteArray &text); // BroadcastMessage
+    QByteArray remoteAddress(int index) const;
+    // The sender's address, also when it has just left.
+    QByteArray addressOf(const Sender &sender) const;
+
+    // --- yields: the sender's index still holds the sender's connection
+    bool isStillHere(const Sender &sender) const;
+    bool yieldFor(const Sender &sender);
+
+    // --- ending connections
+    void disconnectUser(int index); // DisconnectUser
+    // A refused join: the connection ends and nobody is told.
+    void refuse(int index);
+
+    // --- files; a file that cannot be used is told to the operator once
+    QList<QByteArray> bannedAddresses();
+    void ban(const QByteArray &address);
+    bool isSysop(const QByteArray &email, const QByteArray &password); // IsSysop
+    bool logEvent(const QByteArray &text);                             // LogEvent
+    // A file of the working directory named by a client.
+    QString workingFile(const QByteArray &name) const;
+
+    // --- the operator
+    void addOutputLine(const QByteArray &text); // AddOutputLine
+    // A box for the operator; the sender's further lines are served while it is open.
+    void notifyOperator(const Sender &sender, const QByteArray &text);
+    IpNoticeGate &ipNotices() { return m_ipNotices; }
+
+private:
+    ChatServer &m_server;
+    IpNoticeGate m_ipNotices;
+};
