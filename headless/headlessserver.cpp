@@ -1,6 +1,7 @@
 #include "headless/headlessserver.h"
 
 #include "headless/commandline.h"
+#include "platform/servicenotify.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -54,12 +55,17 @@ int HeadlessServer::start()
                      .arg(state.loginPort)
                      .arg(folder),
                  LogStream::Severity::Info);
+    notifyServiceReady();
     return Invocation::Done;
 }
 
+// The service manager's reload: it waits for the ready notice that ends it,
+// whether motd.txt could be read or not.
 void HeadlessServer::onHangUp()
 {
+    notifyServiceReloading();
     m_host.reload();
+    notifyServiceReady();
 }
 
 // File > Exit, the shutdown command, SIGTERM or SIGINT: every chat client has
@@ -69,6 +75,7 @@ void HeadlessServer::onShutdownRequested()
     if (m_stopping)
         return;
     m_stopping = true;
+    notifyServiceStopping();
     m_log.notice(QStringLiteral("Shutting down."), LogStream::Severity::Info);
     m_host.closeControlSocket();
     QCoreApplication::quit();

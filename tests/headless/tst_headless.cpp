@@ -1,3 +1,4 @@
+#include "platform/servicenotify.h"
 #include "rawclient.h"
 
 #include <QDir>
@@ -12,7 +13,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 // The real program without a window, in a data folder of its own on the
 // fixed ports, operated through `tarnwick-server ctl` as a host would.
@@ -98,6 +103,7 @@ void TestHeadless::init()
 
 void TestHeadless::cleanup()
 {
+    qunsetenv("NOTIFY_SOCKET");
     if (m_server) {
         m_server->kill();
         m_server->waitForFinished();
@@ -485,6 +491,22 @@ void TestHeadless::windowedServerServesTheControlSocketToo()
 
 void TestHeadless::hangUpReloadsAndTerminateStops()
 {
+    // A stand-in for systemd's notification socket (Type=notify).
+    const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray notifyPath = QFile::encodeName(m_working->filePath("notify"));
+    std::memcpy(address.sun_path, notifyPath.constData(), size_t(notifyPath.size()));
+    QCOMPARE(::bind(notify, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    qputenv("NOTIFY_SOCKET", notifyPath);
+    QStringList notices; // the first line of each
+    const auto heard = [&notices, notify] {
+        char buffer[256];
+        for (ssize_t size; (size = ::recv(notify, buffer, sizeof buffer, 0)) > 0;)
+            notices.append(QString::fromLatin1(buffer, size).section('\n', 0, 0));
+        return notices;
+    };
+
     QVERIFY(startServer());
     RawClient bob;
     QVERIFY(join(bob, "bob"));
@@ -503,6 +525,9 @@ void TestHeadless::hangUpReloadsAndTerminateStops()
     QCOMPARE(m_server->exitCode(), 0);
     QVERIFY(!QFile::exists(socketPath()));
     QVERIFY(m_server->readAllStandardError().contains("Shutting down."));
+    const QStringList expected{"READY=1", "RELOADING=1", "READY=1", "STOPPING=1"};
+    QCOMPARE(heard(), serviceNotifySupported() ? expected : QStringList());
+    ::close(notify);
 }
 
 void TestHeadless::secondServerOnTheSameFolderIsRefused()
