@@ -38,8 +38,22 @@ const QCommandLineOption DataDir(QStringLiteral("data-dir"),
 const QCommandLineOption Json(QStringLiteral("json"),
                               QStringLiteral("One JSON object per result."));
 const QCommandLineOption Follow(QStringLiteral("follow"), QStringLiteral("Keep streaming."));
-const QCommandLineOption Reason(QStringLiteral("reason"), QStringLiteral("The reason given."),
-                                QStringLiteral("TEXT"));
+
+// Every option with a text that some control command takes.
+QList<QCommandLineOption> valueOptions()
+{
+    QStringList names;
+    for (const ControlProtocol::CommandSpec &spec : ControlProtocol::commands()) {
+        for (const QString &name : spec.valueOptions) {
+            if (!names.contains(name))
+                names.append(name);
+        }
+    }
+    QList<QCommandLineOption> options;
+    for (const QString &name : std::as_const(names))
+        options.append(QCommandLineOption(name, QString(), QStringLiteral("TEXT")));
+    return options;
+}
 
 Invocation badUsage(const QString &message)
 {
@@ -53,7 +67,9 @@ Invocation parseControl(const QStringList &arguments, const QString &dataFolder)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({DataDir, Json, Follow, Reason});
+    parser.addOptions({DataDir, Json, Follow});
+    const QList<QCommandLineOption> textOptions = valueOptions();
+    parser.addOptions(textOptions);
     if (!parser.parse(QStringList{QStringLiteral("ctl")} + arguments))
         return badUsage(parser.errorText());
     const QStringList words = parser.positionalArguments();
@@ -91,10 +107,14 @@ Invocation parseControl(const QStringList &arguments, const QString &dataFolder)
         return badUsage(spec->requiredOption.isEmpty()
                             ? QStringLiteral("--follow belongs to the log command.")
                             : usage.trimmed() + QStringLiteral(" --") + spec->requiredOption);
-    if (parser.isSet(Reason)) {
-        if (spec->valueOption != Reason.names().constFirst())
-            return badUsage(QStringLiteral("--reason belongs to the kick and ban commands."));
-        invocation.options.insert(spec->valueOption, parser.value(Reason));
+    for (const QCommandLineOption &option : textOptions) {
+        const QString name = option.names().constFirst();
+        if (!parser.isSet(option))
+            continue;
+        if (!spec->valueOptions.contains(name)) {
+            return badUsage(QStringLiteral("The %1 command takes no --%2.").arg(spec->name, name));
+        }
+        invocation.options.insert(name, parser.value(option));
     }
     invocation.arguments = rest;
     return invocation;
@@ -190,10 +210,22 @@ QString helpText()
             words += QLatin1Char(' ') + spec.argumentsHelp;
         if (!spec.requiredOption.isEmpty())
             words += QStringLiteral(" --") + spec.requiredOption;
-        if (!spec.valueOption.isEmpty())
-            words += QStringLiteral(" [--%1 TEXT]").arg(spec.valueOption);
+        if (spec.valueOptions.size() == 1)
+            words += QStringLiteral(" [--%1 TEXT]").arg(spec.valueOptions.constFirst());
+        else if (!spec.valueOptions.isEmpty())
+            words += QStringLiteral(" [FIELDS]");
         text += QStringLiteral("  %1%2\n").arg(words.leftJustified(26), spec.summary);
     }
+    QString fields = QStringLiteral("\nFIELDS of accounts add, each as --FIELD TEXT:");
+    qsizetype lineStart = 1;
+    for (const QString &field : ControlProtocol::accountFieldOptions()) {
+        if (fields.size() - lineStart + field.size() >= 79) {
+            fields += QStringLiteral("\n ");
+            lineStart = fields.size() - 1;
+        }
+        fields += QLatin1Char(' ') + field;
+    }
+    text += fields + QLatin1Char('\n');
     text += QStringLiteral(
         "\n"
         "Exit status of ctl: 0 done, 1 refused or failed, 2 bad usage, 3 no server running.\n"

@@ -1,8 +1,14 @@
 #include "operator/controlcommands.h"
 
+#include "accounts/loginserver.h"
+#include "accounts/usersdatabase.h"
 #include "core/codepage.h"
 #include "operator/controlhost.h"
+#include "operator/controlprotocol.h"
 #include "operator/logstream.h"
+#include "operator/servercore.h"
+
+#include <QFileInfo>
 
 #include <QJsonArray>
 #include <QPointer>
@@ -173,6 +179,78 @@ void removeSysop(ControlHost &host, ControlCall &call)
     call.finish(outcome(host.api().removeSysop(chatText(call.argument(0)))));
 }
 
+// The users window's count line.
+void countAccounts(ControlHost &host, ControlCall &call)
+{
+    const std::optional<qint64> count = host.api().status().registeredUsers;
+    if (!count) {
+        call.finish(ControlResult::failure(QStringLiteral("The users store %1 cannot be read.")
+                                               .arg(host.core().login().usersDatabasePath())));
+        return;
+    }
+    const QByteArray line =
+        *count > 0 ? UsersDatabase::countSummary(*count) : UsersDatabase::NoRecordsText;
+    call.finish(ControlResult::done(Codepage::toDisplay(line), {{"count", *count}}));
+}
+
+// The users window's search: the first record with that user name, letter
+// case folded. The password stays in the store.
+void findAccount(ControlHost &host, ControlCall &call)
+{
+    const QString path = host.core().login().usersDatabasePath();
+    const QString notFound = QStringLiteral("User not found");
+    if (!QFileInfo::exists(path)) {
+        call.finish(ControlResult::failure(notFound));
+        return;
+    }
+    QString error;
+    const std::unique_ptr<UsersDatabase> store = UsersDatabase::open(path, &error);
+    const std::optional<bool> found =
+        store ? store->findByName(chatText(call.argument(0))) : std::nullopt;
+    const std::optional<UserRecord> record = found && *found ? store->current() : std::nullopt;
+    if (!record) {
+        call.finish(ControlResult::failure(
+            !store ? error : (found && !*found ? notFound : store->errorText())));
+        return;
+    }
+    QStringList lines;
+    QJsonObject fields;
+    for (int column = 0; column < UserRecord::ColumnCount; ++column) {
+        if (column == UserRecord::Password)
+            continue;
+        const QString name = QString::fromLatin1(UserRecord::ColumnNames[column]);
+        const QString value = Codepage::toDisplay(record->values[column]);
+        lines.append(name + QStringLiteral(": ") + value);
+        fields.insert(name, value);
+    }
+    call.finish(ControlResult::done(lines.join(QLatin1Char('\n')), {{"account", fields}}));
+}
+
+// The users window's Add New User with the fields given as options.
+void addAccount(ControlHost &host, ControlCall &call)
+{
+    UserRecord record;
+    const QStringList &options = ControlProtocol::accountFieldOptions();
+    for (int column = 0; column < UserRecord::ColumnCount; ++column) {
+        const QString name = QString::fromLatin1(UserRecord::ColumnNames[column]).toLower();
+        if (options.contains(name))
+            record.values[column] = chatText(call.option(name).toString());
+    }
+    record[UserRecord::Password] = chatText(call.input());
+    if (record[UserRecord::UserName].isEmpty()) {
+        call.finish(ControlResult::failure(QStringLiteral("An account needs --username.")));
+        return;
+    }
+    QString error;
+    const std::unique_ptr<UsersDatabase> store =
+        UsersDatabase::open(host.core().login().usersDatabasePath(), &error);
+    if (!store || !store->addUser(record)) {
+        call.finish(ControlResult::failure(store ? store->errorText() : error));
+        return;
+    }
+    call.finish(ControlResult::done());
+}
+
 // As ticking "Require Passwords": in force at once and saved.
 void passwords(ControlHost &host, ControlCall &call)
 {
@@ -251,6 +329,9 @@ void registerControlCommands(ControlServer &control, ControlHost &host)
         {"sysops", sysops},
         {"sysops add", addSysop},
         {"sysops remove", removeSysop},
+        {"accounts count", countAccounts},
+        {"accounts find", findAccount},
+        {"accounts add", addAccount},
         {"passwords", passwords},
         {"server-file", serverFile},
         {"reload", reload},

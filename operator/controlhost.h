@@ -37,6 +37,7 @@ public:
     OperatorResult reload();
 
     OperatorApi &api();
+    ServerCore &core() { return m_core; }
     ServerSettings &settings() { return m_settings; }
     LogStream &log() { return m_log; }
 

@@ -5,6 +5,14 @@
 
 namespace ControlProtocol {
 
+const QStringList &accountFieldOptions()
+{
+    static const QStringList options = {
+        "username", "first",   "last",     "address1",   "address2", "city",        "state",
+        "zip",      "country", "provider", "connection", "email",    "mailinglist", "emailme"};
+    return options;
+}
+
 // In the order the usage text lists them. One row per command: words,
 // arguments' help, count, last joins the rest, input, file optional,
 // choices, required option, summary, optional value option.
@@ -19,8 +27,8 @@ const QList<CommandSpec> &commands()
         {"ip", "NAME", 1, false, None, false, {}, {}, "the address of a user", {}},
         {"say", "TEXT", 1, true, None, false, {}, {}, "a line to the room, as the console", {}},
         {"notify", "TEXT", 1, true, None, false, {}, {}, "a message box to every user", {}},
-        {"kick", "NAME", 1, false, None, false, {}, {}, "kick a user, as Kick User", "reason"},
-        {"ban", "NAME", 1, false, None, false, {}, {}, "ban a user's address, as Ban User", "reason"},
+        {"kick", "NAME", 1, false, None, false, {}, {}, "kick a user, as Kick User", {"reason"}},
+        {"ban", "NAME", 1, false, None, false, {}, {}, "ban a user's address, as Ban User", {"reason"}},
         {"motd", "", 0, false, None, false, {}, {}, "print the message of the day", {}},
         {"motd set", "[FILE]", 0, false, Text, true, {}, {},
          "replace it from FILE or standard input", {}},
@@ -28,6 +36,12 @@ const QList<CommandSpec> &commands()
         {"sysops add", "NAME EMAIL", 2, false, Password, false, {}, {},
          "add a sysop; the password is read from standard input or a prompt", {}},
         {"sysops remove", "EMAIL", 1, false, None, false, {}, {}, "remove a sysop", {}},
+        {"accounts count", "", 0, false, None, false, {}, {}, "the number of registered users", {}},
+        {"accounts find", "NAME", 1, false, None, false, {}, {},
+         "show a registered user (not the password)", {}},
+        {"accounts add", "", 0, false, Password, false, {}, {},
+         "register a user; the password as for sysops add",
+         accountFieldOptions()},
         {"passwords", "on|off", 1, false, None, false, {"on", "off"}, {},
          "Require Passwords, saved at once", {}},
         {"server-file", "NAME", 1, false, None, false, {}, {}, "write the server file NAME.tkl", {}},

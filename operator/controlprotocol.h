@@ -42,8 +42,13 @@ struct CommandSpec
     QStringList choices;               // the argument must be one of these
     QString requiredOption;            // e.g. "follow" for "log --follow"
     QString summary;
-    QString valueOption; // e.g. "reason" for "kick NAME [--reason TEXT]": optional
+    // Options with a text that the command may be given, e.g. "reason" for
+    // "kick NAME [--reason TEXT]"; each goes into the request's options.
+    QStringList valueOptions;
 };
+
+// The fields of "accounts add", one option each (the password is input).
+const QStringList &accountFieldOptions();
 
 const QList<CommandSpec> &commands();
 // The longest command whose words begin `words`; `consumed` tells how many.

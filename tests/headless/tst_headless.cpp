@@ -190,7 +190,7 @@ void TestHeadless::answersWithoutStartingAnything_data()
         << QByteArray("Usage: tarnwick-server ctl passwords on|off");
     QTest::newRow("option of another command")
         << QStringList{"ctl", "say", "hi", "--reason", "x"} << 2 << QByteArray()
-        << QByteArray("--reason belongs to the kick and ban commands.");
+        << QByteArray("The say command takes no --reason.");
     QTest::newRow("log without --follow") << QStringList{"ctl", "log"} << 2 << QByteArray()
                                           << QByteArray("Usage: tarnwick-server ctl log --follow");
     QTest::newRow("no password on standard input")
@@ -310,6 +310,13 @@ void TestHeadless::commandActsOnTheChatAndTheFiles_data()
         << QStringList{"sysops", "remove", "nobody@example.org"} << none << 1 << none
         << QByteArray("No sysop has the e-mail address nobody@example.org.") << none << none << data
         << "sysops.dat" << false << none;
+    QTest::newRow("find an account nobody has")
+        << QStringList{"accounts", "find", "nobody"} << none << 1 << none
+        << QByteArray("User not found") << none << none << data << "users.mdb" << false << none;
+    QTest::newRow("account without a user name")
+        << QStringList{"accounts", "add", "--email", "x@example.org"} << QByteArray("pw\n") << 1
+        << none << QByteArray("An account needs --username.") << none << none << data << "users.mdb"
+        << false << none;
 
     // Files that cannot be written: failed, and said so.
     QTest::newRow("ban.txt unwritable")
@@ -324,6 +331,9 @@ void TestHeadless::commandActsOnTheChatAndTheFiles_data()
         << QStringList{"sysops", "add", "Ann", "ann@example.org"} << QByteArray("secret\n") << 1
         << none << QByteArray("The sysop list ") << none << none << data << "sysops.dat" << true
         << none;
+    QTest::newRow("users.mdb unwritable")
+        << QStringList{"accounts", "add", "--username", "dave"} << QByteArray("pw\n") << 1 << none
+        << QByteArray("users.mdb") << none << none << data << "users.mdb" << true << none;
     QTest::newRow("settings unwritable")
         << QStringList{"passwords", "on"} << none << 1 << none
         << QByteArray("Require Passwords is on until the server stops. The settings file ") << none
@@ -418,6 +428,19 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
     QCOMPARE(ctl({"sysops"}).out, QByteArray("Ann\tann@example.org\n"));
     QCOMPARE(ctl({"sysops", "remove", "ann@example.org"}).exitCode, 0);
     QCOMPARE(sysopFile(), QByteArray("\r\n"));
+
+    // The users window's count, search and Add New User.
+    QCOMPARE(ctl({"accounts", "count"}).out, QByteArray("There are no records in the database.\n"));
+    QCOMPARE(ctl({"accounts", "add", "--username", "dave", "--email", "dave@example.org", "--city",
+                  "Leeds"},
+                 "hidden\n")
+                 .exitCode,
+             0);
+    QCOMPARE(ctl({"accounts", "count"}).out, QByteArray("Tarnwick has 1 registered user.\n"));
+    const QByteArray dave = ctl({"accounts", "find", "DAVE"}).out;
+    QVERIFY2(dave.contains("\nCity: Leeds\n") && dave.contains("\nUserName: dave\n") &&
+                 dave.contains("\nEmail: dave@example.org\n") && !dave.contains("hidden"),
+             dave);
 
     // The server file, decoded: every byte raised by one, three bytes more.
     const Result made = ctl({"server-file", "Tarnwick Hall"});
