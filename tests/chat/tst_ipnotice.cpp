@@ -2,6 +2,7 @@
 #include "consolefixture.h"
 
 #include <QEventLoop>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -80,37 +81,35 @@ void TestIpNotice::senderGoneWhileTheBoxIsOpen()
 // and the held handler goes on once the box is closed.
 void TestIpNotice::sendersLaterLinesAreServedWhileTheBoxIsOpen()
 {
-    ChatFixture fixture;
-    auto ann = fixture.join("Ann");
-    auto bob = fixture.join("Bob", QStringLiteral("127.0.0.2"));
-    ann->drain();
+    Console console;
+    RawClient &ann = *console.ann;
+    RawClient &bob = *console.bob;
+    ann.drain();
+    bob.drain();
     const QByteArray message = "Message\tAnn: \tme too\t\r\n";
     QByteArray bobSaw;
     QByteArray annSaw;
-    int boxes = 0;
-    QObject context;
-    QObject::connect(fixture.chat.get(), &ChatServer::operatorNotice, &context, [&] {
-        ++boxes;
+    console.dialogs.whileMessageOpen = [&] {
         // The box stays open until the test has seen what it waits for.
         QEventLoop box;
         const auto look = [&] {
-            bobSaw += bob->socket().readAll();
-            annSaw += ann->socket().readAll();
+            bobSaw += bob.socket().readAll();
+            annSaw += ann.socket().readAll();
             if (bobSaw == message && !annSaw.contains("MOTD"))
-                ann->send("MOTD\r\n");
+                ann.send("MOTD\r\n");
             if (annSaw.endsWith("MOTD\t\r\n"))
                 box.quit();
         };
-        QObject::connect(&bob->socket(), &QTcpSocket::readyRead, &box, look);
-        QObject::connect(&ann->socket(), &QTcpSocket::readyRead, &box, look);
+        QObject::connect(&bob.socket(), &QTcpSocket::readyRead, &box, look);
+        QObject::connect(&ann.socket(), &QTcpSocket::readyRead, &box, look);
         QTimer::singleShot(5000, &box, &QEventLoop::quit);
-        ann->send("Message\tAnn: \tme too\r\n");
+        ann.send("Message\tAnn: \tme too\r\n");
         box.exec();
-    });
+    };
     // The line after the "IP" line waits for the box, as the chunk's next line.
-    ann->send("IP\t10.1.2.3\r\nSERVER\tAnn\r\n");
-    QCOMPARE(bob->readLines(1), Lines{"Announce\tAnn has joined Tarnwick!\r\n"});
-    QCOMPARE(boxes, 1);
+    ann.send("IP\t10.1.2.3\r\nSERVER\tAnn\r\n");
+    QCOMPARE(bob.readLines(1), Lines{"Announce\tAnn has joined Tarnwick!\r\n"});
+    QCOMPARE(console.dialogs.messages().size(), 1);
     QCOMPARE(bobSaw, message);
     QCOMPARE(annSaw, message + "MOTD\t\r\n");
 }
