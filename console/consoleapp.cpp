@@ -11,6 +11,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <utility>
+
 ConsoleApp::ConsoleApp(const ServerConfig &config, Dialogs *script, QObject *parent)
     : QObject(parent), m_core(config),
       m_log(LogStream::Style::Timestamped, [](const QByteArray &) {}), m_host(m_core, m_log),
@@ -19,6 +21,8 @@ ConsoleApp::ConsoleApp(const ServerConfig &config, Dialogs *script, QObject *par
       m_sysopEditor([this] { return makeSysopEditor(); }),
       m_usersWindow([this] { return makeUsersWindow(); })
 {
+    // The saved settings before the window: "Require Passwords" starts as saved.
+    m_host.loadSettings(&m_settingsProblem);
     Dialogs &consoleDialogs = m_script ? *m_script : *m_consoleDialogs;
     m_window = std::make_unique<MainWindow>(api(), consoleDialogs);
     m_consoleDialogs->setWindow(m_window.get());
@@ -66,7 +70,9 @@ UsersWindow *ConsoleApp::usersWindow() const
 QStringList ConsoleApp::start()
 {
     m_window->load();
-    m_host.loadSettings();
+    if (!m_settingsProblem.isEmpty())
+        Q_EMIT api().notice(std::exchange(m_settingsProblem, QString()),
+                            OperatorApi::Severity::Warning);
     const QStringList failures = m_core.start();
     openControlSocket();
     return failures;

@@ -36,7 +36,8 @@ int HeadlessServer::start()
     QString reason;
     if (m_host.lockFolder(&reason) != FolderLock::Outcome::Locked)
         return refuse(reason);
-    m_host.loadSettings();
+    if (QString problem; !m_host.loadSettings(&problem))
+        m_log.notice(problem, LogStream::Severity::Warning);
 
     // Each failure has been told on standard error; without both services
     // there is nothing to serve.

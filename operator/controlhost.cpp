@@ -55,10 +55,9 @@ FolderLock::Outcome ControlHost::lockFolder(QString *errorText)
     return outcome;
 }
 
-void ControlHost::loadSettings()
+bool ControlHost::loadSettings(QString *problem)
 {
-    QString problem;
-    const bool usable = m_settings.load(&problem);
+    const bool usable = m_settings.load(problem);
     // Restoring the saved value is no change to save again.
     api().setPasswordsRequired(m_settings.passwordsRequired());
     if (!m_settingsLoaded) {
@@ -66,8 +65,7 @@ void ControlHost::loadSettings()
         connect(&api(), &OperatorApi::passwordsRequiredChanged, this,
                 &ControlHost::onPasswordsRequiredChanged);
     }
-    if (!usable)
-        Q_EMIT api().notice(problem, OperatorApi::Severity::Warning);
+    return usable;
 }
 
 void ControlHost::onPasswordsRequiredChanged(bool required)

@@ -22,10 +22,11 @@ public:
 
     // Only one server per data folder; errorText says why not.
     FolderLock::Outcome lockFolder(QString *errorText);
-    // The settings file into the API. A problem with the file is told as a
-    // warning and the defaults apply; from then on every change of a setting
-    // is saved at once (a failed save is told as an error).
-    void loadSettings();
+    // The settings file into the API; from then on every change of a setting
+    // is saved at once (a failed save is told as an error notice). False when
+    // the file cannot be used: `problem` says why, the defaults apply, and
+    // the caller tells the operator when it can.
+    bool loadSettings(QString *problem);
     // The control socket in the data folder, serving every control command.
     // Only for the holder of the folder's lock.
     bool openControlSocket(QString *errorText);

@@ -85,6 +85,7 @@ private Q_SLOTS:
     void requirePasswordsCaptionFitsItsBox();
     void requirePasswordsFollowsTheServer();
     void requirePasswordsIsSavedAndRestored();
+    void unusableSettingsAreToldAndLeftAlone();
     void controlSocketUnlessAnotherServerHoldsTheFolder_data();
     void controlSocketUnlessAnotherServerHoldsTheFolder();
     void keyLockPanels_data();
@@ -249,6 +250,19 @@ void TestConsole::requirePasswordsIsSavedAndRestored()
     QVERIFY(login.connectTo(f.app().core().login().port()));
     login.sendLine("VALIDATE\tbob\twrong");
     QCOMPARE(login.readLines(1), QList<QByteArray>{"REJECTED\r\n"});
+}
+
+void TestConsole::unusableSettingsAreToldAndLeftAlone()
+{
+    ConsoleFixture f(ConsoleFixture::Start::Later);
+    const QByteArray unusable = "[passwords]\nrequired=maybe\n";
+    f.writeProgramFile("tarnwick-server.ini", unusable);
+    QVERIFY(f.start().isEmpty());
+    const QStringList told = f.takeMessages();
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(told[0].contains("passwords/required is \"maybe\""), qPrintable(told[0]));
+    QVERIFY(!f.find<QCheckBox>("Check1")->isChecked());
+    QCOMPARE(f.readProgramFile("tarnwick-server.ini"), unusable);
 }
 
 void TestConsole::controlSocketUnlessAnotherServerHoldsTheFolder_data()
