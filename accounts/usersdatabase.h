@@ -69,7 +69,6 @@ public:
     // True when found.
     std::optional<bool> findByName(const QByteArray &name);
     bool isAfterLast() const { return m_position == Position::AfterLast; } // EOF
-    bool hasCurrent() const { return m_position == Position::OnRecord; }
     // False when refused (from after the last / before the first record) or
     // when the store cannot be read; the cursor then stays where it was.
     bool moveNext();

@@ -14,10 +14,9 @@ public:
     explicit TrayIcon(QObject *parent = nullptr);
     ~TrayIcon() override;
 
-    void create();   // CreateIcon
-    void remove();   // DeleteIcon
+    void create(); // CreateIcon
+    void remove(); // DeleteIcon
     bool available() const;
-    bool isShown() const;
 
 Q_SIGNALS:
     void restoreRequested();
