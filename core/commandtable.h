@@ -9,21 +9,52 @@
 
 // The chat service's client keywords, in the order in which a line's keyword
 // is compared with them. Keywords are case-sensitive: "message" is unknown.
-enum class Command {
-    Message, Msg, GetIp, RequestOp, Ban, Kick, Name, Pm, Url, Motd, Game, Start, Decline,
-    GetProfile2, Profile, Profile2, PingUser, ReturnPing, Server, Action, Except, Ip, IpBan,
-    InGame, ClientState, Away, ReturnCs, Return, UserIp, OkReturnIp, GetIpFt, OkUserFt, Sound,
+enum class Command
+{
+    Message,
+    Msg,
+    GetIp,
+    RequestOp,
+    Ban,
+    Kick,
+    Name,
+    Pm,
+    Url,
+    Motd,
+    Game,
+    Start,
+    Decline,
+    GetProfile2,
+    Profile,
+    Profile2,
+    PingUser,
+    ReturnPing,
+    Server,
+    Action,
+    Except,
+    Ip,
+    IpBan,
+    InGame,
+    ClientState,
+    Away,
+    ReturnCs,
+    Return,
+    UserIp,
+    OkReturnIp,
+    GetIpFt,
+    OkUserFt,
+    Sound,
     NewUser,
 };
 
 constexpr int CommandCount = 34;
 
 constexpr std::array<QByteArrayView, CommandCount> CommandKeywords = {
-    "Message", "MSG",     "GETIP",      "RequestOP", "BAN",        "KICK",   "Name",
-    "PM",      "URL",     "MOTD",       "GAME",      "START",      "DECLINE", "GETPROFILE2",
-    "PROFILE", "PROFILE2", "PINGUSER",  "RETURNPING", "SERVER",    "ACTION", "XCEPT",
-    "IP",      "IPBAN",   "INGAME",     "[CS]",      "[AW]",       "RETURNCS", "RETURN",
-    "USERIP",  "OKRETURNIP", "GETIPFT", "OKUSERFT",  "SOUND",      "NEWUSER",
+    "Message", "MSG",        "GETIP",    "RequestOP",  "BAN",    "KICK",     "Name",
+    "PM",      "URL",        "MOTD",     "GAME",       "START",  "DECLINE",  "GETPROFILE2",
+    "PROFILE", "PROFILE2",   "PINGUSER", "RETURNPING", "SERVER", "ACTION",   "XCEPT",
+    "IP",      "IPBAN",      "INGAME",   "[CS]",       "[AW]",   "RETURNCS", "RETURN",
+    "USERIP",  "OKRETURNIP", "GETIPFT",  "OKUSERFT",   "SOUND",  "NEWUSER",
 };
 
 // The first keyword of the table equal to `keyword`, if any.

@@ -106,7 +106,7 @@ int ClientSocket::state() const
     if (m_simulated)
         return m_open ? StateConnected : StateClosed;
     return m_open && m_socket->state() == QAbstractSocket::ConnectedState ? StateConnected
-                                                                           : StateClosed;
+                                                                          : StateClosed;
 }
 
 bool ClientSocket::send(const QByteArray &bytes)

@@ -80,8 +80,8 @@ private:
 
     int m_index;
     QTcpSocket *m_socket;
-    bool m_open = false;   // a connection is attached and not yet reported lost
-    QByteArray m_remote;   // cached: the peer's address outlives the connection
+    bool m_open = false; // a connection is attached and not yet reported lost
+    QByteArray m_remote; // cached: the peer's address outlives the connection
     quint64 m_generation = 0;
     QByteArray m_output; // lines sent in this event-loop turn, not yet handed on
     bool m_flushQueued = false;

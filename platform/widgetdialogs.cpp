@@ -43,8 +43,7 @@ void WidgetDialogs::messageBox(const QString &text, const QString &title, Icon i
     box.exec();
 }
 
-bool WidgetDialogs::askYesNo(const QString &text, const QString &title, Icon icon,
-                             bool noIsDefault)
+bool WidgetDialogs::askYesNo(const QString &text, const QString &title, Icon icon, bool noIsDefault)
 {
     QMessageBox box(toBoxIcon(icon), titleOrDefault(title), text,
                     QMessageBox::Yes | QMessageBox::No, m_parent);

@@ -57,8 +57,9 @@ World &world()
 QByteArray requestLine(FuzzInput &input)
 {
     const uint8_t kind = input.byte();
-    QByteArray line = kind % 3 == 0 ? QByteArray("NEWUSER")
-                                    : kind % 3 == 1 ? QByteArray("VALIDATE") : input.untilZero();
+    QByteArray line = kind % 3 == 0   ? QByteArray("NEWUSER")
+                      : kind % 3 == 1 ? QByteArray("VALIDATE")
+                                      : input.untilZero();
     const int fields = input.byte() % 18;
     for (int i = 0; i < fields; ++i)
         line += '\t' + input.untilZero();
