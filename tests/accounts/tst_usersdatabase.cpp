@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <map>
+
 // Case-blind matching of names and e-mail addresses in the users store, the
 // same whether the rows were added by this store, were there before the
 // store kept folded keys, or were written by another program meanwhile.
@@ -25,6 +27,13 @@ private Q_SLOTS:
     void matching_data();
     void matching();
     void anOldFileKeepsEveryRowAndGainsTheFoldedKeys();
+
+private:
+    // One store per way of writing, shared by the rows of the lookup table.
+    UsersDatabase *storeWritten(Written written);
+
+    QTemporaryDir m_folder;
+    std::map<Written, std::unique_ptr<UsersDatabase>> m_stores;
 };
 
 namespace {
@@ -142,6 +151,17 @@ std::unique_ptr<UsersDatabase> storeOf(const QString &path, TestUsersDatabase::W
 
 } // namespace
 
+UsersDatabase *TestUsersDatabase::storeWritten(Written written)
+{
+    std::unique_ptr<UsersDatabase> &store = m_stores[written];
+    if (!store) {
+        const QString path = m_folder.filePath(QString::number(int(written)) + QLatin1Char('-') +
+                                               UsersDatabase::FileName);
+        store = storeOf(path, written);
+    }
+    return store.get();
+}
+
 void TestUsersDatabase::matching_data()
 {
     QTest::addColumn<Written>("written");
@@ -212,8 +232,7 @@ void TestUsersDatabase::matching()
     QFETCH(QByteArray, email);
     QFETCH(int, firstRowWithTheName);
     QFETCH(bool, taken);
-    QTemporaryDir folder;
-    auto store = storeOf(folder.filePath(UsersDatabase::FileName), written);
+    UsersDatabase *store = storeWritten(written);
     QVERIFY(store);
     QCOMPARE(store->count(), StoredUsers.size());
 
