@@ -69,8 +69,8 @@ QByteArray ChatLog::timestamp()
     // month/day/year form rather than a spelled-out month.
     if (locale.language() == QLocale::C)
         return now.toString(QStringLiteral("M/d/yyyy h:mm:ss AP")).toLatin1();
-    return (locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ')
-            + locale.toString(now.time(), QStringLiteral("HH:mm:ss")))
+    return (locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+            locale.toString(now.time(), QStringLiteral("HH:mm:ss")))
         .toLatin1();
 }
 

@@ -5,8 +5,9 @@
 #include <sys/types.h>
 #include <vector>
 
-// A server under test, started as a child process and watched from outside:
-// how long until its ports accept, and its resident memory.
+// A server started as a child process and watched from outside: how long
+// until its ports accept, whether it listens, how it ended, its memory. Plain
+// POSIX, so the benchmark (which has no Qt) and the tests share it.
 class ServerProcess
 {
 public:
@@ -16,7 +17,7 @@ public:
         std::vector<std::string> arguments;
         std::string workingDirectory;
         std::vector<std::string> extraEnvironment; // NAME=value
-        std::string outputFile;                    // stdout and stderr
+        std::string outputFile;                    // stdout and stderr; empty: ours
     };
 
     ServerProcess() = default;
@@ -30,7 +31,15 @@ public:
     // ended). `opened` tells which ports did.
     std::int64_t waitUntilAccepting(const std::vector<unsigned short> &ports, int timeoutMs,
                                     std::vector<bool> *opened = nullptr);
+    // Waits until the process itself holds a listening socket on every port,
+    // without connecting to them (a probe connection would be a client to
+    // the server). False when the time ran out or the process ended.
+    bool waitUntilListening(const std::vector<unsigned short> &ports, int timeoutMs);
+    // Alive: not ended. Reaps the process once it has ended.
     bool isRunning();
+    // How the process ended ("exited with code 1", "killed by signal 11"), or
+    // "still running".
+    std::string endDescription();
     // CPU time the process has used so far, all threads, in nanoseconds
     // (-1 when unknown). Unlike wall time it does not depend on what else
     // the machine is doing.
@@ -48,6 +57,9 @@ public:
     static bool waitUntilPortsFree(const std::vector<unsigned short> &ports, int timeoutMs);
 
 private:
+    void reaped(int status);
+
     pid_t m_pid = -1;
     std::int64_t m_startedNs = 0;
+    std::string m_end = "not started";
 };

@@ -1,7 +1,5 @@
 #include "serverprocess.h"
 
-#include "eventpoll.h"
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -15,11 +13,19 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 extern char **environ;
 
 namespace {
+std::int64_t nowNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
 bool acceptsOnLoopback(unsigned short port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -48,9 +54,19 @@ bool ServerProcess::start(const Launch &launch, std::string *error)
     for (std::string &argument : argumentText)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
+    // An extra entry replaces an inherited one of the same name.
     std::vector<std::string> environmentText;
-    for (char **entry = environ; *entry; ++entry)
-        environmentText.emplace_back(*entry);
+    for (char **entry = environ; *entry; ++entry) {
+        const std::string inherited(*entry);
+        const std::string name = inherited.substr(0, inherited.find('=') + 1);
+        bool replaced = false;
+        if (name.empty())
+            continue;
+        for (const std::string &extra : launch.extraEnvironment)
+            replaced = replaced || extra.compare(0, name.size(), name) == 0;
+        if (!replaced)
+            environmentText.push_back(inherited);
+    }
     environmentText.insert(environmentText.end(), launch.extraEnvironment.begin(),
                            launch.extraEnvironment.end());
     std::vector<char *> envp;
@@ -58,7 +74,7 @@ bool ServerProcess::start(const Launch &launch, std::string *error)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    m_startedNs = EventPoll::nowNs();
+    m_startedNs = nowNs();
     m_pid = ::fork();
     if (m_pid < 0) {
         *error = std::string("fork: ") + std::strerror(errno);
@@ -67,10 +83,12 @@ bool ServerProcess::start(const Launch &launch, std::string *error)
     if (m_pid == 0) {
         if (::chdir(launch.workingDirectory.c_str()) != 0)
             ::_exit(126);
-        const int out = ::open(launch.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out >= 0) {
-            ::dup2(out, 1);
-            ::dup2(out, 2);
+        if (!launch.outputFile.empty()) {
+            const int out = ::open(launch.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out >= 0) {
+                ::dup2(out, 1);
+                ::dup2(out, 2);
+            }
         }
         const int in = ::open("/dev/null", O_RDONLY);
         if (in >= 0)
@@ -78,6 +96,7 @@ bool ServerProcess::start(const Launch &launch, std::string *error)
         ::execvpe(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
+    m_end = "still running";
     return true;
 }
 
@@ -85,7 +104,7 @@ std::int64_t ServerProcess::waitUntilAccepting(const std::vector<unsigned short>
                                                int timeoutMs, std::vector<bool> *opened)
 {
     std::vector<bool> open(ports.size(), false);
-    const std::int64_t deadline = EventPoll::nowNs() + std::int64_t(timeoutMs) * 1'000'000;
+    const std::int64_t deadline = nowNs() + std::int64_t(timeoutMs) * 1'000'000;
     std::int64_t result = -1;
     for (;;) {
         bool all = true;
@@ -95,10 +114,10 @@ std::int64_t ServerProcess::waitUntilAccepting(const std::vector<unsigned short>
             all = all && open[i];
         }
         if (all) {
-            result = EventPoll::nowNs() - m_startedNs;
+            result = nowNs() - m_startedNs;
             break;
         }
-        if (EventPoll::nowNs() > deadline || !isRunning())
+        if (nowNs() > deadline || !isRunning())
             break;
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
@@ -107,16 +126,46 @@ std::int64_t ServerProcess::waitUntilAccepting(const std::vector<unsigned short>
     return result;
 }
 
+bool ServerProcess::waitUntilListening(const std::vector<unsigned short> &ports, int timeoutMs)
+{
+    const std::int64_t deadline = nowNs() + std::int64_t(timeoutMs) * 1'000'000;
+    for (;;) {
+        bool all = true;
+        for (unsigned short port : ports)
+            all = all && listensOn(port);
+        if (all)
+            return true;
+        if (nowNs() > deadline || !isRunning())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 bool ServerProcess::isRunning()
 {
     if (m_pid <= 0)
         return false;
     int status = 0;
     if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_pid = -1;
+        reaped(status);
         return false;
     }
     return true;
+}
+
+void ServerProcess::reaped(int status)
+{
+    m_pid = -1;
+    if (WIFSIGNALED(status))
+        m_end = "killed by signal " + std::to_string(WTERMSIG(status));
+    else
+        m_end = "exited with code " + std::to_string(WEXITSTATUS(status));
+}
+
+std::string ServerProcess::endDescription()
+{
+    isRunning();
+    return m_end;
 }
 
 long ServerProcess::residentKb() const
@@ -157,19 +206,21 @@ bool ServerProcess::listensOn(unsigned short port) const
     if (m_pid <= 0)
         return false;
     std::vector<std::string> inodes;
-    std::ifstream table("/proc/net/tcp");
-    std::string line;
-    std::getline(table, line);
     char wanted[8];
     std::snprintf(wanted, sizeof wanted, "%04X", unsigned(port));
-    while (std::getline(table, line)) {
-        // sl local_address rem_address st ... uid timeout inode
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
-            timeout >> inode;
-        if (state == "0A" && local.size() > 5 && local.substr(local.size() - 4) == wanted)
-            inodes.push_back("socket:[" + inode + "]");
+    for (const char *tablePath : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream table(tablePath);
+        std::string line;
+        std::getline(table, line);
+        while (std::getline(table, line)) {
+            // sl local_address rem_address st ... uid timeout inode
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+                timeout >> inode;
+            if (state == "0A" && local.size() > 5 && local.substr(local.size() - 4) == wanted)
+                inodes.push_back("socket:[" + inode + "]");
+        }
     }
     const std::string fdFolder = "/proc/" + std::to_string(m_pid) + "/fd";
     std::error_code error;
@@ -191,14 +242,15 @@ void ServerProcess::stop()
     for (int i = 0; i < 1000; ++i) {
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_pid = -1;
+            reaped(status);
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
-    m_pid = -1;
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    reaped(status);
 }
 
 bool ServerProcess::isPortFree(unsigned short port)
@@ -220,14 +272,14 @@ bool ServerProcess::isPortFree(unsigned short port)
 
 bool ServerProcess::waitUntilPortsFree(const std::vector<unsigned short> &ports, int timeoutMs)
 {
-    const std::int64_t deadline = EventPoll::nowNs() + std::int64_t(timeoutMs) * 1'000'000;
+    const std::int64_t deadline = nowNs() + std::int64_t(timeoutMs) * 1'000'000;
     for (;;) {
         bool all = true;
         for (unsigned short port : ports)
             all = all && isPortFree(port);
         if (all)
             return true;
-        if (EventPoll::nowNs() > deadline)
+        if (nowNs() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
