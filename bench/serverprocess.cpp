@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -137,6 +138,29 @@ long ServerProcess::residentKb() const
 }
 
 std::int64_t ServerProcess::cpuNs() const
+{
+    if (m_pid <= 0)
+        return -1;
+    // utime and stime, fields 14 and 15, count after the command name, which
+    // is in parentheses and may itself hold spaces.
+    std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(close + 2));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field)
+        fields >> skipped;
+    long long user = -1;
+    long long system = -1;
+    if (!(fields >> user >> system) || user < 0 || system < 0)
+        return -1;
+    static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    return (user + system) * (1'000'000'000 / ticksPerSecond);
+}
+
+std::int64_t ServerProcess::onCpuNs() const
 {
     if (m_pid <= 0)
         return -1;

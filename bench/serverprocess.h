@@ -31,10 +31,13 @@ public:
     std::int64_t waitUntilAccepting(const std::vector<unsigned short> &ports, int timeoutMs,
                                     std::vector<bool> *opened = nullptr);
     bool isRunning();
-    // CPU time the process has used so far, all threads, in nanoseconds
-    // (-1 when unknown). Unlike wall time it does not depend on what else
-    // the machine is doing.
+    // User plus system CPU time the process has used so far, all threads, in
+    // nanoseconds, from /proc/<pid>/stat (-1 when unknown). Unlike wall time it
+    // does not depend on what else the machine is doing; its grain is one
+    // clock tick (10 ms), so measure runs of a second or more.
     std::int64_t cpuNs() const;
+    // The same from the scheduler's own count (nanosecond grain), a cross-check.
+    std::int64_t onCpuNs() const;
     // Resident set size in KiB, -1 when unknown.
     long residentKb() const;
     // The process itself holds the listening socket of this port (and not
