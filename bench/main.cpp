@@ -51,7 +51,8 @@ struct Options
     bool smoke = false;
     bool keepTemp = false;
     std::string only; // "ours", "headless", "ngircd" or "ceiling": one server only
-    // A command put before ours, e.g. "valgrind --tool=callgrind" (profiling).
+    // A command put before each server, e.g. "valgrind --tool=callgrind" or
+    // "strace -c -f -o FILE" (profiling; best with --only).
     std::vector<std::string> wrapper;
     std::string loginHost = TARNWICK_LOGIN_HOST_PATH;
     std::vector<int> loginUsers = {1'000, 10'000, 100'000};
@@ -73,7 +74,7 @@ void usage()
 {
     std::printf(
         "usage: tarnwick-bench [--smoke] [--runs N] [--clients N] [--messages M]\n"
-        "                      [--memory-messages M] [--latency-messages M]\n"
+        "                      [--memory-messages M] [--latency-messages M] [--latency-rate R]\n"
         "                      [--fast-latency-messages M] [--no-latency] [--no-join-at-once]\n"
         "                      [--server PATH] [--ngircd PATH] [--ngircd-config PATH]\n"
         "                      [--ceiling PATH] [--only ours|headless|ngircd|ceiling]\n"
@@ -110,6 +111,8 @@ bool parse(int argc, char **argv, Options &options)
             options.session.memoryMessages = std::strtoull(value("--memory-messages"), nullptr, 10);
         } else if (argument == "--latency-messages") {
             options.session.latencyRuns[0].messages = std::atoi(value("--latency-messages"));
+        } else if (argument == "--latency-rate") {
+            options.session.latencyRuns[0].rate = std::max(1, std::atoi(value("--latency-rate")));
         } else if (argument == "--fast-latency-messages") {
             options.session.latencyRuns[1].messages = std::atoi(value("--fast-latency-messages"));
         } else if (argument == "--no-latency") {
@@ -166,6 +169,17 @@ unsigned short ircPort(const std::string &configPath)
             return static_cast<unsigned short>(std::atoi(line.c_str() + equals + 1));
     }
     return 0;
+}
+
+// Puts the profiling command, if any, before the server's own command line.
+void wrap(ServerProcess::Launch &launch, const Options &options)
+{
+    if (options.wrapper.empty())
+        return;
+    launch.arguments.insert(launch.arguments.begin(), launch.program);
+    launch.arguments.insert(launch.arguments.begin(), options.wrapper.begin() + 1,
+                            options.wrapper.end());
+    launch.program = options.wrapper.front();
 }
 
 std::string fileText(const std::filesystem::path &path)
@@ -241,12 +255,7 @@ Sample runOurs(const Options &options, bool headless)
                                      folder.string(),
                                      {"QT_QPA_PLATFORM=offscreen"},
                                      (folder / "server-output.txt").string()};
-        if (!options.wrapper.empty()) {
-            launch.arguments.insert(launch.arguments.begin(), program.string());
-            launch.arguments.insert(launch.arguments.begin(), options.wrapper.begin() + 1,
-                                    options.wrapper.end());
-            launch.program = options.wrapper.front();
-        }
+        wrap(launch, options);
         if (!server.start(launch, &startError)) {
             sample.failure = startError;
             break;
@@ -303,11 +312,13 @@ Sample runPeer(const Options &options)
                                  folder.string(),
                                  {},
                                  (folder / "server-output.txt").string()};
+    wrap(launch, options);
     if (!server.start(launch, &startError)) {
         sample.failure = startError;
         return sample;
     }
-    const std::int64_t ns = server.waitUntilAccepting({port}, 15'000);
+    const std::int64_t ns =
+        server.waitUntilAccepting({port}, options.wrapper.empty() ? 15'000 : 300'000);
     if (ns < 0 || !server.listensOn(port)) {
         sample.failure = "ngIRCd did not open port " + std::to_string(port) + ": " +
                          fileText(folder / "server-output.txt");
@@ -346,11 +357,13 @@ Sample runCeiling(const Options &options)
         folder.string(),
         {},
         (folder / "server-output.txt").string()};
+    wrap(launch, options);
     if (!server.start(launch, &startError)) {
         sample.failure = startError;
         return sample;
     }
-    const std::int64_t ns = server.waitUntilAccepting({CeilingPort}, 15'000);
+    const std::int64_t ns =
+        server.waitUntilAccepting({CeilingPort}, options.wrapper.empty() ? 15'000 : 300'000);
     if (ns < 0 || !server.listensOn(CeilingPort)) {
         sample.failure = "the ceiling did not open port " + std::to_string(CeilingPort) + ": " +
                          fileText(folder / "server-output.txt");

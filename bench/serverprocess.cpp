@@ -60,6 +60,7 @@ bool ServerProcess::start(const Launch &launch, std::string *error)
     envp.push_back(nullptr);
 
     m_startedNs = EventPoll::nowNs();
+    m_measuredPid = -1;
     m_pid = ::fork();
     if (m_pid < 0) {
         *error = std::string("fork: ") + std::strerror(errno);
@@ -124,7 +125,7 @@ long ServerProcess::residentKb() const
 {
     if (m_pid <= 0)
         return -1;
-    std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
+    std::ifstream status("/proc/" + std::to_string(measuredPid()) + "/status");
     std::string key;
     while (status >> key) {
         if (key == "VmRSS:") {
@@ -143,7 +144,7 @@ std::int64_t ServerProcess::cpuNs() const
         return -1;
     // utime and stime, fields 14 and 15, count after the command name, which
     // is in parentheses and may itself hold spaces.
-    std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
+    std::ifstream stat("/proc/" + std::to_string(measuredPid()) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const std::size_t close = text.rfind(')');
     if (close == std::string::npos)
@@ -166,7 +167,7 @@ std::int64_t ServerProcess::onCpuNs() const
         return -1;
     std::int64_t total = 0;
     std::error_code error;
-    const std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
+    const std::string tasks = "/proc/" + std::to_string(measuredPid()) + "/task";
     for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
         std::ifstream schedstat(task.path() / "schedstat");
         std::int64_t onCpu = 0;
@@ -176,7 +177,7 @@ std::int64_t ServerProcess::onCpuNs() const
     return error ? -1 : total;
 }
 
-bool ServerProcess::listensOn(unsigned short port) const
+bool ServerProcess::listensOn(unsigned short port)
 {
     if (m_pid <= 0)
         return false;
@@ -195,13 +196,28 @@ bool ServerProcess::listensOn(unsigned short port) const
         if (state == "0A" && local.size() > 5 && local.substr(local.size() - 4) == wanted)
             inodes.push_back("socket:[" + inode + "]");
     }
-    const std::string fdFolder = "/proc/" + std::to_string(m_pid) + "/fd";
-    std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator(fdFolder, error)) {
-        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        for (const std::string &inode : inodes) {
-            if (target == inode)
-                return true;
+    // The process, or a descendant when it runs under a wrapper (strace -f).
+    std::vector<pid_t> pids{m_pid};
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+        std::error_code error;
+        const std::string tasks = "/proc/" + std::to_string(pids[i]) + "/task";
+        for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
+            std::ifstream children(task.path() / "children");
+            for (pid_t child; children >> child;)
+                pids.push_back(child);
+        }
+    }
+    for (const pid_t pid : pids) {
+        const std::string fdFolder = "/proc/" + std::to_string(pid) + "/fd";
+        std::error_code error;
+        for (const auto &entry : std::filesystem::directory_iterator(fdFolder, error)) {
+            const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+            for (const std::string &inode : inodes) {
+                if (target == inode) {
+                    m_measuredPid = pid;
+                    return true;
+                }
+            }
         }
     }
     return false;
@@ -211,7 +227,9 @@ void ServerProcess::stop()
 {
     if (m_pid <= 0)
         return;
-    ::kill(m_pid, SIGTERM);
+    // Under a wrapper the server itself is ended, so that the wrapper (a
+    // profiler) sees it end and writes its report.
+    ::kill(measuredPid(), SIGTERM);
     for (int i = 0; i < 1000; ++i) {
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {

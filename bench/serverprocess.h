@@ -41,8 +41,10 @@ public:
     // Resident set size in KiB, -1 when unknown.
     long residentKb() const;
     // The process itself holds the listening socket of this port (and not
-    // another program that happened to take it first).
-    bool listensOn(unsigned short port) const;
+    // another program that happened to take it first). Under a wrapper that
+    // starts the server as its child, that child is found and from then on
+    // measured (memory and CPU) instead of the wrapper.
+    bool listensOn(unsigned short port);
     void stop();
     pid_t pid() const { return m_pid; }
 
@@ -51,6 +53,9 @@ public:
     static bool waitUntilPortsFree(const std::vector<unsigned short> &ports, int timeoutMs);
 
 private:
+    pid_t measuredPid() const { return m_measuredPid > 0 ? m_measuredPid : m_pid; }
+
     pid_t m_pid = -1;
+    pid_t m_measuredPid = -1;
     std::int64_t m_startedNs = 0;
 };
