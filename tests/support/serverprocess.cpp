@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -75,6 +76,7 @@ bool ServerProcess::start(const Launch &launch, std::string *error)
     envp.push_back(nullptr);
 
     m_startedNs = nowNs();
+    m_measuredPid = -1;
     m_pid = ::fork();
     if (m_pid < 0) {
         *error = std::string("fork: ") + std::strerror(errno);
@@ -172,7 +174,7 @@ long ServerProcess::residentKb() const
 {
     if (m_pid <= 0)
         return -1;
-    std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
+    std::ifstream status("/proc/" + std::to_string(measuredPid()) + "/status");
     std::string key;
     while (status >> key) {
         if (key == "VmRSS:") {
@@ -189,9 +191,32 @@ std::int64_t ServerProcess::cpuNs() const
 {
     if (m_pid <= 0)
         return -1;
+    // utime and stime, fields 14 and 15, count after the command name, which
+    // is in parentheses and may itself hold spaces.
+    std::ifstream stat("/proc/" + std::to_string(measuredPid()) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(close + 2));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field)
+        fields >> skipped;
+    long long user = -1;
+    long long system = -1;
+    if (!(fields >> user >> system) || user < 0 || system < 0)
+        return -1;
+    static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    return (user + system) * (1'000'000'000 / ticksPerSecond);
+}
+
+std::int64_t ServerProcess::onCpuNs() const
+{
+    if (m_pid <= 0)
+        return -1;
     std::int64_t total = 0;
     std::error_code error;
-    const std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
+    const std::string tasks = "/proc/" + std::to_string(measuredPid()) + "/task";
     for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
         std::ifstream schedstat(task.path() / "schedstat");
         std::int64_t onCpu = 0;
@@ -201,7 +226,7 @@ std::int64_t ServerProcess::cpuNs() const
     return error ? -1 : total;
 }
 
-bool ServerProcess::listensOn(unsigned short port) const
+bool ServerProcess::listensOn(unsigned short port)
 {
     if (m_pid <= 0)
         return false;
@@ -222,13 +247,28 @@ bool ServerProcess::listensOn(unsigned short port) const
                 inodes.push_back("socket:[" + inode + "]");
         }
     }
-    const std::string fdFolder = "/proc/" + std::to_string(m_pid) + "/fd";
-    std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator(fdFolder, error)) {
-        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        for (const std::string &inode : inodes) {
-            if (target == inode)
-                return true;
+    // The process, or a descendant when it runs under a wrapper (strace -f).
+    std::vector<pid_t> pids{m_pid};
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+        std::error_code error;
+        const std::string tasks = "/proc/" + std::to_string(pids[i]) + "/task";
+        for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
+            std::ifstream children(task.path() / "children");
+            for (pid_t child; children >> child;)
+                pids.push_back(child);
+        }
+    }
+    for (const pid_t pid : pids) {
+        const std::string fdFolder = "/proc/" + std::to_string(pid) + "/fd";
+        std::error_code error;
+        for (const auto &entry : std::filesystem::directory_iterator(fdFolder, error)) {
+            const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+            for (const std::string &inode : inodes) {
+                if (target == inode) {
+                    m_measuredPid = pid;
+                    return true;
+                }
+            }
         }
     }
     return false;
@@ -238,7 +278,9 @@ void ServerProcess::stop()
 {
     if (m_pid <= 0)
         return;
-    ::kill(m_pid, SIGTERM);
+    // Under a wrapper the server itself is ended, so that the wrapper (a
+    // profiler) sees it end and writes its report.
+    ::kill(measuredPid(), SIGTERM);
     for (int i = 0; i < 1000; ++i) {
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {

@@ -40,15 +40,20 @@ public:
     // How the process ended ("exited with code 1", "killed by signal 11"), or
     // "still running".
     std::string endDescription();
-    // CPU time the process has used so far, all threads, in nanoseconds
-    // (-1 when unknown). Unlike wall time it does not depend on what else
-    // the machine is doing.
+    // User plus system CPU time the process has used so far, all threads, in
+    // nanoseconds, from /proc/<pid>/stat (-1 when unknown). Unlike wall time it
+    // does not depend on what else the machine is doing; its grain is one
+    // clock tick (10 ms), so measure runs of a second or more.
     std::int64_t cpuNs() const;
+    // The same from the scheduler's own count (nanosecond grain), a cross-check.
+    std::int64_t onCpuNs() const;
     // Resident set size in KiB, -1 when unknown.
     long residentKb() const;
     // The process itself holds the listening socket of this port (and not
-    // another program that happened to take it first).
-    bool listensOn(unsigned short port) const;
+    // another program that happened to take it first). Under a wrapper that
+    // starts the server as its child, that child is found and from then on
+    // measured (memory and CPU) instead of the wrapper.
+    bool listensOn(unsigned short port);
     void stop();
     pid_t pid() const { return m_pid; }
 
@@ -58,8 +63,10 @@ public:
 
 private:
     void reaped(int status);
+    pid_t measuredPid() const { return m_measuredPid > 0 ? m_measuredPid : m_pid; }
 
     pid_t m_pid = -1;
+    pid_t m_measuredPid = -1;
     std::int64_t m_startedNs = 0;
     std::string m_end = "not started";
 };
