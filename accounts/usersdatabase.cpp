@@ -9,7 +9,6 @@
 #include <QStringList>
 #include <QVariant>
 
-#include <algorithm>
 #include <array>
 
 #include <sys/stat.h>
@@ -58,84 +57,22 @@ QByteArray shownText(const QVariant &cell)
     return cell.isNull() ? QByteArray() : Codepage::fromDisplay(cell.toString());
 }
 
-// Which bytes Codepage::toUpper makes equal, and which of them SQLite's LIKE
-// (ASCII letters case-blind, everything else exact) already treats as equal.
-struct FoldClasses
+// A name or e-mail address folded for the lookups, as a blob: two texts
+// match when their folded blobs are equal.
+QVariant foldedKey(const QByteArray &text)
 {
-    std::array<QByteArray, 256> members;
-    std::array<bool, 256> likeExact{};
-
-    FoldClasses()
-    {
-        QByteArray all(256, Qt::Uninitialized);
-        for (int b = 0; b < 256; ++b)
-            all[b] = char(b);
-        const QByteArray upper = Codepage::toUpper(all);
-        for (int b = 0; b < 256; ++b) {
-            for (int c = 0; c < 256; ++c) {
-                if (upper[c] == upper[b])
-                    members[b].append(char(c));
-            }
-        }
-        for (int b = 0; b < 256; ++b) {
-            QByteArray likeClass(1, char(b));
-            if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z'))
-                likeClass = QByteArray(1, char(b | 0x20)) + char(b & ~0x20);
-            QByteArray sortedMembers = members[b];
-            std::sort(sortedMembers.begin(), sortedMembers.end());
-            std::sort(likeClass.begin(), likeClass.end());
-            likeExact[b] = sortedMembers == likeClass;
-        }
-    }
-};
-
-const FoldClasses &foldClasses()
-{
-    static const FoldClasses classes;
-    return classes;
+    QByteArray key = Codepage::toUpper(text);
+    if (key.isNull())
+        key = QByteArray(""); // a null array would be bound as NULL
+    return key;
 }
 
-QString likeCharacter(char byte)
+// The folded key of a stored cell; NULL when it holds no text a client could
+// have sent, which equals nothing.
+QVariant foldedCell(const QVariant &cell)
 {
-    const QString character = Codepage::toDisplay(QByteArray(1, byte));
-    if (byte == '%' || byte == '_' || byte == '\\')
-        return QLatin1Char('\\') + character;
-    return character;
-}
-
-// LIKE patterns that every text equal to `text` letter case folded matches
-// (so they may narrow a lookup down, never decide it). The first byte that
-// LIKE cannot fold is spelled out in each of its case forms, so the patterns
-// start with a fixed prefix that an index can seek; later ones match any one
-// character. nullopt when no such patterns exist (a NUL byte ends a LIKE text).
-std::optional<std::array<QString, 2>> foldedPatterns(const QByteArray &text)
-{
-    const FoldClasses &classes = foldClasses();
-    QStringList patterns{QString(QLatin1String(""))};
-    bool spelledOut = false;
-    for (char byte : text) {
-        const auto b = static_cast<unsigned char>(byte);
-        if (b == 0)
-            return std::nullopt;
-        if (classes.likeExact[b]) {
-            for (QString &pattern : patterns)
-                pattern += likeCharacter(byte);
-        } else if (!spelledOut) {
-            QStringList spelled;
-            for (const QString &pattern : std::as_const(patterns)) {
-                for (char form : classes.members[b])
-                    spelled.append(pattern + likeCharacter(form));
-            }
-            patterns = spelled;
-            spelledOut = true;
-        } else {
-            for (QString &pattern : patterns)
-                pattern += QLatin1Char('_');
-        }
-    }
-    if (patterns.size() > 2)
-        return std::nullopt;
-    return std::array<QString, 2>{patterns.first(), patterns.last()};
+    const std::optional<QByteArray> text = comparableText(cell);
+    return text ? foldedKey(*text) : QVariant(QMetaType::fromType<QByteArray>());
 }
 
 // The file's identity: device and inode, zero when there is no file.
@@ -246,19 +183,14 @@ bool UsersDatabase::prepareStore()
         for (const char *name : UserRecord::ColumnNames)
             columns.append(QLatin1String(name) + QLatin1String(" TEXT"));
         query.prepare(QStringLiteral("CREATE TABLE Login1 (") + columns.join(QLatin1String(", ")) +
-                      QLatin1Char(')'));
+                      QStringLiteral(", UserNameFolded BLOB, EmailFolded BLOB)"));
         if (!run(query, OpenFailure))
             return false;
     }
-    // Indexes for the lookups; without them (a read-only store) the lookups
-    // give the same answers, only slower.
-    query.prepare(QStringLiteral(
-        "CREATE INDEX IF NOT EXISTS Login1UserName ON Login1 (UserName COLLATE NOCASE)"));
-    query.exec();
-    query.prepare(
-        QStringLiteral("CREATE INDEX IF NOT EXISTS Login1Email ON Login1 (Email COLLATE NOCASE)"));
-    query.exec();
     query.finish();
+    // A store that cannot take the folded columns (read-only) works without
+    // them: the lookups give the same answers, only slower.
+    prepareFolding();
 
     std::tie(m_device, m_inode) = fileIdentity(m_path);
     std::optional<qint64> first;
@@ -287,17 +219,12 @@ std::optional<bool> UsersDatabase::isNameOrEmailTaken(const QByteArray &name,
 {
     QSqlQuery query(m_database);
     query.setForwardOnly(true);
-    const auto namePatterns = foldedPatterns(name);
-    const auto emailPatterns = foldedPatterns(email);
-    if (namePatterns && emailPatterns) {
+    if (m_folded) {
         query.prepare(QStringLiteral(
-            "SELECT UserName, Email FROM Login1 WHERE UserName LIKE :name1 ESCAPE '\\' "
-            "OR UserName LIKE :name2 ESCAPE '\\' OR Email LIKE :email1 ESCAPE '\\' "
-            "OR Email LIKE :email2 ESCAPE '\\'"));
-        query.bindValue(QStringLiteral(":name1"), (*namePatterns)[0]);
-        query.bindValue(QStringLiteral(":name2"), (*namePatterns)[1]);
-        query.bindValue(QStringLiteral(":email1"), (*emailPatterns)[0]);
-        query.bindValue(QStringLiteral(":email2"), (*emailPatterns)[1]);
+            "SELECT UserName, Email FROM Login1 WHERE UserNameFolded = :name OR "
+            "UserNameFolded IS NULL OR EmailFolded = :email OR EmailFolded IS NULL"));
+        query.bindValue(QStringLiteral(":name"), foldedKey(name));
+        query.bindValue(QStringLiteral(":email"), foldedKey(email));
     } else {
         query.prepare(QStringLiteral("SELECT UserName, Email FROM Login1"));
     }
@@ -321,13 +248,16 @@ std::optional<bool> UsersDatabase::isNameOrEmailTaken(const QByteArray &name,
 std::optional<bool> UsersDatabase::checkCredentials(const QByteArray &name,
                                                     const QByteArray &password)
 {
-    // The case-blind term only lets the index narrow the search; the exact
-    // terms decide.
+    // The folded term only lets the index narrow the search; the exact terms
+    // decide.
     QSqlQuery query(m_database);
-    query.prepare(QStringLiteral(
-        "SELECT 1 FROM Login1 WHERE UserName = :seek COLLATE NOCASE AND UserName = :name "
-        "AND Password = :password LIMIT 1"));
-    query.bindValue(QStringLiteral(":seek"), boundText(name));
+    query.prepare(m_folded ? QStringLiteral("SELECT 1 FROM Login1 WHERE (UserNameFolded = :key OR "
+                                            "UserNameFolded IS NULL) AND UserName = :name AND "
+                                            "Password = :password LIMIT 1")
+                           : QStringLiteral("SELECT 1 FROM Login1 WHERE UserName = :name AND "
+                                            "Password = :password LIMIT 1"));
+    if (m_folded)
+        query.bindValue(QStringLiteral(":key"), foldedKey(name));
     query.bindValue(QStringLiteral(":name"), boundText(name));
     query.bindValue(QStringLiteral(":password"), boundText(password));
     if (!run(query, ReadFailure))
@@ -340,8 +270,13 @@ bool UsersDatabase::addUser(const UserRecord &record)
     QStringList placeholders;
     for (int i = 0; i < UserRecord::ColumnCount; ++i)
         placeholders.append(QStringLiteral(":c") + QString::number(i));
+    QString columns = columnList();
+    if (m_folded) {
+        columns += QStringLiteral(", UserNameFolded, EmailFolded");
+        placeholders << QStringLiteral(":nameKey") << QStringLiteral(":emailKey");
+    }
     QSqlQuery query(m_database);
-    if (!query.prepare(QStringLiteral("INSERT INTO Login1 (") + columnList() +
+    if (!query.prepare(QStringLiteral("INSERT INTO Login1 (") + columns +
                        QStringLiteral(") VALUES (") + placeholders.join(QLatin1String(", ")) +
                        QLatin1Char(')'))) {
         fail(WriteFailure, query.lastError().text());
@@ -349,6 +284,10 @@ bool UsersDatabase::addUser(const UserRecord &record)
     }
     for (int i = 0; i < UserRecord::ColumnCount; ++i)
         query.bindValue(placeholders[i], boundText(record.values[i]));
+    if (m_folded) {
+        query.bindValue(QStringLiteral(":nameKey"), foldedKey(record[UserRecord::UserName]));
+        query.bindValue(QStringLiteral(":emailKey"), foldedKey(record[UserRecord::Email]));
+    }
     // Outside a transaction SQLite commits the insert before exec returns.
     return run(query, WriteFailure);
 }
@@ -365,12 +304,10 @@ std::optional<bool> UsersDatabase::findByName(const QByteArray &name)
 {
     QSqlQuery query(m_database);
     query.setForwardOnly(true);
-    if (const auto patterns = foldedPatterns(name)) {
+    if (m_folded) {
         query.prepare(QStringLiteral("SELECT rowid, UserName FROM Login1 WHERE "
-                                     "UserName LIKE :name1 ESCAPE '\\' OR "
-                                     "UserName LIKE :name2 ESCAPE '\\'"));
-        query.bindValue(QStringLiteral(":name1"), (*patterns)[0]);
-        query.bindValue(QStringLiteral(":name2"), (*patterns)[1]);
+                                     "UserNameFolded = :name OR UserNameFolded IS NULL"));
+        query.bindValue(QStringLiteral(":name"), foldedKey(name));
     } else {
         query.prepare(QStringLiteral("SELECT rowid, UserName FROM Login1"));
     }
@@ -393,6 +330,69 @@ std::optional<bool> UsersDatabase::findByName(const QByteArray &name)
     m_position = found ? Position::OnRecord : Position::AfterLast;
     m_rowid = found.value_or(0);
     return found.has_value();
+}
+
+// The folded columns: added to a store from before them, filled in for rows
+// that lack them (added by then, or by another program since), indexed, and
+// emptied by a trigger whenever another program changes a name or an e-mail
+// address. A row with an empty (NULL) key is always a candidate and decided
+// in C++, so a key that is missing never changes an answer.
+void UsersDatabase::prepareFolding()
+{
+    QSqlQuery query(m_database);
+    query.prepare(QStringLiteral("SELECT UserNameFolded, EmailFolded FROM Login1 LIMIT 0"));
+    m_folded = query.exec();
+    if (!m_database.transaction())
+        return;
+    const QStringList statements = {
+        QStringLiteral("ALTER TABLE Login1 ADD COLUMN UserNameFolded BLOB"),
+        QStringLiteral("ALTER TABLE Login1 ADD COLUMN EmailFolded BLOB"),
+        // The case-blind indexes of earlier versions; the folded ones replace them.
+        QStringLiteral("DROP INDEX IF EXISTS Login1UserName"),
+        QStringLiteral("DROP INDEX IF EXISTS Login1Email"),
+    };
+    bool ok = true;
+    if (!m_folded) {
+        for (const QString &statement : statements)
+            ok = ok && query.exec(statement);
+    }
+    ok = ok &&
+         query.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS Login1UserNameFolded ON Login1 "
+                                   "(UserNameFolded)")) &&
+         query.exec(QStringLiteral(
+             "CREATE INDEX IF NOT EXISTS Login1EmailFolded ON Login1 (EmailFolded)")) &&
+         query.exec(QStringLiteral(
+             "CREATE TRIGGER IF NOT EXISTS Login1Refold AFTER UPDATE OF UserName, Email ON "
+             "Login1 BEGIN UPDATE Login1 SET UserNameFolded = NULL, EmailFolded = NULL "
+             "WHERE rowid = NEW.rowid; END"));
+    QList<std::array<QVariant, 3>> folds;
+    if (ok) {
+        query.setForwardOnly(true);
+        ok = query.exec(QStringLiteral("SELECT rowid, UserName, Email FROM Login1 "
+                                       "WHERE UserNameFolded IS NULL OR EmailFolded IS NULL"));
+        while (ok && query.next()) {
+            const QVariant nameKey = foldedCell(query.value(1));
+            const QVariant emailKey = foldedCell(query.value(2));
+            if (!nameKey.isNull() || !emailKey.isNull())
+                folds.append({query.value(0), nameKey, emailKey});
+        }
+        ok = ok && !query.lastError().isValid();
+    }
+    if (ok && !folds.isEmpty()) {
+        ok = query.prepare(QStringLiteral("UPDATE Login1 SET UserNameFolded = :name, "
+                                          "EmailFolded = :email WHERE rowid = :rowid"));
+        for (const auto &[rowid, nameKey, emailKey] : std::as_const(folds)) {
+            query.bindValue(QStringLiteral(":name"), nameKey);
+            query.bindValue(QStringLiteral(":email"), emailKey);
+            query.bindValue(QStringLiteral(":rowid"), rowid);
+            ok = ok && query.exec();
+        }
+    }
+    query.finish();
+    if (ok && m_database.commit())
+        m_folded = true;
+    else
+        m_database.rollback();
 }
 
 bool UsersDatabase::neighbour(std::optional<qint64> from, Direction direction,

@@ -16,10 +16,11 @@ class QSqlQuery;
 // in insertion order. Every open gives its own connection and its own cursor.
 //
 // Names and e-mail addresses are compared case-blind with Codepage::toUpper;
-// credentials exactly. SQLite's own case folding knows only ASCII, so the
-// folded lookups let an ASCII-blind index narrow the rows down (a necessary
-// condition for a match) and decide every candidate in C++: the answer is the
-// one a plain scan of the whole table would give.
+// credentials exactly. SQLite's own case folding knows only ASCII, so two
+// more columns hold UserName and Email folded by Codepage::toUpper (as blobs,
+// indexed); a lookup takes the rows whose key matches, or that have none yet,
+// and decides every candidate in C++: the answer is the one a plain scan of
+// the whole table would give.
 //
 // A cell holding NULL (or anything else that is not text) has no value: it
 // reads as empty text and equals nothing.
@@ -68,7 +69,6 @@ public:
     // True when found.
     std::optional<bool> findByName(const QByteArray &name);
     bool isAfterLast() const { return m_position == Position::AfterLast; } // EOF
-    bool hasCurrent() const { return m_position == Position::OnRecord; }
     // False when refused (from after the last / before the first record) or
     // when the store cannot be read; the cursor then stays where it was.
     bool moveNext();
@@ -91,6 +91,7 @@ private:
 
     UsersDatabase(const QString &path, const QString &connectionName);
     bool prepareStore();
+    void prepareFolding();
     bool run(QSqlQuery &query, const QString &what);
     // The record next to `from` (none: from outside the table) in table order,
     // into `result` (none when there is none); false when the store fails.
@@ -106,4 +107,5 @@ private:
     quint64 m_inode = 0;
     Position m_position = Position::AfterLast;
     qint64 m_rowid = 0;
+    bool m_folded = false; // the folded columns are there
 };

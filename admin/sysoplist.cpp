@@ -1,7 +1,6 @@
 #include "admin/sysoplist.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include "core/textfile.h"
 
 namespace {
 
@@ -29,23 +28,6 @@ QList<QByteArray> recordLines(const QByteArray &content)
     if (lines.size() < 2)
         return {};
     return lines.mid(1, lines.size() - 2);
-}
-
-// The whole file; empty for a missing one, nothing (with the reason) for one
-// that cannot be read.
-std::optional<QByteArray> readWhole(const QString &path, QString *errorText)
-{
-    QFile file(path);
-    if (!file.exists())
-        return QByteArray();
-    if (file.open(QIODevice::ReadOnly)) {
-        QByteArray content = file.readAll();
-        if (file.error() == QFileDevice::NoError)
-            return content;
-    }
-    if (errorText)
-        *errorText = file.errorString();
-    return std::nullopt;
 }
 
 } // namespace
@@ -76,7 +58,8 @@ QByteArray SysopList::serialize(const QList<SysopRecord> &records)
 
 std::optional<QList<SysopRecord>> SysopList::load(const QString &path, QString *errorText)
 {
-    const std::optional<QByteArray> content = readWhole(path, errorText);
+    const std::optional<QByteArray> content =
+        TextFile::read(path, TextFile::Missing::ReadsAsEmpty, errorText);
     if (!content)
         return std::nullopt;
     return parse(*content);
@@ -91,25 +74,14 @@ bool SysopList::save(const QString &path, const QList<SysopRecord> &records, QSt
             return false;
         }
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (errorText)
-            *errorText = file.errorString();
-        return false;
-    }
-    const QByteArray content = serialize(records);
-    if (file.write(content) != content.size() || !file.commit()) {
-        if (errorText)
-            *errorText = file.errorString();
-        return false;
-    }
-    return true;
+    return TextFile::replace(path, serialize(records), TextFile::ReadOnlyFolder::Fails, errorText);
 }
 
 bool SysopList::isSysop(const QString &path, const QByteArray &email, const QByteArray &password,
                         QString *errorText)
 {
-    const std::optional<QByteArray> content = readWhole(path, errorText);
+    const std::optional<QByteArray> content =
+        TextFile::read(path, TextFile::Missing::ReadsAsEmpty, errorText);
     if (!content)
         return false;
     // An empty e-mail or password proves nothing: a short record saved back by

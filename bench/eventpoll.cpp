@@ -2,6 +2,7 @@
 
 #include "benchclient.h"
 
+#include <cerrno>
 #include <ctime>
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -83,7 +84,21 @@ void EventPoll::handleWritable(BenchClient &client, PollHandler &handler)
 void EventPoll::pollOnce(int timeoutMs, PollHandler &handler)
 {
     epoll_event events[128];
-    const int count = ::epoll_wait(m_epoll, events, 128, timeoutMs);
+    handle(events, ::epoll_wait(m_epoll, events, 128, timeoutMs), handler);
+}
+
+void EventPoll::pollOnceNs(std::int64_t timeoutNs, PollHandler &handler)
+{
+    epoll_event events[128];
+    const timespec timeout{time_t(timeoutNs / 1'000'000'000), long(timeoutNs % 1'000'000'000)};
+    int count = ::epoll_pwait2(m_epoll, events, 128, &timeout, nullptr);
+    if (count < 0 && errno == ENOSYS) // a kernel before 5.11
+        count = ::epoll_wait(m_epoll, events, 128, int((timeoutNs + 999'999) / 1'000'000));
+    handle(events, count, handler);
+}
+
+void EventPoll::handle(const epoll_event *events, int count, PollHandler &handler)
+{
     for (int i = 0; i < count; ++i) {
         auto &client = *static_cast<BenchClient *>(events[i].data.ptr);
         if (!client.isOpen())

@@ -35,12 +35,15 @@ public:
 
     // Waits at most timeoutMs for events and handles all that came.
     void pollOnce(int timeoutMs, PollHandler &handler);
+    // The same with a finer timeout, for pacing senders faster than 1 per ms.
+    void pollOnceNs(std::int64_t timeoutNs, PollHandler &handler);
 
     static std::int64_t nowNs();
 
 private:
     void setWriteInterest(BenchClient &client, bool wanted);
     void handleWritable(BenchClient &client, PollHandler &handler);
+    void handle(const struct epoll_event *events, int count, PollHandler &handler);
 
     int m_epoll;
     std::vector<bool> m_writeArmed; // by client id

@@ -42,8 +42,10 @@ bool fill(const QString &path, int count)
         db.setDatabaseName(path);
         ok = db.open() && db.transaction();
         QSqlQuery insert(db);
-        ok = ok && insert.prepare(QStringLiteral("INSERT INTO Login1 VALUES (?, ?, ?, ?, ?, ?, ?, "
-                                                 "?, ?, ?, ?, ?, ?, ?, ?)"));
+        ok = ok && insert.prepare(QStringLiteral(
+                       "INSERT INTO Login1 (First, Last, Address1, Address2, City, State, Zip, "
+                       "Country, UserName, Password, Provider, Connection, Email, mailinglist, "
+                       "emailme) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (int i = 0; ok && i < count; ++i) {
             const QString n = QString::number(i);
             const QStringList values{QStringLiteral("First") + n,

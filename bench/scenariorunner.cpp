@@ -193,8 +193,9 @@ bool ScenarioRunner::someoneKnowsEveryone() const
     return false;
 }
 
-bool ScenarioRunner::joinOneByOne()
+bool ScenarioRunner::joinOneByOne(double *elapsedMs)
 {
+    const std::int64_t start = EventPoll::nowNs();
     m_phase = Phase::Join;
     m_joinBase = 0;
     for (int i = 0; i < m_options.clients && !m_failed; ++i) {
@@ -202,6 +203,7 @@ bool ScenarioRunner::joinOneByOne()
         runUntil(EventPoll::nowNs() + 60 * Second, "a client to join",
                  &ScenarioRunner::everyoneJoined);
     }
+    *elapsedMs = double(EventPoll::nowNs() - start) / 1e6;
     return !m_failed;
 }
 
@@ -271,12 +273,12 @@ std::int64_t ScenarioRunner::relay(std::uint64_t count, int rate,
                 m_poll.send(sender, line);
                 ++sent;
             }
-            int timeoutMs = 10;
+            std::int64_t timeoutNs = 10'000'000;
             if (sent < count) {
                 const std::int64_t next = start + std::int64_t(sent) * Second / rate;
-                timeoutMs = int(std::max<std::int64_t>(0, (next - EventPoll::nowNs()) / 1'000'000));
+                timeoutNs = std::max<std::int64_t>(0, next - EventPoll::nowNs());
             }
-            m_poll.pollOnce(timeoutMs, *this);
+            m_poll.pollOnceNs(timeoutNs, *this);
         }
     }
     m_latencies = nullptr;
@@ -314,20 +316,28 @@ SessionResult ScenarioRunner::run()
 {
     SessionResult result;
     result.rssIdleKb = m_server.residentKb();
-    if (joinOneByOne() && setUpSender()) {
+    double joinMs = 0;
+    if (joinOneByOne(&joinMs) && setUpSender()) {
+        result.joinSequentialMs = joinMs;
         waitQuiet(200, 5000);
         result.rssJoinedKb = m_server.residentKb();
     }
     if (!m_failed) {
         const std::int64_t cpuBefore = m_server.cpuNs();
+        const std::int64_t onCpuBefore = m_server.onCpuNs();
         const std::int64_t ns = relay(m_options.fanOutMessages, 0, nullptr);
         const std::int64_t cpuAfter = m_server.cpuNs();
+        const std::int64_t onCpuAfter = m_server.onCpuNs();
         if (ns > 0) {
+            const double messages = double(m_options.fanOutMessages);
             if (cpuBefore >= 0 && cpuAfter >= 0)
                 result.fanOutCpuMicrosecondsPerMessage =
-                    double(cpuAfter - cpuBefore) / 1e3 / double(m_options.fanOutMessages);
+                    double(cpuAfter - cpuBefore) / 1e3 / messages;
+            if (onCpuBefore >= 0 && onCpuAfter >= 0)
+                result.fanOutOnCpuMicrosecondsPerMessage =
+                    double(onCpuAfter - onCpuBefore) / 1e3 / messages;
             const int listeners = m_options.clients - 1;
-            result.fanOutMessagesPerSecond = double(m_options.fanOutMessages) * 1e9 / double(ns);
+            result.fanOutMessagesPerSecond = messages * 1e9 / double(ns);
             result.fanOutDeliveriesPerSecond = result.fanOutMessagesPerSecond * listeners;
             waitQuiet(200, 5000);
             result.rssAfterFanOutKb = m_server.residentKb();
@@ -344,20 +354,25 @@ SessionResult ScenarioRunner::run()
         waitQuiet(200, 5000);
         result.rssAfterMemoryRunKb = m_server.residentKb();
     }
-    if (!m_failed && m_options.latencyMessages > 0) {
+    for (const LatencyRun &run : m_options.latencyRuns) {
+        result.latency.emplace_back();
+        if (m_failed || run.messages <= 0)
+            continue;
         std::vector<std::int64_t> latencies;
-        latencies.reserve(std::size_t(m_options.latencyMessages) * std::size_t(m_options.clients));
-        if (relay(std::uint64_t(m_options.latencyMessages), m_options.latencyRate, &latencies) >
-            0) {
-            result.latencyP50Ms = percentile(latencies, 0.50);
-            result.latencyP99Ms = percentile(latencies, 0.99);
-            result.latencyMaxMs = percentile(latencies, 1.0);
+        latencies.reserve(std::size_t(run.messages) * std::size_t(m_options.clients));
+        if (relay(std::uint64_t(run.messages), run.rate, &latencies) > 0) {
+            result.latency.back().p50Ms = percentile(latencies, 0.50);
+            result.latency.back().p99Ms = percentile(latencies, 0.99);
+            result.latency.back().maxMs = percentile(latencies, 1.0);
         }
+        waitQuiet(100, 2000);
     }
     if (!m_failed && m_options.joinAtOnce) {
         double elapsed = 0;
         if (joinAllAtOnce(&elapsed))
             result.joinAtOnceMs = elapsed;
+        waitQuiet(200, 5000);
+        result.rssAfterRunsKb = m_server.residentKb();
     }
     closeAll();
     result.relayedMessages = m_nextSequence;

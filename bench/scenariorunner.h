@@ -11,14 +11,29 @@
 
 class ServerProcess;
 
+// One paced run: `messages` lines from one sender at `rate` per second.
+struct LatencyRun
+{
+    int rate;
+    int messages;
+};
+
 struct SessionOptions
 {
     int clients = 50;
-    std::uint64_t fanOutMessages = 20'000;
+    // Long enough that the server's CPU time, counted in 10 ms ticks, is
+    // known to a few per cent even for the ceiling.
+    std::uint64_t fanOutMessages = 100'000;
     std::uint64_t memoryMessages = 200'000; // 0: no memory run
-    int latencyRate = 1000;                 // messages per second
-    int latencyMessages = 5000;
+    std::vector<LatencyRun> latencyRuns = {{1000, 5000}, {10'000, 20'000}};
     bool joinAtOnce = true;
+};
+
+struct LatencyResult
+{
+    double p50Ms = -1;
+    double p99Ms = -1;
+    double maxMs = -1;
 };
 
 // What one session against one server measured. Negative: not measured.
@@ -26,24 +41,26 @@ struct SessionResult
 {
     bool ok = true;
     std::string failure;
+    double joinSequentialMs = -1;
     double fanOutMessagesPerSecond = -1;
     double fanOutDeliveriesPerSecond = -1;
     double fanOutCpuMicrosecondsPerMessage = -1;
-    double latencyP50Ms = -1;
-    double latencyP99Ms = -1;
-    double latencyMaxMs = -1;
+    double fanOutOnCpuMicrosecondsPerMessage = -1; // the scheduler's count
+    std::vector<LatencyResult> latency;            // by SessionOptions::latencyRuns
     double joinAtOnceMs = -1;
     long rssIdleKb = -1;
     long rssJoinedKb = -1;
     long rssAfterFanOutKb = -1;
     long rssAfterMemoryRunKb = -1;
+    long rssAfterRunsKb = -1;
     std::uint64_t relayedMessages = 0;
     std::uint64_t checkedDeliveries = 0;
 };
 
 // Drives one running server through the scenarios, in this order: idle
-// memory, joining the clients one after another, fan-out throughput, the
-// long memory run, paced latency, and all clients joining at once. Every
+// memory, joining the clients one after another (timed), fan-out throughput,
+// the long memory run, paced latency at each rate, and all clients joining at
+// once. Every
 // relayed line is checked byte for byte and in order at every listener; any
 // loss, reordering or change fails the session.
 class ScenarioRunner : public PollHandler
@@ -79,7 +96,7 @@ private:
     };
 
     BenchClient &newClient(int index);
-    bool joinOneByOne();
+    bool joinOneByOne(double *elapsedMs);
     bool setUpSender();
     // Sends `count` lines from client 0; rate 0 sends them as fast as TCP
     // takes them. Returns the nanoseconds from the first send to the last

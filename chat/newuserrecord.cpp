@@ -2,8 +2,7 @@
 
 #include "core/codepage.h"
 #include "core/serverconfig.h"
-
-#include <QFile>
+#include "core/textfile.h"
 
 #include <array>
 
@@ -47,10 +46,7 @@ QByteArray NewUserRecord::record(const Fields &fields)
 
 bool NewUserRecord::append(const QString &path, const QByteArray &record)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::Append))
-        return false;
-    return file.write(record) == record.size() && file.flush();
+    return TextFile::append(path, record);
 }
 
 QByteArray NewUserRecord::refusalText(const QByteArray &name)

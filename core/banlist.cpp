@@ -1,25 +1,14 @@
 #include "core/banlist.h"
 
-#include <QFile>
+#include "core/textfile.h"
+
 #include <QSaveFile>
 
 QList<QByteArray> BanList::readItems(const QString &path, QString *errorText)
 {
-    QFile file(path);
-    if (!file.exists())
-        return {};
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (errorText)
-            *errorText = file.errorString();
-        return {};
-    }
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (errorText)
-            *errorText = file.errorString();
-        return {};
-    }
-    return parseItems(content);
+    const std::optional<QByteArray> content =
+        TextFile::read(path, TextFile::Missing::ReadsAsEmpty, errorText);
+    return content ? parseItems(*content) : QList<QByteArray>();
 }
 
 QList<QByteArray> BanList::parseItems(const QByteArray &content)
@@ -63,19 +52,7 @@ QList<QByteArray> BanList::parseItems(const QByteArray &content)
 
 bool BanList::append(const QString &path, const QByteArray &address, QString *errorText)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::Append)) {
-        if (errorText)
-            *errorText = file.errorString();
-        return false;
-    }
-    const QByteArray line = '"' + address + "\"\r\n";
-    if (file.write(line) != line.size() || !file.flush()) {
-        if (errorText)
-            *errorText = file.errorString();
-        return false;
-    }
-    return true;
+    return TextFile::append(path, '"' + address + "\"\r\n", errorText);
 }
 
 QByteArray BanList::formatItems(const QList<QByteArray> &items)

@@ -1,8 +1,11 @@
 #include "core/chatlog.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QLocale>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -63,15 +66,30 @@ QByteArray ChatLog::receiveEntryText(const QByteArray &chunk, const QByteArray &
 
 QByteArray ChatLog::timestamp()
 {
-    const QDateTime now = QDateTime::currentDateTime();
+    // The text changes once a second; making it (local time, locale formats)
+    // costs far more than a busy room's entries of one second together.
+    thread_local qint64 cachedSecond = -1;
+    thread_local QByteArray cachedText;
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second == cachedSecond)
+        return cachedText;
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(second);
     const QLocale locale = QLocale::system();
     // The system's short date and time; the C locale gets the classic
     // month/day/year form rather than a spelled-out month.
     if (locale.language() == QLocale::C)
-        return now.toString(QStringLiteral("M/d/yyyy h:mm:ss AP")).toLatin1();
-    return (locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ')
-            + locale.toString(now.time(), QStringLiteral("HH:mm:ss")))
-        .toLatin1();
+        cachedText = now.toString(QStringLiteral("M/d/yyyy h:mm:ss AP")).toLatin1();
+    else
+        cachedText = (locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                      locale.toString(now.time(), QStringLiteral("HH:mm:ss")))
+                         .toLatin1();
+    cachedSecond = second;
+    return cachedText;
+}
+
+ChatLog::ChatLog(const QString &path)
+    : m_path(path), m_nativePath(QFile::encodeName(path)), m_file(path)
+{
 }
 
 bool ChatLog::writeReceive(const QByteArray &address, const QByteArray &chunk,
@@ -89,19 +107,40 @@ bool ChatLog::writeEvent(const QByteArray &text)
 
 bool ChatLog::touch()
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::Append)) {
-        m_errorString = file.errorString();
+    return ensureOpen();
+}
+
+bool ChatLog::ensureOpen()
+{
+    if (m_file.isOpen()) {
+        struct stat atPath;
+        if (::stat(m_nativePath.constData(), &atPath) == 0 && atPath.st_dev == m_device &&
+            atPath.st_ino == m_inode)
+            return true;
+        m_file.close(); // moved away, deleted or replaced: start the file at the path anew
+    }
+    if (!m_file.open(QIODevice::Append | QIODevice::Unbuffered)) {
+        m_errorString = m_file.errorString();
         return false;
     }
+    struct stat opened;
+    if (::fstat(m_file.handle(), &opened) != 0) {
+        m_errorString = QString::fromLocal8Bit(std::strerror(errno));
+        m_file.close();
+        return false;
+    }
+    m_device = opened.st_dev;
+    m_inode = opened.st_ino;
     return true;
 }
 
 bool ChatLog::append(const QByteArray &entry)
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::Append) || file.write(entry) != entry.size() || !file.flush()) {
-        m_errorString = file.errorString();
+    if (!ensureOpen())
+        return false;
+    if (m_file.write(entry) != entry.size()) {
+        m_errorString = m_file.errorString();
+        m_file.close();
         return false;
     }
     return true;

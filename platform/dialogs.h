@@ -7,7 +7,14 @@
 class Dialogs
 {
 public:
-    enum class Icon { None, Information, Question, Warning, Critical };
+    enum class Icon
+    {
+        None,
+        Information,
+        Question,
+        Warning,
+        Critical
+    };
 
     virtual ~Dialogs() = default;
 

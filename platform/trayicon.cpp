@@ -48,8 +48,3 @@ bool TrayIcon::available() const
 {
     return m_icon != nullptr && m_icon->isVisible();
 }
-
-bool TrayIcon::isShown() const
-{
-    return available();
-}

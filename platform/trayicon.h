@@ -18,7 +18,6 @@ public:
     void create(); // CreateIcon
     void remove(); // DeleteIcon
     bool available() const;
-    bool isShown() const;
 
     static QIcon serverIcon();
 

@@ -32,7 +32,6 @@ public:
     // (empty for none), shown in the input box's title. False when no file
     // was made (the operator has been told why).
     bool make(const QString &selectedRow);
-    bool isBusy() const { return m_busy; }
 
     static QByteArray plainContent(const QByteArray &name, const QByteArray &address);
     // The bar grows once every period + 1 positions: L / 100, halves to even.

@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray saved = SysopList::serialize(records);
     bool storable = true;
     for (const SysopRecord &r : records)
-        storable = storable && SysopList::isStorable(r.name) && SysopList::isStorable(r.email)
-            && SysopList::isStorable(r.password);
+        storable = storable && SysopList::isStorable(r.name) && SysopList::isStorable(r.email) &&
+                   SysopList::isStorable(r.password);
     if (storable && SysopList::parse(saved) != records)
         std::abort();
     if (SysopList::serialize(SysopList::parse(saved)) != saved)

@@ -56,6 +56,8 @@ const std::array<QByteArray, 34> ClientKeywords = {
     "USERIP",  "OKRETURNIP", "GETIPFT",  "OKUSERFT",   "SOUND",  "NEWUSER",
 };
 
+const QByteArray MotdText = QByteArrayLiteral("Welcome to the churn");
+const QByteArray Motd = "MOTD\t" + MotdText;
 const QByteArray SysopEmail = QByteArrayLiteral("sysop@churn.test");
 const QByteArray SysopPassword = QByteArrayLiteral("secret");
 
@@ -357,14 +359,15 @@ double average(const QList<qint64> &values)
     return values.isEmpty() ? 0 : sum / double(values.size());
 }
 
-// Joins `name` and returns every ADDUSER line the join brought.
+// Joins `name` and returns every ADDUSER line the join brought: the reply to
+// a MOTD request sent after the join marks the end of them.
 QList<QByteArray> addUserLinesOfJoin(LoadConnection &client, const QByteArray &name)
 {
     QList<QByteArray> lines;
     client.sendLine("Name\t" + name);
     client.waitForLine("ADDUSER\t" + name + "\r\n", 10000, &lines);
-    QTest::qWait(300);
-    client.readLines(&lines);
+    client.sendLine("MOTD");
+    client.waitForLine(Motd + "\r\n", 10000, &lines);
     QList<QByteArray> added;
     for (const QByteArray &line : std::as_const(lines)) {
         if (line.startsWith("ADDUSER\t"))
@@ -379,23 +382,26 @@ void TestChurn::fiftyClientsComeAndGo()
     const int seconds = churnSeconds();
     const qint64 windowMs = qBound(15, seconds / 4, 60) * 1000;
     ServerUnderTest server;
-    server.writeProgramFile(QStringLiteral("motd.txt"), "Welcome to the churn");
-    server.writeProgramFile(QStringLiteral("sysops.dat"),
-                            "\r\nChurn sysop\t" + SysopEmail + '\t' + SysopPassword + "\r\n");
+    QVERIFY(server.writeProgramFile(QStringLiteral("motd.txt"), MotdText));
+    QVERIFY(
+        server.writeProgramFile(QStringLiteral("sysops.dat"),
+                                "\r\nChurn sysop\t" + SysopEmail + '\t' + SysopPassword + "\r\n"));
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
 
-    // Warm up once, so the count holds what the program keeps for good.
+    // Warm up once, so the count holds what the program keeps for good: the
+    // descriptors with the warm-up client connected, less its socket.
+    int descriptorsBefore = -1;
     {
         LoadConnection warmUp;
         QVERIFY(warmUp.connectTo(ServerUnderTest::ChatPort));
         QCOMPARE(addUserLinesOfJoin(warmUp, "Warm"), QList<QByteArray>{"ADDUSER\tWarm\r\n"});
         warmUp.sendLine("Message\tWarm: \thello");
         QVERIFY(warmUp.waitForLine("Message\tWarm: \thello\t\r\n", 5000));
+        descriptorsBefore = server.openDescriptors() - 1;
     }
-    QTest::qWait(1000);
-    const int descriptorsBefore = server.openDescriptors();
     QVERIFY(descriptorsBefore > 0);
+    QCOMPARE(server.waitForDescriptorsAtMost(descriptorsBefore, 15000), descriptorsBefore);
 
     QRandomGenerator random(quint32(qEnvironmentVariableIntValue("TARNWICK_CHURN_SEED")) + 8);
     Figures figures;
@@ -435,7 +441,8 @@ void TestChurn::fiftyClientsComeAndGo()
     }
     for (auto &c : churners)
         c->leave();
-    QTest::qWait(2000);
+    // Every client gone from the program: each socket of theirs closed.
+    const int descriptorsAfterChurn = server.waitForDescriptorsAtMost(descriptorsBefore, 15000);
 
     qInfo("%d s of churn: %lld connects, %lld joins (%lld refused), %lld lines sent, "
           "%lld lines / %lld bytes received, ended by close %lld, reset %lld, half-close %lld, "
@@ -454,6 +461,7 @@ void TestChurn::fiftyClientsComeAndGo()
     QVERIFY(figures.strangeLines.isEmpty());
     QCOMPARE(figures.halfClosedLeftOpen, 0);
     QVERIFY(figures.joins > 0);
+    QCOMPARE(descriptorsAfterChurn, descriptorsBefore);
 
     // Every entry free and every row "EMPTY": a newcomer hears of nobody else.
     {
@@ -461,14 +469,14 @@ void TestChurn::fiftyClientsComeAndGo()
         QVERIFY(newcomer.connectTo(ServerUnderTest::ChatPort));
         QCOMPARE(addUserLinesOfJoin(newcomer, "Last"), QList<QByteArray>{"ADDUSER\tLast\r\n"});
     }
-    QTest::qWait(500);
+    QCOMPARE(server.waitForDescriptorsAtMost(descriptorsBefore, 15000), descriptorsBefore);
     // ... and all fifty entries take a connection again, a fifty-first none.
     std::vector<std::unique_ptr<LoadConnection>> full;
     for (int k = 0; k < Clients; ++k) {
         full.push_back(std::make_unique<LoadConnection>());
         QVERIFY(full.back()->connectTo(ServerUnderTest::ChatPort));
         full.back()->sendLine("MOTD");
-        QVERIFY2(full.back()->waitForLine("MOTD\tWelcome to the churn\r\n", 10000),
+        QVERIFY2(full.back()->waitForLine(Motd + "\r\n", 10000),
                  qPrintable(QStringLiteral("connection %1 was not served").arg(k + 1)));
     }
     LoadConnection oneTooMany;

@@ -13,7 +13,12 @@ class ScriptedDialogs : public Dialogs
 public:
     struct Shown
     {
-        enum Kind { Input, Message, Question } kind;
+        enum Kind
+        {
+            Input,
+            Message,
+            Question
+        } kind;
         QString text;
         QString title;
         QString defaultAnswer;
@@ -21,8 +26,8 @@ public:
         bool noIsDefault = false;
     };
 
-    QList<QString> inputAnswers;  // taken in order; empty (Cancel) when none left
-    QList<bool> questionAnswers;  // taken in order; the default button when none left
+    QList<QString> inputAnswers; // taken in order; empty (Cancel) when none left
+    QList<bool> questionAnswers; // taken in order; the default button when none left
     QList<Shown> shown;
     // Runs while a message box is "open" (to test what happens meanwhile).
     std::function<void()> whileMessageOpen;

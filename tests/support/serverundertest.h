@@ -1,7 +1,8 @@
 #pragma once
 
+#include "serverprocess.h"
+
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -19,14 +20,13 @@ public:
 
     QString programFile(const QString &name) const;
     QString workingFile(const QString &name) const;
-    void writeProgramFile(const QString &name, const QByteArray &bytes) const;
+    bool writeProgramFile(const QString &name, const QByteArray &bytes) const;
 
     // Waits for the fixed ports to be free, starts the program and waits until
-    // the chat port accepts. False (with the reason) when it did not come up.
+    // it listens on both. False (with the reason) when it did not come up.
     bool start(QString *errorText);
-    // Alive: neither ended nor a zombie (the test may not run an event loop
-    // that would notice the end).
-    bool isRunning() const;
+    // Alive: not ended (works without an event loop).
+    bool isRunning();
     // How the program ended, for a failure message.
     QString endDescription();
     qint64 pid() const;
@@ -39,10 +39,8 @@ public:
     int waitForDescriptorsAtMost(int count, int timeoutMs) const;
     void stop();
 
-    static bool isPortFree(quint16 port);
-
 private:
     QTemporaryDir m_programFolder;
     QTemporaryDir m_workingDirectory;
-    QProcess m_process;
+    ServerProcess m_process;
 };

@@ -1,0 +1,298 @@
+#include "accounts/usersdatabase.h"
+#include "core/codepage.h"
+
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+
+// Case-blind matching of names and e-mail addresses in the users store, the
+// same whether the rows were added by this store, were there before the
+// store kept folded keys, or were written by another program meanwhile.
+class TestUsersDatabase : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Written
+    {
+        ByThisStore,              // added through the store
+        BeforeFoldedKeys,         // in a file from before the folded keys
+        InsertedByAnotherProgram, // inserted behind the open store's back
+        RenamedByAnotherProgram,  // names and addresses changed behind its back
+    };
+    Q_ENUM(Written)
+
+private Q_SLOTS:
+    void matching_data();
+    void matching();
+    void anOldFileKeepsEveryRowAndGainsTheFoldedKeys();
+
+private:
+    // One store per way of writing, shared by the rows of the lookup table.
+    UsersDatabase *storeWritten(Written written);
+
+    QTemporaryDir m_folder;
+    std::map<Written, std::unique_ptr<UsersDatabase>> m_stores;
+};
+
+namespace {
+
+// Windows-1252 bytes: UserName and Email of each stored row, in table order.
+const QList<std::pair<QByteArray, QByteArray>> StoredUsers = {
+    {"Anne", "anne@example.org"},
+    {"\xC9lise", "elise@example.org"},    // Élise
+    {"\x8A\xE1rka", "sarka@example.org"}, // Šárka
+    {"Zo\xEB", "zoe@example.org"},        // Zoë
+    {"Ma\xFF"
+     "a",
+     "maya@example.org"}, // Maÿa
+    {"Stra\xDF"
+     "e",
+     "strasse@example.org"}, // Straße: ß has no capital
+    {"a\xD7"
+     "b",
+     "times@example.org"},              // a×b: × and ÷ are not letters
+    {"ANNE", "anne2@example.org"},      // the same name in other case, later
+    {"100%_\\", "percent@example.org"}, // LIKE's special characters
+    {"\xB5", "micro@example.org"},      // µ has no capital
+};
+
+QString connectionName()
+{
+    static int number = 0;
+    return QStringLiteral("raw-") + QString::number(++number);
+}
+
+// Runs statements on the file as another program would, each with the bound
+// texts in order.
+bool runRaw(const QString &path, const QList<std::pair<QString, QList<QByteArray>>> &statements)
+{
+    const QString name = connectionName();
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        ok = db.open();
+        QSqlQuery query(db);
+        for (const auto &[sql, texts] : statements) {
+            ok = ok && query.prepare(sql);
+            for (int i = 0; i < texts.size(); ++i) {
+                const QString text = Codepage::toDisplay(texts[i]);
+                query.bindValue(i, text.isNull() ? QString(QLatin1String("")) : text);
+            }
+            ok = ok && query.exec();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+QString oldTable()
+{
+    QStringList columns;
+    for (const char *name : UserRecord::ColumnNames)
+        columns.append(QLatin1String(name) + QLatin1String(" TEXT"));
+    return QStringLiteral("CREATE TABLE Login1 (") + columns.join(QLatin1String(", ")) +
+           QLatin1Char(')');
+}
+
+const QString InsertRaw =
+    QStringLiteral("INSERT INTO Login1 (UserName, Email, Password) VALUES (?, ?, 'pw')");
+
+UserRecord user(const QByteArray &name, const QByteArray &email)
+{
+    UserRecord r;
+    r[UserRecord::UserName] = name;
+    r[UserRecord::Email] = email;
+    r[UserRecord::Password] = "pw";
+    r[UserRecord::First] = "first of " + name;
+    return r;
+}
+
+// The store holding StoredUsers, written the given way.
+std::unique_ptr<UsersDatabase> storeOf(const QString &path, TestUsersDatabase::Written written)
+{
+    using Written = TestUsersDatabase::Written;
+    QList<std::pair<QString, QList<QByteArray>>> raw;
+    if (written == Written::BeforeFoldedKeys) {
+        raw.append({oldTable(), {}});
+        raw.append({QStringLiteral("CREATE INDEX Login1UserName ON Login1 (UserName COLLATE "
+                                   "NOCASE)"),
+                    {}});
+        for (const auto &[name, email] : StoredUsers)
+            raw.append({InsertRaw, {name, email}});
+        if (!runRaw(path, raw))
+            return nullptr;
+    }
+    auto store = UsersDatabase::open(path, nullptr);
+    if (!store)
+        return nullptr;
+    raw.clear();
+    for (qsizetype i = 0; i < StoredUsers.size(); ++i) {
+        const auto &[name, email] = StoredUsers[i];
+        if (written == Written::ByThisStore && !store->addUser(user(name, email)))
+            return nullptr;
+        if (written == Written::InsertedByAnotherProgram)
+            raw.append({InsertRaw, {name, email}});
+        if (written == Written::RenamedByAnotherProgram) {
+            // A placeholder each, renamed afterwards.
+            if (!store->addUser(user("placeholder" + QByteArray::number(i), "p@x")))
+                return nullptr;
+            raw.append({QStringLiteral("UPDATE Login1 SET UserName = ?, Email = ? WHERE rowid = ") +
+                            QString::number(i + 1),
+                        {name, email}});
+        }
+    }
+    if (!runRaw(path, raw))
+        return nullptr;
+    return store;
+}
+
+} // namespace
+
+UsersDatabase *TestUsersDatabase::storeWritten(Written written)
+{
+    std::unique_ptr<UsersDatabase> &store = m_stores[written];
+    if (!store) {
+        const QString path = m_folder.filePath(QString::number(int(written)) + QLatin1Char('-') +
+                                               UsersDatabase::FileName);
+        store = storeOf(path, written);
+    }
+    return store.get();
+}
+
+void TestUsersDatabase::matching_data()
+{
+    QTest::addColumn<Written>("written");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("email");
+    QTest::addColumn<int>("firstRowWithTheName"); // -1: none
+    QTest::addColumn<bool>("taken");              // the name or the e-mail address
+
+    struct Lookup
+    {
+        const char *title;
+        QByteArray name;
+        QByteArray email;
+        int firstRow;
+        bool taken;
+    };
+    const QList<Lookup> lookups = {
+        {"exact name", "Anne", "new@x", 0, true},
+        {"name in other case: the first such row", "aNNE", "new@x", 0, true},
+        {"a shorter name", "Ann", "new@x", -1, false},
+        {"accented capital in lower case", "\xE9LISE", "new@x", 1, true},
+        {"an accent is not a case", "ELISE", "new@x", -1, false},
+        {"S caron and a acute in other case", "\x9A\xC1RKA", "new@x", 2, true},
+        {"e diaeresis in capitals", "ZO\xCB", "new@x", 3, true},
+        {"y diaeresis in capitals",
+         "MA\x9F"
+         "A",
+         "new@x", 4, true},
+        {"sharp s stays itself",
+         "STRA\xDF"
+         "E",
+         "new@x", 5, true},
+        {"sharp s is not SS", "STRASSE", "new@x", -1, false},
+        {"multiplication sign matches itself",
+         "A\xD7"
+         "B",
+         "new@x", 6, true},
+        {"division sign is not its lower case",
+         "a\xF7"
+         "b",
+         "new@x", -1, false},
+        {"percent and underscore are plain characters", "100%_\\", "new@x", 8, true},
+        {"percent is no wildcard", "100ab\\", "new@x", -1, false},
+        {"micro sign", "\xB5", "new@x", 9, true},
+        {"e-mail address in other case", "Nobody", "ELISE@Example.ORG", -1, true},
+        {"accented e-mail letters are not folded away", "Nobody", "\xC9LISE@EXAMPLE.ORG", -1,
+         false},
+        {"empty name and e-mail", "", "", -1, false},
+    };
+    const QList<std::pair<const char *, Written>> ways = {
+        {"store", Written::ByThisStore},
+        {"old file", Written::BeforeFoldedKeys},
+        {"inserted elsewhere", Written::InsertedByAnotherProgram},
+        {"renamed elsewhere", Written::RenamedByAnotherProgram},
+    };
+    for (const auto &[way, written] : ways) {
+        for (const Lookup &l : lookups) {
+            QTest::addRow("%s: %s", way, l.title)
+                << written << l.name << l.email << l.firstRow << l.taken;
+        }
+    }
+}
+
+void TestUsersDatabase::matching()
+{
+    QFETCH(Written, written);
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, email);
+    QFETCH(int, firstRowWithTheName);
+    QFETCH(bool, taken);
+    UsersDatabase *store = storeWritten(written);
+    QVERIFY(store);
+    QCOMPARE(store->count(), StoredUsers.size());
+
+    QCOMPARE(store->findByName(name), firstRowWithTheName >= 0);
+    if (firstRowWithTheName >= 0) {
+        const std::optional<UserRecord> found = store->current();
+        QVERIFY(found);
+        QCOMPARE((*found)[UserRecord::UserName], StoredUsers[firstRowWithTheName].first);
+        QCOMPARE((*found)[UserRecord::Email], StoredUsers[firstRowWithTheName].second);
+    }
+    QCOMPARE(store->isNameOrEmailTaken(name, email), taken);
+    // Credentials stay exact: the stored spelling only.
+    const bool storedExactly = std::any_of(StoredUsers.begin(), StoredUsers.end(),
+                                           [&](const auto &u) { return u.first == name; });
+    QCOMPARE(store->checkCredentials(name, "pw"), storedExactly);
+}
+
+void TestUsersDatabase::anOldFileKeepsEveryRowAndGainsTheFoldedKeys()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(UsersDatabase::FileName);
+    QList<std::pair<QString, QList<QByteArray>>> raw{{oldTable(), {}}};
+    QStringList placeholders;
+    for (int i = 0; i < UserRecord::ColumnCount; ++i)
+        placeholders.append(QStringLiteral("?"));
+    const QString insertAll = QStringLiteral("INSERT INTO Login1 VALUES (") +
+                              placeholders.join(QLatin1Char(',')) + QLatin1Char(')');
+    QList<UserRecord> records;
+    for (const auto &[name, email] : StoredUsers) {
+        UserRecord r;
+        for (int i = 0; i < UserRecord::ColumnCount; ++i)
+            r.values[i] = name + " column " + QByteArray::number(i);
+        r[UserRecord::UserName] = name;
+        r[UserRecord::Email] = email;
+        records.append(r);
+        raw.append({insertAll, QList<QByteArray>(r.values.begin(), r.values.end())});
+    }
+    QVERIFY(runRaw(path, raw));
+
+    for (int opening = 0; opening < 2; ++opening) {
+        auto store = UsersDatabase::open(path, nullptr);
+        QVERIFY(store);
+        QCOMPARE(store->count(), records.size());
+        for (const UserRecord &r : std::as_const(records)) {
+            QVERIFY(!store->isAfterLast());
+            QCOMPARE(store->current(), r);
+            store->moveNext();
+        }
+        QVERIFY(store->isAfterLast());
+    }
+    // Each row got its keys.
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName());
+    db.setDatabaseName(path);
+    QVERIFY(db.open());
+    QSqlQuery query(db);
+    QVERIFY(query.exec(QStringLiteral("SELECT count(*) FROM Login1 WHERE UserNameFolded IS NOT "
+                                      "NULL AND EmailFolded IS NOT NULL")));
+    QVERIFY(query.next());
+    QCOMPARE(query.value(0).toLongLong(), records.size());
+}
+
+QTEST_GUILESS_MAIN(TestUsersDatabase)
+#include "tst_usersdatabase.moc"

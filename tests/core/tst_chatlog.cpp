@@ -1,0 +1,240 @@
+#include "core/chatlog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <memory>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+enum class Fault
+{
+    DirectoryAtPath, // a directory where log.txt should be
+    UnwritableFolder,
+    DiskError, // log.txt opens, but every write fails
+};
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+// Makes a folder that nobody may add to, root included (the immutable flag;
+// for others the permission bits), or undoes it; false where that cannot be done.
+bool setImmutable(const QString &path, bool immutable)
+{
+    if (::geteuid() != 0) // permission bits suffice, and only root may set the flag
+        return QFile::setPermissions(path, immutable ? QFile::ReadOwner | QFile::ExeOwner
+                                                     : QFile::ReadOwner | QFile::WriteOwner |
+                                                           QFile::ExeOwner);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return done;
+}
+
+// The entry as the file must hold it, for an entry written between the two
+// timestamps (a second may begin during the write).
+bool isEntry(const QByteArray &written, const QByteArray &rest, const QByteArray &before,
+             const QByteArray &after)
+{
+    return written == before + rest || written == after + rest;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+class TestChatLog : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void everyEntryIsWholeInTheFileWhenTheCallReturns();
+    void pathThatNamesAnotherFileStartsANewLog_data();
+    void pathThatNamesAnotherFileStartsANewLog();
+    void failureIsToldAndTheNextEntryTriesAgain_data();
+    void failureIsToldAndTheNextEntryTriesAgain();
+
+private:
+    QString logPath() const { return m_folder->filePath(QStringLiteral("log.txt")); }
+
+    std::unique_ptr<QTemporaryDir> m_folder;
+};
+
+void TestChatLog::init()
+{
+    m_folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_folder->isValid());
+}
+
+void TestChatLog::cleanup()
+{
+    setImmutable(m_folder->path(), false);
+    m_folder.reset();
+}
+
+void TestChatLog::everyEntryIsWholeInTheFileWhenTheCallReturns()
+{
+    ChatLog log(logPath());
+    // The login service keeps its own handle on the same file.
+    ChatLog loginLog(logPath());
+    const QByteArray address = "10.0.0.7";
+    QByteArray expected;
+    auto check = [&](const char *what, bool written, const QByteArray &rest,
+                     const QByteArray &before) {
+        QVERIFY2(written, what);
+        const QByteArray content = fileBytes(logPath());
+        QVERIFY2(content.startsWith(expected), what);
+        const QByteArray entry = content.mid(expected.size());
+        if (rest.isEmpty())
+            QVERIFY2(entry.isEmpty(), what);
+        else
+            QVERIFY2(isEntry(entry, rest, before, ChatLog::timestamp()), entry.constData());
+        expected = content;
+    };
+
+    QByteArray before = ChatLog::timestamp();
+    check("receive", log.writeReceive(address, "Name\tBob\r\n"), address + " Name\tBob\r\r\n",
+          before);
+    before = ChatLog::timestamp();
+    check("private", log.writeReceive(address, "PM\tann\thi\tBob\r\n"),
+          address + " User sent a Private Message\r\n", before);
+    QVERIFY(loginLog.touch());
+    before = ChatLog::timestamp();
+    check("short chunk: opened, nothing written", log.writeReceive(address, "x"), QByteArray(),
+          before);
+    before = ChatLog::timestamp();
+    check("event", log.writeEvent("Bob was banned"), "Bob was banned\r\n", before);
+    before = ChatLog::timestamp();
+    check("lines cut at the chunk's end",
+          log.writeReceive(address, "MOTD\r\nMessage\tBob: \thel", "Message"),
+          address + " MOTD\r\nMessage\tBob: \the\r\n", before);
+}
+
+void TestChatLog::pathThatNamesAnotherFileStartsANewLog_data()
+{
+    QTest::addColumn<QString>("movedTo");        // where the first log went; empty: deleted
+    QTest::addColumn<QByteArray>("replacement"); // a file put at the path; empty: none
+
+    QTest::newRow("moved away") << QStringLiteral("log-old.txt") << QByteArray();
+    QTest::newRow("moved to another folder") << QStringLiteral("old/log.txt") << QByteArray();
+    QTest::newRow("deleted") << QString() << QByteArray();
+    QTest::newRow("replaced by another file")
+        << QStringLiteral("log-old.txt") << QByteArray("kept by hand\r\n");
+}
+
+void TestChatLog::pathThatNamesAnotherFileStartsANewLog()
+{
+    QFETCH(QString, movedTo);
+    QFETCH(QByteArray, replacement);
+    ChatLog log(logPath());
+    QVERIFY(log.writeEvent("first"));
+    const QByteArray first = fileBytes(logPath());
+
+    if (movedTo.isEmpty()) {
+        QVERIFY(QFile::remove(logPath()));
+    } else {
+        QVERIFY(QDir(m_folder->path()).mkpath(QStringLiteral("old")));
+        QVERIFY(QFile::rename(logPath(), m_folder->filePath(movedTo)));
+    }
+    if (!replacement.isEmpty()) {
+        const QString made = m_folder->filePath(QStringLiteral("made.txt"));
+        QFile file(made);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(replacement) == replacement.size());
+        file.close();
+        QVERIFY(::rename(QFile::encodeName(made).constData(),
+                         QFile::encodeName(logPath()).constData()) == 0);
+    }
+
+    const QByteArray before = ChatLog::timestamp();
+    QVERIFY(log.writeEvent("second"));
+    const QByteArray content = fileBytes(logPath());
+    QVERIFY(content.startsWith(replacement));
+    QVERIFY2(isEntry(content.mid(replacement.size()), "second\r\n", before, ChatLog::timestamp()),
+             content.constData());
+    if (!movedTo.isEmpty())
+        QCOMPARE(fileBytes(m_folder->filePath(movedTo)), first);
+}
+
+void TestChatLog::failureIsToldAndTheNextEntryTriesAgain_data()
+{
+    QTest::addColumn<Fault>("fault");
+    // The log had been written (and so opened) before; it was then moved away.
+    QTest::addColumn<bool>("wasOpen");
+
+    QTest::newRow("directory at the path") << Fault::DirectoryAtPath << false;
+    QTest::newRow("directory at the path, log open before") << Fault::DirectoryAtPath << true;
+    QTest::newRow("folder unwritable") << Fault::UnwritableFolder << false;
+    QTest::newRow("folder unwritable, log open before") << Fault::UnwritableFolder << true;
+    QTest::newRow("disk error") << Fault::DiskError << false;
+    QTest::newRow("disk error, log open before") << Fault::DiskError << true;
+}
+
+void TestChatLog::failureIsToldAndTheNextEntryTriesAgain()
+{
+    QFETCH(Fault, fault);
+    QFETCH(bool, wasOpen);
+    const QString moved = m_folder->filePath(QStringLiteral("log-old.txt"));
+    ChatLog log(logPath());
+    QByteArray first;
+    if (wasOpen) {
+        QVERIFY(log.writeEvent("first"));
+        first = fileBytes(logPath());
+        QVERIFY(QFile::rename(logPath(), moved));
+    }
+
+    switch (fault) {
+    case Fault::DirectoryAtPath:
+        QVERIFY(QDir().mkpath(logPath()));
+        break;
+    case Fault::UnwritableFolder:
+        if (!setImmutable(m_folder->path(), true))
+            QSKIP("the immutable flag cannot be set here");
+        break;
+    case Fault::DiskError:
+        // Every read and write of this file fails (nothing is mapped at 0).
+        QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), logPath()));
+        break;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QVERIFY(!log.writeEvent("lost"));
+        QVERIFY(!log.errorString().isEmpty());
+        QVERIFY(!log.writeReceive("10.0.0.7", "MOTD\r\n"));
+    }
+    if (wasOpen)
+        QCOMPARE(fileBytes(moved), first);
+
+    switch (fault) {
+    case Fault::DirectoryAtPath:
+        QVERIFY(QDir(logPath()).removeRecursively());
+        break;
+    case Fault::UnwritableFolder:
+        QVERIFY(setImmutable(m_folder->path(), false));
+        break;
+    case Fault::DiskError:
+        QVERIFY(QFile::remove(logPath()));
+        break;
+    }
+    const QByteArray before = ChatLog::timestamp();
+    QVERIFY(log.writeEvent("back"));
+    QVERIFY(isEntry(fileBytes(logPath()), "back\r\n", before, ChatLog::timestamp()));
+}
+
+QTEST_GUILESS_MAIN(TestChatLog)
+#include "tst_chatlog.moc"

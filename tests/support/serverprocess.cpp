@@ -1,0 +1,328 @@
+#include "serverprocess.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+std::int64_t nowNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+bool acceptsOnLoopback(unsigned short port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+} // namespace
+
+ServerProcess::~ServerProcess()
+{
+    stop();
+}
+
+bool ServerProcess::start(const Launch &launch, std::string *error)
+{
+    std::vector<std::string> argumentText{launch.program};
+    argumentText.insert(argumentText.end(), launch.arguments.begin(), launch.arguments.end());
+    std::vector<char *> argv;
+    for (std::string &argument : argumentText)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    // An extra entry replaces an inherited one of the same name.
+    std::vector<std::string> environmentText;
+    for (char **entry = environ; *entry; ++entry) {
+        const std::string inherited(*entry);
+        const std::string name = inherited.substr(0, inherited.find('=') + 1);
+        bool replaced = false;
+        if (name.empty())
+            continue;
+        for (const std::string &extra : launch.extraEnvironment)
+            replaced = replaced || extra.compare(0, name.size(), name) == 0;
+        if (!replaced)
+            environmentText.push_back(inherited);
+    }
+    environmentText.insert(environmentText.end(), launch.extraEnvironment.begin(),
+                           launch.extraEnvironment.end());
+    std::vector<char *> envp;
+    for (std::string &entry : environmentText)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    m_startedNs = nowNs();
+    m_measuredPid = -1;
+    m_pid = ::fork();
+    if (m_pid < 0) {
+        *error = std::string("fork: ") + std::strerror(errno);
+        return false;
+    }
+    if (m_pid == 0) {
+        if (::chdir(launch.workingDirectory.c_str()) != 0)
+            ::_exit(126);
+        if (!launch.outputFile.empty()) {
+            const int out = ::open(launch.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out >= 0) {
+                ::dup2(out, 1);
+                ::dup2(out, 2);
+            }
+        }
+        const int in = ::open("/dev/null", O_RDONLY);
+        if (in >= 0)
+            ::dup2(in, 0);
+        ::execvpe(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    m_end = "still running";
+    return true;
+}
+
+std::int64_t ServerProcess::waitUntilAccepting(const std::vector<unsigned short> &ports,
+                                               int timeoutMs, std::vector<bool> *opened)
+{
+    std::vector<bool> open(ports.size(), false);
+    const std::int64_t deadline = nowNs() + std::int64_t(timeoutMs) * 1'000'000;
+    std::int64_t result = -1;
+    for (;;) {
+        bool all = true;
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            if (!open[i])
+                open[i] = acceptsOnLoopback(ports[i]);
+            all = all && open[i];
+        }
+        if (all) {
+            result = nowNs() - m_startedNs;
+            break;
+        }
+        if (nowNs() > deadline || !isRunning())
+            break;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    if (opened)
+        *opened = open;
+    return result;
+}
+
+bool ServerProcess::waitUntilListening(const std::vector<unsigned short> &ports, int timeoutMs)
+{
+    const std::int64_t deadline = nowNs() + std::int64_t(timeoutMs) * 1'000'000;
+    for (;;) {
+        bool all = true;
+        for (unsigned short port : ports)
+            all = all && listensOn(port);
+        if (all)
+            return true;
+        if (nowNs() > deadline || !isRunning())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+bool ServerProcess::isRunning()
+{
+    if (m_pid <= 0)
+        return false;
+    int status = 0;
+    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        reaped(status);
+        return false;
+    }
+    return true;
+}
+
+void ServerProcess::reaped(int status)
+{
+    m_pid = -1;
+    if (WIFSIGNALED(status))
+        m_end = "killed by signal " + std::to_string(WTERMSIG(status));
+    else
+        m_end = "exited with code " + std::to_string(WEXITSTATUS(status));
+}
+
+std::string ServerProcess::endDescription()
+{
+    isRunning();
+    return m_end;
+}
+
+long ServerProcess::residentKb() const
+{
+    if (m_pid <= 0)
+        return -1;
+    std::ifstream status("/proc/" + std::to_string(measuredPid()) + "/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            long kb = -1;
+            status >> kb;
+            return kb;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return -1;
+}
+
+std::int64_t ServerProcess::cpuNs() const
+{
+    if (m_pid <= 0)
+        return -1;
+    // utime and stime, fields 14 and 15, count after the command name, which
+    // is in parentheses and may itself hold spaces.
+    std::ifstream stat("/proc/" + std::to_string(measuredPid()) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(close + 2));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field)
+        fields >> skipped;
+    long long user = -1;
+    long long system = -1;
+    if (!(fields >> user >> system) || user < 0 || system < 0)
+        return -1;
+    static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    return (user + system) * (1'000'000'000 / ticksPerSecond);
+}
+
+std::int64_t ServerProcess::onCpuNs() const
+{
+    if (m_pid <= 0)
+        return -1;
+    std::int64_t total = 0;
+    std::error_code error;
+    const std::string tasks = "/proc/" + std::to_string(measuredPid()) + "/task";
+    for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream schedstat(task.path() / "schedstat");
+        std::int64_t onCpu = 0;
+        if (schedstat >> onCpu)
+            total += onCpu;
+    }
+    return error ? -1 : total;
+}
+
+bool ServerProcess::listensOn(unsigned short port)
+{
+    if (m_pid <= 0)
+        return false;
+    std::vector<std::string> inodes;
+    char wanted[8];
+    std::snprintf(wanted, sizeof wanted, "%04X", unsigned(port));
+    for (const char *tablePath : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream table(tablePath);
+        std::string line;
+        std::getline(table, line);
+        while (std::getline(table, line)) {
+            // sl local_address rem_address st ... uid timeout inode
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+                timeout >> inode;
+            if (state == "0A" && local.size() > 5 && local.substr(local.size() - 4) == wanted)
+                inodes.push_back("socket:[" + inode + "]");
+        }
+    }
+    // The process, or a descendant when it runs under a wrapper (strace -f).
+    std::vector<pid_t> pids{m_pid};
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+        std::error_code error;
+        const std::string tasks = "/proc/" + std::to_string(pids[i]) + "/task";
+        for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
+            std::ifstream children(task.path() / "children");
+            for (pid_t child; children >> child;)
+                pids.push_back(child);
+        }
+    }
+    for (const pid_t pid : pids) {
+        const std::string fdFolder = "/proc/" + std::to_string(pid) + "/fd";
+        std::error_code error;
+        for (const auto &entry : std::filesystem::directory_iterator(fdFolder, error)) {
+            const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+            for (const std::string &inode : inodes) {
+                if (target == inode) {
+                    m_measuredPid = pid;
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+void ServerProcess::stop()
+{
+    if (m_pid <= 0)
+        return;
+    // Under a wrapper the server itself is ended, so that the wrapper (a
+    // profiler) sees it end and writes its report.
+    ::kill(measuredPid(), SIGTERM);
+    for (int i = 0; i < 1000; ++i) {
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            reaped(status);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(m_pid, SIGKILL);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    reaped(status);
+}
+
+bool ServerProcess::isPortFree(unsigned short port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    // The servers bind with address reuse, so a port in TIME_WAIT is free for them.
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
+bool ServerProcess::waitUntilPortsFree(const std::vector<unsigned short> &ports, int timeoutMs)
+{
+    const std::int64_t deadline = nowNs() + std::int64_t(timeoutMs) * 1'000'000;
+    for (;;) {
+        bool all = true;
+        for (unsigned short port : ports)
+            all = all && isPortFree(port);
+        if (all)
+            return true;
+        if (nowNs() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}

@@ -1,0 +1,132 @@
+#include "serverundertest.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+
+#include <chrono>
+#include <thread>
+
+ServerUnderTest::ServerUnderTest()
+{
+    // TARNWICK_KEEP_FOLDERS keeps the folders (log, core file) for a look afterwards.
+    if (qEnvironmentVariableIsSet("TARNWICK_KEEP_FOLDERS")) {
+        m_programFolder.setAutoRemove(false);
+        m_workingDirectory.setAutoRemove(false);
+        qInfo("program folder %s, working directory %s", qPrintable(m_programFolder.path()),
+              qPrintable(m_workingDirectory.path()));
+    }
+}
+
+ServerUnderTest::~ServerUnderTest()
+{
+    stop();
+}
+
+QString ServerUnderTest::programFile(const QString &name) const
+{
+    return m_programFolder.filePath(name);
+}
+
+QString ServerUnderTest::workingFile(const QString &name) const
+{
+    return m_workingDirectory.filePath(name);
+}
+
+bool ServerUnderTest::writeProgramFile(const QString &name, const QByteArray &bytes) const
+{
+    QFile file(programFile(name));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+bool ServerUnderTest::start(QString *errorText)
+{
+    const QString program = programFile(QStringLiteral("tarnwick-server"));
+    if (!QFile::exists(program) && !QFile::copy(QStringLiteral(TARNWICK_SERVER_PATH), program)) {
+        *errorText = QStringLiteral("could not copy the program");
+        return false;
+    }
+    // Another run of the program may still hold the fixed ports for a while.
+    if (!ServerProcess::waitUntilPortsFree({ChatPort, LoginPort}, 30'000)) {
+        *errorText = QStringLiteral("the fixed ports stayed busy");
+        return false;
+    }
+    ServerProcess::Launch launch;
+    launch.program = QFile::encodeName(program).toStdString();
+    launch.workingDirectory = QFile::encodeName(m_workingDirectory.path()).toStdString();
+    launch.extraEnvironment.push_back("QT_QPA_PLATFORM=offscreen");
+#ifdef TARNWICK_SANITIZED
+    // Freed memory is held back for use-after-free checks; keep that pool
+    // small so resident memory still shows what the program itself keeps.
+    QByteArray sanitizerOptions = qgetenv("ASAN_OPTIONS");
+    if (!sanitizerOptions.isEmpty())
+        sanitizerOptions += ':';
+    launch.extraEnvironment.push_back("ASAN_OPTIONS=" + sanitizerOptions.toStdString() +
+                                      "quarantine_size_mb=16");
+#endif
+    std::string error;
+    if (!m_process.start(launch, &error)) {
+        *errorText = QString::fromStdString(error);
+        return false;
+    }
+    if (!m_process.waitUntilListening({ChatPort, LoginPort}, 60'000)) {
+        *errorText = isRunning()
+                         ? QStringLiteral("the ports did not open")
+                         : QStringLiteral("the program ended at start-up: ") + endDescription();
+        return false;
+    }
+    return true;
+}
+
+bool ServerUnderTest::isRunning()
+{
+    return m_process.isRunning();
+}
+
+QString ServerUnderTest::endDescription()
+{
+    return QString::fromStdString(m_process.endDescription());
+}
+
+qint64 ServerUnderTest::pid() const
+{
+    return m_process.pid();
+}
+
+qint64 ServerUnderTest::statusKb(const char *field) const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (pid() <= 0 || !status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').constFirst().toLongLong();
+    }
+    return -1;
+}
+
+int ServerUnderTest::openDescriptors() const
+{
+    QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid()));
+    if (pid() <= 0 || !descriptors.exists())
+        return -1;
+    return int(
+        descriptors.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
+}
+
+int ServerUnderTest::waitForDescriptorsAtMost(int count, int timeoutMs) const
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    int seen = openDescriptors();
+    while (seen > count && !deadline.hasExpired()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        seen = openDescriptors();
+    }
+    return seen;
+}
+
+void ServerUnderTest::stop()
+{
+    m_process.stop();
+}
