@@ -65,7 +65,7 @@ constexpr std::array<CommandRow, CommandCount> CommandRows = {{
 constexpr bool everyRowFilled()
 {
     for (const CommandRow &row : CommandRows) {
-        if (row.keyword.empty() || !row.handler)
+        if (row.keyword.empty())
             return false;
     }
     return true;
