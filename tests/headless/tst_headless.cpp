@@ -1,3 +1,4 @@
+#include "core/textfile.h"
 #include "platform/servicenotify.h"
 #include "rawclient.h"
 
@@ -83,8 +84,7 @@ bool ended(QProcess &process, int code)
 
 QByteArray readFile(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+    return TextFile::read(path, TextFile::Missing::IsAnError).value_or("(unreadable)");
 }
 
 QProcessEnvironment withoutDisplay()
@@ -165,9 +165,7 @@ bool TestHeadless::startServer(Window window)
 
 void TestHeadless::writeDataFile(const QString &name, const QByteArray &bytes)
 {
-    QFile file(m_data->filePath(name));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+    QVERIFY(TextFile::replace(m_data->filePath(name), bytes));
 }
 
 bool TestHeadless::join(RawClient &client, const QByteArray &name)
@@ -387,9 +385,7 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
     // The MOTD editor's effect: motd.txt in the working directory, and the
     // next join gets it.
     const QString motdSource = m_working->filePath("new-motd");
-    QFile source(motdSource);
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write("Be kind\n") == 8);
-    source.close();
+    QVERIFY(TextFile::replace(motdSource, "Be kind\n"));
     QCOMPARE(ctl({"motd", "set", motdSource}).exitCode, 0);
     QCOMPARE(readFile(m_working->filePath("motd.txt")), QByteArray("Be kind\r\n"));
     QCOMPARE(ctl({"motd"}).out, QByteArray("Be kind\n"));
