@@ -2,11 +2,11 @@
 
 #include "console/mainwindow.h"
 #include "core/codepage.h"
+#include "core/textfile.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QTest>
@@ -15,15 +15,13 @@
 namespace {
 void writeFile(const QString &path, const QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+    if (!TextFile::replace(path, bytes))
         qFatal("cannot write %s", qPrintable(path));
 }
 
 QByteArray readFile(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return TextFile::read(path, TextFile::Missing::ReadsAsEmpty).value_or(QByteArray());
 }
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "core/banlist.h"
 #include "core/banrules.h"
+#include "core/textfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,14 +14,12 @@ const QDateTime noon = QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
 
 QByteArray readFile(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    return TextFile::read(path, TextFile::Missing::IsAnError).value_or("(missing)");
 }
 
 bool writeFile(const QString &path, const QByteArray &content)
 {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    return TextFile::replace(path, content);
 }
 
 // One side line as the server writes it, for a ban set at noon.

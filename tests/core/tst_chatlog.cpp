@@ -1,4 +1,5 @@
 #include "core/chatlog.h"
+#include "core/textfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,8 +23,7 @@ enum class Fault
 
 QByteArray fileBytes(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+    return TextFile::read(path, TextFile::Missing::IsAnError).value_or("(unreadable)");
 }
 
 // Makes a folder that nobody may add to, root included (the immutable flag;
@@ -155,9 +155,7 @@ void TestChatLog::pathThatNamesAnotherFileStartsANewLog()
     }
     if (!replacement.isEmpty()) {
         const QString made = m_folder->filePath(QStringLiteral("made.txt"));
-        QFile file(made);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(replacement) == replacement.size());
-        file.close();
+        QVERIFY(TextFile::replace(made, replacement));
         QVERIFY(::rename(QFile::encodeName(made).constData(),
                          QFile::encodeName(logPath()).constData()) == 0);
     }
@@ -178,12 +176,12 @@ void TestChatLog::failureIsToldAndTheNextEntryTriesAgain_data()
     // The log had been written (and so opened) before; it was then moved away.
     QTest::addColumn<bool>("wasOpen");
 
-    QTest::newRow("directory at the path") << Fault::DirectoryAtPath << false;
-    QTest::newRow("directory at the path, log open before") << Fault::DirectoryAtPath << true;
-    QTest::newRow("folder unwritable") << Fault::UnwritableFolder << false;
-    QTest::newRow("folder unwritable, log open before") << Fault::UnwritableFolder << true;
-    QTest::newRow("disk error") << Fault::DiskError << false;
-    QTest::newRow("disk error, log open before") << Fault::DiskError << true;
+    for (const auto &[name, fault] : {std::pair{"directory at the path", Fault::DirectoryAtPath},
+                                      {"folder unwritable", Fault::UnwritableFolder},
+                                      {"disk error", Fault::DiskError}}) {
+        QTest::newRow(name) << fault << false;
+        QTest::addRow("%s, log open before", name) << fault << true;
+    }
 }
 
 void TestChatLog::failureIsToldAndTheNextEntryTriesAgain()

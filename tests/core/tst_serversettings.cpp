@@ -1,4 +1,5 @@
 #include "core/serversettings.h"
+#include "core/textfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,8 +28,7 @@ private:
 
 QByteArray TestServerSettings::content() const
 {
-    QFile file(path());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return TextFile::read(path(), TextFile::Missing::ReadsAsEmpty).value_or(QByteArray());
 }
 
 void TestServerSettings::init()
@@ -59,11 +59,8 @@ void TestServerSettings::readsWhatTheFileHolds()
     QFETCH(QByteArray, file);
     QFETCH(bool, usable);
     QFETCH(bool, passwordsRequired);
-    if (!file.isNull()) {
-        QFile out(path());
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(file);
-    }
+    if (!file.isNull())
+        QVERIFY(TextFile::replace(path(), file));
     ServerSettings settings(path());
     QString problem;
     QCOMPARE(settings.load(&problem), usable);
@@ -93,10 +90,7 @@ void TestServerSettings::changeIsSavedAtOnceAndRestoredAtTheNextStart()
 void TestServerSettings::unusableFileIsKeptUntilASettingChanges()
 {
     const QByteArray broken("[passwords]\nrequired=yes please\n# the host's note\n");
-    QFile out(path());
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(broken);
-    out.close();
+    QVERIFY(TextFile::replace(path(), broken));
     ServerSettings settings(path());
     QVERIFY(!settings.load());
     QCOMPARE(content(), broken);

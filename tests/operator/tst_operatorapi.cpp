@@ -68,16 +68,12 @@ private Q_SLOTS:
     void loadsNoWindowLibrary();
     void startTellsEachFailure();
     void statusCountsUsersAndSlots();
-    void kickAndBanByName_data();
-    void kickAndBanByName();
     void announceGoesToEveryListedUser();
-    void motdIsSavedAndReloaded();
     void motdThatCannotBeSavedChangesNothing();
     void sysopsAddedAndRemoved();
     void passwordsRequiredReachesTheLoginService();
     void serverFileByName_data();
     void serverFileByName();
-    void shutdownClosesEveryChatConnection();
 };
 
 void TestOperatorApi::loadsNoWindowLibrary()
@@ -133,38 +129,6 @@ void TestOperatorApi::statusCountsUsersAndSlots()
     QCOMPARE(users[1].address, QByteArray("127.0.0.2"));
 }
 
-void TestOperatorApi::kickAndBanByName_data()
-{
-    QTest::addColumn<bool>("banning");
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<QByteArray>("received"); // by Bob
-    QTest::addColumn<QByteArray>("banFile");
-    QTest::addColumn<QString>("error");
-    QTest::newRow("kick, name in other case")
-        << false << QByteArray("BOB") << QByteArray("Kicked\tThe Server\tspam\r\n") << QByteArray()
-        << QString();
-    QTest::newRow("ban") << true << QByteArray("Bob") << QByteArray("BANUSER\tThe Server\tspam\r\n")
-                         << QByteArray("\"127.0.0.2\"\r\n") << QString();
-    QTest::newRow("nobody of that name") << true << QByteArray("Bo") << QByteArray() << QByteArray()
-                                         << "No one in the chat has that name!";
-}
-
-void TestOperatorApi::kickAndBanByName()
-{
-    QFETCH(bool, banning);
-    QFETCH(QByteArray, name);
-    QFETCH(QString, error);
-    Core c;
-    c.started();
-    auto bob = c.join("Bob", QStringLiteral("127.0.0.2"));
-    const OperatorResult result = banning ? c.api().ban(name, "spam") : c.api().kick(name, "spam");
-    QCOMPARE(result.ok, error.isEmpty());
-    QCOMPARE(result.error, error);
-    QTEST(bob->readFor(50), "received");
-    QTEST(c.programFile(QStringLiteral("ban.txt")), "banFile");
-    QVERIFY(bob->isConnected());
-}
-
 void TestOperatorApi::announceGoesToEveryListedUser()
 {
     Core c;
@@ -180,24 +144,6 @@ void TestOperatorApi::announceGoesToEveryListedUser()
     c.api().say("hello");
     QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tServer: hello\t\r\n"});
     QCOMPARE(log.size(), 1);
-}
-
-void TestOperatorApi::motdIsSavedAndReloaded()
-{
-    Core c;
-    c.started();
-    QSignalSpy changed(&c.api(), &OperatorApi::motdChanged);
-    QVERIFY(c.api().setMotd("Tonight:\r\nquiz").ok);
-    QCOMPARE(c.api().motd(), QByteArray("Tonight:\r\nquiz"));
-    QCOMPARE(changed.size(), 1);
-    QString error;
-    QCOMPARE(c.api().readMotdFile(&error), std::optional<QByteArray>("Tonight:\r\nquiz\r\n"));
-    // Start-up reads the program folder's file, whole.
-    QFile file(c.config.programFile(QStringLiteral("motd.txt")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("Hello\r\n") == 7);
-    file.close();
-    QVERIFY(c.api().reloadMotd().ok);
-    QCOMPARE(c.api().motd(), QByteArray("Hello\r\n"));
 }
 
 void TestOperatorApi::motdThatCannotBeSavedChangesNothing()
@@ -271,18 +217,6 @@ void TestOperatorApi::serverFileByName()
     QCOMPARE(QFile::exists(c.config.programFile(name + QStringLiteral(".tkl"))), made);
     QCOMPARE(named.size(), made ? 1 : 0);
     QCOMPARE(ended.size(), made ? 1 : 0);
-}
-
-void TestOperatorApi::shutdownClosesEveryChatConnection()
-{
-    Core c;
-    c.started();
-    auto ann = c.join("Ann", QStringLiteral("127.0.0.1"));
-    QSignalSpy requested(&c.api(), &OperatorApi::shutdownRequested);
-    c.api().shutdown();
-    QCOMPARE(requested.size(), 1);
-    QVERIFY(ann->waitForDisconnect());
-    QCOMPARE(c.api().users().size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestOperatorApi)

@@ -12,6 +12,8 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <array>
+
 // The files and folders the server keeps, each broken in the ways that can be
 // made here: the server does not crash, overwrites no file it could not read,
 // tells the operator once and serves on.
@@ -98,32 +100,21 @@ void TestBrokenFiles::chatServesOnBesideABrokenFile_data()
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<int>("notices");
 
-    QTest::newRow("log.txt missing") << "log.txt" << Fault::Missing << 0;
-    QTest::newRow("log.txt a directory") << "log.txt" << Fault::Directory << 1;
-    QTest::newRow("log.txt disk error") << "log.txt" << Fault::DiskError << 1;
-    QTest::newRow("log.txt binary") << "log.txt" << Fault::Garbage << 0;
-    QTest::newRow("log.txt immutable") << "log.txt" << Fault::Immutable << 1;
-    QTest::newRow("ban.txt missing") << "ban.txt" << Fault::Missing << 0;
-    QTest::newRow("ban.txt a directory") << "ban.txt" << Fault::Directory << 1;
-    QTest::newRow("ban.txt disk error") << "ban.txt" << Fault::DiskError << 1;
-    QTest::newRow("ban.txt binary") << "ban.txt" << Fault::Garbage << 0;
-    QTest::newRow("ban.txt immutable") << "ban.txt" << Fault::Immutable << 0;
-    QTest::newRow("motd.txt missing") << "motd.txt" << Fault::Missing << 0;
-    QTest::newRow("motd.txt a directory") << "motd.txt" << Fault::Directory << 1;
-    QTest::newRow("motd.txt disk error") << "motd.txt" << Fault::DiskError << 1;
-    QTest::newRow("motd.txt binary") << "motd.txt" << Fault::Garbage << 0;
-    QTest::newRow("motd.txt immutable") << "motd.txt" << Fault::Immutable << 0;
-    QTest::newRow("sysops.dat missing") << "sysops.dat" << Fault::Missing << 0;
-    QTest::newRow("sysops.dat a directory") << "sysops.dat" << Fault::Directory << 1;
-    QTest::newRow("sysops.dat disk error") << "sysops.dat" << Fault::DiskError << 1;
-    QTest::newRow("sysops.dat binary") << "sysops.dat" << Fault::Garbage << 0;
-    QTest::newRow("sysops.dat immutable") << "sysops.dat" << Fault::Immutable << 0;
-    // A registration cannot be stored: told once, though both requests fail.
-    QTest::newRow("users.mdb missing") << "users.mdb" << Fault::Missing << 0;
-    QTest::newRow("users.mdb a directory") << "users.mdb" << Fault::Directory << 1;
-    QTest::newRow("users.mdb disk error") << "users.mdb" << Fault::DiskError << 1;
-    QTest::newRow("users.mdb not a database") << "users.mdb" << Fault::Garbage << 1;
-    QTest::newRow("users.mdb immutable") << "users.mdb" << Fault::Immutable << 1;
+    // How often the operator is told, for each fault in this order; a
+    // registration that cannot be stored is told once, though both requests fail.
+    const std::array faults{Fault::Missing, Fault::Directory, Fault::DiskError, Fault::Garbage,
+                            Fault::Immutable};
+    const char *faultNames[] = {"missing", "a directory", "disk error", "binary", "immutable"};
+    const QList<std::pair<const char *, std::array<int, 5>>> files{
+        {"log.txt", {0, 1, 1, 0, 1}},   {"ban.txt", {0, 1, 1, 0, 0}},
+        {"motd.txt", {0, 1, 1, 0, 0}},  {"sysops.dat", {0, 1, 1, 0, 0}},
+        {"users.mdb", {0, 1, 1, 1, 1}},
+    };
+    for (const auto &[file, notices] : files) {
+        for (size_t i = 0; i < faults.size(); ++i)
+            QTest::addRow("%s %s", file, faultNames[i])
+                << QString::fromLatin1(file) << faults[i] << notices[i];
+    }
 }
 
 void TestBrokenFiles::chatServesOnBesideABrokenFile()
