@@ -143,7 +143,11 @@ void ConnectionPool::onDataArrival(int index)
     if (entry.receiving != entry.waitingAt)
         return;
     ++entry.receiving;
-    receive(sender);
+    {
+        // The lines the chunk's handling sends leave when it ends.
+        const Transport::SendBatch batch;
+        receive(sender);
+    }
     if (entry.receivingConnection == sender.connection)
         --entry.receiving;
 }

@@ -1,8 +1,119 @@
 #include "platform/transport.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAbstractSocket>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPointer>
+#include <QThread>
 
+#include <algorithm>
 #include <utility>
+#include <vector>
+
+namespace {
+// The transports with output queued in this turn, and the one event that
+// flushes them.
+class OutputFlusher : public QObject
+{
+public:
+    static OutputFlusher &instance()
+    {
+        static QPointer<OutputFlusher> flusher;
+        if (!flusher)
+            flusher = new OutputFlusher(QCoreApplication::instance());
+        return *flusher;
+    }
+
+    std::vector<Transport *> waiting;
+    bool posted = false;
+    // The innermost batch, and the event-loop level it runs at (-1: none).
+    int batchLoopLevel = -1;
+
+    void post()
+    {
+        if (posted)
+            return;
+        posted = true;
+        QCoreApplication::postEvent(this, new QEvent(FlushEvent));
+    }
+
+protected:
+    bool event(QEvent *e) override
+    {
+        if (e->type() != FlushEvent)
+            return QObject::event(e);
+        posted = false;
+        Transport::flushQueuedOutput();
+        return true;
+    }
+
+private:
+    static constexpr QEvent::Type FlushEvent = QEvent::User;
+
+    explicit OutputFlusher(QObject *parent) : QObject(parent)
+    {
+        // An event loop run inside a batch (a modal wait) lets the batch's
+        // output go before it sleeps.
+        if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance())
+            connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+                if (!waiting.empty())
+                    Transport::flushQueuedOutput();
+            });
+    }
+};
+
+int currentLoopLevel()
+{
+    return QThread::currentThread()->loopLevel();
+}
+} // namespace
+
+Transport::~Transport()
+{
+    if (m_flushListed) {
+        std::vector<Transport *> &waiting = OutputFlusher::instance().waiting;
+        std::replace(waiting.begin(), waiting.end(), this, static_cast<Transport *>(nullptr));
+    }
+}
+
+void Transport::queueFlush()
+{
+    if (m_flushListed)
+        return;
+    m_flushListed = true;
+    OutputFlusher &flusher = OutputFlusher::instance();
+    flusher.waiting.push_back(this);
+    // Inside a batch the batch's end sends it; anywhere else (an event loop
+    // nested in the batch included) the posted event does.
+    if (flusher.batchLoopLevel != currentLoopLevel())
+        flusher.post();
+}
+
+void Transport::flushQueuedOutput()
+{
+    std::vector<Transport *> &waiting = OutputFlusher::instance().waiting;
+    // Indexed: a flush does not emit, but anything listed meanwhile still goes.
+    for (std::size_t i = 0; i < waiting.size(); ++i) {
+        Transport *transport = waiting[i];
+        if (!transport)
+            continue;
+        transport->m_flushListed = false;
+        transport->flushOutput();
+    }
+    waiting.clear();
+}
+
+Transport::SendBatch::SendBatch()
+    : m_outerLoopLevel(std::exchange(OutputFlusher::instance().batchLoopLevel, currentLoopLevel()))
+{
+}
+
+Transport::SendBatch::~SendBatch()
+{
+    OutputFlusher::instance().batchLoopLevel = m_outerLoopLevel;
+    flushQueuedOutput();
+}
 
 bool Transport::send(const QByteArray &bytes)
 {

@@ -45,6 +45,27 @@ public:
     // The peer's IPv4 address, dotted decimal; it outlives the connection.
     const QByteArray &remoteAddress() const { return m_remoteAddress; }
 
+    // Queued output leaves once per event-loop turn, every transport's at once,
+    // in the order each was first sent to: from one posted event (normal
+    // priority, so it also runs inside a yield and before a window repaints),
+    // or earlier from here.
+    static void flushQueuedOutput();
+
+    // While one lives (the handling of a received chunk), queued output does
+    // not wake the event loop: it leaves when the batch ends, at a yield, or
+    // when an event loop run inside the batch (a modal wait) is about to sleep.
+    class SendBatch
+    {
+    public:
+        SendBatch();
+        ~SendBatch();
+        SendBatch(const SendBatch &) = delete;
+        SendBatch &operator=(const SendBatch &) = delete;
+
+    private:
+        int m_outerLoopLevel;
+    };
+
 Q_SIGNALS:
     void dataArrival();
     void closed();
@@ -52,6 +73,7 @@ Q_SIGNALS:
 
 protected:
     explicit Transport(const QByteArray &remoteAddress) : m_remoteAddress(remoteAddress) {}
+    ~Transport() override;
 
     enum class Ending
     {
@@ -72,6 +94,11 @@ protected:
     // Called once nobody holds the transport any more.
     virtual void dispose() { deleteLater(); }
 
+    // For a transport that holds written bytes back: flushOutput is called
+    // once with this turn's flush (not at all if the transport is deleted first).
+    void queueFlush();
+    virtual void flushOutput() {}
+
 private:
     enum class State
     {
@@ -90,4 +117,5 @@ private:
 
     QByteArray m_remoteAddress;
     State m_state = State::Open;
+    bool m_flushListed = false;
 };
