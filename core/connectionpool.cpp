@@ -143,11 +143,7 @@ void ConnectionPool::onDataArrival(int index)
     if (entry.receiving != entry.waitingAt)
         return;
     ++entry.receiving;
-    {
-        // The lines the chunk's handling sends leave when it ends.
-        const Transport::SendBatch batch;
-        receive(sender);
-    }
+    receive(sender);
     if (entry.receivingConnection == sender.connection)
         --entry.receiving;
 }

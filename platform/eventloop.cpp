@@ -1,7 +1,5 @@
 #include "platform/eventloop.h"
 
-#include "platform/transport.h"
-
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -42,8 +40,6 @@ void yieldEventLoopNow()
     watchDispatcher(s);
     s.lastPass.start();
     s.callsUntilClock = ClockStride;
-    // What the handler sent so far leaves before anything else runs.
-    Transport::flushQueuedOutput();
     QCoreApplication::processEvents();
 }
 

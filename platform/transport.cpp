@@ -1,11 +1,9 @@
 #include "platform/transport.h"
 
-#include <QAbstractEventDispatcher>
 #include <QAbstractSocket>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
-#include <QThread>
 
 #include <algorithm>
 #include <utility>
@@ -27,8 +25,6 @@ public:
 
     std::vector<Transport *> waiting;
     bool posted = false;
-    // The innermost batch, and the event-loop level it runs at (-1: none).
-    int batchLoopLevel = -1;
 
     void post()
     {
@@ -51,22 +47,8 @@ protected:
 private:
     static constexpr QEvent::Type FlushEvent = QEvent::User;
 
-    explicit OutputFlusher(QObject *parent) : QObject(parent)
-    {
-        // An event loop run inside a batch (a modal wait) lets the batch's
-        // output go before it sleeps.
-        if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance())
-            connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
-                if (!waiting.empty())
-                    Transport::flushQueuedOutput();
-            });
-    }
+    using QObject::QObject;
 };
-
-int currentLoopLevel()
-{
-    return QThread::currentThread()->loopLevel();
-}
 } // namespace
 
 Transport::~Transport()
@@ -84,10 +66,7 @@ void Transport::queueFlush()
     m_flushListed = true;
     OutputFlusher &flusher = OutputFlusher::instance();
     flusher.waiting.push_back(this);
-    // Inside a batch the batch's end sends it; anywhere else (an event loop
-    // nested in the batch included) the posted event does.
-    if (flusher.batchLoopLevel != currentLoopLevel())
-        flusher.post();
+    flusher.post();
 }
 
 void Transport::flushQueuedOutput()
@@ -102,17 +81,6 @@ void Transport::flushQueuedOutput()
         transport->flushOutput();
     }
     waiting.clear();
-}
-
-Transport::SendBatch::SendBatch()
-    : m_outerLoopLevel(std::exchange(OutputFlusher::instance().batchLoopLevel, currentLoopLevel()))
-{
-}
-
-Transport::SendBatch::~SendBatch()
-{
-    OutputFlusher::instance().batchLoopLevel = m_outerLoopLevel;
-    flushQueuedOutput();
 }
 
 bool Transport::send(const QByteArray &bytes)

@@ -46,25 +46,11 @@ public:
     const QByteArray &remoteAddress() const { return m_remoteAddress; }
 
     // Queued output leaves once per event-loop turn, every transport's at once,
-    // in the order each was first sent to: from one posted event (normal
-    // priority, so it also runs inside a yield and before a window repaints),
-    // or earlier from here.
+    // in the order each was first sent to, from one posted event of normal
+    // priority: it also runs inside a yield, and before a window repaints.
+    // Chunks that arrive together are all handled before it, so their lines
+    // share one system call per connection.
     static void flushQueuedOutput();
-
-    // While one lives (the handling of a received chunk), queued output does
-    // not wake the event loop: it leaves when the batch ends, at a yield, or
-    // when an event loop run inside the batch (a modal wait) is about to sleep.
-    class SendBatch
-    {
-    public:
-        SendBatch();
-        ~SendBatch();
-        SendBatch(const SendBatch &) = delete;
-        SendBatch &operator=(const SendBatch &) = delete;
-
-    private:
-        int m_outerLoopLevel;
-    };
 
 Q_SIGNALS:
     void dataArrival();

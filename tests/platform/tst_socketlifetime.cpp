@@ -4,11 +4,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTest>
-#include <QTimer>
 
 // A handler that yields may see, deeper down, its own connection dropped (a
 // kick, a full output queue, the peer's reset) and then yield again before it
@@ -22,8 +20,8 @@ private Q_SLOTS:
     void droppedInsideItsOwnSignal_data();
     void droppedInsideItsOwnSignal();
     void furtherChunkArrivesDuringAYield();
-    void batchedOutputLeavesInOrder_data();
-    void batchedOutputLeavesInOrder();
+    void queuedOutputLeavesInOrder_data();
+    void queuedOutputLeavesInOrder();
     void droppedBeforeItsFlush();
 
 private:
@@ -132,49 +130,35 @@ void TestSocketLifetime::furtherChunkArrivesDuringAYield()
     QCOMPARE(deepest, 2);
 }
 
-// Lines sent while a chunk is handled are held for one flush of all
-// connections: they must still leave in order, at a yield, and during a wait
-// the handler makes inside its chunk.
-void TestSocketLifetime::batchedOutputLeavesInOrder_data()
+// Lines wait for one flush of all connections per event-loop turn: they must
+// still leave in order, and a connection flushed inside a yield must be
+// flushed again for what it is sent afterwards in the same turn.
+void TestSocketLifetime::queuedOutputLeavesInOrder_data()
 {
-    QTest::addColumn<QString>("meanwhile");
-    QTest::newRow("nothing") << "";
-    QTest::newRow("a yield that sends too") << "yield";
-    QTest::newRow("a wait for the peer's copy") << "wait";
+    QTest::addColumn<bool>("yieldMeanwhile");
+    QTest::newRow("one turn") << false;
+    QTest::newRow("a yield that sends too") << true;
 }
 
-void TestSocketLifetime::batchedOutputLeavesInOrder()
+void TestSocketLifetime::queuedOutputLeavesInOrder()
 {
-    QFETCH(QString, meanwhile);
+    QFETCH(bool, yieldMeanwhile);
     QTcpSocket first, second;
     const QSharedPointer<ClientSocket> a = connectPeer(first);
     const QSharedPointer<ClientSocket> b = connectPeer(second);
     QVERIFY(a && b);
-    QByteArray waitedFor;
-    {
-        const Transport::SendBatch batch;
-        a->send("one\r\n");
-        b->send("one\r\n");
-        if (meanwhile == "yield") {
-            // Another connection's handler runs in the yield and sends too.
-            QMetaObject::invokeMethod(
-                this, [&] { a->send("two\r\n"); }, Qt::QueuedConnection);
-            yieldEventLoopNow();
-        } else if (meanwhile == "wait") {
-            // A modal wait: the loop must not sleep on the batch's lines.
-            QEventLoop loop;
-            connect(&first, &QTcpSocket::readyRead, &loop, &QEventLoop::quit);
-            QTimer::singleShot(3000, &loop, &QEventLoop::quit);
-            loop.exec();
-            waitedFor = first.readAll();
-            QCOMPARE(waitedFor, QByteArray("one\r\n"));
-        }
-        a->send("three\r\n");
+    a->send("one\r\n");
+    b->send("one\r\n");
+    if (yieldMeanwhile) {
+        // Another connection's handler runs in the yield and sends too.
+        QMetaObject::invokeMethod(
+            this, [&] { a->send("two\r\n"); }, Qt::QueuedConnection);
+        yieldEventLoopNow();
     }
-    const QByteArray expected = meanwhile == "wait"    ? QByteArray("one\r\nthree\r\n")
-                                : meanwhile == "yield" ? QByteArray("one\r\ntwo\r\nthree\r\n")
-                                                       : QByteArray("one\r\nthree\r\n");
-    QByteArray received = waitedFor;
+    a->send("three\r\n");
+    const QByteArray expected =
+        yieldMeanwhile ? QByteArray("one\r\ntwo\r\nthree\r\n") : QByteArray("one\r\nthree\r\n");
+    QByteArray received;
     QTRY_VERIFY((received += first.readAll()).size() >= expected.size());
     QCOMPARE(received, expected);
     QTRY_COMPARE(second.bytesAvailable(), qint64(5));
@@ -182,25 +166,22 @@ void TestSocketLifetime::batchedOutputLeavesInOrder()
 }
 
 // A connection dropped and deleted while its lines wait for the flush gets
-// none of them, and the connection accepted next in the same turn (which may
-// live at the same address) only its own.
+// none of them, and the connection accepted next (which may live at the same
+// address) only its own.
 void TestSocketLifetime::droppedBeforeItsFlush()
 {
     QTcpSocket oldPeer, newPeer;
     QSharedPointer<ClientSocket> old = connectPeer(oldPeer);
     QVERIFY(old);
-    QSharedPointer<ClientSocket> next;
-    {
-        const Transport::SendBatch batch;
-        QVERIFY(old->send("old\r\n"));
-        QPointer<ClientSocket> watch = old.get();
-        old.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!watch);
-        next = connectPeer(newPeer);
-        QVERIFY(next);
-        QVERIFY(next->send("new\r\n"));
-    }
+    QVERIFY(old->send("old\r\n"));
+    QPointer<ClientSocket> watch = old.get();
+    old.reset();
+    // Deleted before the turn's flush runs.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!watch);
+    const QSharedPointer<ClientSocket> next = connectPeer(newPeer);
+    QVERIFY(next);
+    QVERIFY(next->send("new\r\n"));
     QTRY_COMPARE(newPeer.bytesAvailable(), qint64(5));
     QCOMPARE(newPeer.readAll(), QByteArray("new\r\n"));
     QTRY_COMPARE(oldPeer.state(), QAbstractSocket::UnconnectedState);
