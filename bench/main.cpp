@@ -703,7 +703,8 @@ int main(int argc, char **argv)
     std::vector<Target> targets;
     if (wanted("ours"))
         targets.push_back(Target::Ours);
-    if ((wanted("ours") || wanted("headless")) && !options.smoke &&
+    // --only ours is the windowed program alone (so --wrap profiles just it).
+    if (wanted("headless") && !options.smoke &&
         std::filesystem::exists(options.server) && hasHeadlessMode(options.server))
         targets.push_back(Target::OursHeadless);
     if (wanted("ngircd"))
