@@ -121,7 +121,8 @@ bool parse(int argc, char **argv, Options &options)
         } else if (argument == "--no-join-at-once") {
             options.session.joinAtOnce = false;
         } else if (argument == "--server") {
-            options.server = value("--server");
+            // Absolute: the --help probe runs in a temporary folder.
+            options.server = std::filesystem::absolute(value("--server")).string();
         } else if (argument == "--ngircd") {
             options.ngircd = value("--ngircd");
         } else if (argument == "--ceiling") {
@@ -198,7 +199,9 @@ bool hasHeadlessMode(const std::string &server)
     std::ifstream binary(server, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(binary)),
                             std::istreambuf_iterator<char>());
-    if (bytes.find("--headless") == std::string::npos)
+    // The option's name may be stored as UTF-16 (a QStringLiteral) without its dashes.
+    const std::string wide("h\0e\0a\0d\0l\0e\0s\0s\0", 16);
+    if (bytes.find("--headless") == std::string::npos && bytes.find(wide) == std::string::npos)
         return false;
     const std::filesystem::path folder = makeTempFolder("tarnwick-bench-help-");
     if (folder.empty())
@@ -700,7 +703,8 @@ int main(int argc, char **argv)
     std::vector<Target> targets;
     if (wanted("ours"))
         targets.push_back(Target::Ours);
-    if ((wanted("ours") || wanted("headless")) && !options.smoke &&
+    // --only ours is the windowed program alone (so --wrap profiles just it).
+    if (wanted("headless") && !options.smoke &&
         std::filesystem::exists(options.server) && hasHeadlessMode(options.server))
         targets.push_back(Target::OursHeadless);
     if (wanted("ngircd"))

@@ -132,6 +132,7 @@ void MainWindow::buildWidgets()
     QGroupBox *usersFrame =
         frame(client, "Frame1", QStringLiteral("Users Online"), twips(0, 0, 2055, 3735));
     m_users = place<QListWidget>(usersFrame, "lstUsers", twips(120, 240, 1815, 3375));
+    m_users->setUniformItemSizes(true); // one line of one font per row
     for (int i = 0; i < ConnectionTable::Size; ++i)
         m_users->addItem(Codepage::toDisplay(ConnectionTable::EmptyRow));
     for (const UserEntry &user : m_api.users())

@@ -64,15 +64,11 @@ void ClientSocket::write(const QByteArray &bytes)
     // broadcast costs an append per client, not a trip through the socket's
     // buffering for every line.
     m_output += bytes;
-    if (!m_flushQueued) {
-        m_flushQueued = true;
-        QMetaObject::invokeMethod(this, &ClientSocket::flushOutput, Qt::QueuedConnection);
-    }
+    queueFlush();
 }
 
 void ClientSocket::flushOutput()
 {
-    m_flushQueued = false;
     if (m_output.isEmpty())
         return;
     if (m_socket->state() != QAbstractSocket::ConnectedState) {

@@ -34,15 +34,14 @@ protected:
     void write(const QByteArray &bytes) override;
     void endConnection(Ending ending) override;
     void dispose() override;
+    void flushOutput() override;
 
 private:
     ClientSocket(QTcpSocket *socket, const QByteArray &remoteAddress);
     void onReadyRead();
     void onDisconnected();
     void onError();
-    void flushOutput();
 
     QTcpSocket *m_socket;
     QByteArray m_output; // lines sent in this event-loop turn, not yet handed on
-    bool m_flushQueued = false;
 };

@@ -1,8 +1,87 @@
 #include "platform/transport.h"
 
 #include <QAbstractSocket>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPointer>
 
+#include <algorithm>
 #include <utility>
+#include <vector>
+
+namespace {
+// The transports with output queued in this turn, and the one event that
+// flushes them.
+class OutputFlusher : public QObject
+{
+public:
+    static OutputFlusher &instance()
+    {
+        static QPointer<OutputFlusher> flusher;
+        if (!flusher)
+            flusher = new OutputFlusher(QCoreApplication::instance());
+        return *flusher;
+    }
+
+    std::vector<Transport *> waiting;
+    bool posted = false;
+
+    void post()
+    {
+        if (posted)
+            return;
+        posted = true;
+        QCoreApplication::postEvent(this, new QEvent(FlushEvent));
+    }
+
+protected:
+    bool event(QEvent *e) override
+    {
+        if (e->type() != FlushEvent)
+            return QObject::event(e);
+        posted = false;
+        Transport::flushQueuedOutput();
+        return true;
+    }
+
+private:
+    static constexpr QEvent::Type FlushEvent = QEvent::User;
+
+    using QObject::QObject;
+};
+} // namespace
+
+Transport::~Transport()
+{
+    if (m_flushListed) {
+        std::vector<Transport *> &waiting = OutputFlusher::instance().waiting;
+        std::replace(waiting.begin(), waiting.end(), this, static_cast<Transport *>(nullptr));
+    }
+}
+
+void Transport::queueFlush()
+{
+    if (m_flushListed)
+        return;
+    m_flushListed = true;
+    OutputFlusher &flusher = OutputFlusher::instance();
+    flusher.waiting.push_back(this);
+    flusher.post();
+}
+
+void Transport::flushQueuedOutput()
+{
+    std::vector<Transport *> &waiting = OutputFlusher::instance().waiting;
+    // Indexed: a flush does not emit, but anything listed meanwhile still goes.
+    for (std::size_t i = 0; i < waiting.size(); ++i) {
+        Transport *transport = waiting[i];
+        if (!transport)
+            continue;
+        transport->m_flushListed = false;
+        transport->flushOutput();
+    }
+    waiting.clear();
+}
 
 bool Transport::send(const QByteArray &bytes)
 {

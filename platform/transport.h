@@ -45,6 +45,13 @@ public:
     // The peer's IPv4 address, dotted decimal; it outlives the connection.
     const QByteArray &remoteAddress() const { return m_remoteAddress; }
 
+    // Queued output leaves once per event-loop turn, every transport's at once,
+    // in the order each was first sent to, from one posted event of normal
+    // priority: it also runs inside a yield, and before a window repaints.
+    // Chunks that arrive together are all handled before it, so their lines
+    // share one system call per connection.
+    static void flushQueuedOutput();
+
 Q_SIGNALS:
     void dataArrival();
     void closed();
@@ -52,6 +59,7 @@ Q_SIGNALS:
 
 protected:
     explicit Transport(const QByteArray &remoteAddress) : m_remoteAddress(remoteAddress) {}
+    ~Transport() override;
 
     enum class Ending
     {
@@ -72,6 +80,11 @@ protected:
     // Called once nobody holds the transport any more.
     virtual void dispose() { deleteLater(); }
 
+    // For a transport that holds written bytes back: flushOutput is called
+    // once with this turn's flush (not at all if the transport is deleted first).
+    void queueFlush();
+    virtual void flushOutput() {}
+
 private:
     enum class State
     {
@@ -90,4 +103,5 @@ private:
 
     QByteArray m_remoteAddress;
     State m_state = State::Open;
+    bool m_flushListed = false;
 };

@@ -1,8 +1,10 @@
 #include "platform/clientsocket.h"
+#include "platform/eventloop.h"
 #include "platform/listener.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -18,6 +20,9 @@ private Q_SLOTS:
     void droppedInsideItsOwnSignal_data();
     void droppedInsideItsOwnSignal();
     void furtherChunkArrivesDuringAYield();
+    void queuedOutputLeavesInOrder_data();
+    void queuedOutputLeavesInOrder();
+    void droppedBeforeItsFlush();
 
 private:
     // Accepts one connection from a fresh peer.
@@ -123,6 +128,64 @@ void TestSocketLifetime::furtherChunkArrivesDuringAYield()
     QTRY_COMPARE(handled.size(), 2);
     QCOMPARE(handled, (QList<QByteArray>{"second\r\n", "first\r\n"}));
     QCOMPARE(deepest, 2);
+}
+
+// Lines wait for one flush of all connections per event-loop turn: they must
+// still leave in order, and a connection flushed inside a yield must be
+// flushed again for what it is sent afterwards in the same turn.
+void TestSocketLifetime::queuedOutputLeavesInOrder_data()
+{
+    QTest::addColumn<bool>("yieldMeanwhile");
+    QTest::newRow("one turn") << false;
+    QTest::newRow("a yield that sends too") << true;
+}
+
+void TestSocketLifetime::queuedOutputLeavesInOrder()
+{
+    QFETCH(bool, yieldMeanwhile);
+    QTcpSocket first, second;
+    const QSharedPointer<ClientSocket> a = connectPeer(first);
+    const QSharedPointer<ClientSocket> b = connectPeer(second);
+    QVERIFY(a && b);
+    a->send("one\r\n");
+    b->send("one\r\n");
+    if (yieldMeanwhile) {
+        // Another connection's handler runs in the yield and sends too.
+        QMetaObject::invokeMethod(
+            this, [&] { a->send("two\r\n"); }, Qt::QueuedConnection);
+        yieldEventLoopNow();
+    }
+    a->send("three\r\n");
+    const QByteArray expected =
+        yieldMeanwhile ? QByteArray("one\r\ntwo\r\nthree\r\n") : QByteArray("one\r\nthree\r\n");
+    QByteArray received;
+    QTRY_VERIFY((received += first.readAll()).size() >= expected.size());
+    QCOMPARE(received, expected);
+    QTRY_COMPARE(second.bytesAvailable(), qint64(5));
+    QCOMPARE(second.readAll(), QByteArray("one\r\n"));
+}
+
+// A connection dropped and deleted while its lines wait for the flush gets
+// none of them, and the connection accepted next (which may live at the same
+// address) only its own.
+void TestSocketLifetime::droppedBeforeItsFlush()
+{
+    QTcpSocket oldPeer, newPeer;
+    QSharedPointer<ClientSocket> old = connectPeer(oldPeer);
+    QVERIFY(old);
+    QVERIFY(old->send("old\r\n"));
+    QPointer<ClientSocket> watch = old.get();
+    old.reset();
+    // Deleted before the turn's flush runs.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!watch);
+    const QSharedPointer<ClientSocket> next = connectPeer(newPeer);
+    QVERIFY(next);
+    QVERIFY(next->send("new\r\n"));
+    QTRY_COMPARE(newPeer.bytesAvailable(), qint64(5));
+    QCOMPARE(newPeer.readAll(), QByteArray("new\r\n"));
+    QTRY_COMPARE(oldPeer.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(oldPeer.readAll(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestSocketLifetime)
