@@ -53,11 +53,29 @@ LogStream::LogStream(Style style, Writer writer, QObject *parent)
     : QObject(parent), m_style(style), m_writer(std::move(writer))
 {
     if (!m_writer) {
-        m_writer = [](const QByteArray &line) {
-            std::fwrite(line.constData(), 1, line.size(), stderr);
-            std::fflush(stderr);
+        m_writer = [this](const QByteArray &line) {
+            m_pending += line;
+            if (!m_flushQueued) {
+                m_flushQueued = true;
+                QMetaObject::invokeMethod(this, &LogStream::flush, Qt::QueuedConnection);
+            }
         };
     }
+}
+
+LogStream::~LogStream()
+{
+    flush();
+}
+
+void LogStream::flush()
+{
+    m_flushQueued = false;
+    if (m_pending.isEmpty())
+        return;
+    std::fwrite(m_pending.constData(), 1, size_t(m_pending.size()), stderr);
+    std::fflush(stderr);
+    m_pending.clear();
 }
 
 void LogStream::logLine(const QByteArray &text)
@@ -79,5 +97,7 @@ void LogStream::rowChanged(int index, const QByteArray &row)
 void LogStream::emitLine(const QString &text, Severity severity)
 {
     m_writer(format(m_style, severity, text, QDateTime::currentDateTime()) + '\n');
+    if (severity == Severity::Error)
+        flush();
     Q_EMIT line(text, severity);
 }

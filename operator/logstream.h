@@ -42,8 +42,14 @@ public:
     static QByteArray format(Style style, Severity severity, const QString &text,
                              const QDateTime &time);
 
-    // Without a writer, lines go to standard error.
+    // Without a writer, lines go to standard error: those of one event-loop
+    // turn together in one write (a busy room must not cost a system call per
+    // line), an error line at once.
     explicit LogStream(Style style, Writer writer = Writer(), QObject *parent = nullptr);
+    ~LogStream() override;
+
+    // Writes what is held back for standard error now.
+    void flush();
 
 public Q_SLOTS:
     void logLine(const QByteArray &text); // protocol text, as the log view shows it
@@ -58,4 +64,6 @@ private:
 
     Style m_style;
     Writer m_writer;
+    QByteArray m_pending; // for standard error, not yet written
+    bool m_flushQueued = false;
 };
