@@ -1,6 +1,8 @@
 #pragma once
 
 #include "accounts/loginserver.h"
+#include "core/abuselimits.h"
+#include "core/addresslimits.h"
 #include "core/chatserver.h"
 #include "core/connectiontable.h"
 #include "core/serverconfig.h"
@@ -30,9 +32,19 @@ public:
     LoginServer &login() { return m_login; }
     ConnectionTable &table() { return m_table; }
     const ServerConfig &config() const { return m_config; }
+    const AbuseLimits &limits() const { return m_limits; }
+
+Q_SIGNALS:
+    // One line of the security log; it has been written to standard error.
+    void securityEvent(const QByteArray &line);
 
 private:
+    void onSecurityEvent(const QByteArray &line);
+
     ServerConfig m_config;
+    QStringList m_limitProblems;
+    AbuseLimits m_limits;
+    AddressLimits m_addresses;
     ConnectionTable m_table;
     ChatServer m_chat;
     LoginServer m_login;
