@@ -38,6 +38,11 @@ const QCommandLineOption DataDir(QStringLiteral("data-dir"),
 const QCommandLineOption Json(QStringLiteral("json"),
                               QStringLiteral("One JSON object per result."));
 const QCommandLineOption Follow(QStringLiteral("follow"), QStringLiteral("Keep streaming."));
+// The ban commands' options, passed on to the server as they are.
+const QCommandLineOption BanFor(QStringLiteral("for"), QStringLiteral("How long a ban lasts."),
+                                QStringLiteral("DURATION"));
+const QCommandLineOption BanReason(QStringLiteral("reason"), QStringLiteral("Why."),
+                                   QStringLiteral("TEXT"));
 
 Invocation badUsage(const QString &message)
 {
@@ -51,7 +56,7 @@ Invocation parseControl(const QStringList &arguments, const QString &dataFolder)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({DataDir, Json, Follow});
+    parser.addOptions({DataDir, Json, Follow, BanFor, BanReason});
     if (!parser.parse(QStringList{QStringLiteral("ctl")} + arguments))
         return badUsage(parser.errorText());
     const QStringList words = parser.positionalArguments();
@@ -89,6 +94,16 @@ Invocation parseControl(const QStringList &arguments, const QString &dataFolder)
         return badUsage(spec->requiredOption.isEmpty()
                             ? QStringLiteral("--follow belongs to the log command.")
                             : usage.trimmed() + QStringLiteral(" --") + spec->requiredOption);
+    const bool takesBanOptions =
+        spec->name == QLatin1String("ban") || spec->name == QLatin1String("ban-address");
+    for (const QCommandLineOption &option : {BanFor, BanReason}) {
+        const QString name = option.names().constFirst();
+        if (!parser.isSet(option))
+            continue;
+        if (!takesBanOptions)
+            return badUsage(QStringLiteral("--%1 belongs to the ban commands.").arg(name));
+        invocation.options.insert(name, parser.value(option));
+    }
     invocation.arguments = rest;
     return invocation;
 }

@@ -1,7 +1,10 @@
+#include "operator/bancommands.h"
 #include "operator/servercore.h"
 #include "rawclient.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -113,6 +116,7 @@ private Q_SLOTS:
     void bansAtJoin_data();
     void bansAtJoin();
     void moderatorBanExpiresWhenSet();
+    void banCommands();
 };
 
 // Both services count together; loopback is taken out of the trusted list.
@@ -337,6 +341,68 @@ void TestAbuseProtection::moderatorBanExpiresWhenSet()
     const QList<QByteArray> side = sideFile.mid(at + 1).split('\n').constFirst().split('\t');
     QVERIFY2(side.size() == 5 && side[2] != "-", "the ban has no expiry");
     QVERIFY(server.eventsOf("ban").constFirst().contains("Ann\""));
+}
+
+namespace {
+// Runs one ban command as the control socket would and returns its answer.
+QJsonObject runBanCommand(OperatorApi &api, const QString &command, const QString &argument = {},
+                          const QJsonObject &options = {})
+{
+    ControlCall call(command, argument.isEmpty() ? QStringList() : QStringList{argument}, {},
+                     options, nullptr);
+    QByteArray answer;
+    QObject::connect(&call, &ControlCall::output, &call,
+                     [&answer](const QByteArray &line) { answer = line; });
+    BanCommands::handler(command, api)(call);
+    return QJsonDocument::fromJson(answer).object();
+}
+
+QJsonArray listedBans(OperatorApi &api)
+{
+    return runBanCommand(api, "bans").value("data").toObject().value("bans").toArray();
+}
+} // namespace
+
+// The operator's ban commands change what joins meet, as the control socket
+// and the Bans window use them.
+void TestAbuseProtection::banCommands()
+{
+    Server server;
+    OperatorApi &api = server.core->api();
+    QCOMPARE(runBanCommand(api, "ban-address", "127.0.1.0/24",
+                           {{"for", "2h"}, {"reason", "spam"}})["ok"],
+             true);
+    const QJsonArray listed = listedBans(api);
+    QCOMPARE(listed.size(), 1);
+    QCOMPARE(listed[0]["target"], "127.0.1.0/24");
+    QCOMPARE(listed[0]["reason"], "spam");
+    QCOMPARE(listed[0]["setBy"], "console");
+    QVERIFY(!listed[0]["expires"].toString().isEmpty());
+    QCOMPARE(server.read("ban.txt"), QByteArray("\"127.0.1.0/24\"\r\n"));
+    QCOMPARE(server.eventsOf("ban").size(), 1);
+
+    auto inside = server.connect(server.core->chat().port(), QStringLiteral("127.0.1.7"));
+    inside->sendLine("Name\tBob");
+    QVERIFY(inside->readLines(2).contains("banned\r\n"));
+
+    for (const auto &[command, argument, option] :
+         {std::tuple{"ban-address", "no.such.address", QJsonObject()},
+          std::tuple{"ban-address", "127.0.0.5", QJsonObject{{"for", "5x"}}},
+          std::tuple{"unban", "127.0.0.5", QJsonObject()},
+          std::tuple{"ban", "Nobody", QJsonObject()}})
+        QCOMPARE(runBanCommand(api, command, argument, option)["ok"], false);
+
+    QCOMPARE(runBanCommand(api, "unban", "127.0.1.0/24")["ok"], true);
+    QVERIFY(listedBans(api).isEmpty());
+    auto back = server.join("Bob", QStringLiteral("127.0.1.7"));
+    QCOMPARE(api.status().users, 1);
+
+    // A user by name: told, and the address banned with what was given.
+    QCOMPARE(runBanCommand(api, "ban", "Bob", {{"for", "1d"}, {"reason", "rude"}})["ok"], true);
+    QCOMPARE(back->readLines(1), QList<QByteArray>{"BANUSER\tThe Server\trude\r\n"});
+    const QJsonArray afterUser = listedBans(api);
+    QCOMPARE(afterUser.size(), 1);
+    QCOMPARE(afterUser[0]["target"], "127.0.1.7");
 }
 
 QTEST_GUILESS_MAIN(TestAbuseProtection)
