@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class BansWindow;
 class Dialogs;
 class MainWindow;
 class MotdEditor;
@@ -42,6 +43,7 @@ public:
     MotdEditor *motdEditor() const;
     SysopEditor *sysopEditor() const;
     UsersWindow *usersWindow() const;
+    BansWindow *bansWindow() const;
 
 Q_SIGNALS:
     // File > Exit or the console's close box: every chat connection has been
@@ -57,6 +59,7 @@ private:
     MotdEditor *makeMotdEditor();
     SysopEditor *makeSysopEditor();
     UsersWindow *makeUsersWindow();
+    BansWindow *makeBansWindow();
     void onShutdownRequested();
 
     ServerCore m_core;
@@ -66,4 +69,5 @@ private:
     SingleWindow<MotdEditor> m_motdEditor;
     SingleWindow<SysopEditor> m_sysopEditor;
     SingleWindow<UsersWindow> m_usersWindow;
+    SingleWindow<BansWindow> m_bansWindow;
 };
