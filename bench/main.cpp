@@ -238,6 +238,9 @@ Sample runOurs(const Options &options, bool headless)
         return sample;
     }
     std::ofstream(folder / "motd.txt") << "Welcome to the benchmark room\r\n";
+    // The sender becomes a moderator, exempt from flood control.
+    std::ofstream(folder / "sysops.dat", std::ios::binary)
+        << "\r\nbench\t" << Dialect::SysopEmail << '\t' << Dialect::SysopPassword << "\r\n";
 
     ServerProcess server;
     for (int attempt = 0; attempt < 5 && !sample.ok; ++attempt) {
@@ -276,7 +279,8 @@ Sample runOurs(const Options &options, bool headless)
         sample.ok = true;
     }
     if (sample.ok) {
-        ScenarioRunner runner(Dialect(Dialect::Kind::Tarnwick), ChatPort, server, options.session);
+        ScenarioRunner runner(Dialect(Dialect::Kind::Tarnwick, Dialect::Sender::Moderator),
+                              ChatPort, server, options.session);
         sample.session = runner.run();
         sample.ok = sample.session.ok;
         sample.failure = sample.session.failure;
@@ -345,6 +349,9 @@ Sample runCeiling(const Options &options)
         return sample;
     }
     std::ofstream(folder / "motd.txt") << "Welcome to the benchmark room\r\n";
+    // The sender becomes a moderator, exempt from flood control.
+    std::ofstream(folder / "sysops.dat", std::ios::binary)
+        << "\r\nbench\t" << Dialect::SysopEmail << '\t' << Dialect::SysopPassword << "\r\n";
     ServerProcess server;
     if (!ServerProcess::waitUntilPortsFree({CeilingPort}, 30'000)) {
         sample.failure = "port " + std::to_string(CeilingPort) + " stayed busy";
