@@ -94,27 +94,28 @@ QList<Ban> CommandContext::activeBans()
     return rules.bans();
 }
 
+// ban.txt gets its line as it always has, one per ban, repeats included; an
+// address also gets its side line (who, why and, when the operator set one,
+// the expiry).
 void CommandContext::ban(const QByteArray &address, const QByteArray &name, const QByteArray &by,
                          const QByteArray &reason)
 {
     QString errorText;
     const QString path = m_server.config().programFile(QLatin1String(BanRules::ListFile));
     const std::chrono::seconds duration = m_server.moderatorBanDuration();
-    bool stored = false;
-    if (AddressRange::parse(address)) {
+    if (!BanList::append(path, address, &errorText)) {
+        m_server.addOutputLine("The ban of " + address + " could not be stored in " +
+                               Codepage::fromDisplay(path) + ": " +
+                               Codepage::fromDisplay(errorText));
+    } else if (AddressRange::parse(address)) {
         BanRules rules(m_server.config().programFolder);
         BanRules::Request request{address, std::nullopt, reason, by};
         if (duration > std::chrono::seconds::zero())
             request.duration = duration;
-        stored = rules.add(request, QDateTime::currentDateTimeUtc(), &errorText);
-    } else {
-        // Not an address: it goes to ban.txt as given, as it always has.
-        stored = BanList::append(path, address, &errorText);
-    }
-    if (!stored) {
-        m_server.addOutputLine("The ban of " + address + " could not be stored in " +
-                               Codepage::fromDisplay(path) + ": " +
-                               Codepage::fromDisplay(errorText));
+        if (!rules.add(request, QDateTime::currentDateTimeUtc(), &errorText) && request.duration) {
+            m_server.addOutputLine("The ban of " + address +
+                                   " never expires: " + Codepage::fromDisplay(errorText));
+        }
     }
     m_server.reportSecurityEvent(SecurityLog::ban(address, name, by, duration));
 }

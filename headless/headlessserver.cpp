@@ -13,9 +13,10 @@
 
 HeadlessServer::HeadlessServer(const ServerConfig &config, LogStream::Style style, QObject *parent)
     : QObject(parent), m_config(config), m_settings(config.programFile(ServerSettings::FileName)),
-      m_chat(m_table, config), m_login(m_table, config), m_log(style)
+      m_protection(config), m_chat(m_table, config), m_login(m_table, config), m_log(style)
 {
     registerChatCommands(m_chat);
+    m_protection.protect(m_chat, m_login);
 }
 
 HeadlessServer::~HeadlessServer() = default;
@@ -51,6 +52,8 @@ int HeadlessServer::start()
     if (!m_settings.load(&problem))
         m_log.notice(problem, LogStream::Severity::Warning);
     m_login.setPasswordsRequired(m_settings.passwordsRequired());
+    for (const QString &limitProblem : m_protection.problems())
+        m_log.notice(limitProblem, LogStream::Severity::Warning);
 
     // The login listener starts before the chat one.
     m_loginListening = m_login.listen(&reason);

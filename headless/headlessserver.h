@@ -5,6 +5,7 @@
 #include "core/connectiontable.h"
 #include "core/serverconfig.h"
 #include "core/serversettings.h"
+#include "operator/abuseprotection.h"
 #include "operator/controlserver.h"
 #include "operator/logstream.h"
 #include "platform/folderlock.h"
@@ -50,6 +51,8 @@ private:
     ServerConfig m_config;
     FolderLock m_lock;
     ServerSettings m_settings;
+    // Before the services: their connections report to it until they are gone.
+    AbuseProtection m_protection;
     ConnectionTable m_table;
     ChatServer m_chat;
     LoginServer m_login;

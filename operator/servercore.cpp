@@ -2,11 +2,6 @@
 
 #include "chat/chatcommands.h"
 #include "core/codepage.h"
-#include "core/connectionpool.h"
-#include "core/securitylog.h"
-#include "core/serversettings.h"
-
-#include <QSettings>
 
 namespace {
 QString listenFailure(const QString &service, quint16 port, const QString &reason)
@@ -16,38 +11,15 @@ QString listenFailure(const QString &service, quint16 port, const QString &reaso
         .arg(port)
         .arg(reason);
 }
-
-AbuseLimits readLimits(const ServerConfig &config, QStringList *problems)
-{
-    const QString path = config.programFile(ServerSettings::FileName);
-    const QSettings file(path, QSettings::IniFormat);
-    QStringList found;
-    AbuseLimits limits = AbuseLimits::fromSettings(file, &found);
-    for (const QString &problem : std::as_const(found))
-        problems->append(QStringLiteral("The settings file %1: %2").arg(path, problem));
-    return limits;
-}
 } // namespace
 
 ServerCore::ServerCore(const ServerConfig &config, QObject *parent)
-    : QObject(parent), m_config(config), m_limits(readLimits(m_config, &m_limitProblems)),
-      m_addresses(m_limits.connectionsPerAddress, m_limits.newConnectionsPerMinute,
-                  m_limits.trustedAddresses),
-      m_chat(m_table, m_config), m_login(m_table, m_config), m_api(m_chat, m_login)
+    : QObject(parent), m_config(config), m_protection(m_config), m_chat(m_table, m_config),
+      m_login(m_table, m_config), m_api(m_chat, m_login)
 {
     registerChatCommands(m_chat);
-    m_chat.setProtection(&m_addresses, m_limits);
-    m_login.setProtection(&m_addresses, m_limits);
-    connect(&m_chat.connections(), &ConnectionPool::securityEvent, this,
-            &ServerCore::onSecurityEvent);
-    connect(&m_login.connections(), &ConnectionPool::securityEvent, this,
-            &ServerCore::onSecurityEvent);
-}
-
-void ServerCore::onSecurityEvent(const QByteArray &line)
-{
-    SecurityLog::write(line);
-    Q_EMIT securityEvent(line);
+    m_protection.protect(m_chat, m_login);
+    connect(&m_protection, &AbuseProtection::securityEvent, this, &ServerCore::securityEvent);
 }
 
 ServerCore::~ServerCore() = default;
@@ -66,7 +38,7 @@ QStringList ServerCore::start()
     if (!motd.ok)
         failures.append(motd.error);
     m_api.noteStarted(chatListening, loginListening);
-    for (const QString &problem : std::as_const(m_limitProblems))
+    for (const QString &problem : std::as_const(m_protection.problems()))
         Q_EMIT m_api.logLine(Codepage::fromDisplay(problem));
     for (const QString &failure : std::as_const(failures))
         Q_EMIT m_api.notice(failure, OperatorApi::Severity::Error);
