@@ -1,3 +1,4 @@
+#include "headless/commandline.h"
 #include "operator/bancommands.h"
 #include "operator/servercore.h"
 #include "rawclient.h"
@@ -117,6 +118,7 @@ private Q_SLOTS:
     void bansAtJoin();
     void moderatorBanExpiresWhenSet();
     void banCommands();
+    void banOptionsOnTheCommandLine();
 };
 
 // Both services count together; loopback is taken out of the trusted list.
@@ -403,6 +405,18 @@ void TestAbuseProtection::banCommands()
     const QJsonArray afterUser = listedBans(api);
     QCOMPARE(afterUser.size(), 1);
     QCOMPARE(afterUser[0]["target"], "127.0.1.7");
+}
+
+// --for and --reason go to the server as options, and only with a ban.
+void TestAbuseProtection::banOptionsOnTheCommandLine()
+{
+    const Invocation ban = parseCommandLine(
+        {"tarnwick-server", "ctl", "ban", "Bob", "--for", "2h", "--reason", "flooding"});
+    QCOMPARE(ban.mode, Invocation::Mode::Control);
+    QCOMPARE(ban.arguments, QStringList{"Bob"});
+    QCOMPARE(ban.options, (QJsonObject{{"for", "2h"}, {"reason", "flooding"}}));
+    QCOMPARE(parseCommandLine({"tarnwick-server", "ctl", "status", "--for", "2h"}).mode,
+             Invocation::Mode::BadUsage);
 }
 
 QTEST_GUILESS_MAIN(TestAbuseProtection)
