@@ -1,6 +1,8 @@
 #include "accounts/loginserver.h"
 
 #include "accounts/usersdatabase.h"
+#include "core/loginthrottle.h"
+#include "core/securitylog.h"
 
 namespace {
 constexpr qsizetype NewUserFieldCount = 16;
@@ -19,7 +21,7 @@ LoginServer::LoginServer(ConnectionTable &table, const ServerConfig &config, QOb
           {// Opened (and so created) at every receive, though nothing is written.
            [this](const Sender &, const QByteArray &, const QByteArray &) { m_log.touch(); },
            [this](const Sender &sender, const QByteArray &line) {
-               return handleLine(sender.index, line);
+               return handleLine(sender, line);
            },
            [this](int index) { m_pool->drop(index, Farewell::toNobody()); },
            [this](const QString &text) { Q_EMIT operatorNotice(text); }},
@@ -50,22 +52,37 @@ QString LoginServer::usersDatabasePath() const
     return m_config.programFile(UsersDatabase::FileName);
 }
 
-LoginServer::Outcome LoginServer::handleLine(int index, const QByteArray &line)
+void LoginServer::setProtection(AddressLimits *addresses, const AbuseLimits &limits)
+{
+    m_pool->setProtection({addresses, "login", 0, 0});
+    m_throttle = std::make_unique<LoginThrottle>(limits.loginFailuresBeforeDelay,
+                                                 limits.newUsersPer10Minutes);
+}
+
+LoginServer::Outcome LoginServer::handleLine(const Sender &sender, const QByteArray &line)
 {
     const Fields fields = line.split('\t');
     if (fields.constFirst() == "NEWUSER")
-        return newUser(index, fields);
+        return newUser(sender, fields);
     if (fields.constFirst() == "VALIDATE")
-        return validate(index, fields);
+        return validate(sender, fields);
     return Outcome::NextLine;
 }
 
-LoginServer::Outcome LoginServer::newUser(int index, const Fields &fields)
+LoginServer::Outcome LoginServer::newUser(const Sender &sender, const Fields &fields)
 {
+    const int index = sender.index;
     if (fields.size() < NewUserFieldCount)
         return Outcome::NextLine;
     if (!m_passwordsRequired) {
         send(index, "NOPROB\t" + NoPasswordsText + "\r\n");
+        return Outcome::Stop;
+    }
+    const QByteArray &address = m_pool->lastAddress(index);
+    if (m_throttle && !m_throttle->admitRegistration(address, std::chrono::steady_clock::now())) {
+        m_pool->reportSecurityEvent(
+            SecurityLog::registrationRefused(address, fields[1 + UserRecord::UserName]));
+        send(index, Decline);
         return Outcome::Stop;
     }
     UsersDatabase *users = store();
@@ -107,14 +124,22 @@ LoginServer::Outcome LoginServer::newUser(int index, const Fields &fields)
     return Outcome::NextLine;
 }
 
-LoginServer::Outcome LoginServer::validate(int index, const Fields &fields)
+// Without passwords nothing is counted or delayed: every name passes.
+LoginServer::Outcome LoginServer::validate(const Sender &sender, const Fields &fields)
 {
+    const int index = sender.index;
     if (fields.size() < ValidateFieldCount)
         return Outcome::NextLine;
     if (!m_passwordsRequired) {
         send(index, Pass);
         return Outcome::Stop;
     }
+    const QByteArray &address = m_pool->lastAddress(index);
+    const auto now = std::chrono::steady_clock::now();
+    const auto delay =
+        m_throttle
+            ? std::chrono::ceil<std::chrono::milliseconds>(m_throttle->answerDelay(address, now))
+            : std::chrono::milliseconds::zero();
     std::optional<bool> valid;
     if (UsersDatabase *users = store()) {
         valid = users->checkCredentials(fields[1], fields[2]);
@@ -122,11 +147,28 @@ LoginServer::Outcome LoginServer::validate(int index, const Fields &fields)
             storeFailed(*users);
     }
     if (valid && *valid) {
-        send(index, Pass);
+        if (m_throttle)
+            m_throttle->succeeded(address);
+        answerValidate(sender, fields[1], Pass, delay);
         return Outcome::Stop;
     }
-    send(index, Rejected);
+    if (m_throttle)
+        m_throttle->failed(address, now);
+    m_pool->reportSecurityEvent(SecurityLog::loginFailed(address, fields[1]));
+    answerValidate(sender, fields[1], Rejected, delay);
     return Outcome::NextLine;
+}
+
+void LoginServer::answerValidate(const Sender &sender, const QByteArray &name,
+                                 const QByteArray &line, std::chrono::milliseconds delay)
+{
+    if (delay <= std::chrono::milliseconds::zero()) {
+        send(sender.index, line);
+        return;
+    }
+    m_pool->reportSecurityEvent(
+        SecurityLog::loginDelayed(m_pool->lastAddress(sender.index), name, delay));
+    m_pool->holdInput(sender, delay, [this, sender, line] { send(sender.index, line); });
 }
 
 // The store stays open between requests: a fresh open for each would read

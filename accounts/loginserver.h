@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/abuselimits.h"
 #include "core/chatlog.h"
 #include "core/connectionpool.h"
 #include "core/connectiontable.h"
@@ -12,7 +13,9 @@
 
 #include <memory>
 
+class AddressLimits;
 class ConnectionPool;
+class LoginThrottle;
 class UsersDatabase;
 
 // The login service (Winsock1, sockets Winsock(i)) over the connection table
@@ -45,6 +48,10 @@ public:
     void setPasswordsRequired(bool required) { m_passwordsRequired = required; }
     bool passwordsRequired() const { return m_passwordsRequired; }
 
+    // The connection limits shared with the chat service and the password-
+    // guessing and registration limits of this one.
+    void setProtection(AddressLimits *addresses, const AbuseLimits &limits);
+
     bool isConnected(int index) const;
     QString usersDatabasePath() const;
 
@@ -61,9 +68,13 @@ Q_SIGNALS:
 private:
     using Outcome = HandlerOutcome;
 
-    Outcome handleLine(int index, const QByteArray &line);
-    Outcome newUser(int index, const Fields &fields);
-    Outcome validate(int index, const Fields &fields);
+    Outcome handleLine(const Sender &sender, const QByteArray &line);
+    Outcome newUser(const Sender &sender, const Fields &fields);
+    Outcome validate(const Sender &sender, const Fields &fields);
+    // Sends the answer to a VALIDATE now, or after the throttle's delay with
+    // the connection's later lines held until then.
+    void answerValidate(const Sender &sender, const QByteArray &name, const QByteArray &line,
+                        std::chrono::milliseconds delay);
     UsersDatabase *store();
     void storeFailed(UsersDatabase &store);
     void reportStoreProblem(const QString &text);
@@ -74,6 +85,7 @@ private:
     ChatLog m_log;
     ConnectionPool *m_pool;
     std::unique_ptr<UsersDatabase> m_store;
+    std::unique_ptr<LoginThrottle> m_throttle;
     bool m_passwordsRequired = false;
     QString m_reportedProblem;
 };

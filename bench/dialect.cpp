@@ -93,8 +93,11 @@ std::string Dialect::ircSourceFromJoin(std::string_view line)
 
 std::string Dialect::senderSetup(const std::string &nick) const
 {
-    if (m_kind == Kind::Tarnwick)
+    if (m_kind == Kind::Tarnwick && m_sender == Sender::Plain)
         return {};
+    if (m_kind == Kind::Tarnwick)
+        return "RequestOP\t" + nick + "\t" + std::string(SysopEmail) + "\t" +
+               std::string(SysopPassword) + "\r\n";
     return "OPER " + std::string(OperName) + " " + std::string(OperPassword) + "\r\nMODE " + nick +
            " +F\r\n";
 }
@@ -102,7 +105,8 @@ std::string Dialect::senderSetup(const std::string &nick) const
 bool Dialect::isSenderSetupDone(std::string_view line, const std::string &nick) const
 {
     if (m_kind == Kind::Tarnwick)
-        return true;
+        return m_sender == Sender::Plain ||
+               line.find("Moderator Privlidges Granted") != std::string_view::npos;
     // The server confirms the mode change with a MODE line for the nick
     // that carries +F (possibly together with +o from OPER).
     line = withoutLineEnd(line);

@@ -24,7 +24,18 @@ public:
         Irc
     };
 
-    explicit Dialect(Kind kind) : m_kind(kind) {}
+    // Our server's flood control slows a plain sender; a moderator is exempt,
+    // as an IRC operator with +F is. The ceiling relay knows no moderators.
+    enum class Sender
+    {
+        Plain,
+        Moderator
+    };
+    // The sysop record that makes the sender a moderator (sysops.dat).
+    static constexpr std::string_view SysopEmail = "bench@example.org";
+    static constexpr std::string_view SysopPassword = "bench";
+
+    explicit Dialect(Kind kind, Sender sender = Sender::Plain) : m_kind(kind), m_sender(sender) {}
     Kind kind() const { return m_kind; }
     const char *serverName() const { return m_kind == Kind::Tarnwick ? "ours" : "ngIRCd"; }
 
@@ -39,8 +50,8 @@ public:
     // speaker, learnt from its own JOIN line; empty for other lines.
     static std::string ircSourceFromJoin(std::string_view line);
 
-    // Lines that make the sender's flood exemption (IRC) and the line that
-    // confirms it; nothing for Tarnwick.
+    // Lines that make the sender's flood exemption (OPER and +F, RequestOP)
+    // and the line that confirms it; nothing for a plain Tarnwick sender.
     std::string senderSetup(const std::string &nick) const;
     bool isSenderSetupDone(std::string_view line, const std::string &nick) const;
     // Keep-alive answer for a server ping, empty when the line is none.
@@ -60,4 +71,5 @@ public:
 
 private:
     Kind m_kind;
+    Sender m_sender;
 };

@@ -241,6 +241,9 @@ Sample runOurs(const Options &options, bool headless)
         return sample;
     }
     std::ofstream(folder / "motd.txt") << "Welcome to the benchmark room\r\n";
+    // The sender becomes a moderator, exempt from flood control.
+    std::ofstream(folder / "sysops.dat", std::ios::binary)
+        << "\r\nbench\t" << Dialect::SysopEmail << '\t' << Dialect::SysopPassword << "\r\n";
 
     ServerProcess server;
     for (int attempt = 0; attempt < 5 && !sample.ok; ++attempt) {
@@ -279,7 +282,8 @@ Sample runOurs(const Options &options, bool headless)
         sample.ok = true;
     }
     if (sample.ok) {
-        ScenarioRunner runner(Dialect(Dialect::Kind::Tarnwick), ChatPort, server, options.session);
+        ScenarioRunner runner(Dialect(Dialect::Kind::Tarnwick, Dialect::Sender::Moderator),
+                              ChatPort, server, options.session);
         sample.session = runner.run();
         sample.ok = sample.session.ok;
         sample.failure = sample.session.failure;
@@ -348,6 +352,9 @@ Sample runCeiling(const Options &options)
         return sample;
     }
     std::ofstream(folder / "motd.txt") << "Welcome to the benchmark room\r\n";
+    // The sender becomes a moderator, exempt from flood control.
+    std::ofstream(folder / "sysops.dat", std::ios::binary)
+        << "\r\nbench\t" << Dialect::SysopEmail << '\t' << Dialect::SysopPassword << "\r\n";
     ServerProcess server;
     if (!ServerProcess::waitUntilPortsFree({CeilingPort}, 30'000)) {
         sample.failure = "port " + std::to_string(CeilingPort) + " stayed busy";
@@ -704,8 +711,8 @@ int main(int argc, char **argv)
     if (wanted("ours"))
         targets.push_back(Target::Ours);
     // --only ours is the windowed program alone (so --wrap profiles just it).
-    if (wanted("headless") && !options.smoke &&
-        std::filesystem::exists(options.server) && hasHeadlessMode(options.server))
+    if (wanted("headless") && !options.smoke && std::filesystem::exists(options.server) &&
+        hasHeadlessMode(options.server))
         targets.push_back(Target::OursHeadless);
     if (wanted("ngircd"))
         targets.push_back(Target::Ngircd);

@@ -4,6 +4,7 @@
 #include "core/banlist.h"
 #include "core/chatserver.h"
 #include "core/codepage.h"
+#include "core/securitylog.h"
 
 ConnectionTable &CommandContext::table()
 {
@@ -69,31 +70,59 @@ void CommandContext::refuse(int index)
 }
 
 // Read whole first: no file stays open across a yield.
-QList<QByteArray> CommandContext::bannedAddresses()
+QList<Ban> CommandContext::activeBans()
 {
-    const QString path = m_server.config().programFile(QStringLiteral("ban.txt"));
+    BanRules rules(m_server.config().programFolder);
+    const QString path = m_server.config().programFile(QLatin1String(BanRules::ListFile));
     QString error;
-    const QList<QByteArray> items = BanList::readItems(path, &error);
-    if (error.isEmpty()) {
+    if (rules.load(&error)) {
         m_server.clearFileProblem(path);
+        QString expiryError;
+        rules.removeExpired(QDateTime::currentDateTimeUtc(), &expiryError);
+        if (!expiryError.isEmpty())
+            m_server.reportFileProblem(
+                path, QStringLiteral("Cannot lift the expired bans: %1.").arg(expiryError));
     } else {
+        const QString prefix = path + QStringLiteral(": ");
+        if (error.startsWith(prefix))
+            error.remove(0, prefix.size());
         m_server.reportFileProblem(
             path, QStringLiteral("Cannot read the ban list %1: %2. No address is banned until "
                                  "it can be read.")
                       .arg(path, error));
     }
-    return items;
+    return rules.bans();
 }
 
-void CommandContext::ban(const QByteArray &address)
+// ban.txt gets its line as it always has, one per ban, repeats included; an
+// address also gets its side line (who, why and, when the operator set one,
+// the expiry).
+void CommandContext::ban(const QByteArray &address, const QByteArray &name, const QByteArray &by,
+                         const QByteArray &reason)
 {
     QString errorText;
-    const QString path = m_server.config().programFile(QStringLiteral("ban.txt"));
+    const QString path = m_server.config().programFile(QLatin1String(BanRules::ListFile));
+    const std::chrono::seconds duration = m_server.moderatorBanDuration();
     if (!BanList::append(path, address, &errorText)) {
         m_server.addOutputLine("The ban of " + address + " could not be stored in " +
                                Codepage::fromDisplay(path) + ": " +
                                Codepage::fromDisplay(errorText));
+    } else if (AddressRange::parse(address)) {
+        BanRules rules(m_server.config().programFolder);
+        BanRules::Request request{address, std::nullopt, reason, by};
+        if (duration > std::chrono::seconds::zero())
+            request.duration = duration;
+        if (!rules.add(request, QDateTime::currentDateTimeUtc(), &errorText) && request.duration) {
+            m_server.addOutputLine("The ban of " + address +
+                                   " never expires: " + Codepage::fromDisplay(errorText));
+        }
     }
+    m_server.reportSecurityEvent(SecurityLog::ban(address, name, by, duration));
+}
+
+void CommandContext::reportSecurityEvent(const QByteArray &line)
+{
+    m_server.reportSecurityEvent(line);
 }
 
 bool CommandContext::isSysop(const QByteArray &email, const QByteArray &password)

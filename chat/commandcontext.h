@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/ipnoticegate.h"
+#include "core/banrules.h"
 #include "core/connectiontable.h"
 
 #include <QByteArray>
@@ -41,8 +42,14 @@ public:
     void refuse(int index);
 
     // --- files; a file that cannot be used is told to the operator once
-    QList<QByteArray> bannedAddresses();
-    void ban(const QByteArray &address);
+    // The bans in force; expired ones are lifted from the files first.
+    QList<Ban> activeBans();
+    // A moderator's ban: it expires after the operator's moderator ban
+    // duration, if one is set.
+    void ban(const QByteArray &address, const QByteArray &name, const QByteArray &by,
+             const QByteArray &reason);
+    // One line of the security log.
+    void reportSecurityEvent(const QByteArray &line);
     bool isSysop(const QByteArray &email, const QByteArray &password); // IsSysop
     bool logEvent(const QByteArray &text);                             // LogEvent
     // A file of the working directory named by a client.

@@ -3,6 +3,7 @@
 #include "chat/commandcontext.h"
 #include "chat/newuserrecord.h"
 #include "core/codepage.h"
+#include "core/securitylog.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -33,12 +34,15 @@ Outcome refuseTakenName(CommandContext &context, const Sender &sender)
 }
 
 // Stop when the sender is banned or gone.
-Outcome checkBanList(CommandContext &context, const Sender &sender)
+Outcome checkBanList(CommandContext &context, const Sender &sender, const QByteArray &name)
 {
-    const QList<QByteArray> items = context.bannedAddresses();
+    const QList<Ban> bans = context.activeBans();
     const QByteArray address = context.addressOf(sender);
-    for (const QByteArray &item : items) {
-        if (item == address) {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const Ban &ban : bans) {
+        const bool covers = ban.range ? ban.range->contains(address) : ban.target == address;
+        if (covers && !ban.hasExpired(now)) {
+            context.reportSecurityEvent(SecurityLog::bannedJoin(address, name, ban.target));
             context.send(sender.index, BannedLine);
             if (context.yieldFor(sender))
                 context.disconnectUser(sender.index);
@@ -95,7 +99,7 @@ HandlerOutcome JoinCommands::onName(CommandContext &context, const Sender &sende
     if (!context.yieldFor(sender))
         return Outcome::Stop;
 
-    if (checkBanList(context, sender) == Outcome::Stop)
+    if (checkBanList(context, sender, name ? *name : QByteArray()) == Outcome::Stop)
         return Outcome::Stop;
 
     if (name)

@@ -3,6 +3,7 @@
 #include "chat/commandcontext.h"
 #include "chat/statusline.h"
 #include "core/codepage.h"
+#include "core/securitylog.h"
 
 // Client to server:
 //   RequestOP TAB name TAB e-mail TAB password
@@ -48,7 +49,8 @@ Outcome banConnectedNamed(CommandContext &context, const Sender &sender, const Q
             !Codepage::equalsIgnoringCase(target.name, name))
             continue;
         const quint64 connection = target.connection;
-        context.ban(context.remoteAddress(j));
+        context.ban(context.remoteAddress(j), target.name, moderatorName(context, sender),
+                    reason ? *reason : QByteArray());
         if (reason)
             context.send(j, messageLine({"BANUSER", moderatorName(context, sender), *reason}));
         if (!context.yieldFor(sender))
@@ -70,6 +72,8 @@ HandlerOutcome ModerationCommands::onRequestOp(CommandContext &context, const Se
     const QByteArray *email = field(fields, 2);
     const QByteArray *password = field(fields, 3);
     if (!name || !email || !password || !context.isSysop(*email, *password)) {
+        context.reportSecurityEvent(
+            SecurityLog::moderatorRefused(context.addressOf(sender), name ? *name : QByteArray()));
         context.send(sender.index, DeniedLine);
         return Outcome::NextLine;
     }
@@ -167,6 +171,8 @@ HandlerOutcome ModerationCommands::onKick(CommandContext &context, const Sender 
             return Outcome::Stop;
         if (!isSameConnection(context, i, connection))
             continue;
+        context.reportSecurityEvent(SecurityLog::kick(context.remoteAddress(i), table.slot(i).name,
+                                                      moderatorName(context, sender)));
         context.disconnectUser(i);
         if (!context.isStillHere(sender))
             return Outcome::Stop;
@@ -174,10 +180,10 @@ HandlerOutcome ModerationCommands::onKick(CommandContext &context, const Sender 
     return Outcome::Stop;
 }
 
-HandlerOutcome ModerationCommands::onIpBan(CommandContext &context, const Sender &,
+HandlerOutcome ModerationCommands::onIpBan(CommandContext &context, const Sender &sender,
                                            const Fields &fields)
 {
     if (const QByteArray *address = field(fields, 1))
-        context.ban(*address);
+        context.ban(*address, {}, moderatorName(context, sender), {});
     return Outcome::NextLine;
 }

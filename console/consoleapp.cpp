@@ -3,6 +3,7 @@
 #include "accounts/userswindow.h"
 #include "admin/motdeditor.h"
 #include "admin/sysopeditor.h"
+#include "console/banswindow.h"
 #include "console/mainwindow.h"
 #include "console/operatorcommands.h"
 #include "core/codepage.h"
@@ -19,7 +20,8 @@ ConsoleApp::ConsoleApp(const ServerConfig &config, Dialogs *script, QObject *par
       m_script(script), m_consoleDialogs(std::make_unique<WidgetDialogs>()),
       m_motdEditor([this] { return makeMotdEditor(); }),
       m_sysopEditor([this] { return makeSysopEditor(); }),
-      m_usersWindow([this] { return makeUsersWindow(); })
+      m_usersWindow([this] { return makeUsersWindow(); }),
+      m_bansWindow([this] { return makeBansWindow(); })
 {
     // The saved settings before the window: "Require Passwords" starts as saved.
     m_host.loadSettings(&m_settingsProblem);
@@ -34,6 +36,8 @@ ConsoleApp::ConsoleApp(const ServerConfig &config, Dialogs *script, QObject *par
             [this] { m_sysopEditor.showOrRaise(); });
     connect(m_window.get(), &MainWindow::userSearchRequested, this,
             [this] { m_usersWindow.showOrRaise(); });
+    connect(m_window.get(), &MainWindow::bansRequested, this,
+            [this] { m_bansWindow.showOrRaise(); });
     // The count line after a registration; a missing window is made, unshown.
     connect(&m_core.login(), &LoginServer::registeredUsersCounted, this,
             [this](const QByteArray &summary) {
@@ -65,6 +69,11 @@ SysopEditor *ConsoleApp::sysopEditor() const
 UsersWindow *ConsoleApp::usersWindow() const
 {
     return m_usersWindow.window();
+}
+
+BansWindow *ConsoleApp::bansWindow() const
+{
+    return m_bansWindow.window();
 }
 
 QStringList ConsoleApp::start()
@@ -137,6 +146,15 @@ UsersWindow *ConsoleApp::makeUsersWindow()
     users->load();
     adoptDialogs(dialogs, users);
     return users;
+}
+
+BansWindow *ConsoleApp::makeBansWindow()
+{
+    Dialogs &dialogs = dialogsForNewWindow();
+    auto *bans = new BansWindow(api(), dialogs, m_window.get());
+    bans->load();
+    adoptDialogs(dialogs, bans);
+    return bans;
 }
 
 void ConsoleApp::onShutdownRequested()

@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class BansWindow;
 class Dialogs;
 class MainWindow;
 class MotdEditor;
@@ -47,6 +48,7 @@ public:
     MotdEditor *motdEditor() const;
     SysopEditor *sysopEditor() const;
     UsersWindow *usersWindow() const;
+    BansWindow *bansWindow() const;
 
 Q_SIGNALS:
     // File > Exit or the console's close box: every chat connection has been
@@ -63,6 +65,7 @@ private:
     SysopEditor *makeSysopEditor();
     UsersWindow *makeUsersWindow();
     void openControlSocket();
+    BansWindow *makeBansWindow();
     void onShutdownRequested();
 
     ServerCore m_core;
@@ -75,4 +78,5 @@ private:
     SingleWindow<MotdEditor> m_motdEditor;
     SingleWindow<SysopEditor> m_sysopEditor;
     SingleWindow<UsersWindow> m_usersWindow;
+    SingleWindow<BansWindow> m_bansWindow;
 };

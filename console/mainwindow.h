@@ -62,6 +62,7 @@ Q_SIGNALS:
     void announceRequested();       // Command1 "NOTIFY"
     void showAddressRequested();    // cmdGetIP, mnuGetIP
     void banRequested();            // cmdBanUser, mnuBanUser
+    void bansRequested();           // mnuBans
     void kickRequested();           // KickUser
     void userSearchRequested();     // Command2
     void makeServerFileRequested(); // mnumkserver

@@ -39,6 +39,17 @@ quint16 ChatServer::port() const
     return m_pool->port();
 }
 
+void ChatServer::setProtection(AddressLimits *addresses, const AbuseLimits &limits)
+{
+    m_pool->setProtection({addresses, "chat", limits.floodBurst, limits.floodLinesPerSecond});
+    m_moderatorBanDuration = limits.moderatorBanDuration;
+}
+
+void ChatServer::reportSecurityEvent(const QByteArray &line)
+{
+    m_pool->reportSecurityEvent(line);
+}
+
 void ChatServer::shutdown()
 {
     for (int i = 0; i < ConnectionTable::Size; ++i) {

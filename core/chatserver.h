@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/abuselimits.h"
 #include "core/chatlog.h"
 #include "core/connectiontable.h"
 #include "core/messageline.h"
@@ -12,6 +13,7 @@
 
 #include <functional>
 
+class AddressLimits;
 class ConnectionPool;
 
 // The chat service on port 3069: its connections (sckServer(i)) over the
@@ -31,6 +33,13 @@ public:
     // Binds and listens on the chat port; on failure errorText says why.
     bool listen(QString *errorText = nullptr);
     quint16 port() const;
+    // The connection limits shared with the login service, flood control and
+    // the expiry of moderators' bans.
+    void setProtection(AddressLimits *addresses, const AbuseLimits &limits);
+    std::chrono::seconds moderatorBanDuration() const { return m_moderatorBanDuration; }
+    // One line of the security log (SecurityLog), for the host's tools.
+    void reportSecurityEvent(const QByteArray &line);
+
     // Ends every chat connection without telling anybody and empties the rows.
     void shutdown();
 
@@ -96,4 +105,5 @@ private:
     LineHandler m_lineHandler;
     QByteArray m_motd;
     QSet<QString> m_fileProblems;
+    std::chrono::seconds m_moderatorBanDuration{0};
 };

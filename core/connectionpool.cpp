@@ -1,9 +1,15 @@
 #include "connectionpool.h"
 
+#include "addresslimits.h"
 #include "platform/clientsocket.h"
 #include "platform/listener.h"
+#include "securitylog.h"
+
+#include <QTimer>
 
 #include <utility>
+
+using namespace std::chrono_literals;
 
 ConnectionPool::ConnectionPool(ConnectionTable &table, Handlers handlers, QObject *parent)
     : QObject(parent), m_table(table), m_handlers(std::move(handlers)),
@@ -84,7 +90,25 @@ void ConnectionPool::onConnectionRequest(qintptr requestId)
         m_handlers.acceptFailed(errorText + QStringLiteral("Listening for connection "));
         return;
     }
+    AddressLimits *limits = m_protection.addresses;
+    const QByteArray &address = socket->remoteAddress();
+    if (limits) {
+        const AddressLimits::Admission admission =
+            limits->admit(address, std::chrono::steady_clock::now());
+        if (!admission.allowed) {
+            // Closed before the client can read anything: no line of the protocol fits.
+            socket->close();
+            m_table.release(index);
+            reportSecurityEvent(SecurityLog::connectionRefused(
+                address, m_protection.service, AddressLimits::reasonName(admission.reason)));
+            return;
+        }
+    }
     attach(index, socket);
+    if (limits) {
+        limits->connectionOpened(address);
+        m_entries[index].counted = true;
+    }
 }
 
 void ConnectionPool::attach(int index, const QSharedPointer<Transport> &transport)
@@ -94,6 +118,7 @@ void ConnectionPool::attach(int index, const QSharedPointer<Transport> &transpor
     entry.transport = transport;
     entry.framer.clear();
     entry.address = transport->remoteAddress();
+    entry.gate = FloodGate(m_protection.floodBurst, m_protection.floodLinesPerSecond);
     Transport *t = transport.get();
     connect(t, &Transport::dataArrival, this, [this, index] { onDataArrival(index); });
     connect(t, &Transport::closed, this, [this, index] { onConnectionLost(index); });
@@ -106,6 +131,11 @@ void ConnectionPool::detach(int index)
     Entry &entry = m_entries[index];
     if (!entry.transport)
         return;
+    if (std::exchange(entry.counted, false) && m_protection.addresses)
+        m_protection.addresses->connectionClosed(entry.address);
+    entry.held.clear();
+    entry.resting = false;
+    entry.afterRest = {};
     entry.transport->disconnect(this);
     entry.transport->close();
     entry.transport.reset();
@@ -167,22 +197,99 @@ void ConnectionPool::whileWaitingForOperator(const Sender &sender,
         entry.waitingAt = outer;
 }
 
+// A chunk is taken only when every line before it is handled: while lines
+// wait for the flood allowance or a held answer, the socket's read buffer
+// fills up to its cap and TCP slows the sender.
 void ConnectionPool::receive(const Sender &sender)
 {
     Entry &entry = m_entries[sender.index];
     // Held, with its signal, until this chunk is done: a handler may drop it.
     const QSharedPointer<Transport> transport = entry.transport;
-    while (isStillHere(sender) && transport->hasReceived()) {
+    while (isStillHere(sender) && !entry.resting) {
+        if (!entry.held.isEmpty()) {
+            handleHeld(sender);
+            continue;
+        }
+        if (!transport->hasReceived())
+            return;
         const QByteArray chunk = transport->takeReceived();
         if (m_handlers.chunkArrived)
             m_handlers.chunkArrived(sender, chunk, entry.framer.pending());
-        const QList<QByteArray> lines = entry.framer.append(chunk);
-        for (const QByteArray &line : lines) {
-            if (!isStillHere(sender) ||
-                m_handlers.lineArrived(sender, line) == HandlerOutcome::Stop)
-                break;
+        QList<QByteArray> lines = entry.framer.append(chunk);
+        if (!lines.isEmpty() && isStillHere(sender))
+            entry.held.append({std::move(lines), entry.nextChunk++});
+    }
+}
+
+void ConnectionPool::handleHeld(const Sender &sender)
+{
+    Entry &entry = m_entries[sender.index];
+    const quint64 number = entry.held.constFirst().number;
+    QList<QByteArray> batch = std::move(entry.held.first().lines);
+    entry.held.removeFirst();
+    FloodGate::Grant grant{batch.size(), {}, false};
+    if (m_protection.floodBurst > 0 && m_protection.floodLinesPerSecond > 0) {
+        const ConnectionSlot &slot = m_table.slot(sender.index);
+        grant = entry.gate.grant(batch.size(), std::chrono::steady_clock::now(),
+                                 slot.operatorFlag ? FloodGate::Sender::Moderator
+                                                   : FloodGate::Sender::User);
+        if (grant.slowedNow)
+            reportSecurityEvent(SecurityLog::floodSlowed(entry.address, slot.name));
+        if (grant.lines < batch.size())
+            entry.held.prepend({batch.mid(grant.lines), number});
+        batch.resize(grant.lines);
+    }
+    for (qsizetype i = 0; i < batch.size(); ++i) {
+        if (!isStillHere(sender))
+            return;
+        if (m_handlers.lineArrived(sender, batch[i]) == HandlerOutcome::Stop) {
+            // The rest of the chunk is dropped, held or not.
+            if (isStillHere(sender) && !entry.held.isEmpty() &&
+                entry.held.constFirst().number == number)
+                entry.held.removeFirst();
+            return;
+        }
+        if (entry.resting && isStillHere(sender)) {
+            // The handler held the connection's input: the rest of the batch waits too.
+            const QList<QByteArray> rest = batch.mid(i + 1);
+            if (!entry.held.isEmpty() && entry.held.constFirst().number == number)
+                entry.held.first().lines = rest + entry.held.constFirst().lines;
+            else if (!rest.isEmpty())
+                entry.held.prepend({rest, number});
+            return;
         }
     }
+    if (isStillHere(sender) && !entry.resting && grant.retryAfter > FloodGate::Duration::zero() &&
+        !entry.held.isEmpty())
+        rest(sender, grant.retryAfter);
+}
+
+void ConnectionPool::holdInput(const Sender &sender, std::chrono::milliseconds delay,
+                               const std::function<void()> &then)
+{
+    if (!isStillHere(sender))
+        return;
+    m_entries[sender.index].afterRest = then;
+    rest(sender, delay);
+}
+
+// One timer per connection at a time, guarded by the connection number: a
+// connection that left meanwhile is not touched.
+void ConnectionPool::rest(const Sender &sender, std::chrono::steady_clock::duration delay)
+{
+    m_entries[sender.index].resting = true;
+    const auto wait = std::max<std::chrono::milliseconds>(
+        1ms, std::chrono::ceil<std::chrono::milliseconds>(delay));
+    QTimer::singleShot(wait, this, [this, sender] {
+        if (!isStillHere(sender))
+            return;
+        Entry &entry = m_entries[sender.index];
+        entry.resting = false;
+        if (const std::function<void()> then = std::exchange(entry.afterRest, {}))
+            then();
+        if (isStillHere(sender))
+            onDataArrival(sender.index);
+    });
 }
 
 void ConnectionPool::onConnectionLost(int index)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connectiontable.h"
+#include "floodgate.h"
 #include "lineframer.h"
 #include "messageline.h"
 
@@ -10,8 +11,10 @@
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <functional>
 
+class AddressLimits;
 class Listener;
 class Transport;
 
@@ -53,8 +56,21 @@ public:
         std::function<void(const QString &text)> acceptFailed;
     };
 
+    // Abuse limits of the service. Connections over the address limits are
+    // closed right after accept, before they take an entry; lines past the
+    // flood allowance wait framed and are handled later, in order.
+    struct Protection
+    {
+        AddressLimits *addresses = nullptr; // shared by both services; nothing: no limit
+        QByteArray service;                 // "chat" or "login", for the security log
+        int floodBurst = 0;                 // either 0: no flood control
+        int floodLinesPerSecond = 0;
+    };
+
     ConnectionPool(ConnectionTable &table, Handlers handlers, QObject *parent = nullptr);
     ~ConnectionPool() override;
+
+    void setProtection(const Protection &protection) { m_protection = protection; }
 
     bool listen(quint16 port, QString *errorText);
     quint16 port() const;
@@ -76,12 +92,29 @@ public:
     // Runs `wait` (a modal box) with the sender's further chunks let through.
     void whileWaitingForOperator(const Sender &sender, const std::function<void()> &wait);
 
+    // The lines after the one being handled wait `delay`; then `then` runs
+    // (when the connection is still there) and they are handled.
+    void holdInput(const Sender &sender, std::chrono::milliseconds delay,
+                   const std::function<void()> &then);
+
+    // One line of the security log (SecurityLog), for the host's tools.
+    void reportSecurityEvent(const QByteArray &line) { Q_EMIT securityEvent(line); }
+
     // Ends the connection on `index`: the farewell goes out, the entry's row is
     // emptied, the connection closed (its last lines still leave), its unframed
     // bytes dropped and the entry given back to the table.
     void drop(int index, const Farewell &farewell);
 
+Q_SIGNALS:
+    void securityEvent(const QByteArray &line);
+
 private:
+    // The framed lines of one chunk that are not handled yet.
+    struct HeldChunk
+    {
+        QList<QByteArray> lines;
+        quint64 number = 0;
+    };
     struct Entry
     {
         QSharedPointer<Transport> transport;
@@ -92,6 +125,13 @@ private:
         quint64 receivingConnection = 0;
         int receiving = 0;
         int waitingAt = 0;
+        // Counted by the address limits while it holds the entry.
+        bool counted = false;
+        FloodGate gate{0, 0};
+        QList<HeldChunk> held;
+        quint64 nextChunk = 0;
+        bool resting = false; // a resume timer is armed; nothing is handled until it fires
+        std::function<void()> afterRest;
     };
 
     int takeFree();
@@ -100,6 +140,9 @@ private:
     void onConnectionRequest(qintptr requestId);
     void onDataArrival(int index);
     void receive(const Sender &sender);
+    // Handles held lines as far as the flood allowance goes.
+    void handleHeld(const Sender &sender);
+    void rest(const Sender &sender, std::chrono::steady_clock::duration delay);
     // The entry's run counters, reset when another connection holds it.
     Entry &receivingEntry(const Sender &sender);
     void onConnectionLost(int index);
@@ -107,5 +150,6 @@ private:
     ConnectionTable &m_table;
     Handlers m_handlers;
     Listener *m_listener;
+    Protection m_protection;
     std::array<Entry, ConnectionTable::Size> m_entries;
 };

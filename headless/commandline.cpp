@@ -38,6 +38,11 @@ const QCommandLineOption DataDir(QStringLiteral("data-dir"),
 const QCommandLineOption Json(QStringLiteral("json"),
                               QStringLiteral("One JSON object per result."));
 const QCommandLineOption Follow(QStringLiteral("follow"), QStringLiteral("Keep streaming."));
+// The ban commands' options, passed on to the server as they are.
+const QCommandLineOption BanFor(QStringLiteral("for"), QStringLiteral("How long a ban lasts."),
+                                QStringLiteral("DURATION"));
+const QCommandLineOption BanReason(QStringLiteral("reason"), QStringLiteral("Why."),
+                                   QStringLiteral("TEXT"));
 
 // Every option with a text that some control command takes.
 QList<QCommandLineOption> valueOptions()

@@ -1,5 +1,7 @@
 #include "operator/controlcommands.h"
 
+#include "operator/bancommands.h"
+
 #include "accounts/loginserver.h"
 #include "accounts/usersdatabase.h"
 #include "core/codepage.h"
@@ -126,6 +128,11 @@ void kick(ControlHost &host, ControlCall &call)
 
 void ban(ControlHost &host, ControlCall &call)
 {
+    // A ban for a time is the ban list's; without one it is Ban User's.
+    if (call.option(QStringLiteral("for")).isString()) {
+        BanCommands::handler(QStringLiteral("ban"), host.api())(call);
+        return;
+    }
     call.finish(outcome(host.api().ban(chatText(call.argument(0)), reason(call))));
 }
 
@@ -338,6 +345,8 @@ void registerControlCommands(ControlServer &control, ControlHost &host)
         {"shutdown", shutdown},
         {"log", followLog},
     };
+    // The ban list's commands first: "ban" below takes theirs over.
+    BanCommands::registerOn(control, host.api());
     for (const auto &[name, handler] : table) {
         control.setHandler(QString::fromLatin1(name),
                            [&host, handler](ControlCall &call) { handler(host, call); });

@@ -7,6 +7,7 @@
 #include "core/banlist.h"
 #include "core/chatserver.h"
 #include "core/codepage.h"
+#include "core/securitylog.h"
 #include "platform/dialogs.h"
 #include "platform/eventloop.h"
 #include "platform/listener.h"
@@ -175,6 +176,9 @@ OperatorResult OperatorApi::sendNotice(Notice notice, const OperatorTarget &targ
 
 OperatorResult OperatorApi::kick(const OperatorTarget &target, const QByteArray &reason)
 {
+    if (m_chat.isStillHere(Sender{target.index, target.connection}))
+        m_chat.reportSecurityEvent(
+            SecurityLog::kick(target.address, m_table.slot(target.index).name, "console"));
     return sendNotice(Notice::Kick, target, reason);
 }
 
@@ -187,9 +191,14 @@ OperatorResult OperatorApi::ban(const OperatorTarget &target, const QByteArray &
             QStringLiteral("The address %1 could not be stored in ban.txt, so it is not banned: %2")
                 .arg(QString::fromLatin1(target.address), error));
     }
+    const bool here = m_chat.isStillHere(Sender{target.index, target.connection});
+    m_chat.reportSecurityEvent(SecurityLog::ban(target.address,
+                                                here ? m_table.slot(target.index).name : "",
+                                                "console", std::chrono::seconds::zero()));
     // Told and thrown out as the operator asked, even when the line could not
     // be stored; a user who has left is banned all the same.
     sendNotice(Notice::Ban, target, reason);
+    Q_EMIT bansChanged();
     return result;
 }
 
@@ -207,6 +216,74 @@ OperatorResult OperatorApi::ban(const QByteArray &name, const QByteArray &reason
     if (!target)
         return OperatorResult::failure(QStringLiteral("No one in the chat has that name!"));
     return ban(*target, reason);
+}
+
+OperatorResult OperatorApi::ban(const QByteArray &name, const QByteArray &reason,
+                                std::optional<std::chrono::seconds> duration)
+{
+    const std::optional<OperatorTarget> target = findUser(name);
+    if (!target)
+        return OperatorResult::failure(QStringLiteral("No one in the chat has that name!"));
+    const OperatorResult stored = banAddress(target->address, duration, reason);
+    sendNotice(Notice::Ban, *target, reason);
+    return stored;
+}
+
+std::optional<QList<Ban>> OperatorApi::bans(QString *error)
+{
+    BanRules rules(m_config.programFolder);
+    QString reason;
+    if (!rules.load(&reason)) {
+        if (error)
+            *error = QStringLiteral("The ban list could not be read: ") + reason;
+        return std::nullopt;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    rules.removeExpired(now);
+    QList<Ban> inForce;
+    for (const Ban &ban : rules.bans()) {
+        if (!ban.hasExpired(now))
+            inForce.append(ban);
+    }
+    return inForce;
+}
+
+OperatorResult OperatorApi::banAddress(const QByteArray &target,
+                                       std::optional<std::chrono::seconds> duration,
+                                       const QByteArray &reason)
+{
+    BanRules rules(m_config.programFolder);
+    QString error;
+    if (!rules.add({target, duration, reason, "console"}, QDateTime::currentDateTimeUtc(),
+                   &error)) {
+        return OperatorResult::failure(
+            QStringLiteral("%1 is not banned: %2").arg(QString::fromLatin1(target), error));
+    }
+    m_chat.reportSecurityEvent(
+        SecurityLog::ban(target, {}, "console", duration.value_or(std::chrono::seconds::zero())));
+    Q_EMIT bansChanged();
+    return {};
+}
+
+OperatorResult OperatorApi::unban(const QByteArray &target)
+{
+    BanRules rules(m_config.programFolder);
+    QString error;
+    if (!rules.load(&error))
+        return OperatorResult::failure(QStringLiteral("The ban list could not be read: ") + error);
+    const QByteArray wanted =
+        AddressRange::parse(target) ? AddressRange::parse(target)->text() : target;
+    bool listed = false;
+    for (const Ban &ban : rules.bans())
+        listed = listed || ban.target == target || (ban.range && ban.range->text() == wanted);
+    if (!listed)
+        return OperatorResult::failure(
+            QStringLiteral("%1 is not in the ban list.").arg(QString::fromLatin1(target)));
+    if (!rules.remove(target, &error))
+        return OperatorResult::failure(QStringLiteral("The ban of %1 could not be lifted: %2")
+                                           .arg(QString::fromLatin1(target), error));
+    Q_EMIT bansChanged();
+    return {};
 }
 
 void OperatorApi::say(const QByteArray &text)

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "core/banrules.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -97,6 +100,19 @@ public:
     OperatorResult ban(const OperatorTarget &target, const QByteArray &reason);
     OperatorResult kick(const QByteArray &name, const QByteArray &reason);
     OperatorResult ban(const QByteArray &name, const QByteArray &reason);
+    // The same with what the ban list keeps of it: nothing is no expiry.
+    OperatorResult ban(const QByteArray &name, const QByteArray &reason,
+                       std::optional<std::chrono::seconds> duration);
+
+    // The ban list with what is known of each ban; expired bans are lifted
+    // first. Nothing (with the reason) when it cannot be read.
+    std::optional<QList<Ban>> bans(QString *error);
+    // An address or a CIDR range ("10.1.0.0/16"), set by the operator.
+    OperatorResult banAddress(const QByteArray &target,
+                              std::optional<std::chrono::seconds> duration,
+                              const QByteArray &reason);
+    // Lifts every ban of that address or range.
+    OperatorResult unban(const QByteArray &target);
     // The console's input line: "Server: " and the text to the room.
     void say(const QByteArray &text);
 
@@ -146,6 +162,8 @@ Q_SIGNALS:
     void serverFileProgressEnded();
     void serverFileFinished(const OperatorResult &result);
     void shutdownRequested();
+    // A ban was added or lifted by the operator.
+    void bansChanged();
 
 private:
     friend class ServerCore;

@@ -1,6 +1,7 @@
 #include "operator/servercore.h"
 
 #include "chat/chatcommands.h"
+#include "core/codepage.h"
 
 namespace {
 QString listenFailure(const QString &service, quint16 port, const QString &reason)
@@ -13,10 +14,12 @@ QString listenFailure(const QString &service, quint16 port, const QString &reaso
 } // namespace
 
 ServerCore::ServerCore(const ServerConfig &config, QObject *parent)
-    : QObject(parent), m_config(config), m_chat(m_table, m_config), m_login(m_table, m_config),
-      m_api(m_chat, m_login)
+    : QObject(parent), m_config(config), m_protection(m_config), m_chat(m_table, m_config),
+      m_login(m_table, m_config), m_api(m_chat, m_login)
 {
     registerChatCommands(m_chat);
+    m_protection.protect(m_chat, m_login);
+    connect(&m_protection, &AbuseProtection::securityEvent, this, &ServerCore::securityEvent);
 }
 
 ServerCore::~ServerCore() = default;
@@ -35,6 +38,8 @@ QStringList ServerCore::start()
     if (!motd.ok)
         failures.append(motd.error);
     m_api.noteStarted(chatListening, loginListening);
+    for (const QString &problem : std::as_const(m_protection.problems()))
+        Q_EMIT m_api.logLine(Codepage::fromDisplay(problem));
     for (const QString &failure : std::as_const(failures))
         Q_EMIT m_api.notice(failure, OperatorApi::Severity::Error);
     return failures;

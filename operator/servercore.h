@@ -4,6 +4,7 @@
 #include "core/chatserver.h"
 #include "core/connectiontable.h"
 #include "core/serverconfig.h"
+#include "operator/abuseprotection.h"
 #include "operator/operatorapi.h"
 
 #include <QObject>
@@ -30,9 +31,16 @@ public:
     LoginServer &login() { return m_login; }
     ConnectionTable &table() { return m_table; }
     const ServerConfig &config() const { return m_config; }
+    const AbuseLimits &limits() const { return m_protection.limits(); }
+
+Q_SIGNALS:
+    // One line of the security log; it has been written to standard error.
+    void securityEvent(const QByteArray &line);
 
 private:
     ServerConfig m_config;
+    // Before the services: their connections report to it until they are gone.
+    AbuseProtection m_protection;
     ConnectionTable m_table;
     ChatServer m_chat;
     LoginServer m_login;

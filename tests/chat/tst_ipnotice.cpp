@@ -17,9 +17,17 @@ private Q_SLOTS:
     void sendersLaterLinesAreServedWhileTheBoxIsOpen();
 };
 
+// The floods here test the notice gate, not flood control: it is turned off.
+bool startWithoutFloodControl(ConsoleFixture &fixture)
+{
+    fixture.writeProgramFile("tarnwick-server.ini", "[limits]\nfloodBurst=0\n");
+    return fixture.start().isEmpty();
+}
+
 struct Console
 {
-    ConsoleFixture fixture;
+    ConsoleFixture fixture{ConsoleFixture::Start::Later};
+    bool started = startWithoutFloodControl(fixture);
     ScriptedDialogs &dialogs = fixture.dialogs;
     std::unique_ptr<RawClient> ann = fixture.join("Ann");
     std::unique_ptr<RawClient> bob = fixture.join("Bob", QStringLiteral("127.0.0.2"));

@@ -1,5 +1,6 @@
 #include "consolefixture.h"
 
+#include "console/banswindow.h"
 #include "console/mainwindow.h"
 #include "core/codepage.h"
 #include "platform/folderlock.h"
@@ -22,6 +23,7 @@
 #include <QStyleOptionButton>
 #include <QTcpServer>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <map>
 
@@ -100,6 +102,7 @@ private Q_SLOTS:
     void userReplacedWhileReasonIsAsked();
     void motdEditorOpensOnceAndSetsTheRunningMotd();
     void sysopEditorOpensOnceAndAfreshAfterClosing();
+    void bansWindowAddsAndLiftsBans();
     void makeServerFileShowsTheNameAndHidesTheBar();
     void exitEndsEveryChatConnection();
     void boxesBelongToTheWindowThatAsked();
@@ -194,7 +197,8 @@ void TestConsole::menus_data()
     QTest::addColumn<QStringList>("items");
     QTest::newRow("File") << "mnuFile" << QStringList{"separator", "mnumkserver", "Exit"};
     QTest::newRow("Options") << "mnuOptions"
-                             << QStringList{"KickUser", "mnuBanUser", "separator", "mnuGetIP"};
+                             << QStringList{"KickUser", "mnuBanUser", "mnuBans", "separator",
+                                            "mnuGetIP"};
 }
 
 // Every item in its place, and every separator drawn, the leading one too.
@@ -563,4 +567,46 @@ void TestConsole::addressBoxIsWideEnoughForItsTitle()
 }
 
 QTEST_MAIN(TestConsole)
+// What the window adds and lifts is the ban list itself, and a ban made
+// elsewhere shows while it is open.
+void TestConsole::bansWindowAddsAndLiftsBans()
+{
+    ConsoleFixture f;
+    f.writeProgramFile("ban.txt", "\"10.0.0.1\"\r\n");
+    f.click("mnuBans");
+    BansWindow *bans = f.app().bansWindow();
+    QVERIFY(bans && bans->isVisible() && bans->objectName() == "frmBans");
+    auto *list = bans->findChild<QTreeWidget *>("lstBans");
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(list->topLevelItem(0)->text(4), "never");
+
+    const auto add = [bans](const QString &target, const QString &duration) {
+        bans->findChild<QLineEdit *>("txtTarget")->setText(target);
+        bans->findChild<QLineEdit *>("txtDuration")->setText(duration);
+        bans->findChild<QLineEdit *>("txtReason")->setText("spam");
+        bans->findChild<QAbstractButton *>("cmdAdd")->click();
+    };
+    add("10.1.0.0/16", "2h");
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(list->topLevelItem(1)->text(0), "10.1.0.0/16");
+    QCOMPARE(list->topLevelItem(1)->text(1), "spam");
+    QCOMPARE(list->topLevelItem(1)->text(2), "console");
+    QVERIFY(list->topLevelItem(1)->text(4) != "never");
+    QCOMPARE(f.readProgramFile("ban.txt"), QByteArray("\"10.0.0.1\"\r\n\"10.1.0.0/16\"\r\n"));
+
+    add("10.1.0.0/99", "");
+    add("10.2.0.0/16", "3 weeks");
+    QCOMPARE(f.takeMessages().size(), 2);
+    QCOMPARE(list->topLevelItemCount(), 2);
+
+    QVERIFY(f.api().banAddress("10.3.0.9", std::nullopt, "").ok);
+    QCOMPARE(list->topLevelItemCount(), 3);
+
+    list->topLevelItem(0)->setSelected(true);
+    list->topLevelItem(1)->setSelected(true);
+    bans->findChild<QAbstractButton *>("cmdRemove")->click();
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(f.readProgramFile("ban.txt"), QByteArray("\"10.3.0.9\"\r\n"));
+}
+
 #include "tst_console.moc"

@@ -1,0 +1,423 @@
+#include "headless/commandline.h"
+#include "operator/bancommands.h"
+#include "operator/servercore.h"
+#include "rawclient.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The abuse limits as clients meet them: real sockets from several loopback
+// addresses against both services of one in-process server, its limits read
+// from the settings file.
+namespace {
+
+using Clients = std::vector<std::unique_ptr<RawClient>>;
+
+const QByteArray Sysops = "\r\nAnn the mod\tann@x.org\tS3cret\r\n";
+
+struct Server
+{
+    explicit Server(const QByteArray &settings = {})
+    {
+        write(QStringLiteral("tarnwick-server.ini"), settings);
+        config.programFolder = programFolder.path();
+        config.workingDirectory = workingDirectory.path();
+        config.chatPort = 0;
+        config.loginPort = 0;
+        core = std::make_unique<ServerCore>(config);
+        events = std::make_unique<QSignalSpy>(core.get(), &ServerCore::securityEvent);
+        if (!core->start().isEmpty())
+            qFatal("the server did not start");
+    }
+
+    void write(const QString &name, const QByteArray &bytes) const
+    {
+        QFile file(programFolder.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write a program file");
+    }
+    QByteArray read(const QString &name) const
+    {
+        QFile file(programFolder.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    std::unique_ptr<RawClient> connect(quint16 port, const QString &from) const
+    {
+        auto client = std::make_unique<RawClient>();
+        client->connectTo(port, from);
+        return client;
+    }
+    // Joins and returns once the join has sent everything, MOTD included.
+    std::unique_ptr<RawClient> join(const QByteArray &name, const QString &from) const
+    {
+        auto client = connect(core->chat().port(), from);
+        client->send("Name\t" + name + "\r\nMOTD\r\n");
+        QByteArray received;
+        while (received.count("MOTD\t") < 2) {
+            const QList<QByteArray> lines = client->readLines(1);
+            if (lines.isEmpty())
+                break;
+            received += lines.constFirst();
+        }
+        return client;
+    }
+    // The security events of one kind so far.
+    QList<QByteArray> eventsOf(const QByteArray &event) const
+    {
+        QList<QByteArray> found;
+        for (const QList<QVariant> &args : *events) {
+            const QByteArray line = args.constFirst().toByteArray();
+            const QByteArray field = " event=" + event;
+            if (line.contains(QByteArray(field + ' ')) || line.endsWith(field))
+                found.append(line);
+        }
+        return found;
+    }
+
+    QTemporaryDir programFolder;
+    QTemporaryDir workingDirectory;
+    ServerConfig config;
+    std::unique_ptr<ServerCore> core;
+    std::unique_ptr<QSignalSpy> events;
+};
+
+// Reads the relayed public lines until `last` arrives; empty when it does not.
+QList<QByteArray> messagesUntil(RawClient &client, const QByteArray &last)
+{
+    QList<QByteArray> messages;
+    for (;;) {
+        const QList<QByteArray> lines = client.readLines(1, 5000);
+        if (lines.isEmpty())
+            return {};
+        if (!lines.constFirst().startsWith("Message\t"))
+            continue;
+        messages.append(lines.constFirst().split('\t').value(2));
+        if (messages.constLast() == last)
+            return messages;
+    }
+}
+
+} // namespace
+
+class TestAbuseProtection : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void connectionLimits_data();
+    void connectionLimits();
+    void floodIsSlowedNotDropped_data();
+    void floodIsSlowedNotDropped();
+    void passwordGuessingIsDelayed();
+    void registrationsPerAddress();
+    void bansAtJoin_data();
+    void bansAtJoin();
+    void moderatorBanExpiresWhenSet();
+    void banCommands();
+    void banOptionsOnTheCommandLine();
+};
+
+// Both services count together; loopback is taken out of the trusted list.
+void TestAbuseProtection::connectionLimits_data()
+{
+    QTest::addColumn<QByteArray>("limits");
+    QTest::addColumn<int>("allowed");
+    QTest::addColumn<bool>("closeEach");
+    QTest::addColumn<QByteArray>("refusedBy");
+
+    QTest::newRow("open at once") << QByteArray(
+                                         "connectionsPerAddress=10\nnewConnectionsPerMinute=0\n")
+                                  << 10 << false << QByteArray("connectionsPerAddress");
+    QTest::newRow("new within a minute")
+        << QByteArray("connectionsPerAddress=0\nnewConnectionsPerMinute=20\n") << 20 << true
+        << QByteArray("newConnectionsPerMinute");
+}
+
+void TestAbuseProtection::connectionLimits()
+{
+    QFETCH(QByteArray, limits);
+    QFETCH(int, allowed);
+    QFETCH(bool, closeEach);
+    QFETCH(QByteArray, refusedBy);
+    Server server("[limits]\ntrustedAddresses=10.9.9.9\n" + limits);
+    const QString flooder = QStringLiteral("127.0.0.2");
+
+    Clients kept;
+    for (int i = 0; i < allowed; ++i) {
+        // Half on each service; the login service answers at once.
+        const quint16 port =
+            i % 2 || closeEach ? server.core->login().port() : server.core->chat().port();
+        auto client = server.connect(port, flooder);
+        if (closeEach) {
+            // A login request answered shows the connection was accepted.
+            client->sendLine("VALIDATE\tBob\tx");
+            QCOMPARE(client->readLines(1).size(), 1);
+            client->close();
+        }
+        kept.push_back(std::move(client));
+    }
+    auto refused = server.connect(server.core->chat().port(), flooder);
+    QVERIFY(refused->waitForDisconnect());
+    QCOMPARE(refused->drain(), QByteArray());
+    QTRY_COMPARE(server.eventsOf("connection-refused").size(), 1);
+    QVERIFY(
+        server.eventsOf("connection-refused").constFirst().startsWith("security: addr=127.0.0.2 "));
+    QVERIFY(server.eventsOf("connection-refused").constFirst().contains(refusedBy));
+
+    auto other = server.join("Zed", QStringLiteral("127.0.0.3"));
+    QVERIFY(other->isConnected());
+    QCOMPARE(server.core->api().status().users, 1);
+}
+
+void TestAbuseProtection::floodIsSlowedNotDropped_data()
+{
+    QTest::addColumn<bool>("moderator");
+    QTest::newRow("user") << false;
+    QTest::newRow("moderator") << true;
+}
+
+// The flooder's lines beyond the burst wait; another client's line passes
+// them, and every one of them still arrives, in order.
+void TestAbuseProtection::floodIsSlowedNotDropped()
+{
+    QFETCH(bool, moderator);
+    Server server("[limits]\nfloodBurst=5\nfloodLinesPerSecond=40\n");
+    server.write(QStringLiteral("sysops.dat"), Sysops);
+    auto observer = server.join("Obs", QStringLiteral("127.0.0.4"));
+    auto flooder = server.join("Flo", QStringLiteral("127.0.0.2"));
+    auto other = server.join("Oth", QStringLiteral("127.0.0.3"));
+    if (moderator) {
+        flooder->sendLine("RequestOP\tFlo\tann@x.org\tS3cret");
+        QVERIFY(!flooder->readLines(1).isEmpty());
+    }
+    observer->drain();
+
+    QByteArray flood;
+    QList<QByteArray> sent;
+    for (int i = 1; i <= 40; ++i) {
+        sent.append("line" + QByteArray::number(i));
+        flood += "Message\tFlo\t" + sent.constLast() + "\r\n";
+    }
+    flooder->send(flood);
+    if (!moderator)
+        QTRY_COMPARE(server.eventsOf("flood-slowed").size(), 1);
+    other->sendLine("Message\tOth\tquick");
+
+    QList<QByteArray> seen = messagesUntil(*observer, "line40");
+    QVERIFY2(!seen.isEmpty(), "the flooder's last line never arrived");
+    const bool otherFirst = seen.contains("quick");
+    seen.removeAll("quick");
+    QCOMPARE(seen, sent);
+    if (moderator)
+        QVERIFY(server.eventsOf("flood-slowed").isEmpty());
+    else
+        QVERIFY2(otherFirst, "the second client waited for the flood");
+    QCOMPARE(server.eventsOf("flood-slowed").size(), moderator ? 0 : 1);
+}
+
+// After the allowed failures every answer is held back, the lines after it
+// too, and still comes in order.
+void TestAbuseProtection::passwordGuessingIsDelayed()
+{
+    Server server("[limits]\nloginFailuresBeforeDelay=2\n");
+    server.core->api().setPasswordsRequired(true);
+    auto guesser = server.connect(server.core->login().port(), QStringLiteral("127.0.0.2"));
+    for (int i = 0; i < 2; ++i) {
+        guesser->sendLine("VALIDATE\tBob\tguess" + QByteArray::number(i));
+        QCOMPARE(guesser->readLines(1), QList<QByteArray>{"REJECTED\r\n"});
+    }
+    QVERIFY(server.eventsOf("login-delayed").isEmpty());
+    guesser->send("VALIDATE\tBob\tguess2\r\nVALIDATE\tBob\tguess3\r\n");
+    QCOMPARE(guesser->readLines(2, 10000), (QList<QByteArray>{"REJECTED\r\n", "REJECTED\r\n"}));
+    QCOMPARE(server.eventsOf("login-delayed").size(), 2);
+    QCOMPARE(server.eventsOf("login-failed").size(), 4);
+    for (const QByteArray &line : server.eventsOf("login-failed"))
+        QVERIFY(line.startsWith("security: addr=127.0.0.2 ") && !line.contains("guess"));
+
+    // Another address is answered at once.
+    auto other = server.connect(server.core->login().port(), QStringLiteral("127.0.0.3"));
+    other->sendLine("VALIDATE\tBob\tx");
+    QCOMPARE(other->readLines(1), QList<QByteArray>{"REJECTED\r\n"});
+    QCOMPARE(server.eventsOf("login-delayed").size(), 2);
+}
+
+void TestAbuseProtection::registrationsPerAddress()
+{
+    Server server("[limits]\nnewUsersPer10Minutes=1\n");
+    server.core->api().setPasswordsRequired(true);
+    auto client = server.connect(server.core->login().port(), QStringLiteral("127.0.0.2"));
+    const auto newUser = [](const QByteArray &name) -> QByteArray {
+        QByteArray line = "NEWUSER";
+        for (int i = 0; i < 15; ++i)
+            line += '\t' + (i == 4 ? name : name + QByteArray::number(i));
+        return line + "\r\n";
+    };
+    client->send(newUser("Ann"));
+    const QList<QByteArray> first = client->readLines(1);
+    client->send(newUser("Bob"));
+    QCOMPARE(client->readLines(1), QList<QByteArray>{"DECLINE\r\n"});
+    QCOMPARE(server.eventsOf("registration-refused").size(), 1);
+    QCOMPARE(first, QList<QByteArray>{"ACCEPT\r\n"});
+}
+
+// ban.txt as a moderator, the operator or a hand edit left it.
+void TestAbuseProtection::bansAtJoin_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QByteArray>("side");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<bool>("banned");
+    QTest::addColumn<bool>("listedAfter");
+
+    const QByteArray past =
+        "\"127.0.0.8\"\t2020-01-01T00:00:00Z\t2020-01-02T00:00:00Z\tAnn\tspam\n";
+    const QByteArray future = "\"127.0.0.8\"\t2020-01-01T00:00:00Z\t2999-01-01T00:00:00Z\tAnn\t-\n";
+    QTest::newRow("range covers the address")
+        << QByteArray("\"127.0.0.0/24\"\r\n") << QByteArray() << "127.0.0.5" << true << true;
+    QTest::newRow("range does not cover the address")
+        << QByteArray("\"127.0.0.0/24\"\r\n") << QByteArray() << "127.0.1.5" << false << true;
+    QTest::newRow("hand-edited exact address, no side file")
+        << QByteArray("\"127.0.0.9\"\r\n\"127.0.0.7\"\r\n") << QByteArray() << "127.0.0.7" << true
+        << true;
+    QTest::newRow("expired ban lets the address back")
+        << QByteArray("\"127.0.0.8\"\r\n") << QByteArray(past).replace("\"127.0.0.8\"", "127.0.0.8")
+        << "127.0.0.8" << false << false;
+    QTest::newRow("ban not yet expired")
+        << QByteArray("\"127.0.0.8\"\r\n")
+        << QByteArray(future).replace("\"127.0.0.8\"", "127.0.0.8") << "127.0.0.8" << true << true;
+}
+
+void TestAbuseProtection::bansAtJoin()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QByteArray, side);
+    QFETCH(QString, from);
+    QFETCH(bool, banned);
+    QFETCH(bool, listedAfter);
+    Server server;
+    server.write(QStringLiteral("ban.txt"), list);
+    if (!side.isEmpty())
+        server.write(QStringLiteral("ban-meta.txt"), side);
+
+    auto client = server.connect(server.core->chat().port(), from);
+    client->sendLine("Name\tBob");
+    QByteArray received;
+    for (;;) {
+        const QList<QByteArray> lines = client->readLines(1);
+        if (lines.isEmpty())
+            break;
+        received += lines.constFirst();
+        if (lines.constFirst() == "banned\r\n" || lines.constFirst().startsWith("GETPROFILE"))
+            break;
+    }
+    QCOMPARE(received.contains("banned\r\n"), banned);
+    QCOMPARE(received.contains("GETPROFILE\tBob"), !banned);
+    if (banned) {
+        QVERIFY(client->waitForDisconnect());
+        QCOMPARE(server.eventsOf("banned-join").size(), 1);
+        const QByteArray prefix = "security: addr=" + from.toLatin1() + ' ';
+        QVERIFY(server.eventsOf("banned-join").constFirst().startsWith(prefix));
+    }
+    QCOMPARE(server.read(QStringLiteral("ban.txt")).contains(from.toLatin1()) ||
+                 server.read(QStringLiteral("ban.txt")).contains("/24"),
+             listedAfter);
+}
+
+// A moderator's ban keeps its lines and, with a duration set, expires.
+void TestAbuseProtection::moderatorBanExpiresWhenSet()
+{
+    Server server("[limits]\nmoderatorBanDuration=2h\n");
+    server.write(QStringLiteral("sysops.dat"), Sysops);
+    auto moderator = server.join("Ann", QStringLiteral("127.0.0.2"));
+    moderator->sendLine("RequestOP\tAnn\tann@x.org\tS3cret");
+    QVERIFY(!moderator->readLines(1).isEmpty());
+    moderator->sendLine("IPBAN\t127.0.0.66");
+    QTRY_COMPARE(server.eventsOf("ban").size(), 1);
+    QCOMPARE(server.read(QStringLiteral("ban.txt")), QByteArray("\"127.0.0.66\"\r\n"));
+    const QByteArray sideFile = server.read(QStringLiteral("ban-meta.txt"));
+    const qsizetype at = sideFile.indexOf("\n127.0.0.66\t");
+    const QList<QByteArray> side = sideFile.mid(at + 1).split('\n').constFirst().split('\t');
+    QVERIFY2(side.size() == 5 && side[2] != "-", "the ban has no expiry");
+    QVERIFY(server.eventsOf("ban").constFirst().contains("Ann\""));
+}
+
+namespace {
+// Runs one ban command as the control socket would and returns its answer.
+QJsonObject runBanCommand(OperatorApi &api, const QString &command, const QString &argument = {},
+                          const QJsonObject &options = {})
+{
+    ControlCall call(command, argument.isEmpty() ? QStringList() : QStringList{argument}, {},
+                     options, nullptr);
+    QByteArray answer;
+    QObject::connect(&call, &ControlCall::output, &call,
+                     [&answer](const QByteArray &line) { answer = line; });
+    BanCommands::handler(command, api)(call);
+    return QJsonDocument::fromJson(answer).object();
+}
+
+QJsonArray listedBans(OperatorApi &api)
+{
+    return runBanCommand(api, "bans").value("data").toObject().value("bans").toArray();
+}
+} // namespace
+
+// The operator's ban commands change what joins meet, as the control socket
+// and the Bans window use them.
+void TestAbuseProtection::banCommands()
+{
+    Server server;
+    OperatorApi &api = server.core->api();
+    QCOMPARE(runBanCommand(api, "ban-address", "127.0.1.0/24",
+                           {{"for", "2h"}, {"reason", "spam"}})["ok"],
+             true);
+    const QJsonArray listed = listedBans(api);
+    QCOMPARE(listed.size(), 1);
+    QCOMPARE(listed[0]["target"], "127.0.1.0/24");
+    QCOMPARE(listed[0]["reason"], "spam");
+    QCOMPARE(listed[0]["setBy"], "console");
+    QVERIFY(!listed[0]["expires"].toString().isEmpty());
+    QCOMPARE(server.read("ban.txt"), QByteArray("\"127.0.1.0/24\"\r\n"));
+    QCOMPARE(server.eventsOf("ban").size(), 1);
+
+    auto inside = server.connect(server.core->chat().port(), QStringLiteral("127.0.1.7"));
+    inside->sendLine("Name\tBob");
+    QVERIFY(inside->readLines(2).contains("banned\r\n"));
+
+    for (const auto &[command, argument, option] :
+         {std::tuple{"ban-address", "no.such.address", QJsonObject()},
+          std::tuple{"ban-address", "127.0.0.5", QJsonObject{{"for", "5x"}}},
+          std::tuple{"unban", "127.0.0.5", QJsonObject()},
+          std::tuple{"ban", "Nobody", QJsonObject()}})
+        QCOMPARE(runBanCommand(api, command, argument, option)["ok"], false);
+
+    QCOMPARE(runBanCommand(api, "unban", "127.0.1.0/24")["ok"], true);
+    QVERIFY(listedBans(api).isEmpty());
+    auto back = server.join("Bob", QStringLiteral("127.0.1.7"));
+    QCOMPARE(api.status().users, 1);
+
+    // A user by name: told, and the address banned with what was given.
+    QCOMPARE(runBanCommand(api, "ban", "Bob", {{"for", "1d"}, {"reason", "rude"}})["ok"], true);
+    QCOMPARE(back->readLines(1), QList<QByteArray>{"BANUSER\tThe Server\trude\r\n"});
+    const QJsonArray afterUser = listedBans(api);
+    QCOMPARE(afterUser.size(), 1);
+    QCOMPARE(afterUser[0]["target"], "127.0.1.7");
+}
+
+// --for and --reason go to the server as options, and only with a ban.
+void TestAbuseProtection::banOptionsOnTheCommandLine()
+{
+    const Invocation ban = parseCommandLine(
+        {"tarnwick-server", "ctl", "ban", "Bob", "--for", "2h", "--reason", "flooding"});
+    QCOMPARE(ban.mode, Invocation::Mode::Control);
+    QCOMPARE(ban.arguments, QStringList{"Bob"});
+    QCOMPARE(ban.options, (QJsonObject{{"for", "2h"}, {"reason", "flooding"}}));
+    QCOMPARE(parseCommandLine({"tarnwick-server", "ctl", "status", "--for", "2h"}).mode,
+             Invocation::Mode::BadUsage);
+}
+
+QTEST_GUILESS_MAIN(TestAbuseProtection)
+#include "tst_abuseprotection.moc"
