@@ -18,7 +18,6 @@ public:
     QList<QByteArray> append(const QByteArray &chunk);
     // The start of the line that has not been ended yet.
     const QByteArray &pending() const { return m_pending; }
-    bool isDiscarding() const { return m_discarding; }
     void clear();
 
 private:

@@ -43,11 +43,6 @@ bool Listener::listen(QString *errorText)
     return true;
 }
 
-bool Listener::isListening() const
-{
-    return m_server->isListening();
-}
-
 quint16 Listener::boundPort() const
 {
     return m_server->serverPort();

@@ -19,7 +19,6 @@ public:
     void setLocalPort(quint16 port) { m_port = port; }
     // Binds every IPv4 address on the local port. On failure errorText says why.
     bool listen(QString *errorText = nullptr);
-    bool isListening() const;
     // The port actually bound (differs from the local port when that was 0).
     quint16 boundPort() const;
     // Closes a request that nobody accepts.
