@@ -48,8 +48,8 @@ const QCommandLineOption BanReason(QStringLiteral("reason"), QStringLiteral("Why
 QList<QCommandLineOption> valueOptions()
 {
     QStringList names;
-    for (const ControlProtocol::CommandSpec &spec : ControlProtocol::commands()) {
-        for (const QString &name : spec.valueOptions) {
+    for (const ControlProtocol::CommandForm &form : ControlProtocol::commands()) {
+        for (const QString &name : form.valueOptions) {
             if (!names.contains(name))
                 names.append(name);
         }
@@ -81,19 +81,19 @@ Invocation parseControl(const QStringList &arguments, const QString &dataFolder)
     if (words.isEmpty())
         return badUsage(QStringLiteral("ctl needs a command."));
     int consumed = 0;
-    const ControlProtocol::CommandSpec *spec = ControlProtocol::findCommand(words, &consumed);
-    if (!spec)
+    const ControlProtocol::CommandForm *form = ControlProtocol::findCommand(words, &consumed);
+    if (!form)
         return badUsage(QStringLiteral("There is no control command \"%1\".").arg(words.join(' ')));
 
     Invocation invocation;
     invocation.mode = Invocation::Mode::Control;
-    invocation.command = spec;
+    invocation.command = form;
     invocation.dataFolder = parser.isSet(DataDir) ? parser.value(DataDir) : dataFolder;
     invocation.json = parser.isSet(Json);
     QStringList rest = words.mid(consumed);
     const QString usage =
-        QStringLiteral("Usage: tarnwick-server ctl %1 %2").arg(spec->name, spec->argumentsHelp);
-    if (spec->input == ControlProtocol::Input::Text && spec->fileArgumentOptional) {
+        QStringLiteral("Usage: tarnwick-server ctl %1 %2").arg(form->name, form->argumentsHelp);
+    if (form->input == ControlProtocol::Input::Text && form->fileArgumentOptional) {
         if (rest.size() > 1)
             return badUsage(usage.trimmed());
         invocation.inputFile = rest.value(0);
@@ -101,23 +101,23 @@ Invocation parseControl(const QStringList &arguments, const QString &dataFolder)
             invocation.inputFile.clear();
         rest.clear();
     }
-    if (spec->joinsRest && rest.size() >= spec->arguments && spec->arguments > 0) {
-        const QString joined = rest.mid(spec->arguments - 1).join(QLatin1Char(' '));
-        rest = rest.mid(0, spec->arguments - 1) << joined;
+    if (form->joinsRest && rest.size() >= form->arguments && form->arguments > 0) {
+        const QString joined = rest.mid(form->arguments - 1).join(QLatin1Char(' '));
+        rest = rest.mid(0, form->arguments - 1) << joined;
     }
-    if (rest.size() != spec->arguments ||
-        (!spec->choices.isEmpty() && !spec->choices.contains(rest.value(0))))
+    if (rest.size() != form->arguments ||
+        (!form->choices.isEmpty() && !form->choices.contains(rest.value(0))))
         return badUsage(usage.trimmed());
-    if (parser.isSet(Follow) != (spec->requiredOption == Follow.names().constFirst()))
-        return badUsage(spec->requiredOption.isEmpty()
+    if (parser.isSet(Follow) != (form->requiredOption == Follow.names().constFirst()))
+        return badUsage(form->requiredOption.isEmpty()
                             ? QStringLiteral("--follow belongs to the log command.")
-                            : usage.trimmed() + QStringLiteral(" --") + spec->requiredOption);
+                            : usage.trimmed() + QStringLiteral(" --") + form->requiredOption);
     for (const QCommandLineOption &option : textOptions) {
         const QString name = option.names().constFirst();
         if (!parser.isSet(option))
             continue;
-        if (!spec->valueOptions.contains(name)) {
-            return badUsage(QStringLiteral("The %1 command takes no --%2.").arg(spec->name, name));
+        if (!form->valueOptions.contains(name)) {
+            return badUsage(QStringLiteral("The %1 command takes no --%2.").arg(form->name, name));
         }
         invocation.options.insert(name, parser.value(option));
     }
@@ -209,17 +209,17 @@ QString helpText()
         "                    the program's folder.\n"
         "\n"
         "Control commands, sent to the server running on that folder:\n");
-    for (const ControlProtocol::CommandSpec &spec : ControlProtocol::commands()) {
-        QString words = spec.name;
-        if (!spec.argumentsHelp.isEmpty())
-            words += QLatin1Char(' ') + spec.argumentsHelp;
-        if (!spec.requiredOption.isEmpty())
-            words += QStringLiteral(" --") + spec.requiredOption;
-        if (spec.valueOptions.size() == 1)
-            words += QStringLiteral(" [--%1 TEXT]").arg(spec.valueOptions.constFirst());
-        else if (!spec.valueOptions.isEmpty())
+    for (const ControlProtocol::CommandForm &form : ControlProtocol::commands()) {
+        QString words = form.name;
+        if (!form.argumentsHelp.isEmpty())
+            words += QLatin1Char(' ') + form.argumentsHelp;
+        if (!form.requiredOption.isEmpty())
+            words += QStringLiteral(" --") + form.requiredOption;
+        if (form.valueOptions.size() == 1)
+            words += QStringLiteral(" [--%1 TEXT]").arg(form.valueOptions.constFirst());
+        else if (!form.valueOptions.isEmpty())
             words += QStringLiteral(" [FIELDS]");
-        text += QStringLiteral("  %1%2\n").arg(words.leftJustified(26), spec.summary);
+        text += QStringLiteral("  %1%2\n").arg(words.leftJustified(26), form.summary);
     }
     QString fields = QStringLiteral("\nFIELDS of accounts add, each as --FIELD TEXT:");
     qsizetype lineStart = 1;

@@ -38,7 +38,7 @@ struct Invocation
     QString message;    // the help or version text, or what is wrong with the usage
 
     // ctl
-    const ControlProtocol::CommandSpec *command = nullptr;
+    const ControlProtocol::CommandForm *command = nullptr;
     QStringList arguments; // as the server takes them (a joined text is one)
     QString inputFile;     // Input::Text from this file; empty: standard input
     QJsonObject options;

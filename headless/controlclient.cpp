@@ -80,21 +80,21 @@ QString readPassword()
 
 int runControlClient(const Invocation &invocation)
 {
-    const ControlProtocol::CommandSpec &spec = *invocation.command;
+    const ControlProtocol::CommandForm &form = *invocation.command;
     QString input;
-    if (spec.input == ControlProtocol::Input::Text) {
+    if (form.input == ControlProtocol::Input::Text) {
         QString error;
         const std::optional<QByteArray> bytes = readInputFile(invocation.inputFile, &error);
         if (!bytes)
             return fail(Invocation::Failed, error);
         input = decodeText(*bytes);
-    } else if (spec.input == ControlProtocol::Input::Password) {
+    } else if (form.input == ControlProtocol::Input::Password) {
         input = readPassword();
         if (input.isEmpty())
             return fail(Invocation::BadUsageExit, QStringLiteral("No password was given."));
     }
     const QByteArray request = ControlProtocol::encode(
-        ControlProtocol::request(spec.name, invocation.arguments, input, invocation.options));
+        ControlProtocol::request(form.name, invocation.arguments, input, invocation.options));
     if (request.size() > ControlProtocol::MaxLineLength)
         return fail(Invocation::Failed, QStringLiteral("The request is longer than %1 bytes.")
                                             .arg(ControlProtocol::MaxLineLength));

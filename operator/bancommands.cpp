@@ -7,7 +7,7 @@
 #include <QJsonArray>
 
 namespace {
-using ControlProtocol::CommandSpec;
+using ControlProtocol::CommandForm;
 using ControlProtocol::Input;
 using Seconds = std::chrono::seconds;
 

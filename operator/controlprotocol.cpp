@@ -16,11 +16,11 @@ const QStringList &accountFieldOptions()
 // In the order the usage text lists them. One row per command: words,
 // arguments' help, count, last joins the rest, input, file optional,
 // choices, required option, summary, optional value option.
-const QList<CommandSpec> &commands()
+const QList<CommandForm> &commands()
 {
     using enum Input;
     // clang-format off
-    static const QList<CommandSpec> table = {
+    static const QList<CommandForm> table = {
         {"status", "", 0, false, None, false, {}, {},
          "ports, users and free slots, uptime, Require Passwords, registered users", {}},
         {"users", "", 0, false, None, false, {}, {}, "index, row and address of every user", {}},
@@ -60,14 +60,14 @@ const QList<CommandSpec> &commands()
     return table;
 }
 
-const CommandSpec *findCommand(const QStringList &words, int *consumed)
+const CommandForm *findCommand(const QStringList &words, int *consumed)
 {
-    const CommandSpec *best = nullptr;
+    const CommandForm *best = nullptr;
     int bestLength = 0;
-    for (const CommandSpec &spec : commands()) {
-        const QStringList name = spec.name.split(QLatin1Char(' '));
+    for (const CommandForm &form : commands()) {
+        const QStringList name = form.name.split(QLatin1Char(' '));
         if (name.size() > bestLength && words.mid(0, name.size()) == name) {
-            best = &spec;
+            best = &form;
             bestLength = name.size();
         }
     }
@@ -76,11 +76,11 @@ const CommandSpec *findCommand(const QStringList &words, int *consumed)
     return best;
 }
 
-const CommandSpec *findCommand(const QString &name)
+const CommandForm *findCommand(const QString &name)
 {
-    for (const CommandSpec &spec : commands()) {
-        if (spec.name == name)
-            return &spec;
+    for (const CommandForm &form : commands()) {
+        if (form.name == name)
+            return &form;
     }
     return nullptr;
 }

@@ -31,7 +31,7 @@ enum class Input
 
 // One control command as the operator types it: its words ("motd set"), the
 // arguments that follow, and what else it reads.
-struct CommandSpec
+struct CommandForm
 {
     QString name;
     QString argumentsHelp;
@@ -50,10 +50,10 @@ struct CommandSpec
 // The fields of "accounts add", one option each (the password is input).
 const QStringList &accountFieldOptions();
 
-const QList<CommandSpec> &commands();
+const QList<CommandForm> &commands();
 // The longest command whose words begin `words`; `consumed` tells how many.
-const CommandSpec *findCommand(const QStringList &words, int *consumed);
-const CommandSpec *findCommand(const QString &name);
+const CommandForm *findCommand(const QStringList &words, int *consumed);
+const CommandForm *findCommand(const QString &name);
 
 QByteArray encode(const QJsonObject &object); // one line, LF included
 QJsonObject request(const QString &command, const QStringList &arguments,

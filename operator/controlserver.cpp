@@ -274,11 +274,11 @@ void ControlServer::dispatch(ControlCall &call)
             QStringLiteral("There is no command \"%1\".").arg(call.command())));
         return;
     }
-    const ControlProtocol::CommandSpec *spec = ControlProtocol::findCommand(call.command());
-    if (spec && (call.arguments().size() != spec->arguments ||
-                 (!spec->choices.isEmpty() && !spec->choices.contains(call.argument(0))))) {
+    const ControlProtocol::CommandForm *form = ControlProtocol::findCommand(call.command());
+    if (form && (call.arguments().size() != form->arguments ||
+                 (!form->choices.isEmpty() && !form->choices.contains(call.argument(0))))) {
         call.finish(ControlResult::failure(
-            QStringLiteral("Usage: %1 %2").arg(spec->name, spec->argumentsHelp).trimmed()));
+            QStringLiteral("Usage: %1 %2").arg(form->name, form->argumentsHelp).trimmed()));
         return;
     }
     (*handler)(call);
