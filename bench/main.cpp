@@ -298,27 +298,18 @@ Sample runOurs(const Options &options, bool headless)
     return sample;
 }
 
-Sample runPeer(const Options &options)
+// Starts a server that is not ours on `port`, runs the scenarios against it in
+// `dialect`, stops it and removes its folder.
+Sample runOther(const Options &options, const std::string &name, unsigned short port,
+                ServerProcess::Launch launch, Dialect dialect, const std::filesystem::path &folder)
 {
     Sample sample;
-    const unsigned short port = ircPort(options.ngircdConfig);
-    if (port == 0) {
-        sample.failure = "no Ports line in " + options.ngircdConfig;
-        return sample;
-    }
-    const std::filesystem::path folder = makeTempFolder("tarnwick-bench-peer-");
     ServerProcess server;
     if (!ServerProcess::waitUntilPortsFree({port}, 30'000)) {
         sample.failure = "port " + std::to_string(port) + " stayed busy";
         return sample;
     }
     std::string startError;
-    const std::string config = std::filesystem::absolute(options.ngircdConfig).string();
-    ServerProcess::Launch launch{options.ngircd,
-                                 {"--nodaemon", "--config", config},
-                                 folder.string(),
-                                 {},
-                                 (folder / "server-output.txt").string()};
     wrap(launch, options);
     if (!server.start(launch, &startError)) {
         sample.failure = startError;
@@ -327,11 +318,11 @@ Sample runPeer(const Options &options)
     const std::int64_t ns =
         server.waitUntilAccepting({port}, options.wrapper.empty() ? 15'000 : 300'000);
     if (ns < 0 || !server.listensOn(port)) {
-        sample.failure = "ngIRCd did not open port " + std::to_string(port) + ": " +
+        sample.failure = name + " did not open port " + std::to_string(port) + ": " +
                          fileText(folder / "server-output.txt");
     } else {
         sample.startupMs = double(ns) / 1e6;
-        ScenarioRunner runner(Dialect(Dialect::Kind::Irc), port, server, options.session);
+        ScenarioRunner runner(dialect, port, server, options.session);
         sample.session = runner.run();
         sample.ok = sample.session.ok;
         sample.failure = sample.session.failure;
@@ -342,53 +333,43 @@ Sample runPeer(const Options &options)
     return sample;
 }
 
+Sample runPeer(const Options &options)
+{
+    const unsigned short port = ircPort(options.ngircdConfig);
+    if (port == 0) {
+        Sample sample;
+        sample.failure = "no Ports line in " + options.ngircdConfig;
+        return sample;
+    }
+    const std::filesystem::path folder = makeTempFolder("tarnwick-bench-peer-");
+    const std::string config = std::filesystem::absolute(options.ngircdConfig).string();
+    return runOther(options, "ngIRCd", port,
+                    {options.ngircd,
+                     {"--nodaemon", "--config", config},
+                     folder.string(),
+                     {},
+                     (folder / "server-output.txt").string()},
+                    Dialect(Dialect::Kind::Irc), folder);
+}
+
 // The ceiling relay, with the same MOTD as ours, on its own port.
 Sample runCeiling(const Options &options)
 {
-    Sample sample;
     const std::filesystem::path folder = makeTempFolder("tarnwick-bench-ceiling-");
     if (folder.empty()) {
+        Sample sample;
         sample.failure = "could not make a temporary folder";
         return sample;
     }
     std::ofstream(folder / "motd.txt") << "Welcome to the benchmark room\r\n";
-    // The sender becomes a moderator, exempt from flood control.
-    std::ofstream(folder / "sysops.dat", std::ios::binary)
-        << "\r\nbench\t" << Dialect::SysopEmail << '\t' << Dialect::SysopPassword << "\r\n";
-    ServerProcess server;
-    if (!ServerProcess::waitUntilPortsFree({CeilingPort}, 30'000)) {
-        sample.failure = "port " + std::to_string(CeilingPort) + " stayed busy";
-        return sample;
-    }
-    std::string startError;
-    ServerProcess::Launch launch{
-        options.ceiling,
-        {"--port", std::to_string(CeilingPort), "--motd-file", (folder / "motd.txt").string()},
-        folder.string(),
-        {},
-        (folder / "server-output.txt").string()};
-    wrap(launch, options);
-    if (!server.start(launch, &startError)) {
-        sample.failure = startError;
-        return sample;
-    }
-    const std::int64_t ns =
-        server.waitUntilAccepting({CeilingPort}, options.wrapper.empty() ? 15'000 : 300'000);
-    if (ns < 0 || !server.listensOn(CeilingPort)) {
-        sample.failure = "the ceiling did not open port " + std::to_string(CeilingPort) + ": " +
-                         fileText(folder / "server-output.txt");
-    } else {
-        sample.startupMs = double(ns) / 1e6;
-        ScenarioRunner runner(Dialect(Dialect::Kind::Tarnwick), CeilingPort, server,
-                              options.session);
-        sample.session = runner.run();
-        sample.ok = sample.session.ok;
-        sample.failure = sample.session.failure;
-    }
-    server.stop();
-    std::error_code error;
-    std::filesystem::remove_all(folder, error);
-    return sample;
+    return runOther(
+        options, "the ceiling", CeilingPort,
+        {options.ceiling,
+         {"--port", std::to_string(CeilingPort), "--motd-file", (folder / "motd.txt").string()},
+         folder.string(),
+         {},
+         (folder / "server-output.txt").string()},
+        Dialect(Dialect::Kind::Tarnwick), folder);
 }
 
 double median(std::vector<double> values)

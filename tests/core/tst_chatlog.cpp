@@ -1,20 +1,17 @@
 #include "core/chatlog.h"
 #include "core/textfile.h"
+#include "filefault.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
-#include <linux/fs.h>
 #include <memory>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
-enum class Fault
+enum class LogFault
 {
     DirectoryAtPath, // a directory where log.txt should be
     UnwritableFolder,
@@ -24,27 +21,6 @@ enum class Fault
 QByteArray fileBytes(const QString &path)
 {
     return TextFile::read(path, TextFile::Missing::IsAnError).value_or("(unreadable)");
-}
-
-// Makes a folder that nobody may add to, root included (the immutable flag;
-// for others the permission bits), or undoes it; false where that cannot be done.
-bool setImmutable(const QString &path, bool immutable)
-{
-    if (::geteuid() != 0) // permission bits suffice, and only root may set the flag
-        return QFile::setPermissions(path, immutable ? QFile::ReadOwner | QFile::ExeOwner
-                                                     : QFile::ReadOwner | QFile::WriteOwner |
-                                                           QFile::ExeOwner);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
 }
 
 // The entry as the file must hold it, for an entry written between the two
@@ -57,7 +33,7 @@ bool isEntry(const QByteArray &written, const QByteArray &rest, const QByteArray
 
 } // namespace
 
-Q_DECLARE_METATYPE(Fault)
+Q_DECLARE_METATYPE(LogFault)
 
 class TestChatLog : public QObject
 {
@@ -85,7 +61,7 @@ void TestChatLog::init()
 
 void TestChatLog::cleanup()
 {
-    setImmutable(m_folder->path(), false);
+    FileFault::setImmutable(m_folder->path(), false);
     m_folder.reset();
 }
 
@@ -172,13 +148,13 @@ void TestChatLog::pathThatNamesAnotherFileStartsANewLog()
 
 void TestChatLog::failureIsToldAndTheNextEntryTriesAgain_data()
 {
-    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<LogFault>("fault");
     // The log had been written (and so opened) before; it was then moved away.
     QTest::addColumn<bool>("wasOpen");
 
-    for (const auto &[name, fault] : {std::pair{"directory at the path", Fault::DirectoryAtPath},
-                                      {"folder unwritable", Fault::UnwritableFolder},
-                                      {"disk error", Fault::DiskError}}) {
+    for (const auto &[name, fault] : {std::pair{"directory at the path", LogFault::DirectoryAtPath},
+                                      {"folder unwritable", LogFault::UnwritableFolder},
+                                      {"disk error", LogFault::DiskError}}) {
         QTest::newRow(name) << fault << false;
         QTest::addRow("%s, log open before", name) << fault << true;
     }
@@ -186,7 +162,7 @@ void TestChatLog::failureIsToldAndTheNextEntryTriesAgain_data()
 
 void TestChatLog::failureIsToldAndTheNextEntryTriesAgain()
 {
-    QFETCH(Fault, fault);
+    QFETCH(LogFault, fault);
     QFETCH(bool, wasOpen);
     const QString moved = m_folder->filePath(QStringLiteral("log-old.txt"));
     ChatLog log(logPath());
@@ -198,14 +174,14 @@ void TestChatLog::failureIsToldAndTheNextEntryTriesAgain()
     }
 
     switch (fault) {
-    case Fault::DirectoryAtPath:
+    case LogFault::DirectoryAtPath:
         QVERIFY(QDir().mkpath(logPath()));
         break;
-    case Fault::UnwritableFolder:
-        if (!setImmutable(m_folder->path(), true))
+    case LogFault::UnwritableFolder:
+        if (!FileFault::setImmutable(m_folder->path(), true))
             QSKIP("the immutable flag cannot be set here");
         break;
-    case Fault::DiskError:
+    case LogFault::DiskError:
         // Every read and write of this file fails (nothing is mapped at 0).
         QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), logPath()));
         break;
@@ -219,13 +195,13 @@ void TestChatLog::failureIsToldAndTheNextEntryTriesAgain()
         QCOMPARE(fileBytes(moved), first);
 
     switch (fault) {
-    case Fault::DirectoryAtPath:
+    case LogFault::DirectoryAtPath:
         QVERIFY(QDir(logPath()).removeRecursively());
         break;
-    case Fault::UnwritableFolder:
-        QVERIFY(setImmutable(m_folder->path(), false));
+    case LogFault::UnwritableFolder:
+        QVERIFY(FileFault::setImmutable(m_folder->path(), false));
         break;
-    case Fault::DiskError:
+    case LogFault::DiskError:
         QVERIFY(QFile::remove(logPath()));
         break;
     }
