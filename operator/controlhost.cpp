@@ -5,31 +5,13 @@
 #include "operator/logstream.h"
 #include "operator/servercore.h"
 
-namespace {
-LogStream::Severity toLogSeverity(OperatorApi::Severity severity)
-{
-    switch (severity) {
-    case OperatorApi::Severity::Error:
-        return LogStream::Severity::Error;
-    case OperatorApi::Severity::Warning:
-        return LogStream::Severity::Warning;
-    case OperatorApi::Severity::Info:
-        break;
-    }
-    return LogStream::Severity::Info;
-}
-} // namespace
-
 ControlHost::ControlHost(ServerCore &core, LogStream &log, QObject *parent)
     : QObject(parent), m_core(core), m_log(log),
       m_settings(core.config().programFile(ServerSettings::FileName))
 {
     OperatorApi &operatorApi = api();
     connect(&operatorApi, &OperatorApi::logLine, &m_log, &LogStream::logLine);
-    connect(&operatorApi, &OperatorApi::notice, &m_log,
-            [this](const QString &text, OperatorApi::Severity severity) {
-                m_log.notice(text, toLogSeverity(severity));
-            });
+    connect(&operatorApi, &OperatorApi::notice, &m_log, &LogStream::notice);
     connect(&operatorApi, &OperatorApi::userRowChanged, &m_log, &LogStream::rowChanged);
     registerControlCommands(m_control, *this);
 }

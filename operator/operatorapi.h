@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/banrules.h"
+#include "operator/logstream.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -72,12 +73,8 @@ class OperatorApi : public QObject
 {
     Q_OBJECT
 public:
-    enum class Severity
-    {
-        Info,
-        Warning,
-        Error
-    };
+    // How grave a notice is: the log stream's own scale.
+    using Severity = LogStream::Severity;
 
     OperatorApi(ChatServer &chat, LoginServer &login, QObject *parent = nullptr);
     ~OperatorApi() override;
