@@ -1,11 +1,14 @@
 #include "console/mainwindow.h"
 
+#include "console/repaintpacer.h"
 #include "core/codepage.h"
 #include "core/connectiontable.h"
 #include "platform/dialogs.h"
 #include "platform/formgeometry.h"
 #include "platform/listener.h"
 #include "platform/trayicon.h"
+
+#include <algorithm>
 
 #include <QAction>
 #include <QCheckBox>
@@ -100,7 +103,7 @@ MainWindow::MainWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
 
     m_outputFlush = new QTimer(this);
     m_outputFlush->setSingleShot(true);
-    m_outputFlush->setInterval(50);
+    m_usersPacer = new RepaintPacer(m_users, ViewPace);
     connect(m_outputFlush, &QTimer::timeout, this, &MainWindow::flushOutput);
 
     connect(&m_api, &OperatorApi::logLine, this, &MainWindow::onLogLine);
@@ -309,12 +312,16 @@ bool MainWindow::isTrayAvailable() const
 void MainWindow::onLogLine(const QByteArray &text)
 {
     // The view is filled in batches: a busy room must not cost a widget update
-    // per line.
+    // per line. The first line after a quiet spell shows in the next turn.
     m_pendingOutput.append(toWidgetText(text));
     if (m_pendingOutput.size() > LogViewLines)
         m_pendingOutput.removeFirst();
-    if (!m_outputFlush->isActive())
-        m_outputFlush->start();
+    if (!m_outputFlush->isActive()) {
+        const qint64 since =
+            m_sinceOutputFlush.isValid() ? m_sinceOutputFlush.elapsed() : ViewPace.count();
+        m_outputFlush->start(
+            std::chrono::milliseconds(std::max<qint64>(0, ViewPace.count() - since)));
+    }
 }
 
 void MainWindow::flushOutput()
@@ -324,6 +331,7 @@ void MainWindow::flushOutput()
         return;
     m_output->appendPlainText(m_pendingOutput.join(QLatin1Char('\n')));
     m_pendingOutput.clear();
+    m_sinceOutputFlush.start();
     trimOutput();
 }
 
@@ -377,8 +385,10 @@ void MainWindow::onNotice(const QString &text, OperatorApi::Severity severity)
 
 void MainWindow::onRowChanged(int index, const QByteArray &text)
 {
-    if (QListWidgetItem *item = m_users->item(index))
+    if (QListWidgetItem *item = m_users->item(index)) {
         item->setText(Codepage::toDisplay(text));
+        m_usersPacer->changed();
+    }
 }
 
 void MainWindow::onMotdChanged(const QByteArray &text)

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
 #include "operator/operatorapi.h"
 #include "platform/keylocks.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -18,6 +20,7 @@ class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QTimer;
+class RepaintPacer;
 class TrayIcon;
 
 // The operator's console, frmMain: who is online, the room's log, the MOTD, the
@@ -30,6 +33,9 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 public:
     static constexpr int LogViewLines = 5000;
+    // The log view and the user list repaint at most this often while the room
+    // is busy; the first change after a quiet spell shows at once.
+    static constexpr std::chrono::milliseconds ViewPace{200};
     // The face every window of the program uses.
     static QFont classicFont();
 
@@ -112,6 +118,8 @@ private:
     QTimer *m_keyLockPoll = nullptr;
     std::function<std::optional<KeyLocks>()> m_keyLocks = &currentKeyLocks;
     QTimer *m_outputFlush = nullptr;
+    QElapsedTimer m_sinceOutputFlush;
+    RepaintPacer *m_usersPacer = nullptr;
     QStringList m_pendingOutput;
     bool m_settingMotd = false;
     bool m_noticeOpen = false;

@@ -145,6 +145,11 @@ void TestConsole::userListFollowsTheRows()
     QCOMPARE(list->item(0)->text(), "EMPTY");
     f.table().setRow(49, QByteArray("\xA5") + "Bob [AW]");
     QCOMPARE(list->item(49)->text(), "\u00A5Bob [AW]");
+    // A burst of joins: the items follow at once, the painting catches up.
+    for (int i = 0; i < 20; ++i)
+        f.table().setRow(i, "Ann" + QByteArray::number(i));
+    QCOMPARE(list->item(19)->text(), "Ann19");
+    QTRY_VERIFY(list->updatesEnabled());
 }
 
 void TestConsole::noRowIsSelectedAtStart()
@@ -334,6 +339,8 @@ void TestConsole::inputLineSpeaksToTheRoom()
 void TestConsole::logViewKeepsTheLatestLines()
 {
     ConsoleFixture f;
+    f.chat().addOutputLine("first"); // after a quiet spell, shown without a flush
+    QTRY_COMPARE(f.window().outputText(), "first");
     for (int i = 0; i < MainWindow::LogViewLines + 100; ++i)
         f.chat().addOutputLine("line " + QByteArray::number(i));
     f.chat().addOutputLine("text\r\n"); // shows an empty line after it
