@@ -3,6 +3,7 @@
 #include "core/codepage.h"
 
 #include <cstdio>
+#include <limits>
 #include <sys/stat.h>
 
 LogStream::Style LogStream::styleForStandardError()
@@ -39,10 +40,36 @@ QString LogStream::severityName(Severity severity)
 QByteArray LogStream::format(Style style, Severity severity, const QString &text,
                              const QDateTime &time)
 {
+    return compose(style, severity, text,
+                   style == Style::Timestamped ? time.toString(Qt::ISODateWithMs).toUtf8()
+                                               : QByteArray());
+}
+
+QByteArray LogStream::localTimestamp()
+{
+    // Local time costs a look at the system's zone each time it is made; a
+    // busy room logs many lines a second, so the date and time of day are made
+    // once a second and the milliseconds added to them.
+    thread_local qint64 cachedSecond = std::numeric_limits<qint64>::min();
+    thread_local QByteArray cachedText;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now >= 0 ? now / 1000 : (now - 999) / 1000;
+    if (second != cachedSecond) {
+        cachedText = QDateTime::fromSecsSinceEpoch(second).toString(Qt::ISODate).toUtf8();
+        cachedSecond = second;
+    }
+    char milliseconds[5];
+    std::snprintf(milliseconds, sizeof milliseconds, ".%03d", int(now - second * 1000));
+    return cachedText + milliseconds;
+}
+
+QByteArray LogStream::compose(Style style, Severity severity, const QString &text,
+                              const QByteArray &timestamp)
+{
     QByteArray body = text.toUtf8();
     body.replace('\r', ' ').replace('\n', ' ');
     if (style == Style::Timestamped)
-        return time.toString(Qt::ISODateWithMs).toUtf8() + ' ' + body;
+        return timestamp + ' ' + body;
     const char *priority = severity == Severity::Error     ? "<3>"
                            : severity == Severity::Warning ? "<4>"
                                                            : "<6>";
@@ -96,7 +123,9 @@ void LogStream::rowChanged(int index, const QByteArray &row)
 
 void LogStream::emitLine(const QString &text, Severity severity)
 {
-    m_writer(format(m_style, severity, text, QDateTime::currentDateTime()) + '\n');
+    m_writer(compose(m_style, severity, text,
+                     m_style == Style::Timestamped ? localTimestamp() : QByteArray()) +
+             '\n');
     if (severity == Severity::Error)
         flush();
     Q_EMIT line(text, severity);

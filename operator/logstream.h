@@ -41,6 +41,8 @@ public:
     // One output line without its LF; line breaks inside `text` become spaces.
     static QByteArray format(Style style, Severity severity, const QString &text,
                              const QDateTime &time);
+    // The local time now as format() writes it (ISO 8601 with milliseconds).
+    static QByteArray localTimestamp();
 
     // Without a writer, lines go to standard error: those of one event-loop
     // turn together in one write (a busy room must not cost a system call per
@@ -61,6 +63,8 @@ Q_SIGNALS:
 
 private:
     void emitLine(const QString &text, Severity severity);
+    static QByteArray compose(Style style, Severity severity, const QString &text,
+                              const QByteArray &timestamp);
 
     Style m_style;
     Writer m_writer;

@@ -13,6 +13,7 @@ class TestLogStream : public QObject
 private Q_SLOTS:
     void formatsOneLine_data();
     void formatsOneLine();
+    void timestampIsTheLocalTime();
     void everyInputBecomesOneLineForBothOutputs_data();
     void everyInputBecomesOneLineForBothOutputs();
     void journalOnlyWhenStandardErrorIsItsStream_data();
@@ -51,6 +52,25 @@ void TestLogStream::formatsOneLine()
     QFETCH(QByteArray, line);
     const QDateTime time(QDate(2024, 5, 6), QTime(7, 8, 9, 10), Qt::UTC);
     QCOMPARE(LogStream::format(style, severity, text, time), line);
+}
+
+void TestLogStream::timestampIsTheLocalTime()
+{
+    // Made once a second and reused: it must still be this second, in local
+    // time, with this millisecond. A read may straddle a second; try again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const QDateTime before = QDateTime::currentDateTime();
+        const QByteArray stamp = LogStream::localTimestamp();
+        const QDateTime after = QDateTime::currentDateTime();
+        const QDateTime read = QDateTime::fromString(QString::fromUtf8(stamp), Qt::ISODateWithMs);
+        QVERIFY2(read.isValid(), stamp.constData());
+        QCOMPARE(stamp, read.toString(Qt::ISODateWithMs).toUtf8());
+        if (before.time().second() == after.time().second()) {
+            QVERIFY(before <= read && read <= after);
+            return;
+        }
+    }
+    QFAIL("the clock never held still for a second");
 }
 
 void TestLogStream::everyInputBecomesOneLineForBothOutputs_data()
