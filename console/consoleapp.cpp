@@ -15,8 +15,7 @@
 #include <utility>
 
 ConsoleApp::ConsoleApp(const ServerConfig &config, Dialogs *script, QObject *parent)
-    : QObject(parent), m_core(config),
-      m_log(LogStream::Style::Timestamped, [](const QByteArray &) {}), m_host(m_core, m_log),
+    : QObject(parent), m_core(config), m_log(LogStream::Style::Silent), m_host(m_core, m_log),
       m_script(script), m_consoleDialogs(std::make_unique<WidgetDialogs>()),
       m_motdEditor([this] { return makeMotdEditor(); }),
       m_sysopEditor([this] { return makeSysopEditor(); }),

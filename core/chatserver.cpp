@@ -134,7 +134,7 @@ void ChatServer::broadcastMessage(const QByteArray &text)
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         // A send that fails (the peer went, or stopped reading) is skipped;
         // everyone else still gets the line.
-        if (!m_table.row(i).endsWith(ConnectionTable::InGameSuffix))
+        if (!m_table.isInGame(i))
             m_pool->send(i, line);
         yieldEventLoopInTightLoop();
     }

@@ -4,6 +4,7 @@
 #include <QObject>
 
 #include <array>
+#include <cstring>
 #include <functional>
 
 // One entry of the connection table.
@@ -50,7 +51,8 @@ public:
     static constexpr int Size = 50;
     static inline const QByteArray EmptyRow = QByteArrayLiteral("EMPTY");
     static inline const QByteArray ModeratorMark = QByteArrayLiteral("\xA5");
-    static inline const QByteArray InGameSuffix = QByteArrayLiteral(" [IG]");
+    static constexpr char InGameText[] = " [IG]";
+    static inline const QByteArray InGameSuffix = QByteArray(InGameText);
     static inline const QByteArray AwaySuffix = QByteArrayLiteral(" [AW]");
     static inline const QByteArray ClientStateSuffix = QByteArrayLiteral(" [CS]");
 
@@ -76,6 +78,14 @@ public:
     void release(int index);
 
     const QByteArray &row(int index) const { return m_rows[index]; }
+    // Whether the row ends with InGameSuffix; asked for every row of every
+    // public message, so it compares the few bytes in place.
+    bool isInGame(int index) const
+    {
+        const QByteArray &row = m_rows[index];
+        constexpr qsizetype n = sizeof InGameText - 1;
+        return row.size() >= n && std::memcmp(row.constData() + row.size() - n, InGameText, n) == 0;
+    }
     // The row in upper case, kept beside it for the case-blind lookups.
     const QByteArray &rowUpper(int index) const { return m_rowsUpper[index]; }
     void setRow(int index, const QByteArray &text);

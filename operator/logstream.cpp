@@ -2,6 +2,8 @@
 
 #include "core/codepage.h"
 
+#include <QMetaMethod>
+
 #include <cstdio>
 #include <limits>
 #include <sys/stat.h>
@@ -66,6 +68,8 @@ QByteArray LogStream::localTimestamp()
 QByteArray LogStream::compose(Style style, Severity severity, const QString &text,
                               const QByteArray &timestamp)
 {
+    if (style == Style::Silent)
+        return {};
     QByteArray body = text.toUtf8();
     body.replace('\r', ' ').replace('\n', ' ');
     if (style == Style::Timestamped)
@@ -107,6 +111,10 @@ void LogStream::flush()
 
 void LogStream::logLine(const QByteArray &text)
 {
+    // The console's own stream writes nothing; without a follower a room's
+    // line would be converted for nobody.
+    if (m_style == Style::Silent && !isSignalConnected(QMetaMethod::fromSignal(&LogStream::line)))
+        return;
     emitLine(Codepage::toDisplay(text), Severity::Info);
 }
 
@@ -123,9 +131,10 @@ void LogStream::rowChanged(int index, const QByteArray &row)
 
 void LogStream::emitLine(const QString &text, Severity severity)
 {
-    m_writer(compose(m_style, severity, text,
-                     m_style == Style::Timestamped ? localTimestamp() : QByteArray()) +
-             '\n');
+    if (m_style != Style::Silent)
+        m_writer(compose(m_style, severity, text,
+                         m_style == Style::Timestamped ? localTimestamp() : QByteArray()) +
+                 '\n');
     if (severity == Severity::Error)
         flush();
     Q_EMIT line(text, severity);

@@ -29,7 +29,8 @@ public:
     enum class Style
     {
         Timestamped,
-        Journal
+        Journal,
+        Silent // nothing written: the lines are only for followers
     };
     Q_ENUM(Style)
 
