@@ -5,6 +5,8 @@
 #include <QHostAddress>
 #include <QTest>
 
+#include <utility>
+
 bool RawClient::connectTo(quint16 port, const QString &localAddress)
 {
     m_socket.bind(QHostAddress(localAddress), 0);
@@ -44,6 +46,29 @@ QList<QByteArray> RawClient::readLines(int count, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QTest::qWait(1);
     }
+}
+
+bool RawClient::join(const QByteArray &name)
+{
+    send("Name\t" + name + "\r\nMOTD\r\n");
+    for (int motdLines = 0; motdLines < 2;) {
+        const QList<QByteArray> lines = readLines(1);
+        if (lines.isEmpty())
+            return false;
+        motdLines += lines.constFirst().startsWith("MOTD\t") ? 1 : 0;
+    }
+    return true;
+}
+
+QByteArray RawClient::readBytes(qsizetype size, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_buffer.size() < size && !deadline.hasExpired()) {
+        m_buffer += m_socket.readAll();
+        if (m_buffer.size() < size)
+            QTest::qWait(5);
+    }
+    return std::exchange(m_buffer, QByteArray());
 }
 
 QByteArray RawClient::readFor(int ms)
