@@ -51,13 +51,21 @@ QList<QByteArray> RawClient::readLines(int count, int timeoutMs)
 bool RawClient::join(const QByteArray &name)
 {
     send("Name\t" + name + "\r\nMOTD\r\n");
-    for (int motdLines = 0; motdLines < 2;) {
+    // The reply holds the same lines as the MOTD the join began with, which
+    // runs up to its GETPROFILE line.
+    int motdLines = 0;
+    bool inFirstMotd = false;
+    for (int motdReplies = 0;;) {
         const QList<QByteArray> lines = readLines(1);
         if (lines.isEmpty())
             return false;
-        motdLines += lines.constFirst().startsWith("MOTD\t") ? 1 : 0;
+        const QByteArray &line = lines.constFirst();
+        if (line.startsWith("MOTD\t") && ++motdReplies == 2)
+            return readLines(motdLines - 1).size() == motdLines - 1;
+        inFirstMotd = motdReplies == 1 && (inFirstMotd || line.startsWith("MOTD\t")) &&
+                      !line.startsWith("GETPROFILE\t");
+        motdLines += inFirstMotd ? 1 : 0;
     }
-    return true;
 }
 
 QByteArray RawClient::readBytes(qsizetype size, int timeoutMs)
