@@ -88,11 +88,7 @@ struct Room
         (*this)[Client::Ann].receive(Grant + "\r\n");
         forgetSent();
     }
-    QByteArray banFile() const
-    {
-        QFile file(fixture.programFile("ban.txt"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray banFile() const { return fixture.readProgramFile("ban.txt"); }
 };
 
 // One chunk sent in a fresh room, and what it does: the lines each client is

@@ -1,8 +1,6 @@
 #include "consolefixture.h"
 
 #include "console/mainwindow.h"
-#include "core/codepage.h"
-#include "core/textfile.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -12,25 +10,8 @@
 #include <QTest>
 #include <QTimer>
 
-namespace {
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    if (!TextFile::replace(path, bytes))
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray readFile(const QString &path)
-{
-    return TextFile::read(path, TextFile::Missing::ReadsAsEmpty).value_or(QByteArray());
-}
-} // namespace
-
 ConsoleFixture::ConsoleFixture(Start start, Boxes boxes) : m_boxes(boxes)
 {
-    config.programFolder = programFolder.path();
-    config.workingDirectory = workingDirectory.path();
-    config.chatPort = 0;
-    config.loginPort = 0;
     if (start == Start::Now) {
         const QStringList failures = this->start();
         if (!failures.isEmpty())
@@ -95,50 +76,9 @@ std::unique_ptr<RawClient> ConsoleFixture::connect(const QString &from)
 std::unique_ptr<RawClient> ConsoleFixture::join(const QByteArray &name, const QString &from)
 {
     auto client = connect(from);
-    // The lines of one chunk are handled in order: the reply to the second
-    // line comes after the join has sent everything (the join's own MOTD
-    // line first).
-    client->send("Name\t" + name + "\r\nMOTD\r\n");
-    const QByteArray motd = "MOTD\t" + api().motd() + "\r\n";
-    QByteArray received;
-    while (received.count(motd) < 2) {
-        const QList<QByteArray> lines = client->readLines(1);
-        if (lines.isEmpty()) {
-            qWarning("the join of %s did not end", name.constData());
-            break;
-        }
-        received += lines.constFirst();
-    }
+    if (!client->join(name))
+        qWarning("the join of %s did not end", name.constData());
     return client;
-}
-
-int ConsoleFixture::rowOf(const QByteArray &text)
-{
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (table().row(i) == text)
-            return i;
-    }
-    return -1;
-}
-
-QByteArray ConsoleFixture::readProgramFile(const QString &name) const
-{
-    return readFile(programFile(name));
-}
-
-QByteArray ConsoleFixture::readWorkingFile(const QString &name) const
-{
-    return readFile(workingFile(name));
-}
-
-void ConsoleFixture::writeProgramFile(const QString &name, const QByteArray &bytes) const
-{
-    writeFile(programFile(name), bytes);
-}
-
-void ConsoleFixture::writeWorkingFile(const QString &name, const QByteArray &bytes) const
-{
-    writeFile(workingFile(name), bytes);
 }
 
 ShownBox closeBoxOpenedBy(const std::function<void()> &action)

@@ -3,12 +3,11 @@
 #include "accounts/userswindow.h"
 #include "admin/motdeditor.h"
 #include "admin/sysopeditor.h"
+#include "chatfixture.h"
 #include "console/consoleapp.h"
 #include "console/mainwindow.h"
-#include "rawclient.h"
 #include "scripteddialogs.h"
-
-#include <QTemporaryDir>
+#include "testfolders.h"
 
 #include <memory>
 
@@ -29,7 +28,7 @@ struct ConsoleDialogs : ScriptedDialogs
 // The program as main() builds it, on ephemeral ports, in a program folder
 // and a working directory of its own, with every dialog answered from a
 // script (or, for the tests of the boxes themselves, real ones).
-class ConsoleFixture
+class ConsoleFixture : public TestFolders
 {
 public:
     enum class Start
@@ -46,9 +45,6 @@ public:
     explicit ConsoleFixture(Start start = Start::Now, Boxes boxes = Boxes::Scripted);
     ~ConsoleFixture();
 
-    QTemporaryDir programFolder;
-    QTemporaryDir workingDirectory;
-    ServerConfig config;
     ConsoleDialogs dialogs;
 
     // Made on first use, so that a test can change `config` before.
@@ -79,14 +75,7 @@ public:
     std::unique_ptr<RawClient> join(const QByteArray &name,
                                     const QString &from = QStringLiteral("127.0.0.1"));
     // The first row equal to `text`, -1 when none.
-    int rowOf(const QByteArray &text);
-
-    QString programFile(const QString &name) const { return config.programFile(name); }
-    QString workingFile(const QString &name) const { return config.workingFile(name); }
-    QByteArray readProgramFile(const QString &name) const;
-    QByteArray readWorkingFile(const QString &name) const;
-    void writeProgramFile(const QString &name, const QByteArray &bytes) const;
-    void writeWorkingFile(const QString &name, const QByteArray &bytes) const;
+    int rowOf(const QByteArray &text) { return rowIn(table(), text); }
 
 private:
     Boxes m_boxes;

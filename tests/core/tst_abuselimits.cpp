@@ -3,6 +3,7 @@
 #include "core/floodgate.h"
 #include "core/loginthrottle.h"
 #include "core/securitylog.h"
+#include "testfolders.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -388,11 +389,9 @@ void TestAbuseLimits::settings()
     QFETCH(QStringList, problems);
 
     QTemporaryDir folder;
-    QFile file(folder.filePath(QStringLiteral("settings.ini")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(ini);
-    file.close();
-    const QSettings settings(file.fileName(), QSettings::IniFormat);
+    const QString path = folder.filePath(QStringLiteral("settings.ini"));
+    QVERIFY(writeFile(path, ini));
+    const QSettings settings(path, QSettings::IniFormat);
     QStringList told;
     const AbuseLimits limits = AbuseLimits::fromSettings(settings, &told);
 

@@ -1,6 +1,6 @@
 #include "core/banlist.h"
 #include "core/banrules.h"
-#include "core/textfile.h"
+#include "testfolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,16 +11,6 @@ using namespace std::chrono_literals;
 
 namespace {
 const QDateTime noon = QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
-
-QByteArray readFile(const QString &path)
-{
-    return TextFile::read(path, TextFile::Missing::IsAnError).value_or("(missing)");
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    return TextFile::replace(path, content);
-}
 
 // One side line as the server writes it, for a ban set at noon.
 QByteArray sideLine(const QByteArray &target, const QByteArray &expires,

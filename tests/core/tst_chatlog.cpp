@@ -1,6 +1,6 @@
 #include "core/chatlog.h"
-#include "core/textfile.h"
 #include "filefault.h"
+#include "testfolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,18 +11,6 @@
 
 namespace {
 
-enum class LogFault
-{
-    DirectoryAtPath, // a directory where log.txt should be
-    UnwritableFolder,
-    DiskError, // log.txt opens, but every write fails
-};
-
-QByteArray fileBytes(const QString &path)
-{
-    return TextFile::read(path, TextFile::Missing::IsAnError).value_or("(unreadable)");
-}
-
 // The entry as the file must hold it, for an entry written between the two
 // timestamps (a second may begin during the write).
 bool isEntry(const QByteArray &written, const QByteArray &rest, const QByteArray &before,
@@ -32,8 +20,6 @@ bool isEntry(const QByteArray &written, const QByteArray &rest, const QByteArray
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(LogFault)
 
 class TestChatLog : public QObject
 {
@@ -75,7 +61,7 @@ void TestChatLog::everyEntryIsWholeInTheFileWhenTheCallReturns()
     auto check = [&](const char *what, bool written, const QByteArray &rest,
                      const QByteArray &before) {
         QVERIFY2(written, what);
-        const QByteArray content = fileBytes(logPath());
+        const QByteArray content = readFile(logPath());
         QVERIFY2(content.startsWith(expected), what);
         const QByteArray entry = content.mid(expected.size());
         if (rest.isEmpty())
@@ -121,7 +107,7 @@ void TestChatLog::pathThatNamesAnotherFileStartsANewLog()
     QFETCH(QByteArray, replacement);
     ChatLog log(logPath());
     QVERIFY(log.writeEvent("first"));
-    const QByteArray first = fileBytes(logPath());
+    const QByteArray first = readFile(logPath());
 
     if (movedTo.isEmpty()) {
         QVERIFY(QFile::remove(logPath()));
@@ -131,30 +117,30 @@ void TestChatLog::pathThatNamesAnotherFileStartsANewLog()
     }
     if (!replacement.isEmpty()) {
         const QString made = m_folder->filePath(QStringLiteral("made.txt"));
-        QVERIFY(TextFile::replace(made, replacement));
+        QVERIFY(writeFile(made, replacement));
         QVERIFY(::rename(QFile::encodeName(made).constData(),
                          QFile::encodeName(logPath()).constData()) == 0);
     }
 
     const QByteArray before = ChatLog::timestamp();
     QVERIFY(log.writeEvent("second"));
-    const QByteArray content = fileBytes(logPath());
+    const QByteArray content = readFile(logPath());
     QVERIFY(content.startsWith(replacement));
     QVERIFY2(isEntry(content.mid(replacement.size()), "second\r\n", before, ChatLog::timestamp()),
              content.constData());
     if (!movedTo.isEmpty())
-        QCOMPARE(fileBytes(m_folder->filePath(movedTo)), first);
+        QCOMPARE(readFile(m_folder->filePath(movedTo)), first);
 }
 
 void TestChatLog::failureIsToldAndTheNextEntryTriesAgain_data()
 {
-    QTest::addColumn<LogFault>("fault");
+    QTest::addColumn<Fault>("fault"); // Immutable: on the folder
     // The log had been written (and so opened) before; it was then moved away.
     QTest::addColumn<bool>("wasOpen");
 
-    for (const auto &[name, fault] : {std::pair{"directory at the path", LogFault::DirectoryAtPath},
-                                      {"folder unwritable", LogFault::UnwritableFolder},
-                                      {"disk error", LogFault::DiskError}}) {
+    for (const auto &[name, fault] : {std::pair{"directory at the path", Fault::Directory},
+                                      {"folder unwritable", Fault::Immutable},
+                                      {"disk error", Fault::DiskError}}) {
         QTest::newRow(name) << fault << false;
         QTest::addRow("%s, log open before", name) << fault << true;
     }
@@ -162,29 +148,22 @@ void TestChatLog::failureIsToldAndTheNextEntryTriesAgain_data()
 
 void TestChatLog::failureIsToldAndTheNextEntryTriesAgain()
 {
-    QFETCH(LogFault, fault);
+    QFETCH(Fault, fault);
     QFETCH(bool, wasOpen);
     const QString moved = m_folder->filePath(QStringLiteral("log-old.txt"));
     ChatLog log(logPath());
     QByteArray first;
     if (wasOpen) {
         QVERIFY(log.writeEvent("first"));
-        first = fileBytes(logPath());
+        first = readFile(logPath());
         QVERIFY(QFile::rename(logPath(), moved));
     }
 
-    switch (fault) {
-    case LogFault::DirectoryAtPath:
-        QVERIFY(QDir().mkpath(logPath()));
-        break;
-    case LogFault::UnwritableFolder:
+    if (fault == Fault::Immutable) {
         if (!FileFault::setImmutable(m_folder->path(), true))
             QSKIP("the immutable flag cannot be set here");
-        break;
-    case LogFault::DiskError:
-        // Every read and write of this file fails (nothing is mapped at 0).
-        QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), logPath()));
-        break;
+    } else {
+        QVERIFY(FileFault::apply(logPath(), fault));
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
         QVERIFY(!log.writeEvent("lost"));
@@ -192,22 +171,13 @@ void TestChatLog::failureIsToldAndTheNextEntryTriesAgain()
         QVERIFY(!log.writeReceive("10.0.0.7", "MOTD\r\n"));
     }
     if (wasOpen)
-        QCOMPARE(fileBytes(moved), first);
+        QCOMPARE(readFile(moved), first);
 
-    switch (fault) {
-    case LogFault::DirectoryAtPath:
-        QVERIFY(QDir(logPath()).removeRecursively());
-        break;
-    case LogFault::UnwritableFolder:
-        QVERIFY(FileFault::setImmutable(m_folder->path(), false));
-        break;
-    case LogFault::DiskError:
-        QVERIFY(QFile::remove(logPath()));
-        break;
-    }
+    FileFault::setImmutable(m_folder->path(), false);
+    QVERIFY(FileFault::apply(logPath(), Fault::Missing) || QDir(logPath()).removeRecursively());
     const QByteArray before = ChatLog::timestamp();
     QVERIFY(log.writeEvent("back"));
-    QVERIFY(isEntry(fileBytes(logPath()), "back\r\n", before, ChatLog::timestamp()));
+    QVERIFY(isEntry(readFile(logPath()), "back\r\n", before, ChatLog::timestamp()));
 }
 
 QTEST_GUILESS_MAIN(TestChatLog)

@@ -49,9 +49,7 @@ private Q_SLOTS:
     void secretsCutAcrossChunksStayOutOfTheLog();
     void floodIsReadInBoundedChunks();
     void chunksOfOneConnectionAreHandledInOrder();
-    void missingMotdIsEmpty();
     void failedAcceptIsToldAndFreesTheEntry();
-    void busyPortIsReported();
 };
 
 void TestChatServer::init()
@@ -301,13 +299,6 @@ void TestChatServer::chunksOfOneConnectionAreHandledInOrder()
     QCOMPARE(deepest, 1);
 }
 
-void TestChatServer::missingMotdIsEmpty()
-{
-    ChatFixture f(false);
-    QVERIFY(f.chat->loadMotd());
-    QCOMPARE(f.chat->motd(), QByteArray());
-}
-
 void TestChatServer::failedAcceptIsToldAndFreesTheEntry()
 {
     ChatFixture f(false);
@@ -316,17 +307,6 @@ void TestChatServer::failedAcceptIsToldAndFreesTheEntry()
     QCOMPARE(notices.size(), 1);
     QVERIFY(notices.at(0).at(0).toString().endsWith(QStringLiteral("Listening for connection ")));
     QVERIFY(f.table.slot(0).free);
-}
-
-void TestChatServer::busyPortIsReported()
-{
-    ChatFixture f(false);
-    ServerConfig busy = f.config;
-    busy.chatPort = f.port();
-    ChatServer second(f.table, busy);
-    QString reason;
-    QVERIFY(!second.listen(&reason));
-    QVERIFY(!reason.isEmpty());
 }
 
 QTEST_MAIN(TestChatServer)

@@ -1,5 +1,5 @@
 #include "core/serversettings.h"
-#include "core/textfile.h"
+#include "testfolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,14 +22,9 @@ private Q_SLOTS:
 
 private:
     QString path() const { return m_folder->filePath(ServerSettings::FileName); }
-    QByteArray content() const;
+    QByteArray content() const { return readFile(path()); }
     std::unique_ptr<QTemporaryDir> m_folder;
 };
-
-QByteArray TestServerSettings::content() const
-{
-    return TextFile::read(path(), TextFile::Missing::ReadsAsEmpty).value_or(QByteArray());
-}
 
 void TestServerSettings::init()
 {
@@ -60,7 +55,7 @@ void TestServerSettings::readsWhatTheFileHolds()
     QFETCH(bool, usable);
     QFETCH(bool, passwordsRequired);
     if (!file.isNull())
-        QVERIFY(TextFile::replace(path(), file));
+        QVERIFY(writeFile(path(), file));
     ServerSettings settings(path());
     QString problem;
     QCOMPARE(settings.load(&problem), usable);
@@ -90,7 +85,7 @@ void TestServerSettings::changeIsSavedAtOnceAndRestoredAtTheNextStart()
 void TestServerSettings::unusableFileIsKeptUntilASettingChanges()
 {
     const QByteArray broken("[passwords]\nrequired=yes please\n# the host's note\n");
-    QVERIFY(TextFile::replace(path(), broken));
+    QVERIFY(writeFile(path(), broken));
     ServerSettings settings(path());
     QVERIFY(!settings.load());
     QCOMPARE(content(), broken);

@@ -1,5 +1,6 @@
 #include "rawclient.h"
 #include "serverundertest.h"
+#include "testfolders.h"
 
 #include <QFile>
 #include <QTest>
@@ -47,9 +48,7 @@ void TestExecutable::servesChatFromACopiedFolder()
         (QList<QByteArray>{"Announce\t got bored with life and left Tarnwick!\r\n",
                            "REMOVEUSER\t\r\n", "REMOVEUSER\t [IG]\r\n", "REMOVEUSER\t [AW]\r\n"}));
     // The log is kept in the working directory, not beside the program.
-    QFile log(m_server.workingFile("log.txt"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(log.readAll().contains("127.0.0.1 MOTD\r\r\n"));
+    QVERIFY(readFile(m_server.workingFile("log.txt")).contains("127.0.0.1 MOTD\r\r\n"));
     QVERIFY(!QFile::exists(m_server.programFile("log.txt")));
 }
 

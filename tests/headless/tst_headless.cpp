@@ -1,6 +1,8 @@
-#include "core/textfile.h"
+#include "notifysocket.h"
 #include "platform/servicenotify.h"
 #include "rawclient.h"
+#include "serverprocess.h"
+#include "testfolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,14 +10,10 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 // The real program without a window, in a data folder of its own on the
@@ -60,7 +58,7 @@ private:
     bool startServer(Window window = Window::None);
     QString socketPath() const { return m_data->filePath("tarnwick-server.sock"); }
     void writeDataFile(const QString &name, const QByteArray &bytes);
-    // Connects and joins; the join's replies are left unread.
+    // Connects and joins, with everything the join sent it read.
     static bool join(RawClient &client, const QByteArray &name);
 
     std::unique_ptr<QTemporaryDir> m_data;
@@ -69,22 +67,11 @@ private:
 };
 
 namespace {
-bool portIsFree(quint16 port)
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::AnyIPv4, port);
-}
-
 // Ends (or has ended) normally with `code`.
 bool ended(QProcess &process, int code)
 {
     return (process.state() == QProcess::NotRunning || process.waitForFinished(10000)) &&
            process.exitStatus() == QProcess::NormalExit && process.exitCode() == code;
-}
-
-QByteArray readFile(const QString &path)
-{
-    return TextFile::read(path, TextFile::Missing::IsAnError).value_or("(unreadable)");
 }
 
 QProcessEnvironment withoutDisplay()
@@ -99,9 +86,7 @@ QProcessEnvironment withoutDisplay()
 void TestHeadless::initTestCase()
 {
     // Another run of the program may still hold the fixed ports for a moment.
-    for (int i = 0; i < 300 && !(portIsFree(3069) && portIsFree(3068)); ++i)
-        QTest::qWait(100);
-    QVERIFY(portIsFree(3069) && portIsFree(3068));
+    QVERIFY(ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000));
 }
 
 void TestHeadless::init()
@@ -113,7 +98,6 @@ void TestHeadless::init()
 
 void TestHeadless::cleanup()
 {
-    qunsetenv("NOTIFY_SOCKET");
     if (m_server) {
         m_server->kill();
         m_server->waitForFinished();
@@ -165,15 +149,12 @@ bool TestHeadless::startServer(Window window)
 
 void TestHeadless::writeDataFile(const QString &name, const QByteArray &bytes)
 {
-    QVERIFY(TextFile::replace(m_data->filePath(name), bytes));
+    QVERIFY(writeFile(m_data->filePath(name), bytes));
 }
 
 bool TestHeadless::join(RawClient &client, const QByteArray &name)
 {
-    if (!client.connectTo(3069))
-        return false;
-    client.sendLine("Name\t" + name);
-    return client.readLines(4).size() == 4;
+    return client.connectTo(3069) && client.join(name);
 }
 
 void TestHeadless::answersWithoutStartingAnything_data()
@@ -385,7 +366,7 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
     // The MOTD editor's effect: motd.txt in the working directory, and the
     // next join gets it.
     const QString motdSource = m_working->filePath("new-motd");
-    QVERIFY(TextFile::replace(motdSource, "Be kind\n"));
+    QVERIFY(writeFile(motdSource, "Be kind\n"));
     QCOMPARE(ctl({"motd", "set", motdSource}).exitCode, 0);
     QCOMPARE(readFile(m_working->filePath("motd.txt")), QByteArray("Be kind\r\n"));
     QCOMPARE(ctl({"motd"}).out, QByteArray("Be kind\n"));
@@ -485,22 +466,8 @@ void TestHeadless::windowedServerServesTheControlSocketToo()
 
 void TestHeadless::hangUpReloadsAndTerminateStops()
 {
-    // A stand-in for systemd's notification socket (Type=notify).
-    const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray notifyPath = QFile::encodeName(m_working->filePath("notify"));
-    std::memcpy(address.sun_path, notifyPath.constData(), size_t(notifyPath.size()));
-    QCOMPARE(::bind(notify, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    qputenv("NOTIFY_SOCKET", notifyPath);
-    QStringList notices; // the first line of each
-    const auto heard = [&notices, notify] {
-        char buffer[256];
-        for (ssize_t size; (size = ::recv(notify, buffer, sizeof buffer, 0)) > 0;)
-            notices.append(QString::fromLatin1(buffer, size).section('\n', 0, 0));
-        return notices;
-    };
-
+    NotifySocket notify(m_working->filePath("notify"));
+    QVERIFY(notify.isOpen());
     QVERIFY(startServer());
     RawClient bob;
     QVERIFY(join(bob, "bob"));
@@ -517,9 +484,8 @@ void TestHeadless::hangUpReloadsAndTerminateStops()
     QVERIFY(ended(*m_server, 0));
     QVERIFY(!QFile::exists(socketPath()));
     QVERIFY(m_server->readAllStandardError().contains("Shutting down."));
-    const QStringList expected{"READY=1", "RELOADING=1", "READY=1", "STOPPING=1"};
-    QCOMPARE(heard(), serviceNotifySupported() ? expected : QStringList());
-    ::close(notify);
+    const QList<QByteArray> expected{"READY=1", "RELOADING=1", "READY=1", "STOPPING=1"};
+    QCOMPARE(notify.firstLines(), serviceNotifySupported() ? expected : QList<QByteArray>());
 }
 
 void TestHeadless::secondServerOnTheSameFolderIsRefused()
@@ -548,8 +514,7 @@ void TestHeadless::staleSocketOfAKilledServerIsReplaced()
     const QByteArray refusal =
         "tarnwick-server: No server is running on " + QFile::encodeName(m_data->path()) + ".\n";
     QCOMPARE(noServer.err, refusal);
-    for (int i = 0; i < 300 && !(portIsFree(3069) && portIsFree(3068)); ++i)
-        QTest::qWait(100);
+    QVERIFY(ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000));
     QVERIFY(startServer());
     QCOMPARE(ctl({"status"}).exitCode, 0);
 }

@@ -31,10 +31,6 @@ void TestLogStream::formatsOneLine_data()
     QTest::addColumn<QByteArray>("line");
     QTest::newRow("journal error")
         << Style::Journal << Severity::Error << "port busy" << QByteArray("<3>port busy");
-    QTest::newRow("journal warning")
-        << Style::Journal << Severity::Warning << "odd file" << QByteArray("<4>odd file");
-    QTest::newRow("journal info") << Style::Journal << Severity::Info << "bob: hi"
-                                  << QByteArray("<6>bob: hi");
     QTest::newRow("timestamped") << Style::Timestamped << Severity::Error << "port busy"
                                  << QByteArray("2024-05-06T07:08:09.010Z port busy");
     QTest::newRow("line breaks inside")

@@ -1,18 +1,18 @@
 #include "operator/servercore.h"
 #include "rawclient.h"
+#include "testfolders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTest>
 
 // What the operator can do, as a program without windows does it: every call
 // reaches the clients and the files the way the console's commands do.
 namespace {
 
-struct Core
+struct Core : TestFolders
 {
     ServerCore &started()
     {
@@ -22,40 +22,6 @@ struct Core
     }
     OperatorApi &api() { return core.api(); }
 
-    // Joins and returns once the join has sent everything.
-    std::unique_ptr<RawClient> join(const QByteArray &name, const QString &from)
-    {
-        auto client = std::make_unique<RawClient>();
-        client->connectTo(core.chat().port(), from);
-        client->send("Name\t" + name + "\r\nMOTD\r\n");
-        QByteArray received;
-        while (received.count("MOTD\t\r\n") < 2) {
-            const QList<QByteArray> lines = client->readLines(1);
-            if (lines.isEmpty())
-                break;
-            received += lines.constFirst();
-        }
-        return client;
-    }
-    QByteArray programFile(const QString &name) const
-    {
-        QFile file(config.programFile(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    ServerConfig inFolders() const
-    {
-        ServerConfig folders;
-        folders.programFolder = programFolder.path();
-        folders.workingDirectory = workingDirectory.path();
-        folders.chatPort = 0;
-        folders.loginPort = 0;
-        return folders;
-    }
-
-    QTemporaryDir programFolder;
-    QTemporaryDir workingDirectory;
-    ServerConfig config = inFolders();
     ServerCore core{config};
 };
 
@@ -65,26 +31,13 @@ class TestOperatorApi : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void loadsNoWindowLibrary();
     void startTellsEachFailure();
     void statusCountsUsersAndSlots();
-    void announceGoesToEveryListedUser();
     void motdThatCannotBeSavedChangesNothing();
     void sysopsAddedAndRemoved();
-    void passwordsRequiredReachesTheLoginService();
     void serverFileByName_data();
     void serverFileByName();
 };
-
-void TestOperatorApi::loadsNoWindowLibrary()
-{
-    QFile maps(QStringLiteral("/proc/self/maps"));
-    if (!maps.open(QIODevice::ReadOnly))
-        QSKIP("no /proc here");
-    const QByteArray loaded = maps.readAll();
-    QVERIFY(!loaded.contains("libQt6Widgets"));
-    QVERIFY(!loaded.contains("libQt6Gui"));
-}
 
 void TestOperatorApi::startTellsEachFailure()
 {
@@ -113,8 +66,10 @@ void TestOperatorApi::statusCountsUsersAndSlots()
 {
     Core c;
     c.started();
-    auto ann = c.join("Ann", QStringLiteral("127.0.0.1"));
-    auto bob = c.join("Bob", QStringLiteral("127.0.0.2"));
+    RawClient ann;
+    RawClient bob;
+    QVERIFY(ann.connectTo(c.core.chat().port()) && ann.join("Ann"));
+    QVERIFY(bob.connectTo(c.core.chat().port(), QStringLiteral("127.0.0.2")) && bob.join("Bob"));
     RawClient login;
     QVERIFY(login.connectTo(c.core.login().port()));
     QTRY_COMPARE(c.api().status().freeSlots, ConnectionTable::Size - 3);
@@ -127,23 +82,6 @@ void TestOperatorApi::statusCountsUsersAndSlots()
     QCOMPARE(users.size(), 2);
     QCOMPARE(users[1].row, QByteArray("Bob"));
     QCOMPARE(users[1].address, QByteArray("127.0.0.2"));
-}
-
-void TestOperatorApi::announceGoesToEveryListedUser()
-{
-    Core c;
-    c.started();
-    auto ann = c.join("Ann", QStringLiteral("127.0.0.1"));
-    auto bob = c.join("Bob", QStringLiteral("127.0.0.2"));
-    ann->drain();
-    QSignalSpy log(&c.api(), &OperatorApi::logLine);
-    c.api().announce("Closing at 9");
-    for (RawClient *client : {ann.get(), bob.get()})
-        QCOMPARE(client->readLines(1), QList<QByteArray>{"MSGBOX\tClosing at 9\r\n"});
-    QCOMPARE(log.size(), 0);
-    c.api().say("hello");
-    QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tServer: hello\t\r\n"});
-    QCOMPARE(log.size(), 1);
 }
 
 void TestOperatorApi::motdThatCannotBeSavedChangesNothing()
@@ -166,7 +104,7 @@ void TestOperatorApi::sysopsAddedAndRemoved()
     QVERIFY(c.api().addSysop({"Bob", "bob@x.org", "pw2"}).ok);
     QVERIFY(c.api().addSysop({"Ann again", "ann@x.org", "pw3"}).ok);
     QVERIFY(!c.api().addSysop({"Cy", "cy@x.org", "p\tw"}).ok);
-    QCOMPARE(c.programFile(QStringLiteral("sysops.dat")),
+    QCOMPARE(c.readProgramFile(QStringLiteral("sysops.dat")),
              QByteArray("\r\nAnn\tann@x.org\tpw1\r\nBob\tbob@x.org\tpw2\r\n"
                         "Ann again\tann@x.org\tpw3\r\n"));
     QVERIFY(c.api().removeSysop("ann@x.org").ok);
@@ -174,23 +112,6 @@ void TestOperatorApi::sysopsAddedAndRemoved()
              std::optional(QList<SysopEntry>{{"Bob", "bob@x.org", "pw2"}}));
     const OperatorResult missing = c.api().removeSysop("nobody@x.org");
     QVERIFY(!missing.ok && missing.error.contains(QStringLiteral("nobody@x.org")));
-}
-
-void TestOperatorApi::passwordsRequiredReachesTheLoginService()
-{
-    Core c;
-    c.started();
-    QSignalSpy changed(&c.api(), &OperatorApi::passwordsRequiredChanged);
-    RawClient client;
-    QVERIFY(client.connectTo(c.core.login().port()));
-    client.sendLine("VALIDATE\tbob\tpw");
-    QCOMPARE(client.readLines(1), QList<QByteArray>{"PASS\r\n"});
-    c.api().setPasswordsRequired(true);
-    c.api().setPasswordsRequired(true);
-    QCOMPARE(changed.size(), 1);
-    client.sendLine("VALIDATE\tbob\tpw");
-    QCOMPARE(client.readLines(1), QList<QByteArray>{"REJECTED\r\n"});
-    QVERIFY(c.api().status().passwordsRequired);
 }
 
 void TestOperatorApi::serverFileByName_data()

@@ -1,3 +1,4 @@
+#include "notifysocket.h"
 #include "platform/servicenotify.h"
 #include "platform/trayicon.h"
 
@@ -6,9 +7,7 @@
 #include <QTest>
 
 #include <functional>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include <memory>
 
 // What the program tells the desktop (its icon) and the service manager (the
 // notices a Type=notify unit waits for).
@@ -16,51 +15,22 @@ class tst_PlatformIntegration : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void cleanup();
+    void init();
+    void cleanup() { m_notify.reset(); }
     void serviceNotice_data();
     void serviceNotice();
     void noServiceManagerNoNotice();
     void trayIconHasEverySize();
 
 private:
-    QByteArray receiveNotice();
-
     QTemporaryDir m_folder;
-    int m_socket = -1;
+    std::unique_ptr<NotifySocket> m_notify;
 };
 
-void tst_PlatformIntegration::initTestCase()
+void tst_PlatformIntegration::init()
 {
-    if (!serviceNotifySupported())
-        return;
-    QVERIFY(m_folder.isValid());
-    // A stand-in for the service manager's notification socket.
-    m_socket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    QVERIFY(m_socket >= 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray path = QFile::encodeName(m_folder.filePath(QStringLiteral("notify")));
-    QVERIFY(size_t(path.size()) < sizeof address.sun_path);
-    memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    QCOMPARE(bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    qputenv("NOTIFY_SOCKET", path);
-}
-
-void tst_PlatformIntegration::cleanup()
-{
-    if (!serviceNotifySupported())
-        return;
-    qputenv("NOTIFY_SOCKET", QFile::encodeName(m_folder.filePath(QStringLiteral("notify"))));
-    while (!receiveNotice().isEmpty()) {
-    }
-}
-
-QByteArray tst_PlatformIntegration::receiveNotice()
-{
-    char buffer[512];
-    const ssize_t length = recv(m_socket, buffer, sizeof buffer, 0);
-    return length > 0 ? QByteArray(buffer, length) : QByteArray();
+    m_notify = std::make_unique<NotifySocket>(m_folder.filePath(QStringLiteral("notify")));
+    QVERIFY(m_notify->isOpen());
 }
 
 void tst_PlatformIntegration::serviceNotice_data()
@@ -87,7 +57,7 @@ void tst_PlatformIntegration::serviceNotice()
     QFETCH(QByteArray, secondField);
 
     notify();
-    const QList<QByteArray> lines = receiveNotice().split('\n');
+    const QList<QByteArray> lines = m_notify->receive().split('\n');
     QCOMPARE(lines.value(0), firstLine);
     if (secondField.isEmpty())
         QCOMPARE(lines.size(), 1);
@@ -95,7 +65,7 @@ void tst_PlatformIntegration::serviceNotice()
         QVERIFY2(lines.value(1).startsWith(secondField) &&
                      lines.value(1).size() > secondField.size(),
                  lines.value(1).constData());
-    QVERIFY(receiveNotice().isEmpty());
+    QVERIFY(m_notify->receive().isEmpty());
 }
 
 void tst_PlatformIntegration::noServiceManagerNoNotice()
@@ -106,7 +76,7 @@ void tst_PlatformIntegration::noServiceManagerNoNotice()
     notifyServiceReady();
     notifyServiceReloading();
     notifyServiceStopping();
-    QVERIFY(receiveNotice().isEmpty());
+    QVERIFY(m_notify->receive().isEmpty());
 }
 
 void tst_PlatformIntegration::trayIconHasEverySize()

@@ -202,3 +202,19 @@ bool LoadConnection::waitForPeerEnd(int timeoutMs)
     }
     return m_peerEnded;
 }
+
+QList<QByteArray> addUserLinesOfJoin(LoadConnection &client, const QByteArray &name,
+                                     const QByteArray &motdLine)
+{
+    QList<QByteArray> lines;
+    client.sendLine("Name\t" + name);
+    client.waitForLine("ADDUSER\t" + name + "\r\n", 10000, &lines);
+    client.sendLine("MOTD");
+    client.waitForLine(motdLine, 10000, &lines);
+    QList<QByteArray> added;
+    for (const QByteArray &line : std::as_const(lines)) {
+        if (line.startsWith("ADDUSER\t"))
+            added.append(line);
+    }
+    return added;
+}

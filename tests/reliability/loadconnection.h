@@ -67,3 +67,8 @@ private:
     QByteArray m_carry;
     qint64 m_bytesReceived = 0;
 };
+
+// Joins as `name` and returns every ADDUSER line the join brought: the reply
+// `motdLine` to a MOTD request sent after the join marks the end of them.
+QList<QByteArray> addUserLinesOfJoin(LoadConnection &client, const QByteArray &name,
+                                     const QByteArray &motdLine);

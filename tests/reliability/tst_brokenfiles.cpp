@@ -79,17 +79,7 @@ QByteArray usersStore()
         if (!store || !store->addUser(record))
             qFatal("no users store to start from");
     }
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Reads until `expected` bytes arrived (or the time ran out) and returns them.
-QByteArray receive(RawClient &client, qsizetype size)
-{
-    QByteArray all;
-    for (int waited = 0; all.size() < size && waited < 3000; waited += 20)
-        all += client.readFor(20);
-    return all;
+    return readFile(path);
 }
 
 } // namespace
@@ -167,7 +157,7 @@ void TestBrokenFiles::chatServesOnBesideABrokenFile()
         motd = Kept;
     cy->sendLine("MOTD");
     const QByteArray motdLine = "MOTD\t" + motd + "\r\n";
-    QCOMPARE(receive(*cy, motdLine.size()), motdLine);
+    QCOMPARE(cy->readBytes(motdLine.size()), motdLine);
 
     if (fault == Fault::Garbage)
         QVERIFY(FileFault::snapshot(path).startsWith(before)); // the log appends

@@ -177,24 +177,13 @@ void TestSlowConsumer::readersGetEveryLineWhileTheSilentOneIsDropped()
 
     // Its entry and row are free again: a newcomer hears of the readers only.
     LoadConnection fresh;
-    QList<QByteArray> joinLines;
     QVERIFY(fresh.connectTo(ServerUnderTest::ChatPort));
-    fresh.sendLine("Name\tFresh");
-    QVERIFY(fresh.waitForLine("ADDUSER\tFresh\r\n", 10000, &joinLines));
-    // The reply to a MOTD request sent after the join marks the end of its lines.
-    fresh.sendLine("MOTD");
-    QVERIFY(fresh.waitForLine("MOTD\t\r\n", 10000, &joinLines));
-    QList<QByteArray> added;
-    for (const QByteArray &line : std::as_const(joinLines)) {
-        if (line.startsWith("ADDUSER\t"))
-            added.append(line);
-    }
     QList<QByteArray> expected;
     for (int k = 0; k < Readers; ++k)
         expected.append("ADDUSER\t" + readerName(k) + "\r\n");
     expected.append("ADDUSER\tFresh\r\n");
     // Reader k has entry k, the newcomer the lowest free one: Sloth's.
-    QCOMPARE(added, expected);
+    QCOMPARE(addUserLinesOfJoin(fresh, "Fresh", "MOTD\t\r\n"), expected);
 }
 
 QTEST_GUILESS_MAIN(TestSlowConsumer)

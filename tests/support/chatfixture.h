@@ -2,24 +2,22 @@
 
 #include "core/chatserver.h"
 #include "core/connectiontable.h"
-#include "core/serverconfig.h"
 #include "rawclient.h"
 #include "simulatedtransport.h"
-
-#include <QTemporaryDir>
+#include "testfolders.h"
 
 #include <memory>
 
+// Index of the first row of `table` equal to `text`, -1 when none.
+int rowIn(const ConnectionTable &table, const QByteArray &text);
+
 // An in-process chat service on an ephemeral port, with its own program folder
 // and working directory, and the chat commands registered.
-class ChatFixture
+class ChatFixture : public TestFolders
 {
 public:
     explicit ChatFixture(bool withCommands = true);
 
-    ServerConfig config;
-    QTemporaryDir programFolder;
-    QTemporaryDir workingDirectory;
     ConnectionTable table;
     std::unique_ptr<ChatServer> chat;
 
@@ -31,14 +29,9 @@ public:
     {
         return SimulatedTransport::connectTo(chat->connections(), from);
     }
-    // Connects and sends "Name", then reads away everything the join sent it
-    // (and waits for the others' ADDUSER of it).
+    // A client that has joined as `name`, with everything the join sent it read.
     std::unique_ptr<RawClient> join(const QByteArray &name,
                                     const QString &from = QStringLiteral("127.0.0.1"));
-    QString programFile(const QString &name) const { return config.programFile(name); }
-    QString workingFile(const QString &name) const { return config.workingFile(name); }
-    QByteArray readWorkingFile(const QString &name) const;
-    void writeProgramFile(const QString &name, const QByteArray &bytes) const;
     // Index of the first row equal to `text`, -1 when none.
-    int rowOf(const QByteArray &text) const;
+    int rowOf(const QByteArray &text) const { return rowIn(table, text); }
 };

@@ -5,6 +5,8 @@
 #include <QHostAddress>
 #include <QTest>
 
+#include <utility>
+
 bool RawClient::connectTo(quint16 port, const QString &localAddress)
 {
     m_socket.bind(QHostAddress(localAddress), 0);
@@ -44,6 +46,37 @@ QList<QByteArray> RawClient::readLines(int count, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QTest::qWait(1);
     }
+}
+
+bool RawClient::join(const QByteArray &name)
+{
+    send("Name\t" + name + "\r\nMOTD\r\n");
+    // The reply holds the same lines as the MOTD the join began with, which
+    // runs up to its GETPROFILE line.
+    int motdLines = 0;
+    bool inFirstMotd = false;
+    for (int motdReplies = 0;;) {
+        const QList<QByteArray> lines = readLines(1);
+        if (lines.isEmpty())
+            return false;
+        const QByteArray &line = lines.constFirst();
+        if (line.startsWith("MOTD\t") && ++motdReplies == 2)
+            return readLines(motdLines - 1).size() == motdLines - 1;
+        inFirstMotd = motdReplies == 1 && (inFirstMotd || line.startsWith("MOTD\t")) &&
+                      !line.startsWith("GETPROFILE\t");
+        motdLines += inFirstMotd ? 1 : 0;
+    }
+}
+
+QByteArray RawClient::readBytes(qsizetype size, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_buffer.size() < size && !deadline.hasExpired()) {
+        m_buffer += m_socket.readAll();
+        if (m_buffer.size() < size)
+            QTest::qWait(5);
+    }
+    return std::exchange(m_buffer, QByteArray());
 }
 
 QByteArray RawClient::readFor(int ms)

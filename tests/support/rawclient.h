@@ -13,12 +13,19 @@ public:
     bool connectTo(quint16 port, const QString &localAddress = QStringLiteral("127.0.0.1"));
     void send(const QByteArray &bytes);
     void sendLine(const QByteArray &line) { send(line + "\r\n"); }
+    // Joins as `name` with a "MOTD" request behind the "Name" line, and reads
+    // until its reply: the join has then sent this client everything. False
+    // when the reply did not come.
+    bool join(const QByteArray &name);
 
     // Waits until `count` complete lines (CR LF ended) have arrived and returns
     // them with their CR LF. Fewer when the time runs out.
     QList<QByteArray> readLines(int count, int timeoutMs = 3000);
     // Whatever arrives within `ms`, as raw bytes.
     QByteArray readFor(int ms);
+    // Waits until at least `size` bytes have arrived and returns all that
+    // did (fewer when the time runs out).
+    QByteArray readBytes(qsizetype size, int timeoutMs = 3000);
     // Everything received and not yet taken, after letting events run briefly.
     QByteArray drain(int ms = 50);
     bool waitForDisconnect(int timeoutMs = 3000);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/serverconfig.h"
+
+#include <QByteArray>
+#include <QTemporaryDir>
+
+// The bytes of a file; a missing or unreadable one reads as empty.
+QByteArray readFile(const QString &path);
+// Replaces the file whole; false when it cannot.
+bool writeFile(const QString &path, const QByteArray &bytes);
+
+// A program folder and a working directory of the test's own, and a
+// configuration that serves from them on ephemeral ports.
+struct TestFolders
+{
+    TestFolders();
+
+    QTemporaryDir programFolder;
+    QTemporaryDir workingDirectory;
+    ServerConfig config;
+
+    QString programFile(const QString &name) const { return config.programFile(name); }
+    QString workingFile(const QString &name) const { return config.workingFile(name); }
+    QByteArray readProgramFile(const QString &name) const { return readFile(programFile(name)); }
+    QByteArray readWorkingFile(const QString &name) const { return readFile(workingFile(name)); }
+    // These end the run when the file cannot be written.
+    void writeProgramFile(const QString &name, const QByteArray &bytes) const;
+    void writeWorkingFile(const QString &name, const QByteArray &bytes) const;
+};
