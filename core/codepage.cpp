@@ -99,6 +99,15 @@ QString Codepage::toDisplay(const QByteArray &text)
     return result;
 }
 
+QByteArray Codepage::toUtf8(const QByteArray &text)
+{
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return toDisplay(text).toUtf8();
+    }
+    return text;
+}
+
 QByteArray Codepage::fromDisplay(const QString &text)
 {
     QByteArray result(text.size(), Qt::Uninitialized);

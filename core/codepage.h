@@ -14,5 +14,7 @@ bool equalsIgnoringCase(const QByteArray &a, const QByteArray &b);
 
 // For the windows only.
 QString toDisplay(const QByteArray &text);
+// toDisplay(text).toUtf8(), without the detour when the text is plain ASCII.
+QByteArray toUtf8(const QByteArray &text);
 QByteArray fromDisplay(const QString &text);
 } // namespace Codepage

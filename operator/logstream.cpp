@@ -42,7 +42,7 @@ QString LogStream::severityName(Severity severity)
 QByteArray LogStream::format(Style style, Severity severity, const QString &text,
                              const QDateTime &time)
 {
-    return compose(style, severity, text,
+    return compose(style, severity, text.toUtf8(),
                    style == Style::Timestamped ? time.toString(Qt::ISODateWithMs).toUtf8()
                                                : QByteArray());
 }
@@ -65,12 +65,11 @@ QByteArray LogStream::localTimestamp()
     return cachedText + milliseconds;
 }
 
-QByteArray LogStream::compose(Style style, Severity severity, const QString &text,
+QByteArray LogStream::compose(Style style, Severity severity, QByteArray body,
                               const QByteArray &timestamp)
 {
     if (style == Style::Silent)
         return {};
-    QByteArray body = text.toUtf8();
     body.replace('\r', ' ').replace('\n', ' ');
     if (style == Style::Timestamped)
         return timestamp + ' ' + body;
@@ -111,11 +110,12 @@ void LogStream::flush()
 
 void LogStream::logLine(const QByteArray &text)
 {
-    // The console's own stream writes nothing; without a follower a room's
-    // line would be converted for nobody.
-    if (m_style == Style::Silent && !isSignalConnected(QMetaMethod::fromSignal(&LogStream::line)))
-        return;
-    emitLine(Codepage::toDisplay(text), Severity::Info);
+    // A room's line becomes text only for a follower; standard error takes
+    // its bytes as they are where they are plain ASCII.
+    if (isSignalConnected(QMetaMethod::fromSignal(&LogStream::line)))
+        emitLine(Codepage::toDisplay(text), Severity::Info);
+    else
+        write(Codepage::toUtf8(text), Severity::Info);
 }
 
 void LogStream::notice(const QString &text, Severity severity)
@@ -131,11 +131,17 @@ void LogStream::rowChanged(int index, const QByteArray &row)
 
 void LogStream::emitLine(const QString &text, Severity severity)
 {
-    if (m_style != Style::Silent)
-        m_writer(compose(m_style, severity, text,
-                         m_style == Style::Timestamped ? localTimestamp() : QByteArray()) +
-                 '\n');
+    write(text.toUtf8(), severity);
+    Q_EMIT line(text, severity);
+}
+
+void LogStream::write(const QByteArray &utf8, Severity severity)
+{
+    if (m_style == Style::Silent)
+        return;
+    m_writer(compose(m_style, severity, utf8,
+                     m_style == Style::Timestamped ? localTimestamp() : QByteArray()) +
+             '\n');
     if (severity == Severity::Error)
         flush();
-    Q_EMIT line(text, severity);
 }

@@ -64,7 +64,8 @@ Q_SIGNALS:
 
 private:
     void emitLine(const QString &text, Severity severity);
-    static QByteArray compose(Style style, Severity severity, const QString &text,
+    void write(const QByteArray &utf8, Severity severity);
+    static QByteArray compose(Style style, Severity severity, QByteArray body,
                               const QByteArray &timestamp);
 
     Style m_style;

@@ -19,6 +19,7 @@ private Q_SLOTS:
     void logEntry();
     void folding_data();
     void folding();
+    void everyByteReachesUtf8AsShown();
     void banItems_data();
     void banItems();
 };
@@ -107,6 +108,16 @@ void TestTextRules::folding()
     QCOMPARE(Codepage::toUpper(Codepage::toLower(upper)), upper);
     QVERIFY(Codepage::equalsIgnoringCase(text, upper));
     QVERIFY(!Codepage::equalsIgnoringCase(text, upper + ' '));
+}
+
+void TestTextRules::everyByteReachesUtf8AsShown()
+{
+    // The log stream's short cut for plain ASCII must give what the window shows.
+    QByteArray all;
+    for (int b = 1; b < 256; ++b)
+        all += char(b);
+    for (const QByteArray &text : {all, QByteArray("Message\tplain\t"), all.right(1), QByteArray()})
+        QCOMPARE(Codepage::toUtf8(text), Codepage::toDisplay(text).toUtf8());
 }
 
 void TestTextRules::banItems_data()
