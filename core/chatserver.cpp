@@ -155,6 +155,12 @@ void ChatServer::dropQuietly(int index)
     m_pool->drop(index, Farewell::toNobody());
 }
 
+void ChatServer::endIfPeerLeft(int index)
+{
+    if (m_pool->hasPeerLeft(index))
+        closeHandling(index);
+}
+
 bool ChatServer::logEvent(const QByteArray &text)
 {
     const bool written = m_log.writeEvent(text);

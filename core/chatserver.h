@@ -75,6 +75,9 @@ public:
     void disconnectUser(int index);                // DisconnectUser
     // Ends a connection without telling anybody (a refused join).
     void dropQuietly(int index);
+    // A client told to leave goes by itself; one that has gone already and
+    // only finishes the lines held back from it ends now, as if it closed now.
+    void endIfPeerLeft(int index);
     bool logEvent(const QByteArray &text); // LogEvent
     // A text for the operator (shown in a message box by the console).
     void notifyOperator(const QString &text);

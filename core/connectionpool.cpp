@@ -39,8 +39,8 @@ bool ConnectionPool::isConnected(int index) const
 {
     if (!ConnectionTable::isValidIndex(index))
         return false;
-    const Transport *transport = m_entries[index].transport.get();
-    return transport && transport->isConnected();
+    const Entry &entry = m_entries[index];
+    return entry.transport && (entry.peerGone || entry.transport->isConnected());
 }
 
 bool ConnectionPool::send(int index, const QByteArray &line)
@@ -134,6 +134,7 @@ void ConnectionPool::detach(int index)
     if (std::exchange(entry.counted, false) && m_protection.addresses)
         m_protection.addresses->connectionClosed(entry.address);
     entry.held.clear();
+    entry.peerGone = false;
     entry.resting = false;
     entry.afterRest = {};
     entry.transport->disconnect(this);
@@ -210,8 +211,11 @@ void ConnectionPool::receive(const Sender &sender)
             handleHeld(sender);
             continue;
         }
-        if (!transport->hasReceived())
+        if (!transport->hasReceived()) {
+            if (entry.peerGone)
+                m_handlers.connectionLost(sender.index);
             return;
+        }
         const QByteArray chunk = transport->takeReceived();
         if (m_handlers.chunkArrived)
             m_handlers.chunkArrived(sender, chunk, entry.framer.pending());
@@ -294,5 +298,15 @@ void ConnectionPool::rest(const Sender &sender, std::chrono::steady_clock::durat
 
 void ConnectionPool::onConnectionLost(int index)
 {
+    Entry &entry = m_entries[index];
+    const bool running =
+        entry.receivingConnection == m_table.slot(index).connection && entry.receiving > 0;
+    if (entry.gate.isSlowing() && (!entry.held.isEmpty() || running)) {
+        // Closing must not lose the lines held back, nor skip their pace: the
+        // run under way or the resume timer handles them, the bytes still
+        // unread after them too, and the connection ends after the last.
+        entry.peerGone = true;
+        return;
+    }
     m_handlers.connectionLost(index);
 }

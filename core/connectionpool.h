@@ -79,7 +79,10 @@ public:
     // does; -1 (and the transport closed) when all entries are taken.
     int accept(const QSharedPointer<Transport> &transport);
 
-    // A valid index that holds a connected connection.
+    // A valid index that holds a connected connection. One whose peer left
+    // while lines of it were held back for the flood allowance counts as
+    // connected until the last of them is handled; what is sent to it is
+    // dropped.
     bool isConnected(int index) const;
     // Queues one whole line; nothing when the index is not connected.
     bool send(int index, const QByteArray &line);
@@ -88,6 +91,11 @@ public:
     // The address of the connection that holds the entry or held it last.
     const QByteArray &lastAddress(int index) const { return m_entries[index].address; }
     bool isStillHere(const Sender &sender) const;
+    // The peer has left; the connection only finishes the lines held back from it.
+    bool hasPeerLeft(int index) const
+    {
+        return ConnectionTable::isValidIndex(index) && m_entries[index].peerGone;
+    }
 
     // Runs `wait` (a modal box) with the sender's further chunks let through.
     void whileWaitingForOperator(const Sender &sender, const std::function<void()> &wait);
@@ -132,6 +140,8 @@ private:
         quint64 nextChunk = 0;
         bool resting = false; // a resume timer is armed; nothing is handled until it fires
         std::function<void()> afterRest;
+        // The peer left with lines held back; the connection ends after them.
+        bool peerGone = false;
     };
 
     int takeFree();

@@ -31,6 +31,8 @@ public:
 
     // Takes up to `waiting` lines out of the allowance.
     Grant grant(qsizetype waiting, TimePoint now, Sender sender);
+    // Lines have been held back, and the full burst was not back when last asked.
+    bool isSlowing() const { return m_slowed; }
 
 private:
     void refill(TimePoint now);

@@ -170,6 +170,7 @@ OperatorResult OperatorApi::sendNotice(Notice notice, const OperatorTarget &targ
     const QByteArray keyword =
         notice == Notice::Ban ? QByteArrayLiteral("BANUSER") : QByteArrayLiteral("Kicked");
     m_chat.send(target.index, keyword + FromServer + reason + "\r\n");
+    m_chat.endIfPeerLeft(target.index);
     yieldEventLoop();
     return {};
 }

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 // The abuse limits as clients meet them: real sockets from several loopback
 // addresses against both services of one in-process server, its limits read
 // from the settings file.
@@ -86,18 +88,19 @@ struct Server
     std::unique_ptr<QSignalSpy> events;
 };
 
-// Reads the relayed public lines until `last` arrives; empty when it does not.
-QList<QByteArray> messagesUntil(RawClient &client, const QByteArray &last)
+// The texts of the relayed public lines until a line that begins with `end`
+// (its own text too when it is one of them); nothing when it does not come.
+std::optional<QList<QByteArray>> messagesUntil(RawClient &client, const QByteArray &end)
 {
     QList<QByteArray> messages;
     for (;;) {
         const QList<QByteArray> lines = client.readLines(1, 5000);
         if (lines.isEmpty())
-            return {};
-        if (!lines.constFirst().startsWith("Message\t"))
-            continue;
-        messages.append(lines.constFirst().split('\t').value(2));
-        if (messages.constLast() == last)
+            return std::nullopt;
+        const QByteArray &line = lines.constFirst();
+        if (line.startsWith("Message\t"))
+            messages.append(line.split('\t').value(2));
+        if (line.startsWith(end))
             return messages;
     }
 }
@@ -176,15 +179,20 @@ void TestAbuseProtection::connectionLimits()
 void TestAbuseProtection::floodIsSlowedNotDropped_data()
 {
     QTest::addColumn<bool>("moderator");
-    QTest::newRow("user") << false;
-    QTest::newRow("moderator") << true;
+    QTest::addColumn<QByteArray>("ending");
+    QTest::newRow("user") << false << QByteArray();
+    QTest::newRow("moderator") << true << QByteArray();
+    QTest::newRow("user closing at once") << false << QByteArray("close");
+    QTest::newRow("user closing, then kicked") << false << QByteArray("close, kick");
 }
 
 // The flooder's lines beyond the burst wait; another client's line passes
-// them, and every one of them still arrives, in order.
+// them, and every one of them still arrives, in order. One who closes right
+// after flooding leaves only after the last of them, unless thrown out.
 void TestAbuseProtection::floodIsSlowedNotDropped()
 {
     QFETCH(bool, moderator);
+    QFETCH(QByteArray, ending);
     Server server("[limits]\nfloodBurst=5\nfloodLinesPerSecond=40\n");
     server.write(QStringLiteral("sysops.dat"), Sysops);
     auto observer = server.join("Obs", QStringLiteral("127.0.0.4"));
@@ -203,15 +211,27 @@ void TestAbuseProtection::floodIsSlowedNotDropped()
         flood += "Message\tFlo\t" + sent.constLast() + "\r\n";
     }
     flooder->send(flood);
+    if (ending.startsWith("close"))
+        flooder->close();
     if (!moderator)
         QTRY_COMPARE(server.eventsOf("flood-slowed").size(), 1);
+    if (ending.endsWith("kick")) {
+        QVERIFY(server.core->api().kick("Flo", "enough").ok);
+        QCOMPARE(server.core->api().status().users, 2);
+    }
     other->sendLine("Message\tOth\tquick");
 
-    QList<QByteArray> seen = messagesUntil(*observer, "line40");
-    QVERIFY2(!seen.isEmpty(), "the flooder's last line never arrived");
-    const bool otherFirst = seen.contains("quick");
-    seen.removeAll("quick");
-    QCOMPARE(seen, sent);
+    const QByteArray departure = "Announce\tFlo got bored";
+    std::optional<QList<QByteArray>> seen =
+        messagesUntil(*observer, ending.isEmpty() ? QByteArray("Message\tFlo\tline40") : departure);
+    QVERIFY2(seen, "the flooder's last line or its departure never arrived");
+    if (ending.endsWith("kick")) {
+        QCOMPARE(*seen, sent.first(seen->size()));
+        return;
+    }
+    const bool otherFirst = seen->contains("quick");
+    seen->removeAll("quick");
+    QCOMPARE(*seen, sent);
     if (moderator)
         QVERIFY(server.eventsOf("flood-slowed").isEmpty());
     else

@@ -2,6 +2,7 @@
 #include "serverundertest.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSet>
@@ -448,12 +449,23 @@ void TestChurn::fiftyClientsComeAndGo()
     QVERIFY(figures.joins > 0);
     QCOMPARE(descriptorsAfterChurn, descriptorsBefore);
 
-    // Every entry free and every row "EMPTY": a newcomer hears of nobody else.
+    // Every entry free and every row "EMPTY" once the lines held back from the
+    // last flooders are handled (closing does not skip them): a newcomer then
+    // hears of nobody else.
     {
-        LoadConnection newcomer;
-        QVERIFY(newcomer.connectTo(ServerUnderTest::ChatPort));
-        QCOMPARE(addUserLinesOfJoin(newcomer, "Last", Motd + "\r\n"),
-                 QList<QByteArray>{"ADDUSER\tLast\r\n"});
+        QDeadlineTimer deadline(120'000);
+        for (int attempt = 1;; ++attempt) {
+            LoadConnection newcomer;
+            QVERIFY(newcomer.connectTo(ServerUnderTest::ChatPort));
+            const QByteArray name = "Last" + QByteArray::number(attempt);
+            const QList<QByteArray> added = addUserLinesOfJoin(newcomer, name, Motd + "\r\n");
+            if (added.size() > 1 && !deadline.hasExpired()) {
+                QTest::qWait(1000);
+                continue;
+            }
+            QCOMPARE(added, QList<QByteArray>{"ADDUSER\t" + name + "\r\n"});
+            break;
+        }
     }
     QCOMPARE(server.waitForDescriptorsAtMost(descriptorsBefore, 15000), descriptorsBefore);
     // ... and all fifty entries take a connection again, a fifty-first none.
