@@ -104,7 +104,8 @@ MainWindow::MainWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
     m_outputFlush = new QTimer(this);
     m_outputFlush->setSingleShot(true);
     m_usersPacer = new RepaintPacer(m_users, ViewPace);
-    connect(m_outputFlush, &QTimer::timeout, this, &MainWindow::flushOutput);
+    m_outputPacer = new RepaintPacer(m_output, ViewPace);
+    connect(m_outputFlush, &QTimer::timeout, this, &MainWindow::appendOutputSlice);
 
     connect(&m_api, &OperatorApi::logLine, this, &MainWindow::onLogLine);
     connect(&m_api, &OperatorApi::notice, this, &MainWindow::onNotice);
@@ -327,12 +328,28 @@ void MainWindow::onLogLine(const QByteArray &text)
 void MainWindow::flushOutput()
 {
     m_outputFlush->stop();
-    if (m_pendingOutput.isEmpty())
+    appendOutput(m_pendingOutput.size());
+}
+
+// Appending costs a few microseconds a line, so a busy room's batch goes into
+// the view in slices, one per event-loop turn: the relaying runs between them
+// rather than waiting for thousands of lines at once.
+void MainWindow::appendOutputSlice()
+{
+    appendOutput(std::min<qsizetype>(m_pendingOutput.size(), OutputSliceLines));
+    if (!m_pendingOutput.isEmpty())
+        m_outputFlush->start(0);
+}
+
+void MainWindow::appendOutput(qsizetype lines)
+{
+    if (lines <= 0)
         return;
-    m_output->appendPlainText(m_pendingOutput.join(QLatin1Char('\n')));
-    m_pendingOutput.clear();
+    m_output->appendPlainText(m_pendingOutput.first(lines).join(QLatin1Char('\n')));
+    m_pendingOutput.remove(0, lines);
     m_sinceOutputFlush.start();
     trimOutput();
+    m_outputPacer->changed();
 }
 
 // Drops the oldest lines beyond LogViewLines. The cut is placed by position

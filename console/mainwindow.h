@@ -36,6 +36,7 @@ public:
     // The log view and the user list repaint at most this often while the room
     // is busy; the first change after a quiet spell shows at once.
     static constexpr std::chrono::milliseconds ViewPace{200};
+    static constexpr qsizetype OutputSliceLines = 100;
     // The face every window of the program uses.
     static QFont classicFont();
 
@@ -85,6 +86,8 @@ private:
     void buildMenus();
     void buildStatusBar();
     void onLogLine(const QByteArray &text);
+    void appendOutputSlice();
+    void appendOutput(qsizetype lines);
     void trimOutput();
     void onNotice(const QString &text, OperatorApi::Severity severity);
     void onRowChanged(int index, const QByteArray &text);
@@ -120,6 +123,7 @@ private:
     QTimer *m_outputFlush = nullptr;
     QElapsedTimer m_sinceOutputFlush;
     RepaintPacer *m_usersPacer = nullptr;
+    RepaintPacer *m_outputPacer = nullptr;
     QStringList m_pendingOutput;
     bool m_settingMotd = false;
     bool m_noticeOpen = false;

@@ -341,6 +341,10 @@ void TestConsole::logViewKeepsTheLatestLines()
     ConsoleFixture f;
     f.chat().addOutputLine("first"); // after a quiet spell, shown without a flush
     QTRY_COMPARE(f.window().outputText(), "first");
+    for (int i = 0; i < 1000; ++i) // a busy room's batch goes in over several turns
+        f.chat().addOutputLine("busy " + QByteArray::number(i));
+    QTRY_VERIFY(f.window().outputText().endsWith("\nbusy 999"));
+    QCOMPARE(f.window().outputText().count('\n'), 1000);
     for (int i = 0; i < MainWindow::LogViewLines + 100; ++i)
         f.chat().addOutputLine("line " + QByteArray::number(i));
     f.chat().addOutputLine("text\r\n"); // shows an empty line after it
