@@ -55,7 +55,11 @@ bool ClientSocket::hasReceived() const
 
 qint64 ClientSocket::pendingOutput() const
 {
-    return m_socket->bytesToWrite() + m_output.size();
+    if (!m_socketMayHoldOutput)
+        return m_output.size();
+    const qint64 held = m_socket->bytesToWrite();
+    m_socketMayHoldOutput = held > 0;
+    return held + m_output.size();
 }
 
 void ClientSocket::write(const QByteArray &bytes)
@@ -76,7 +80,7 @@ void ClientSocket::flushOutput()
         return;
     }
     qsizetype sent = 0;
-    if (m_socket->bytesToWrite() == 0) {
+    if (pendingOutput() == m_output.size()) {
         // Nothing older is waiting in the socket's own buffer, so the batch can
         // go straight to the system in one call; only what the system cannot
         // take yet goes through that buffer (and its write notifications).
@@ -93,8 +97,10 @@ void ClientSocket::flushOutput()
             break; // all sent, or the system is full, or an error the socket will report
         }
     }
-    if (sent < m_output.size())
+    if (sent < m_output.size()) {
         m_socket->write(m_output.constData() + sent, m_output.size() - sent);
+        m_socketMayHoldOutput = true;
+    }
     // Keep a modest buffer for the next turn; a burst's large one is given back.
     if (m_output.capacity() > ReusedOutputCapacity)
         m_output.clear();

@@ -44,4 +44,8 @@ private:
 
     QTcpSocket *m_socket;
     QByteArray m_output; // lines sent in this event-loop turn, not yet handed on
+    // Whether the socket's own buffer may hold bytes: only a flush the system
+    // could not take in full puts them there. Asked for every line sent, so
+    // the socket is not asked while it is known to be empty.
+    mutable bool m_socketMayHoldOutput = false;
 };
