@@ -55,7 +55,11 @@ public:
     // ran out; every line read meanwhile is appended to `seen` when given.
     bool waitForLine(const QByteArray &wanted, int timeoutMs, QList<QByteArray> *seen = nullptr);
     // Reads (and drops) until the server ends the connection.
-    bool waitForPeerEnd(int timeoutMs);
+    bool waitForPeerEnd(int timeoutMs)
+    {
+        waitForLine({}, timeoutMs); // no line is empty: each ends in CR LF
+        return m_peerEnded;
+    }
 
 private:
     int m_fd = -1;
