@@ -34,7 +34,7 @@ bool LoadConnection::connectTo(quint16 port, const QByteArray &localAddress, int
                                int timeoutMs)
 {
     close();
-    m_peerEnded = m_reset = m_halfClosed = false;
+    m_peerEnded = m_halfClosed = false;
     m_out.clear();
     m_outOffset = 0;
     m_carry.clear();
@@ -76,7 +76,6 @@ void LoadConnection::flush()
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 break;
             m_peerEnded = true;
-            m_reset = m_reset || errno == ECONNRESET || errno == EPIPE;
             m_out.clear();
             m_outOffset = 0;
             return;
@@ -102,10 +101,7 @@ qint64 LoadConnection::readLines(QList<QByteArray> *lines)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                m_peerEnded = true;
-                m_reset = errno == ECONNRESET;
-            }
+            m_peerEnded = errno != EAGAIN && errno != EWOULDBLOCK;
             break;
         }
         total += n;

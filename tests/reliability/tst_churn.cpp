@@ -96,7 +96,6 @@ public:
 
     int fd() const { return m_connection.isOpen() ? m_connection.fd() : -1; }
     bool wantsToWrite() const { return m_connection.hasUnsent(); }
-    State state() const { return m_state; }
 
     void readAndCheck(qint64 nowMs)
     {
