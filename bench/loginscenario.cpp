@@ -1,7 +1,7 @@
 #include "loginscenario.h"
 
 #include "eventpoll.h"
-#include "serverprocess.h"
+#include "measuredprocess.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -114,7 +114,7 @@ LoginScenario::Result LoginScenario::run()
     std::error_code error;
     std::filesystem::copy_file(m_hostProgram, program, error);
     const unsigned short port = freePort();
-    ServerProcess host;
+    MeasuredProcess host;
     std::string startError;
     ServerProcess::Launch launch{
         program.string(),

@@ -7,8 +7,8 @@
 #include "dialect.h"
 #include "eventpoll.h"
 #include "loginscenario.h"
+#include "measuredprocess.h"
 #include "scenariorunner.h"
-#include "serverprocess.h"
 
 #include <algorithm>
 #include <array>
@@ -245,7 +245,7 @@ Sample runOurs(const Options &options, bool headless)
     std::ofstream(folder / "sysops.dat", std::ios::binary)
         << "\r\nbench\t" << Dialect::SysopEmail << '\t' << Dialect::SysopPassword << "\r\n";
 
-    ServerProcess server;
+    MeasuredProcess server;
     for (int attempt = 0; attempt < 5 && !sample.ok; ++attempt) {
         // Other tests start the program on the same fixed ports now and then.
         if (!ServerProcess::waitUntilPortsFree({ChatPort, LoginPort}, 120'000)) {
@@ -304,7 +304,7 @@ Sample runOther(const Options &options, const std::string &name, unsigned short 
                 ServerProcess::Launch launch, Dialect dialect, const std::filesystem::path &folder)
 {
     Sample sample;
-    ServerProcess server;
+    MeasuredProcess server;
     if (!ServerProcess::waitUntilPortsFree({port}, 30'000)) {
         sample.failure = "port " + std::to_string(port) + " stayed busy";
         return sample;

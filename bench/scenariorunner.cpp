@@ -1,6 +1,6 @@
 #include "scenariorunner.h"
 
-#include "serverprocess.h"
+#include "measuredprocess.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -37,7 +37,7 @@ double percentile(std::vector<std::int64_t> &values, double fraction)
 }
 } // namespace
 
-ScenarioRunner::ScenarioRunner(const Dialect &dialect, unsigned short port, ServerProcess &server,
+ScenarioRunner::ScenarioRunner(const Dialect &dialect, unsigned short port, MeasuredProcess &server,
                                const SessionOptions &options)
     : m_dialect(dialect), m_port(port), m_server(server), m_options(options)
 {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class ServerProcess;
+class MeasuredProcess;
 
 // One paced run: `messages` lines from one sender at `rate` per second.
 struct LatencyRun
@@ -66,7 +66,7 @@ struct SessionResult
 class ScenarioRunner : public PollHandler
 {
 public:
-    ScenarioRunner(const Dialect &dialect, unsigned short port, ServerProcess &server,
+    ScenarioRunner(const Dialect &dialect, unsigned short port, MeasuredProcess &server,
                    const SessionOptions &options);
 
     SessionResult run();
@@ -115,7 +115,7 @@ private:
 
     Dialect m_dialect;
     unsigned short m_port;
-    ServerProcess &m_server;
+    MeasuredProcess &m_server;
     SessionOptions m_options;
     EventPoll m_poll;
     std::vector<std::unique_ptr<BenchClient>> m_clients;

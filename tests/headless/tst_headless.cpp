@@ -218,116 +218,99 @@ void TestHeadless::runsWithoutWidgetsInTheSameProcess()
 }
 
 namespace {
-enum class Folder
+// A command while bob (row 0) and ann (row 1) are in the chat: what it answers,
+// the line each of them is sent, and what becomes of the file it writes.
+struct CommandCase
 {
-    Data,
-    Working
+    QStringList command{};
+    QByteArray input{};
+    int exitCode = 0;
+    QByteArray out{};
+    QByteArray err{}; // a part of it; empty: none
+    QByteArray bobGets{};
+    QByteArray annGets{};
+    QString file{};
+    bool inWorkingDirectory = false; // else in the data folder
+    bool fileBlocked = false;        // a folder stands where the file goes
+    QByteArray content{};            // null: the file does not exist
 };
 } // namespace
-Q_DECLARE_METATYPE(Folder)
+Q_DECLARE_METATYPE(CommandCase)
 
 void TestHeadless::commandActsOnTheChatAndTheFiles_data()
 {
-    QTest::addColumn<QStringList>("command");
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("out");
-    QTest::addColumn<QByteArray>("err"); // a part of it; empty: none
-    QTest::addColumn<QByteArray>("bobGets");
-    QTest::addColumn<QByteArray>("annGets");
-    QTest::addColumn<Folder>("folder");
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<bool>("fileBlocked");   // a folder stands where the file goes
-    QTest::addColumn<QByteArray>("content"); // null: the file does not exist
-
-    const Folder data = Folder::Data;
-    const QByteArray none;
+    QTest::addColumn<CommandCase>("c");
     const QByteArray noSuchUser = "No one in the chat has that name!";
     const QByteArray message = "Message\tServer: hello all\t\r\n";
     const QByteArray box = "MSGBOX\tMaintenance at noon\r\n";
-    // bob joined first (row 0), ann second (row 1).
-    QTest::newRow("users") << QStringList{"users"} << none << 0
-                           << QByteArray("0\tbob\t127.0.0.1\n1\tann\t127.0.0.1\n") << none << none
-                           << none << data << QString() << false << none;
-    QTest::newRow("ip") << QStringList{"ip", "BOB"} << none << 0 << QByteArray("127.0.0.1\n")
-                        << none << none << none << data << QString() << false << none;
-    QTest::newRow("say") << QStringList{"say", "hello", "all"} << none << 0 << none << none
-                         << message << message << data << QString() << false << none;
-    QTest::newRow("notify") << QStringList{"notify", "Maintenance", "at", "noon"} << none << 0
-                            << none << none << box << box << data << QString() << false << none;
-    QTest::newRow("kick with a reason")
-        << QStringList{"kick", "BOB", "--reason", "be nice"} << none << 0 << none << none
-        << QByteArray("Kicked\tThe Server\tbe nice\r\n") << none << data << QString() << false
-        << none;
-    QTest::newRow("kick without one")
-        << QStringList{"kick", "ann"} << none << 0 << none << none << none
-        << QByteArray("Kicked\tThe Server\t\r\n") << data << QString() << false << none;
-    QTest::newRow("ban") << QStringList{"ban", "ann", "--reason", "spam"} << none << 0 << none
-                         << none << none << QByteArray("BANUSER\tThe Server\tspam\r\n") << data
-                         << "ban.txt" << false << QByteArray("\"127.0.0.1\"\r\n");
+    const auto row = [](const char *name, const CommandCase &c) { QTest::newRow(name) << c; };
+    row("users", {.command = {"users"}, .out = "0\tbob\t127.0.0.1\n1\tann\t127.0.0.1\n"});
+    row("ip", {.command = {"ip", "BOB"}, .out = "127.0.0.1\n"});
+    row("say", {.command = {"say", "hello", "all"}, .bobGets = message, .annGets = message});
+    row("notify",
+        {.command = {"notify", "Maintenance", "at", "noon"}, .bobGets = box, .annGets = box});
+    row("kick with a reason", {.command = {"kick", "BOB", "--reason", "be nice"},
+                               .bobGets = "Kicked\tThe Server\tbe nice\r\n"});
+    row("kick without one", {.command = {"kick", "ann"}, .annGets = "Kicked\tThe Server\t\r\n"});
+    row("ban", {.command = {"ban", "ann", "--reason", "spam"},
+                .annGets = "BANUSER\tThe Server\tspam\r\n",
+                .file = "ban.txt",
+                .content = "\"127.0.0.1\"\r\n"});
 
     // Refused: the reason on standard error, nobody told, nothing written.
-    QTest::newRow("kick nobody") << QStringList{"kick", "carol"} << none << 1 << none << noSuchUser
-                                 << none << none << data << QString() << false << none;
-    QTest::newRow("ban nobody") << QStringList{"ban", "carol"} << none << 1 << none << noSuchUser
-                                << none << none << data << "ban.txt" << false << none;
-    QTest::newRow("ip of nobody, for a script")
-        << QStringList{"--json", "ip", "carol"} << none << 1
-        << QByteArray("{\"error\":\"No one in the chat has that name!\",\"ok\":false}\n")
-        << noSuchUser << none << none << data << QString() << false << none;
-    QTest::newRow("remove a sysop nobody is")
-        << QStringList{"sysops", "remove", "nobody@example.org"} << none << 1 << none
-        << QByteArray("No sysop has the e-mail address nobody@example.org.") << none << none << data
-        << "sysops.dat" << false << none;
-    QTest::newRow("find an account nobody has")
-        << QStringList{"accounts", "find", "nobody"} << none << 1 << none
-        << QByteArray("User not found") << none << none << data << "users.mdb" << false << none;
-    QTest::newRow("account without a user name")
-        << QStringList{"accounts", "add", "--email", "x@example.org"} << QByteArray("pw\n") << 1
-        << none << QByteArray("An account needs --username.") << none << none << data << "users.mdb"
-        << false << none;
+    const auto refused = [&](const char *name, const QStringList &command, const QByteArray &err,
+                             const QString &file = {}, const QByteArray &input = {}) {
+        row(name, {.command = command, .input = input, .exitCode = 1, .err = err, .file = file});
+    };
+    refused("kick nobody", {"kick", "carol"}, noSuchUser);
+    refused("ban nobody", {"ban", "carol"}, noSuchUser, "ban.txt");
+    row("ip of nobody, for a script",
+        {.command = {"--json", "ip", "carol"},
+         .exitCode = 1,
+         .out = "{\"error\":\"No one in the chat has that name!\",\"ok\":false}\n",
+         .err = noSuchUser});
+    refused("remove a sysop nobody is", {"sysops", "remove", "nobody@example.org"},
+            "No sysop has the e-mail address nobody@example.org.", "sysops.dat");
+    refused("find an account nobody has", {"accounts", "find", "nobody"}, "User not found",
+            "users.mdb");
+    refused("account without a user name", {"accounts", "add", "--email", "x@example.org"},
+            "An account needs --username.", "users.mdb", "pw\n");
 
     // Files that cannot be written: failed, and said so.
-    QTest::newRow("ban.txt unwritable")
-        << QStringList{"ban", "bob"} << none << 1 << none
-        << QByteArray("could not be stored in ban.txt, so it is not banned") // told all the same
-        << QByteArray("BANUSER\tThe Server\t\r\n") << none << data << "ban.txt" << true << none;
-    QTest::newRow("motd.txt unwritable")
-        << QStringList{"motd", "set"} << QByteArray("Be kind\n") << 1 << none
-        << QByteArray("The message of the day could not be saved to ") << none << none
-        << Folder::Working << "motd.txt" << true << none;
-    QTest::newRow("sysops.dat unwritable")
-        << QStringList{"sysops", "add", "Ann", "ann@example.org"} << QByteArray("secret\n") << 1
-        << none << QByteArray("The sysop list ") << none << none << data << "sysops.dat" << true
-        << none;
-    QTest::newRow("users.mdb unwritable")
-        << QStringList{"accounts", "add", "--username", "dave"} << QByteArray("pw\n") << 1 << none
-        << QByteArray("users.mdb") << none << none << data << "users.mdb" << true << none;
-    QTest::newRow("settings unwritable")
-        << QStringList{"passwords", "on"} << none << 1 << none
-        << QByteArray("Require Passwords is on until the server stops. The settings file ") << none
-        << none << data << "tarnwick-server.ini" << true << none;
-    QTest::newRow("server file unwritable")
-        << QStringList{"server-file", "Hall"} << none << 1 << none << QByteArray("The server file ")
-        << none << none << data << "Hall.tkl" << true << none;
+    const auto unwritable = [&](const char *name, const QStringList &command, const QByteArray &err,
+                                const QString &file, const QByteArray &input = {}) {
+        row(name, {.command = command,
+                   .input = input,
+                   .exitCode = 1,
+                   .err = err,
+                   .file = file,
+                   .inWorkingDirectory = file == "motd.txt", // where the program keeps it
+                   .fileBlocked = true});
+    };
+    row("ban.txt unwritable", {.command = {"ban", "bob"},
+                               .exitCode = 1,
+                               .err = "could not be stored in ban.txt, so it is not banned",
+                               .bobGets = "BANUSER\tThe Server\t\r\n", // told all the same
+                               .file = "ban.txt",
+                               .fileBlocked = true});
+    unwritable("motd.txt unwritable", {"motd", "set"},
+               "The message of the day could not be saved to ", "motd.txt", "Be kind\n");
+    unwritable("sysops.dat unwritable", {"sysops", "add", "Ann", "ann@example.org"},
+               "The sysop list ", "sysops.dat", "secret\n");
+    unwritable("users.mdb unwritable", {"accounts", "add", "--username", "dave"}, "users.mdb",
+               "users.mdb", "pw\n");
+    unwritable("settings unwritable", {"passwords", "on"},
+               "Require Passwords is on until the server stops. The settings file ",
+               "tarnwick-server.ini");
+    unwritable("server file unwritable", {"server-file", "Hall"}, "The server file ", "Hall.tkl");
 }
 
 void TestHeadless::commandActsOnTheChatAndTheFiles()
 {
-    QFETCH(QStringList, command);
-    QFETCH(QByteArray, input);
-    QFETCH(int, exitCode);
-    QFETCH(QByteArray, out);
-    QFETCH(QByteArray, err);
-    QFETCH(QByteArray, bobGets);
-    QFETCH(QByteArray, annGets);
-    QFETCH(Folder, folder);
-    QFETCH(QString, file);
-    QFETCH(bool, fileBlocked);
-    QFETCH(QByteArray, content);
+    QFETCH(CommandCase, c);
     const QString path =
-        (folder == Folder::Data ? m_data : m_working)->filePath(file.isEmpty() ? "-" : file);
-    if (fileBlocked)
+        (c.inWorkingDirectory ? m_working : m_data)->filePath(c.file.isEmpty() ? "-" : c.file);
+    if (c.fileBlocked)
         QVERIFY(QDir().mkdir(path));
     QVERIFY(startServer());
     RawClient bob;
@@ -337,19 +320,19 @@ void TestHeadless::commandActsOnTheChatAndTheFiles()
     bob.drain(200);
     ann.drain(200);
 
-    const Result result = ctl(command, input);
-    QCOMPARE(result.exitCode, exitCode);
-    QCOMPARE(result.out, out);
-    QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.contains(err), result.err);
-    for (auto [client, expected] : {std::pair{&bob, bobGets}, std::pair{&ann, annGets}}) {
+    const Result result = ctl(c.command, c.input);
+    QCOMPARE(result.exitCode, c.exitCode);
+    QCOMPARE(result.out, c.out);
+    QVERIFY2(c.err.isEmpty() ? result.err.isEmpty() : result.err.contains(c.err), result.err);
+    for (auto [client, expected] : {std::pair{&bob, c.bobGets}, std::pair{&ann, c.annGets}}) {
         if (!expected.isEmpty())
             QCOMPARE(client->readLines(1).value(0), expected);
         QCOMPARE(client->drain(100), QByteArray());
     }
-    if (!file.isEmpty() && !fileBlocked) {
-        QCOMPARE(QFile::exists(path), !content.isNull());
-        if (!content.isNull())
-            QCOMPARE(readFile(path), content);
+    if (!c.file.isEmpty() && !c.fileBlocked) {
+        QCOMPARE(QFile::exists(path), !c.content.isNull());
+        if (!c.content.isNull())
+            QCOMPARE(readFile(path), c.content);
     }
     QCOMPARE(ctl({"status"}).exitCode, 0);
 }

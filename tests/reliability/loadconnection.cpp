@@ -34,7 +34,7 @@ bool LoadConnection::connectTo(quint16 port, const QByteArray &localAddress, int
                                int timeoutMs)
 {
     close();
-    m_peerEnded = m_reset = m_halfClosed = false;
+    m_peerEnded = m_halfClosed = false;
     m_out.clear();
     m_outOffset = 0;
     m_carry.clear();
@@ -45,24 +45,14 @@ bool LoadConnection::connectTo(quint16 port, const QByteArray &localAddress, int
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
     const sockaddr_in local = loopbackAddress(localAddress, 0);
     const sockaddr_in server = loopbackAddress(QByteArrayLiteral("127.0.0.1"), port);
-    if (::bind(m_fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
-        close();
-        return false;
-    }
-    if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) != 0 &&
-        errno != EINPROGRESS) {
-        close();
-        return false;
-    }
     pollfd waiting{m_fd, POLLOUT, 0};
-    if (::poll(&waiting, 1, timeoutMs) != 1) {
-        close();
-        return false;
-    }
     int error = 0;
     socklen_t length = sizeof error;
-    ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length);
-    if (error != 0) {
+    if (::bind(m_fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0 ||
+        (::connect(m_fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) != 0 &&
+         errno != EINPROGRESS) ||
+        ::poll(&waiting, 1, timeoutMs) != 1 ||
+        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
         close();
         return false;
     }
@@ -86,7 +76,6 @@ void LoadConnection::flush()
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 break;
             m_peerEnded = true;
-            m_reset = m_reset || errno == ECONNRESET || errno == EPIPE;
             m_out.clear();
             m_outOffset = 0;
             return;
@@ -112,10 +101,7 @@ qint64 LoadConnection::readLines(QList<QByteArray> *lines)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                m_peerEnded = true;
-                m_reset = errno == ECONNRESET;
-            }
+            m_peerEnded = errno != EAGAIN && errno != EWOULDBLOCK;
             break;
         }
         total += n;
@@ -188,19 +174,6 @@ bool LoadConnection::waitForLine(const QByteArray &wanted, int timeoutMs, QList<
         ::poll(&waiting, 1, int(std::clamp<qint64>(deadline.remainingTime(), 1, 50)));
     }
     return false;
-}
-
-bool LoadConnection::waitForPeerEnd(int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_fd >= 0 && !m_peerEnded && !deadline.hasExpired()) {
-        readLines(nullptr);
-        if (m_peerEnded)
-            break;
-        pollfd waiting{m_fd, POLLIN, 0};
-        ::poll(&waiting, 1, int(std::clamp<qint64>(deadline.remainingTime(), 1, 50)));
-    }
-    return m_peerEnded;
 }
 
 QList<QByteArray> addUserLinesOfJoin(LoadConnection &client, const QByteArray &name,

@@ -32,9 +32,6 @@ public:
     int fd() const { return m_fd; }
     // The server closed or reset the connection (seen by a read or a write).
     bool peerEnded() const { return m_peerEnded; }
-    bool wasReset() const { return m_reset; }
-    // Our own side is shut for writing (half-close).
-    bool isHalfClosed() const { return m_halfClosed; }
 
     // Queues the bytes and writes what the socket takes now.
     void send(const QByteArray &bytes);
@@ -55,12 +52,15 @@ public:
     // ran out; every line read meanwhile is appended to `seen` when given.
     bool waitForLine(const QByteArray &wanted, int timeoutMs, QList<QByteArray> *seen = nullptr);
     // Reads (and drops) until the server ends the connection.
-    bool waitForPeerEnd(int timeoutMs);
+    bool waitForPeerEnd(int timeoutMs)
+    {
+        waitForLine({}, timeoutMs); // no line is empty: each ends in CR LF
+        return m_peerEnded;
+    }
 
 private:
     int m_fd = -1;
     bool m_peerEnded = false;
-    bool m_reset = false;
     bool m_halfClosed = false;
     QByteArray m_out;
     qsizetype m_outOffset = 0;

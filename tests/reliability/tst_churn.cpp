@@ -12,6 +12,7 @@
 
 #include <array>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 // Fifty clients for a bounded time against the real program: they connect,
@@ -95,7 +96,6 @@ public:
 
     int fd() const { return m_connection.isOpen() ? m_connection.fd() : -1; }
     bool wantsToWrite() const { return m_connection.hasUnsent(); }
-    State state() const { return m_state; }
 
     void readAndCheck(qint64 nowMs)
     {
@@ -354,10 +354,8 @@ private:
 
 double average(const QList<qint64> &values)
 {
-    double sum = 0;
-    for (const qint64 v : values)
-        sum += double(v);
-    return values.isEmpty() ? 0 : sum / double(values.size());
+    return values.isEmpty() ? 0
+                            : std::accumulate(values.begin(), values.end(), 0.0) / values.size();
 }
 
 } // namespace
@@ -422,7 +420,7 @@ void TestChurn::fiftyClientsComeAndGo()
                 firstWindowKb.append(rss);
             if (at > endMs - windowMs)
                 lastWindowKb.append(rss);
-            QVERIFY2(server.isRunning(), qPrintable(server.endDescription()));
+            QVERIFY2(server.isRunning(), server.endDescription().c_str());
         }
     }
     for (auto &c : churners)
@@ -441,7 +439,7 @@ void TestChurn::fiftyClientsComeAndGo()
     qInfo("VmRSS first %lld s: %.0f KiB on average, last %lld s: %.0f KiB; descriptors before %d",
           windowMs / 1000, firstKb, windowMs / 1000, lastKb, descriptorsBefore);
 
-    QVERIFY2(server.isRunning(), qPrintable(server.endDescription()));
+    QVERIFY2(server.isRunning(), server.endDescription().c_str());
     for (const QByteArray &line : std::as_const(figures.strangeLines))
         qWarning("unexpected line from the server: %s", line.toPercentEncoding(" \t").constData());
     QVERIFY(figures.strangeLines.isEmpty());

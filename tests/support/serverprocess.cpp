@@ -2,45 +2,21 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 
 extern char **environ;
-
-namespace {
-std::int64_t nowNs()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-bool acceptsOnLoopback(unsigned short port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-} // namespace
 
 ServerProcess::~ServerProcess()
 {
@@ -75,8 +51,6 @@ bool ServerProcess::start(const Launch &launch, std::string *error)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    m_startedNs = nowNs();
-    m_measuredPid = -1;
     m_pid = ::fork();
     if (m_pid < 0) {
         *error = std::string("fork: ") + std::strerror(errno);
@@ -102,42 +76,16 @@ bool ServerProcess::start(const Launch &launch, std::string *error)
     return true;
 }
 
-std::int64_t ServerProcess::waitUntilAccepting(const std::vector<unsigned short> &ports,
-                                               int timeoutMs, std::vector<bool> *opened)
-{
-    std::vector<bool> open(ports.size(), false);
-    const std::int64_t deadline = nowNs() + std::int64_t(timeoutMs) * 1'000'000;
-    std::int64_t result = -1;
-    for (;;) {
-        bool all = true;
-        for (std::size_t i = 0; i < ports.size(); ++i) {
-            if (!open[i])
-                open[i] = acceptsOnLoopback(ports[i]);
-            all = all && open[i];
-        }
-        if (all) {
-            result = nowNs() - m_startedNs;
-            break;
-        }
-        if (nowNs() > deadline || !isRunning())
-            break;
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-    if (opened)
-        *opened = open;
-    return result;
-}
-
 bool ServerProcess::waitUntilListening(const std::vector<unsigned short> &ports, int timeoutMs)
 {
-    const std::int64_t deadline = nowNs() + std::int64_t(timeoutMs) * 1'000'000;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         bool all = true;
         for (unsigned short port : ports)
-            all = all && listensOn(port);
+            all = all && holdsListener(m_pid, port);
         if (all)
             return true;
-        if (nowNs() > deadline || !isRunning())
+        if (std::chrono::steady_clock::now() > deadline || !isRunning())
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -170,65 +118,9 @@ std::string ServerProcess::endDescription()
     return m_end;
 }
 
-long ServerProcess::residentKb() const
+bool ServerProcess::holdsListener(pid_t pid, unsigned short port)
 {
-    if (m_pid <= 0)
-        return -1;
-    std::ifstream status("/proc/" + std::to_string(measuredPid()) + "/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            long kb = -1;
-            status >> kb;
-            return kb;
-        }
-        status.ignore(1 << 16, '\n');
-    }
-    return -1;
-}
-
-std::int64_t ServerProcess::cpuNs() const
-{
-    if (m_pid <= 0)
-        return -1;
-    // utime and stime, fields 14 and 15, count after the command name, which
-    // is in parentheses and may itself hold spaces.
-    std::ifstream stat("/proc/" + std::to_string(measuredPid()) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream fields(text.substr(close + 2));
-    std::string skipped;
-    for (int field = 3; field < 14; ++field)
-        fields >> skipped;
-    long long user = -1;
-    long long system = -1;
-    if (!(fields >> user >> system) || user < 0 || system < 0)
-        return -1;
-    static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
-    return (user + system) * (1'000'000'000 / ticksPerSecond);
-}
-
-std::int64_t ServerProcess::onCpuNs() const
-{
-    if (m_pid <= 0)
-        return -1;
-    std::int64_t total = 0;
-    std::error_code error;
-    const std::string tasks = "/proc/" + std::to_string(measuredPid()) + "/task";
-    for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
-        std::ifstream schedstat(task.path() / "schedstat");
-        std::int64_t onCpu = 0;
-        if (schedstat >> onCpu)
-            total += onCpu;
-    }
-    return error ? -1 : total;
-}
-
-bool ServerProcess::listensOn(unsigned short port)
-{
-    if (m_pid <= 0)
+    if (pid <= 0)
         return false;
     std::vector<std::string> inodes;
     char wanted[8];
@@ -247,40 +139,23 @@ bool ServerProcess::listensOn(unsigned short port)
                 inodes.push_back("socket:[" + inode + "]");
         }
     }
-    // The process, or a descendant when it runs under a wrapper (strace -f).
-    std::vector<pid_t> pids{m_pid};
-    for (std::size_t i = 0; i < pids.size(); ++i) {
-        std::error_code error;
-        const std::string tasks = "/proc/" + std::to_string(pids[i]) + "/task";
-        for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
-            std::ifstream children(task.path() / "children");
-            for (pid_t child; children >> child;)
-                pids.push_back(child);
-        }
-    }
-    for (const pid_t pid : pids) {
-        const std::string fdFolder = "/proc/" + std::to_string(pid) + "/fd";
-        std::error_code error;
-        for (const auto &entry : std::filesystem::directory_iterator(fdFolder, error)) {
-            const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-            for (const std::string &inode : inodes) {
-                if (target == inode) {
-                    m_measuredPid = pid;
-                    return true;
-                }
-            }
+    const std::string fdFolder = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(fdFolder, error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        for (const std::string &inode : inodes) {
+            if (target == inode)
+                return true;
         }
     }
     return false;
 }
 
-void ServerProcess::stop()
+void ServerProcess::end(pid_t terminated)
 {
     if (m_pid <= 0)
         return;
-    // Under a wrapper the server itself is ended, so that the wrapper (a
-    // profiler) sees it end and writes its report.
-    ::kill(measuredPid(), SIGTERM);
+    ::kill(terminated, SIGTERM);
     for (int i = 0; i < 1000; ++i) {
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
@@ -314,14 +189,14 @@ bool ServerProcess::isPortFree(unsigned short port)
 
 bool ServerProcess::waitUntilPortsFree(const std::vector<unsigned short> &ports, int timeoutMs)
 {
-    const std::int64_t deadline = nowNs() + std::int64_t(timeoutMs) * 1'000'000;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         bool all = true;
         for (unsigned short port : ports)
             all = all && isPortFree(port);
         if (all)
             return true;
-        if (nowNs() > deadline)
+        if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }

@@ -18,11 +18,6 @@ ServerUnderTest::ServerUnderTest()
     }
 }
 
-ServerUnderTest::~ServerUnderTest()
-{
-    stop();
-}
-
 QString ServerUnderTest::programFile(const QString &name) const
 {
     return m_programFolder.filePath(name);
@@ -65,32 +60,17 @@ bool ServerUnderTest::start(QString *errorText)
                                       "quarantine_size_mb=16");
 #endif
     std::string error;
-    if (!m_process.start(launch, &error)) {
+    if (!ServerProcess::start(launch, &error)) {
         *errorText = QString::fromStdString(error);
         return false;
     }
-    if (!m_process.waitUntilListening({ChatPort, LoginPort}, 60'000)) {
-        *errorText = isRunning()
-                         ? QStringLiteral("the ports did not open")
-                         : QStringLiteral("the program ended at start-up: ") + endDescription();
+    if (!waitUntilListening({ChatPort, LoginPort}, 60'000)) {
+        *errorText = isRunning() ? QStringLiteral("the ports did not open")
+                                 : QStringLiteral("the program ended at start-up: ") +
+                                       QString::fromStdString(endDescription());
         return false;
     }
     return true;
-}
-
-bool ServerUnderTest::isRunning()
-{
-    return m_process.isRunning();
-}
-
-QString ServerUnderTest::endDescription()
-{
-    return QString::fromStdString(m_process.endDescription());
-}
-
-qint64 ServerUnderTest::pid() const
-{
-    return m_process.pid();
 }
 
 qint64 ServerUnderTest::statusKb(const char *field) const
@@ -124,9 +104,4 @@ int ServerUnderTest::waitForDescriptorsAtMost(int count, int timeoutMs) const
         seen = openDescriptors();
     }
     return seen;
-}
-
-void ServerUnderTest::stop()
-{
-    m_process.stop();
 }

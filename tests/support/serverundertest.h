@@ -9,14 +9,15 @@
 // The real program, started the way a host does: copied into a program folder
 // of its own, run from a separate working directory on the fixed ports without
 // a display, and watched from outside through /proc.
-class ServerUnderTest
+class ServerUnderTest : public ServerProcess
 {
 public:
     static constexpr quint16 ChatPort = 3069;
     static constexpr quint16 LoginPort = 3068;
 
     ServerUnderTest();
-    ~ServerUnderTest();
+    // Stopped before its folders go.
+    ~ServerUnderTest() { stop(); }
 
     QString programFile(const QString &name) const;
     QString workingFile(const QString &name) const;
@@ -25,11 +26,6 @@ public:
     // Waits for the fixed ports to be free, starts the program and waits until
     // it listens on both. False (with the reason) when it did not come up.
     bool start(QString *errorText);
-    // Alive: not ended (works without an event loop).
-    bool isRunning();
-    // How the program ended, for a failure message.
-    QString endDescription();
-    qint64 pid() const;
     // A "Vm..." line of /proc/<pid>/status in KiB (VmRSS, VmHWM); -1 unknown.
     qint64 statusKb(const char *field) const;
     // The number of open file descriptors; -1 unknown.
@@ -37,10 +33,8 @@ public:
     // Waits (up to timeoutMs) until the descriptor count is at most `count`
     // and returns the last count seen.
     int waitForDescriptorsAtMost(int count, int timeoutMs) const;
-    void stop();
 
 private:
     QTemporaryDir m_programFolder;
     QTemporaryDir m_workingDirectory;
-    ServerProcess m_process;
 };
