@@ -83,6 +83,7 @@ AbuseLimits AbuseLimits::fromSettings(const QSettings &settings, QStringList *pr
     readCount(settings, "newConnectionsPerMinute", limits.newConnectionsPerMinute, problems);
     readCount(settings, "floodBurst", limits.floodBurst, problems);
     readCount(settings, "floodLinesPerSecond", limits.floodLinesPerSecond, problems);
+    readCount(settings, "floodSecondsAfterClose", limits.floodSecondsAfterClose, problems);
     readCount(settings, "loginFailuresBeforeDelay", limits.loginFailuresBeforeDelay, problems);
     readCount(settings, "newUsersPer10Minutes", limits.newUsersPer10Minutes, problems);
     readTrusted(settings, limits.trustedAddresses, problems);

@@ -17,6 +17,9 @@ struct AbuseLimits
     int newConnectionsPerMinute = 20; // accepted per address per minute
     int floodBurst = 20;              // chat lines handled at once ...
     int floodLinesPerSecond = 5;      // ... then this many a second (either 0: no flood control)
+    // How long a client that closed with lines held back stays to have them
+    // handled, in seconds; the rest is then dropped (0: until the last).
+    int floodSecondsAfterClose = 60;
     int loginFailuresBeforeDelay = 5; // failed VALIDATE per address per minute
     int newUsersPer10Minutes = 10;    // NEWUSER per address
     // Exempt from the two connection limits only.

@@ -41,7 +41,8 @@ quint16 ChatServer::port() const
 
 void ChatServer::setProtection(AddressLimits *addresses, const AbuseLimits &limits)
 {
-    m_pool->setProtection({addresses, "chat", limits.floodBurst, limits.floodLinesPerSecond});
+    m_pool->setProtection({addresses, "chat", limits.floodBurst, limits.floodLinesPerSecond,
+                           std::chrono::seconds(limits.floodSecondsAfterClose)});
     m_moderatorBanDuration = limits.moderatorBanDuration;
 }
 

@@ -207,6 +207,17 @@ void ConnectionPool::receive(const Sender &sender)
     // Held, with its signal, until this chunk is done: a handler may drop it.
     const QSharedPointer<Transport> transport = entry.transport;
     while (isStillHere(sender) && !entry.resting) {
+        if (entry.peerGone && drainTimeIsUp(entry)) {
+            // A client that left a flood behind keeps no slot for long.
+            qsizetype lines = 0;
+            for (const HeldChunk &chunk : std::as_const(entry.held))
+                lines += chunk.lines.size();
+            reportSecurityEvent(SecurityLog::heldLinesDropped(
+                entry.address, m_table.slot(sender.index).name, lines));
+            entry.held.clear();
+            m_handlers.connectionLost(sender.index);
+            return;
+        }
         if (!entry.held.isEmpty()) {
             handleHeld(sender);
             continue;
@@ -223,6 +234,12 @@ void ConnectionPool::receive(const Sender &sender)
         if (!lines.isEmpty() && isStillHere(sender))
             entry.held.append({std::move(lines), entry.nextChunk++});
     }
+}
+
+bool ConnectionPool::drainTimeIsUp(const Entry &entry) const
+{
+    return m_protection.drainAfterClose > std::chrono::seconds::zero() &&
+           std::chrono::steady_clock::now() - entry.peerGoneAt >= m_protection.drainAfterClose;
 }
 
 void ConnectionPool::handleHeld(const Sender &sender)
@@ -306,6 +323,7 @@ void ConnectionPool::onConnectionLost(int index)
         // run under way or the resume timer handles them, the bytes still
         // unread after them too, and the connection ends after the last.
         entry.peerGone = true;
+        entry.peerGoneAt = std::chrono::steady_clock::now();
         return;
     }
     m_handlers.connectionLost(index);

@@ -65,6 +65,9 @@ public:
         QByteArray service;                 // "chat" or "login", for the security log
         int floodBurst = 0;                 // either 0: no flood control
         int floodLinesPerSecond = 0;
+        // A peer that left with lines held back: how long they are still
+        // handled; zero: until the last.
+        std::chrono::seconds drainAfterClose{0};
     };
 
     ConnectionPool(ConnectionTable &table, Handlers handlers, QObject *parent = nullptr);
@@ -140,10 +143,13 @@ private:
         quint64 nextChunk = 0;
         bool resting = false; // a resume timer is armed; nothing is handled until it fires
         std::function<void()> afterRest;
-        // The peer left with lines held back; the connection ends after them.
+        // The peer left with lines held back; the connection ends after them,
+        // or when drainAfterClose has passed since peerGoneAt.
         bool peerGone = false;
+        std::chrono::steady_clock::time_point peerGoneAt;
     };
 
+    bool drainTimeIsUp(const Entry &entry) const;
     int takeFree();
     void attach(int index, const QSharedPointer<Transport> &transport);
     void detach(int index);

@@ -118,6 +118,13 @@ QByteArray SecurityLog::floodSlowed(const QByteArray &address, const QByteArray 
     return line(address, "flood-slowed") + " name=" + quoted(name);
 }
 
+QByteArray SecurityLog::heldLinesDropped(const QByteArray &address, const QByteArray &name,
+                                         qsizetype lines)
+{
+    return line(address, "held-lines-dropped") + " name=" + quoted(name) +
+           " lines=" + QByteArray::number(lines);
+}
+
 void SecurityLog::write(const QByteArray &line)
 {
     const QByteArray whole = line + '\n';

@@ -36,6 +36,8 @@ QByteArray connectionRefused(const QByteArray &address, const QByteArray &servic
                              const QByteArray &limit);
 // The first held-back line of a flood episode.
 QByteArray floodSlowed(const QByteArray &address, const QByteArray &name);
+// Lines a client left held back when it closed, dropped after the time allowed.
+QByteArray heldLinesDropped(const QByteArray &address, const QByteArray &name, qsizetype lines);
 
 // Writes `line` and a line end to standard error at once.
 void write(const QByteArray &line);

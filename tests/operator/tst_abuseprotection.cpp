@@ -180,20 +180,26 @@ void TestAbuseProtection::floodIsSlowedNotDropped_data()
 {
     QTest::addColumn<bool>("moderator");
     QTest::addColumn<QByteArray>("ending");
-    QTest::newRow("user") << false << QByteArray();
-    QTest::newRow("moderator") << true << QByteArray();
-    QTest::newRow("user closing at once") << false << QByteArray("close");
-    QTest::newRow("user closing, then kicked") << false << QByteArray("close, kick");
+    QTest::addColumn<int>("linesPerSecond");
+    QTest::newRow("user") << false << QByteArray() << 40;
+    QTest::newRow("moderator") << true << QByteArray() << 40;
+    QTest::newRow("user closing at once") << false << QByteArray("close") << 40;
+    QTest::newRow("user closing, then kicked") << false << QByteArray("close, kick") << 40;
+    // 5 at once and 10 a second: 35 lines would take over 3 s, 1 s is allowed.
+    QTest::newRow("user closing, time runs out") << false << QByteArray("close, time") << 10;
 }
 
 // The flooder's lines beyond the burst wait; another client's line passes
 // them, and every one of them still arrives, in order. One who closes right
-// after flooding leaves only after the last of them, unless thrown out.
+// after flooding leaves only after the last of them, unless thrown out or it
+// would stay longer than allowed.
 void TestAbuseProtection::floodIsSlowedNotDropped()
 {
     QFETCH(bool, moderator);
     QFETCH(QByteArray, ending);
-    Server server("[limits]\nfloodBurst=5\nfloodLinesPerSecond=40\n");
+    QFETCH(int, linesPerSecond);
+    Server server("[limits]\nfloodBurst=5\nfloodSecondsAfterClose=1\nfloodLinesPerSecond=" +
+                  QByteArray::number(linesPerSecond) + '\n');
     server.write(QStringLiteral("sysops.dat"), Sysops);
     auto observer = server.join("Obs", QStringLiteral("127.0.0.4"));
     auto flooder = server.join("Flo", QStringLiteral("127.0.0.2"));
@@ -225,6 +231,18 @@ void TestAbuseProtection::floodIsSlowedNotDropped()
     std::optional<QList<QByteArray>> seen =
         messagesUntil(*observer, ending.isEmpty() ? QByteArray("Message\tFlo\tline40") : departure);
     QVERIFY2(seen, "the flooder's last line or its departure never arrived");
+    if (ending.endsWith("time")) {
+        seen->removeAll("quick");
+        QVERIFY(seen->size() >= 5 && seen->size() < sent.size());
+        QCOMPARE(*seen, sent.first(seen->size()));
+        const QList<QByteArray> dropped = server.eventsOf("held-lines-dropped");
+        QCOMPARE(dropped.size(), 1);
+        QVERIFY(dropped.constFirst().startsWith("security: addr=127.0.0.2 "));
+        const QByteArray tail =
+            " name=\"Flo\" lines=" + QByteArray::number(sent.size() - seen->size());
+        QVERIFY(dropped.constFirst().endsWith(tail));
+        return;
+    }
     if (ending.endsWith("kick")) {
         QCOMPARE(*seen, sent.first(seen->size()));
         return;
@@ -237,6 +255,7 @@ void TestAbuseProtection::floodIsSlowedNotDropped()
     else
         QVERIFY2(otherFirst, "the second client waited for the flood");
     QCOMPARE(server.eventsOf("flood-slowed").size(), moderator ? 0 : 1);
+    QVERIFY(server.eventsOf("held-lines-dropped").isEmpty());
 }
 
 // After the allowed failures every answer is held back, the lines after it
