@@ -4,6 +4,7 @@
 #include "core/codepage.h"
 #include "core/connectiontable.h"
 #include "platform/dialogs.h"
+#include "platform/eventloop.h"
 #include "platform/formgeometry.h"
 #include "platform/listener.h"
 #include "platform/trayicon.h"
@@ -13,6 +14,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDate>
 #include <QGroupBox>
 #include <QLabel>
@@ -314,7 +316,7 @@ void MainWindow::onLogLine(const QByteArray &text)
 {
     // The view is filled in batches: a busy room must not cost a widget update
     // per line. The first line after a quiet spell shows in the next turn.
-    m_pendingOutput.append(toWidgetText(text));
+    m_pendingOutput.append(text); // made display text when it goes in
     if (m_pendingOutput.size() > LogViewLines)
         m_pendingOutput.removeFirst();
     if (!m_outputFlush->isActive()) {
@@ -336,6 +338,8 @@ void MainWindow::flushOutput()
 // rather than waiting for thousands of lines at once.
 void MainWindow::appendOutputSlice()
 {
+    if (putOffWhileYielding(ShowOutputEvent, m_outputPutOff))
+        return;
     appendOutput(std::min<qsizetype>(m_pendingOutput.size(), OutputSliceLines));
     if (!m_pendingOutput.isEmpty())
         m_outputFlush->start(0);
@@ -345,11 +349,46 @@ void MainWindow::appendOutput(qsizetype lines)
 {
     if (lines <= 0)
         return;
-    m_output->appendPlainText(m_pendingOutput.first(lines).join(QLatin1Char('\n')));
+    QString text;
+    for (qsizetype i = 0; i < lines; ++i) {
+        if (i > 0)
+            text += QLatin1Char('\n');
+        text += toWidgetText(m_pendingOutput.at(i));
+    }
+    m_output->appendPlainText(text);
     m_pendingOutput.remove(0, lines);
     m_sinceOutputFlush.start();
     trimOutput();
     m_outputPacer->changed();
+}
+
+// A handler that gives way to the event loop in the middle of its work (a
+// broadcast, between two listeners' copies) must not wait for this window:
+// filling the log view and painting cost up to a millisecond each. Put off,
+// they run right after the handler, behind the output it queued (a low
+// priority post goes after the flush). A long job that yields throughout
+// (making a server file) still gets them once they have waited a view pace.
+bool MainWindow::putOffWhileYielding(QEvent::Type type, QElapsedTimer &putOff)
+{
+    if (!isYielding() || (putOff.isValid() && putOff.elapsed() >= ViewPace.count())) {
+        putOff.invalidate();
+        return false;
+    }
+    if (!putOff.isValid())
+        putOff.start();
+    QCoreApplication::postEvent(this, new QEvent(type), Qt::LowEventPriority);
+    return true;
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    if (event->type() == ShowOutputEvent) {
+        appendOutputSlice();
+        return true;
+    }
+    if (event->type() == QEvent::UpdateRequest && putOffWhileYielding(event->type(), m_paintPutOff))
+        return true;
+    return QMainWindow::event(event);
 }
 
 // Drops the oldest lines beyond LogViewLines. The cut is placed by position

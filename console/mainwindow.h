@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -78,6 +79,7 @@ Q_SIGNALS:
     void closed();
 
 protected:
+    bool event(QEvent *event) override;
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -89,6 +91,7 @@ private:
     void appendOutputSlice();
     void appendOutput(qsizetype lines);
     void trimOutput();
+    bool putOffWhileYielding(QEvent::Type type, QElapsedTimer &putOff);
     void onNotice(const QString &text, OperatorApi::Severity severity);
     void onRowChanged(int index, const QByteArray &text);
     void onMotdChanged(const QByteArray &text);
@@ -124,7 +127,11 @@ private:
     QElapsedTimer m_sinceOutputFlush;
     RepaintPacer *m_usersPacer = nullptr;
     RepaintPacer *m_outputPacer = nullptr;
-    QStringList m_pendingOutput;
+    QList<QByteArray> m_pendingOutput;
+    QElapsedTimer m_outputPutOff;
+    QElapsedTimer m_paintPutOff;
+    static inline const QEvent::Type ShowOutputEvent =
+        static_cast<QEvent::Type>(QEvent::registerEventType());
     bool m_settingMotd = false;
     bool m_noticeOpen = false;
 };

@@ -14,6 +14,7 @@ struct YieldState
 {
     QElapsedTimer lastPass;
     int callsUntilClock = 0;
+    int yielding = 0; // nesting depth of yields running the loop
     QAbstractEventDispatcher *watched = nullptr;
 };
 
@@ -40,7 +41,14 @@ void yieldEventLoopNow()
     watchDispatcher(s);
     s.lastPass.start();
     s.callsUntilClock = ClockStride;
+    ++s.yielding;
     QCoreApplication::processEvents();
+    --s.yielding;
+}
+
+bool isYielding()
+{
+    return state().yielding > 0;
 }
 
 void yieldEventLoop()

@@ -17,3 +17,8 @@ void yieldEventLoopInTightLoop();
 
 // Runs the event loop once regardless of the interval (a modal step, a test).
 void yieldEventLoopNow();
+
+// True while a yield runs the event loop, that is, in the middle of some
+// handler's work. What can wait for the handler to finish (a window's repaint)
+// may put itself off until then.
+bool isYielding();

@@ -3,6 +3,7 @@
 #include "console/banswindow.h"
 #include "console/mainwindow.h"
 #include "core/codepage.h"
+#include "platform/eventloop.h"
 #include "platform/folderlock.h"
 #include "platform/formgeometry.h"
 #include "platform/widgetdialogs.h"
@@ -11,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -70,6 +72,29 @@ QStringList actionNames(const QMenu *menu)
     return names;
 }
 
+// Counts the events of one type that reach a widget.
+class EventCounter : public QObject
+{
+public:
+    EventCounter(QObject *target, QEvent::Type type, int *count)
+        : QObject(target), m_type(type), m_count(count)
+    {
+        target->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == m_type)
+            ++*m_count;
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    int *m_count;
+};
+
 } // namespace
 
 class TestConsole : public QObject
@@ -94,6 +119,7 @@ private Q_SLOTS:
     void keyLockPanels();
     void inputLineSpeaksToTheRoom();
     void logViewKeepsTheLatestLines();
+    void windowWaitsForAYieldingHandler();
     void announceReachesEveryListedRow();
     void showAddress_data();
     void showAddress();
@@ -352,6 +378,34 @@ void TestConsole::logViewKeepsTheLatestLines()
     const QStringList lines = f.window().outputText().split('\n');
     QCOMPARE(lines.size(), MainWindow::LogViewLines);
     QCOMPARE(lines.mid(lines.size() - 3), (QStringList{"line 5099", "text", ""}));
+}
+
+// A handler that gives way in the middle of a broadcast must not wait for the
+// log view to fill or the window to paint; both follow once it has finished,
+// or, for a job that yields throughout, after a short while.
+void TestConsole::windowWaitsForAYieldingHandler()
+{
+    ConsoleFixture f;
+    f.window().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window()));
+    QWidget *view = f.find<QPlainTextEdit>("txtOutput")->viewport();
+    int paints = 0;
+    EventCounter counter(view, QEvent::Paint, &paints);
+    f.chat().addOutputLine("first");
+    view->update();
+    for (int i = 0; i < 3; ++i)
+        yieldEventLoopNow();
+    QCOMPARE(f.window().outputText(), QString());
+    QCOMPARE(paints, 0);
+    QTRY_COMPARE(f.window().outputText(), "first");
+    QTRY_VERIFY(paints > 0);
+
+    f.chat().addOutputLine("second");
+    QElapsedTimer waited;
+    waited.start();
+    while (!f.window().outputText().endsWith("second") && waited.elapsed() < 10'000)
+        yieldEventLoopNow();
+    QCOMPARE(f.window().outputText(), "first\nsecond");
 }
 
 void TestConsole::announceReachesEveryListedRow()
