@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -106,7 +107,6 @@ MainWindow::MainWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
     m_outputFlush = new QTimer(this);
     m_outputFlush->setSingleShot(true);
     m_usersPacer = new RepaintPacer(m_users, ViewPace);
-    m_outputPacer = new RepaintPacer(m_output, ViewPace);
     connect(m_outputFlush, &QTimer::timeout, this, &MainWindow::appendOutputSlice);
 
     connect(&m_api, &OperatorApi::logLine, this, &MainWindow::onLogLine);
@@ -314,12 +314,15 @@ bool MainWindow::isTrayAvailable() const
 
 void MainWindow::onLogLine(const QByteArray &text)
 {
-    // The view is filled in batches: a busy room must not cost a widget update
-    // per line. The first line after a quiet spell shows in the next turn.
+    // The view is filled in batches, at most one per view pace: a busy room
+    // must not cost a widget update per line. The first line after a quiet
+    // spell shows in the next turn.
     m_pendingOutput.append(text); // made display text when it goes in
-    if (m_pendingOutput.size() > LogViewLines)
+    if (m_pendingOutput.size() > LogViewLines) {
         m_pendingOutput.removeFirst();
-    if (!m_outputFlush->isActive()) {
+        m_batchLeft = std::max<qsizetype>(0, m_batchLeft - 1);
+    }
+    if (m_batchLeft == 0 && !m_outputFlush->isActive()) {
         const qint64 since =
             m_sinceOutputFlush.isValid() ? m_sinceOutputFlush.elapsed() : ViewPace.count();
         m_outputFlush->start(
@@ -331,18 +334,42 @@ void MainWindow::flushOutput()
 {
     m_outputFlush->stop();
     appendOutput(m_pendingOutput.size());
+    m_batchLeft = 0;
+    holdOutputPaint(false);
 }
 
 // Appending costs a few microseconds a line, so a busy room's batch goes into
 // the view in slices, one per event-loop turn: the relaying runs between them
-// rather than waiting for thousands of lines at once.
+// rather than waiting for thousands of lines at once. The view is painted once,
+// when the whole batch is in; lines that arrive meanwhile wait for the next.
 void MainWindow::appendOutputSlice()
 {
     if (putOffWhileYielding(ShowOutputEvent, m_outputPutOff))
         return;
-    appendOutput(std::min<qsizetype>(m_pendingOutput.size(), OutputSliceLines));
-    if (!m_pendingOutput.isEmpty())
+    if (m_batchLeft == 0)
+        m_batchLeft = m_pendingOutput.size();
+    const qsizetype lines = std::min(m_batchLeft, OutputSliceLines);
+    const bool more = m_batchLeft > lines;
+    if (more)
+        holdOutputPaint(true);
+    appendOutput(lines);
+    m_batchLeft -= lines;
+    if (more) {
         m_outputFlush->start(0);
+        return;
+    }
+    holdOutputPaint(false); // paints, if the slices held it back
+    m_sinceOutputFlush.start();
+    if (!m_pendingOutput.isEmpty())
+        m_outputFlush->start(ViewPace);
+}
+
+// The text and its scroll bar, not the frame around them: painting the frame
+// repaints what lies under it.
+void MainWindow::holdOutputPaint(bool hold)
+{
+    m_output->viewport()->setUpdatesEnabled(!hold);
+    m_output->verticalScrollBar()->setUpdatesEnabled(!hold);
 }
 
 void MainWindow::appendOutput(qsizetype lines)
@@ -359,7 +386,6 @@ void MainWindow::appendOutput(qsizetype lines)
     m_pendingOutput.remove(0, lines);
     m_sinceOutputFlush.start();
     trimOutput();
-    m_outputPacer->changed();
 }
 
 // A handler that gives way to the event loop in the middle of its work (a

@@ -90,6 +90,7 @@ private:
     void onLogLine(const QByteArray &text);
     void appendOutputSlice();
     void appendOutput(qsizetype lines);
+    void holdOutputPaint(bool hold);
     void trimOutput();
     bool putOffWhileYielding(QEvent::Type type, QElapsedTimer &putOff);
     void onNotice(const QString &text, OperatorApi::Severity severity);
@@ -126,8 +127,8 @@ private:
     QTimer *m_outputFlush = nullptr;
     QElapsedTimer m_sinceOutputFlush;
     RepaintPacer *m_usersPacer = nullptr;
-    RepaintPacer *m_outputPacer = nullptr;
     QList<QByteArray> m_pendingOutput;
+    qsizetype m_batchLeft = 0; // lines of the batch going in that are still pending
     QElapsedTimer m_outputPutOff;
     QElapsedTimer m_paintPutOff;
     static inline const QEvent::Type ShowOutputEvent =

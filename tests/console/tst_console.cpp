@@ -382,7 +382,8 @@ void TestConsole::logViewKeepsTheLatestLines()
 
 // A handler that gives way in the middle of a broadcast must not wait for the
 // log view to fill or the window to paint; both follow once it has finished,
-// or, for a job that yields throughout, after a short while.
+// or, for a job that yields throughout, after a short while. The view paints
+// once per batch of lines.
 void TestConsole::windowWaitsForAYieldingHandler()
 {
     ConsoleFixture f;
@@ -406,6 +407,16 @@ void TestConsole::windowWaitsForAYieldingHandler()
     while (!f.window().outputText().endsWith("second") && waited.elapsed() < 10'000)
         yieldEventLoopNow();
     QCOMPARE(f.window().outputText(), "first\nsecond");
+
+    // A busy room's batch goes in over several turns and is painted once.
+    QTest::qWait(2 * MainWindow::ViewPace.count());
+    paints = 0;
+    for (int i = 0; i < 1000; ++i)
+        f.chat().addOutputLine("busy " + QByteArray::number(i));
+    QTRY_VERIFY(f.window().outputText().endsWith("\nbusy 999"));
+    QTRY_COMPARE(paints, 1);
+    QTest::qWait(2 * MainWindow::ViewPace.count());
+    QCOMPARE(paints, 1);
 }
 
 void TestConsole::announceReachesEveryListedRow()
