@@ -45,7 +45,9 @@ bool ConnectionPool::isConnected(int index) const
 
 bool ConnectionPool::send(int index, const QByteArray &line)
 {
-    return isConnected(index) && m_entries[index].transport->send(line);
+    // The transport refuses itself once it is no longer open.
+    return ConnectionTable::isValidIndex(index) && m_entries[index].transport &&
+           m_entries[index].transport->send(line);
 }
 
 QByteArray ConnectionPool::remoteAddress(int index) const

@@ -32,9 +32,11 @@ class FoldedName
 public:
     explicit FoldedName(const QByteArray &name);
     const QByteArray &text() const { return m_text; }
+    size_t hash() const { return m_hash; }
 
 private:
     QByteArray m_text;
+    size_t m_hash;
 };
 
 // The 50 entries shared by the chat and the login service, and the user list
@@ -105,5 +107,6 @@ private:
     std::array<ConnectionSlot, Size> m_slots;
     std::array<QByteArray, Size> m_rows;
     std::array<QByteArray, Size> m_rowsUpper;
+    std::array<size_t, Size> m_rowsUpperHash;
     quint64 m_nextConnection = 1;
 };

@@ -8,7 +8,7 @@ namespace {
 constexpr qint64 YieldIntervalNs = 2'000'000; // 2 ms
 // Reading the clock costs more than what a broadcast does for one slot, so a
 // tight loop reads it only on every ClockStride-th call.
-constexpr int ClockStride = 8;
+constexpr int ClockStride = 32;
 
 struct YieldState
 {
