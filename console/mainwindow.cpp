@@ -359,7 +359,6 @@ void MainWindow::appendOutputSlice()
         return;
     }
     holdOutputPaint(false); // paints, if the slices held it back
-    m_sinceOutputFlush.start();
     if (!m_pendingOutput.isEmpty())
         m_outputFlush->start(ViewPace);
 }

@@ -3,8 +3,9 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QList>
 #include <QMainWindow>
-#include <QStringList>
+#include <QString>
 
 #include "operator/operatorapi.h"
 #include "platform/keylocks.h"
