@@ -3,11 +3,18 @@
 #include "core/serverconfig.h"
 #include "headless/commandline.h"
 #include "headless/launcher.h"
+#include "operator/controlhost.h"
 
 #include <QApplication>
+#include <QMessageBox>
+
+#include <sys/stat.h>
 
 int main(int argc, char *argv[])
 {
+    // Everything the server creates is its owner's alone (the users store's
+    // side files too), whatever the shell's umask.
+    ::umask(0077);
     // --help, --version, bad usage, --headless and ctl are served without any
     // window code: the last two hand this process over to tarnwick-serverd.
     QStringList arguments;
@@ -23,7 +30,12 @@ int main(int argc, char *argv[])
     // Minimised into the tray, the window must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    ConsoleApp console(ServerConfig::forThisProcess(invocation.dataFolder));
+    const ServerConfig config = ServerConfig::forThisProcess(invocation.dataFolder);
+    if (const QString why = ControlHost::whyFoldersUnsafe(config); !why.isEmpty()) {
+        QMessageBox::critical(nullptr, QApplication::applicationName(), why);
+        return Invocation::Failed;
+    }
+    ConsoleApp console(config);
     QObject::connect(&console, &ConsoleApp::quitRequested, &app, &QApplication::quit);
     console.window().show();
     console.start();

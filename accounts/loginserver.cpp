@@ -3,6 +3,7 @@
 #include "accounts/usersdatabase.h"
 #include "core/loginthrottle.h"
 #include "core/securitylog.h"
+#include "platform/ownedfiles.h"
 
 namespace {
 constexpr qsizetype NewUserFieldCount = 16;
@@ -14,8 +15,7 @@ const QByteArray Rejected = QByteArrayLiteral("REJECTED\r\n");
 } // namespace
 
 LoginServer::LoginServer(ConnectionTable &table, const ServerConfig &config, QObject *parent)
-    : QObject(parent), m_table(table), m_config(config),
-      m_log(config.workingFile(QStringLiteral("log.txt"))),
+    : QObject(parent), m_table(table), m_config(config), m_log(config.workingFile(OwnedFiles::Log)),
       m_pool(new ConnectionPool(
           table,
           {// Opened (and so created) at every receive, though nothing is written.

@@ -147,10 +147,17 @@ bool UsersDatabase::run(QSqlQuery &query, const QString &what)
 
 bool UsersDatabase::prepareStore()
 {
-    if (QFileInfo(m_path).isDir()) {
+    const QFileInfo info(m_path);
+    if (info.isSymLink()) {
+        fail(OpenFailure,
+             QStringLiteral("it is a symbolic link, which the server does not follow"));
+        return false;
+    }
+    if (info.isDir()) {
         fail(OpenFailure, QStringLiteral("it is a folder"));
         return false;
     }
+    const bool existed = info.exists();
     if (!m_database.open()) {
         fail(OpenFailure, m_database.lastError().text());
         return false;
@@ -184,8 +191,16 @@ bool UsersDatabase::prepareStore()
             columns.append(QLatin1String(name) + QLatin1String(" TEXT"));
         query.prepare(QStringLiteral("CREATE TABLE Login1 (") + columns.join(QLatin1String(", ")) +
                       QStringLiteral(", UserNameFolded BLOB, EmailFolded BLOB)"));
-        if (!run(query, OpenFailure))
+        if (!run(query, OpenFailure)) {
+            // A store that could not be made (a full disk) leaves no empty file behind.
+            if (!existed) {
+                query.finish();
+                m_database.close();
+                for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+                    QFile::remove(m_path + QLatin1String(suffix));
+            }
             return false;
+        }
     }
     query.finish();
     // A store that cannot take the folded columns (read-only) works without

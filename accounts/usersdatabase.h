@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ownedfiles.h"
+
 #include "accounts/userrecord.h"
 
 #include <QByteArray>
@@ -27,7 +29,7 @@ class QSqlQuery;
 class UsersDatabase
 {
 public:
-    static inline const QString FileName = QStringLiteral("users.mdb");
+    static inline const QString FileName = OwnedFiles::Users;
     static inline const QByteArray NoRecordsText =
         QByteArrayLiteral("There are no records in the database.");
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ownedfiles.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -18,7 +20,7 @@ struct SysopRecord
 // line, name TAB e-mail TAB password CR LF. The first line and a last line
 // without its CR LF are never records.
 namespace SysopList {
-inline constexpr char FileName[] = "sysops.dat";
+inline constexpr QLatin1StringView FileName = OwnedFiles::Sysops;
 
 QList<SysopRecord> parse(const QByteArray &content);
 QByteArray serialize(const QList<SysopRecord> &records);

@@ -6,6 +6,14 @@
 #include "core/codepage.h"
 #include "core/securitylog.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
+
+CommandContext::CommandContext(ChatServer &server)
+    : m_server(server), m_records(server.config().workingDirectory)
+{
+}
+
 ConnectionTable &CommandContext::table()
 {
     return m_server.table();
@@ -127,7 +135,7 @@ void CommandContext::reportSecurityEvent(const QByteArray &line)
 
 bool CommandContext::isSysop(const QByteArray &email, const QByteArray &password)
 {
-    const QString path = m_server.config().programFile(QLatin1String(SysopList::FileName));
+    const QString path = m_server.config().programFile(SysopList::FileName);
     QString errorText;
     const bool sysop = SysopList::isSysop(path, email, password, &errorText);
     if (errorText.isEmpty()) {
@@ -145,9 +153,36 @@ bool CommandContext::logEvent(const QByteArray &text)
     return m_server.logEvent(text);
 }
 
-QString CommandContext::workingFile(const QByteArray &name) const
+void CommandContext::writeRecord(const Sender &sender, const QByteArray &name, const Fields &fields)
 {
-    return m_server.config().workingFile(Codepage::toDisplay(name));
+    const AbuseLimits &limits = m_server.limits();
+    const QByteArray program =
+        Codepage::fromDisplay(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    QString errorText;
+    const QString path = m_records.pathOf(name);
+    const auto refused = [&](const char *reason) {
+        m_server.reportSecurityEvent(SecurityLog::recordRefused(addressOf(sender), name, reason));
+    };
+    switch (m_records.append(name, program, fields, {limits.recordFileBytes, limits.recordFiles},
+                             &errorText)) {
+    case RecordFiles::Outcome::Written:
+        m_server.clearFileProblem(path);
+        break;
+    case RecordFiles::Outcome::NameRefused:
+        m_server.addOutputLine(RecordFiles::refusalText(name));
+        refused("name");
+        break;
+    case RecordFiles::Outcome::FileFull:
+        refused("file-full");
+        break;
+    case RecordFiles::Outcome::FolderFull:
+        refused("folder-full");
+        break;
+    case RecordFiles::Outcome::Failed:
+        m_server.reportFileProblem(
+            path, QStringLiteral("Cannot write the record file %1: %2.").arg(path, errorText));
+        break;
+    }
 }
 
 void CommandContext::addOutputLine(const QByteArray &text)

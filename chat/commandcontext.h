@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/ipnoticegate.h"
+#include "chat/recordfiles.h"
 #include "core/banrules.h"
 #include "core/connectiontable.h"
 
@@ -17,7 +18,7 @@ class ChatServer;
 class CommandContext
 {
 public:
-    explicit CommandContext(ChatServer &server) : m_server(server) {}
+    explicit CommandContext(ChatServer &server);
 
     ConnectionTable &table();
     const QByteArray &motd() const;
@@ -52,8 +53,9 @@ public:
     void reportSecurityEvent(const QByteArray &line);
     bool isSysop(const QByteArray &email, const QByteArray &password); // IsSysop
     bool logEvent(const QByteArray &text);                             // LogEvent
-    // A file of the working directory named by a client.
-    QString workingFile(const QByteArray &name) const;
+    // A client's NEWUSER record in the file it names in the working
+    // directory; a refusal is told to the operator and the host's tools.
+    void writeRecord(const Sender &sender, const QByteArray &name, const Fields &fields);
 
     // --- the operator
     void addOutputLine(const QByteArray &text); // AddOutputLine
@@ -64,4 +66,5 @@ public:
 private:
     ChatServer &m_server;
     IpNoticeGate m_ipNotices;
+    RecordFiles m_records;
 };

@@ -1,7 +1,6 @@
 #include "chat/joincommands.h"
 
 #include "chat/commandcontext.h"
-#include "chat/newuserrecord.h"
 #include "core/codepage.h"
 #include "core/securitylog.h"
 
@@ -72,10 +71,6 @@ Outcome exchangeListings(CommandContext &context, const Sender &sender, const QB
     return Outcome::NextLine;
 }
 
-QByteArray executableName()
-{
-    return Codepage::fromDisplay(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-}
 } // namespace
 
 HandlerOutcome JoinCommands::onName(CommandContext &context, const Sender &sender,
@@ -154,16 +149,10 @@ HandlerOutcome JoinCommands::onServer(CommandContext &context, const Sender &sen
     return Outcome::NextLine;
 }
 
-HandlerOutcome JoinCommands::onNewUser(CommandContext &context, const Sender &,
+HandlerOutcome JoinCommands::onNewUser(CommandContext &context, const Sender &sender,
                                        const Fields &fields)
 {
-    const QByteArray *name = field(fields, 1);
-    if (!name)
-        return Outcome::NextLine;
-    if (!NewUserRecord::isAllowedFileName(*name, executableName())) {
-        context.addOutputLine(NewUserRecord::refusalText(*name));
-        return Outcome::NextLine;
-    }
-    NewUserRecord::append(context.workingFile(*name), NewUserRecord::record(fields));
+    if (const QByteArray *name = field(fields, 1))
+        context.writeRecord(sender, *name, fields);
     return Outcome::NextLine;
 }

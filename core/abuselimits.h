@@ -26,6 +26,8 @@ struct AbuseLimits
     QList<AddressRange> trustedAddresses = {*AddressRange::parse("127.0.0.0/8")};
     // Expiry of a moderator's BAN and IPBAN; zero: they never expire.
     std::chrono::seconds moderatorBanDuration{0};
+    qint64 recordFileBytes = 1024 * 1024; // a chat NEWUSER record file grows to at most this
+    int recordFiles = 10000;              // record files the working directory takes
 
     // Reads the [limits] group. A missing key keeps its default; a value that
     // is not understood keeps the default too and adds a line to `problems`.

@@ -2,8 +2,6 @@
 
 #include "core/textfile.h"
 
-#include <QSaveFile>
-
 QList<QByteArray> BanList::readItems(const QString &path, QString *errorText)
 {
     const std::optional<QByteArray> content =
@@ -67,17 +65,4 @@ QByteArray BanList::formatItems(const QList<QByteArray> &items)
             content += '"' + item + "\"\r\n";
     }
     return content;
-}
-
-bool BanList::write(const QString &path, const QList<QByteArray> &items, QString *errorText)
-{
-    QSaveFile file(path);
-    const QByteArray content = formatItems(items);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
-        !file.commit()) {
-        if (errorText)
-            *errorText = file.errorString();
-        return false;
-    }
-    return true;
 }

@@ -18,7 +18,4 @@ bool append(const QString &path, const QByteArray &address, QString *errorText =
 // holds a quote itself (then bare, as it must have been read); parseItems
 // gives the same items back. Empty items match nothing and are left out.
 QByteArray formatItems(const QList<QByteArray> &items);
-// Replaces the whole file in one step: a reader sees the old list or the new
-// one, never a part. False (with the reason) when it could not.
-bool write(const QString &path, const QList<QByteArray> &items, QString *errorText = nullptr);
 } // namespace BanList

@@ -1,10 +1,9 @@
 #include "core/banrules.h"
 
 #include "core/banlist.h"
+#include "core/textfile.h"
 
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -46,15 +45,11 @@ std::optional<QDateTime> parseTime(const QByteArray &text)
 
 QString readWhole(const QString &path, QByteArray *content)
 {
-    QFile file(path);
-    if (!file.exists())
-        return {};
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
-    *content = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return file.errorString();
-    return {};
+    QString error;
+    if (const std::optional<QByteArray> read =
+            TextFile::read(path, TextFile::Missing::ReadsAsEmpty, &error))
+        *content = *read;
+    return error;
 }
 } // namespace
 
@@ -150,14 +145,27 @@ bool BanRules::loadForWriting(QString *errorText)
     return false;
 }
 
-bool BanRules::saveList(const QList<QByteArray> &items, QString *errorText)
+bool BanRules::saveListWithout(const std::function<bool(const QByteArray &)> &lifted,
+                               QString *errorText)
 {
+    // Read again under the file's lock: what a host appended since the load stays.
+    QList<QByteArray> kept;
+    const auto change = [&](const QByteArray &content) -> std::optional<QByteArray> {
+        kept.clear();
+        for (const QByteArray &item : BanList::parseItems(content)) {
+            if (!lifted(item))
+                kept.append(item);
+        }
+        return BanList::formatItems(kept);
+    };
     QString error;
-    if (BanList::write(m_listPath, items, &error))
-        return true;
-    if (errorText)
-        *errorText = m_listPath + QStringLiteral(": ") + error;
-    return false;
+    if (!TextFile::rewrite(m_listPath, change, &error)) {
+        if (errorText)
+            *errorText = m_listPath + QStringLiteral(": ") + error;
+        return false;
+    }
+    rebuild(kept);
+    return true;
 }
 
 bool BanRules::saveDetails(QString *errorText)
@@ -174,11 +182,11 @@ bool BanRules::saveDetails(QString *errorText)
                    timeText(details->expires) + '\t' + escaped(details->setBy) + '\t' +
                    escaped(details->reason) + '\n';
     }
-    QSaveFile file(m_sidePath);
-    if (file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit())
+    QString error;
+    if (TextFile::replace(m_sidePath, content, TextFile::ReadOnlyFolder::Fails, &error))
         return true;
     if (errorText)
-        *errorText = m_sidePath + QStringLiteral(": ") + file.errorString();
+        *errorText = m_sidePath + QStringLiteral(": ") + error;
     return false;
 }
 
@@ -194,29 +202,31 @@ bool BanRules::add(const Request &request, const QDateTime &now, QString *errorT
     if (!loadForWriting(errorText))
         return false;
     const QByteArray target = range->text();
-    bool listed = false;
-    for (const QByteArray &item : std::as_const(m_items))
-        listed = listed || key(item) == target;
+    const bool listed = std::any_of(m_items.cbegin(), m_items.cend(),
+                                    [&](const QByteArray &item) { return key(item) == target; });
+    if (!listed)
+        m_items.append(target);
+    const QDateTime setAt = now.toUTC();
+    const QDateTime expires =
+        request.duration ? setAt.addSecs(request.duration->count()) : QDateTime();
+    m_details.insert(target, Details{setAt, expires, request.setBy, request.reason});
+    // The side line first: without its ban.txt line it means nothing, so a
+    // failure of either write leaves no ban half made.
+    if (!saveDetails(errorText)) {
+        load();
+        return false;
+    }
     if (!listed) {
         // Appended, as every writer of ban.txt always has: nothing else in it moves.
         QString error;
         if (!BanList::append(m_listPath, target, &error)) {
             if (errorText)
                 *errorText = m_listPath + QStringLiteral(": ") + error;
+            load();
             return false;
         }
-        m_items.append(target);
     }
-    const QDateTime setAt = now.toUTC();
-    const QDateTime expires =
-        request.duration ? setAt.addSecs(request.duration->count()) : QDateTime();
-    m_details.insert(target, Details{setAt, expires, request.setBy, request.reason});
     rebuild(m_items);
-    if (!saveDetails(errorText)) {
-        if (errorText)
-            *errorText += QStringLiteral("; the ban is in force but never expires");
-        return false;
-    }
     return true;
 }
 
@@ -225,22 +235,15 @@ bool BanRules::remove(const QByteArray &target, QString *errorText)
     if (!loadForWriting(errorText))
         return false;
     const QByteArray wanted = key(target);
-    QList<QByteArray> kept;
-    for (const QByteArray &item : std::as_const(m_items)) {
-        if (key(item) != wanted)
-            kept.append(item);
-    }
-    if (kept.size() == m_items.size()) {
+    const auto isTarget = [&](const QByteArray &item) { return key(item) == wanted; };
+    if (std::none_of(m_items.cbegin(), m_items.cend(), isTarget)) {
         if (errorText)
             *errorText = QStringLiteral("\"%1\" is not in the ban list")
                              .arg(QString::fromLatin1(target.left(64)));
         return false;
     }
     // ban.txt first: once it is written the ban is lifted whatever the side file does.
-    if (!saveList(kept, errorText))
-        return false;
-    rebuild(kept);
-    return saveDetails(errorText);
+    return saveListWithout(isTarget, errorText) && saveDetails(errorText);
 }
 
 QList<Ban> BanRules::removeExpired(const QDateTime &now, QString *errorText)
@@ -248,18 +251,17 @@ QList<Ban> BanRules::removeExpired(const QDateTime &now, QString *errorText)
     if (!loadForWriting(errorText))
         return {};
     QList<Ban> expired;
-    QList<QByteArray> kept;
+    QSet<QByteArray> targets;
     for (const Ban &ban : std::as_const(m_bans)) {
-        if (ban.hasExpired(now))
+        if (ban.hasExpired(now)) {
             expired.append(ban);
-        else
-            kept.append(ban.target);
+            targets.insert(ban.target);
+        }
     }
     if (expired.isEmpty())
         return {};
-    if (!saveList(kept, errorText))
+    if (!saveListWithout([&](const QByteArray &item) { return targets.contains(item); }, errorText))
         return {};
-    rebuild(kept);
     saveDetails(errorText);
     return expired;
 }

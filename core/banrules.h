@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ownedfiles.h"
+
 #include "core/addressrange.h"
 
 #include <QByteArray>
@@ -10,6 +12,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 // The bans of ban.txt with what the server knows about them. ban.txt stays in
@@ -41,8 +44,8 @@ struct Ban
 class BanRules
 {
 public:
-    static constexpr QLatin1StringView ListFile{"ban.txt"};
-    static constexpr QLatin1StringView SideFile{"ban-meta.txt"};
+    static constexpr QLatin1StringView ListFile = OwnedFiles::BanList;
+    static constexpr QLatin1StringView SideFile = OwnedFiles::BanDetails;
 
     struct Request
     {
@@ -95,7 +98,8 @@ private:
     };
     static QByteArray key(const QByteArray &item);
     bool loadForWriting(QString *errorText);
-    bool saveList(const QList<QByteArray> &items, QString *errorText);
+    // Rewrites ban.txt without the items `lifted` picks.
+    bool saveListWithout(const std::function<bool(const QByteArray &)> &lifted, QString *errorText);
     bool saveDetails(QString *errorText);
     void rebuild(const QList<QByteArray> &items);
 

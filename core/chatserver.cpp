@@ -2,17 +2,16 @@
 
 #include "core/codepage.h"
 #include "core/connectionpool.h"
+#include "core/textfile.h"
 #include "platform/eventloop.h"
-
-#include <QFile>
+#include "platform/ownedfiles.h"
 
 namespace {
 const QByteArray LeftText = QByteArrayLiteral(" got bored with life and left Tarnwick!");
 } // namespace
 
 ChatServer::ChatServer(ConnectionTable &table, const ServerConfig &config, QObject *parent)
-    : QObject(parent), m_table(table), m_config(config),
-      m_log(config.workingFile(QStringLiteral("log.txt"))),
+    : QObject(parent), m_table(table), m_config(config), m_log(config.workingFile(OwnedFiles::Log)),
       m_pool(new ConnectionPool(
           table,
           {[this](const Sender &sender, const QByteArray &chunk, const QByteArray &pending) {
@@ -43,7 +42,7 @@ void ChatServer::setProtection(AddressLimits *addresses, const AbuseLimits &limi
 {
     m_pool->setProtection({addresses, "chat", limits.floodBurst, limits.floodLinesPerSecond,
                            std::chrono::seconds(limits.floodSecondsAfterClose)});
-    m_moderatorBanDuration = limits.moderatorBanDuration;
+    m_limits = limits;
 }
 
 void ChatServer::reportSecurityEvent(const QByteArray &line)
@@ -62,26 +61,10 @@ void ChatServer::shutdown()
 
 bool ChatServer::loadMotd(QString *errorText)
 {
-    QFile file(m_config.programFile(QStringLiteral("motd.txt")));
-    if (!file.exists()) {
-        setMotd(QByteArray());
-        return true;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (errorText)
-            *errorText = file.errorString();
-        setMotd(QByteArray());
-        return false;
-    }
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (errorText)
-            *errorText = file.errorString();
-        setMotd(QByteArray());
-        return false;
-    }
-    setMotd(content);
-    return true;
+    const std::optional<QByteArray> content = TextFile::read(
+        m_config.programFile(OwnedFiles::Motd), TextFile::Missing::ReadsAsEmpty, errorText);
+    setMotd(content.value_or(QByteArray()));
+    return content.has_value();
 }
 
 void ChatServer::setMotd(const QByteArray &text)

@@ -36,7 +36,8 @@ public:
     // The connection limits shared with the login service, flood control and
     // the expiry of moderators' bans.
     void setProtection(AddressLimits *addresses, const AbuseLimits &limits);
-    std::chrono::seconds moderatorBanDuration() const { return m_moderatorBanDuration; }
+    const AbuseLimits &limits() const { return m_limits; }
+    std::chrono::seconds moderatorBanDuration() const { return m_limits.moderatorBanDuration; }
     // One line of the security log (SecurityLog), for the host's tools.
     void reportSecurityEvent(const QByteArray &line);
 
@@ -108,5 +109,5 @@ private:
     LineHandler m_lineHandler;
     QByteArray m_motd;
     QSet<QString> m_fileProblems;
-    std::chrono::seconds m_moderatorBanDuration{0};
+    AbuseLimits m_limits;
 };

@@ -113,6 +113,12 @@ QByteArray SecurityLog::connectionRefused(const QByteArray &address, const QByte
     return line(address, "connection-refused") + " service=" + service + " limit=" + limit;
 }
 
+QByteArray SecurityLog::recordRefused(const QByteArray &address, const QByteArray &name,
+                                      const char *reason)
+{
+    return line(address, "record-refused") + " name=" + quoted(name) + " reason=" + reason;
+}
+
 QByteArray SecurityLog::floodSlowed(const QByteArray &address, const QByteArray &name)
 {
     return line(address, "flood-slowed") + " name=" + quoted(name);

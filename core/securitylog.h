@@ -34,6 +34,9 @@ QByteArray ban(const QByteArray &target, const QByteArray &name, const QByteArra
 // `service` is "chat" or "login"; `limit` the setting that refused it.
 QByteArray connectionRefused(const QByteArray &address, const QByteArray &service,
                              const QByteArray &limit);
+// A chat NEWUSER record not written: `reason` is "name" (not a name a client
+// may use), "file-full" or "folder-full".
+QByteArray recordRefused(const QByteArray &address, const QByteArray &name, const char *reason);
 // The first held-back line of a flood episode.
 QByteArray floodSlowed(const QByteArray &address, const QByteArray &name);
 // Lines a client left held back when it closed, dropped after the time allowed.

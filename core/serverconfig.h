@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ownedfiles.h"
+
 #include <QString>
 
 // Where the server keeps its files and which ports it serves. The product
@@ -10,7 +12,7 @@ struct ServerConfig
     static constexpr quint16 ChatPort = 3069;
     static constexpr quint16 LoginPort = 3068;
     // The server file is named after the server, with this extension.
-    static constexpr QLatin1StringView ServerFileExtension{".tkl"};
+    static constexpr QLatin1StringView ServerFileExtension = OwnedFiles::ServerFileExtension;
 
     // The program folder, or the data folder the host named in its place:
     // ban.txt, sysops.dat, users.mdb, motd.txt at start-up, *.tkl, the

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ownedfiles.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -18,7 +20,7 @@ class QSettings;
 class ServerSettings
 {
 public:
-    static inline const QString FileName = QStringLiteral("tarnwick-server.ini");
+    static inline const QString FileName = OwnedFiles::Settings;
     static inline const QString PasswordsRequiredKey = QStringLiteral("passwords/required");
 
     explicit ServerSettings(const QString &path) : m_path(path) {}

@@ -33,6 +33,8 @@ int HeadlessServer::start()
     const QString folder = m_core.config().programFolder;
     if (!QFileInfo(folder).isDir())
         return refuse(QStringLiteral("The data folder %1 does not exist.").arg(folder));
+    if (const QString why = ControlHost::whyFoldersUnsafe(m_core.config()); !why.isEmpty())
+        return refuse(why);
     QString reason;
     if (m_host.lockFolder(&reason) != FolderLock::Outcome::Locked)
         return refuse(reason);

@@ -7,8 +7,13 @@
 
 #include <QCoreApplication>
 
+#include <sys/stat.h>
+
 int main(int argc, char *argv[])
 {
+    // Everything the server creates is its owner's alone (the users store's
+    // side files too), whatever the shell's umask.
+    ::umask(0077);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tarnwick Server"));
     const Invocation invocation = parseCommandLine(QCoreApplication::arguments());

@@ -23,6 +23,15 @@ OperatorApi &ControlHost::api()
     return m_core.api();
 }
 
+QString ControlHost::whyFoldersUnsafe(const ServerConfig &config)
+{
+    for (const QString &folder : {config.programFolder, config.workingDirectory}) {
+        if (const QString why = FolderLock::whyUnsafe(folder); !why.isEmpty())
+            return QStringLiteral("The server does not start. ") + why;
+    }
+    return {};
+}
+
 FolderLock::Outcome ControlHost::lockFolder(QString *errorText)
 {
     const QString folder = m_core.config().programFolder;

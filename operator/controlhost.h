@@ -21,6 +21,8 @@ public:
     ~ControlHost() override;
 
     // Only one server per data folder; errorText says why not.
+    // Why the server must not start on `config`'s folders; empty when it may.
+    static QString whyFoldersUnsafe(const ServerConfig &config);
     FolderLock::Outcome lockFolder(QString *errorText);
     // The settings file into the API; from then on every change of a setting
     // is saved at once (a failed save is told as an error notice). False when

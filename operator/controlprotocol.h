@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ownedfiles.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -20,7 +22,7 @@
 // the connection closed.
 namespace ControlProtocol {
 constexpr qsizetype MaxLineLength = 64 * 1024;
-inline const QString SocketName = QStringLiteral("tarnwick-server.sock");
+inline const QString SocketName = OwnedFiles::ControlSocket;
 
 enum class Input
 {

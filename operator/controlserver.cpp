@@ -226,7 +226,9 @@ bool ControlServer::listen(const QString &path, QString *errorText)
     // Read and write is all a client needs; nobody else gets anything.
     struct stat status = {};
     const QByteArray encoded = QFile::encodeName(path);
-    if (::chmod(encoded.constData(), 0600) != 0 || ::stat(encoded.constData(), &status) != 0 ||
+    // Made by us a moment ago: a socket, never a link put in its place.
+    if (::lstat(encoded.constData(), &status) != 0 || !S_ISSOCK(status.st_mode) ||
+        ::chmod(encoded.constData(), 0600) != 0 || ::lstat(encoded.constData(), &status) != 0 ||
         (status.st_mode & 0777) != 0600) {
         if (errorText)
             *errorText = QStringLiteral("other users could use the socket");

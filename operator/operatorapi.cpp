@@ -20,7 +20,7 @@
 
 namespace {
 const QByteArray FromServer = QByteArrayLiteral("\tThe Server\t");
-const QString MotdFileName = QStringLiteral("motd.txt");
+const QString MotdFileName = OwnedFiles::Motd;
 
 QList<SysopRecord> toRecords(const QList<SysopEntry> &entries)
 {
@@ -187,7 +187,7 @@ OperatorResult OperatorApi::ban(const OperatorTarget &target, const QByteArray &
 {
     OperatorResult result;
     QString error;
-    if (!BanList::append(m_config.programFile(QStringLiteral("ban.txt")), target.address, &error)) {
+    if (!BanList::append(m_config.programFile(OwnedFiles::BanList), target.address, &error)) {
         result = OperatorResult::failure(
             QStringLiteral("The address %1 could not be stored in ban.txt, so it is not banned: %2")
                 .arg(QString::fromLatin1(target.address), error));
@@ -338,7 +338,7 @@ std::optional<QByteArray> OperatorApi::readMotdFile(QString *error) const
 
 QString OperatorApi::sysopsPath() const
 {
-    return m_config.programFile(QLatin1String(SysopList::FileName));
+    return m_config.programFile(SysopList::FileName);
 }
 
 std::optional<QList<SysopEntry>> OperatorApi::sysops(QString *error) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ownedfiles.h"
+
 #include <QString>
 
 // Holds an exclusive lock on a file in a folder for as long as the object
@@ -9,7 +11,7 @@
 class FolderLock
 {
 public:
-    static inline const QString FileName = QStringLiteral("tarnwick-server.lock");
+    static inline const QString FileName = OwnedFiles::Lock;
 
     FolderLock() = default;
     ~FolderLock();
@@ -25,6 +27,10 @@ public:
     // On failure errorText says why (the lock file could not be opened).
     Outcome lock(const QString &folder, QString *errorText = nullptr);
     bool isLocked() const { return m_descriptor >= 0; }
+
+    // Why a folder is no place for the server's files: another user may
+    // change what is in it (write to it, or own it). Empty when it is safe.
+    static QString whyUnsafe(const QString &folder);
     void unlock();
 
 private:

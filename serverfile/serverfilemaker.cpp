@@ -1,15 +1,12 @@
 #include "serverfile/serverfilemaker.h"
 
 #include "core/codepage.h"
+#include "core/textfile.h"
 #include "platform/dialogs.h"
 #include "platform/eventloop.h"
 
 #include <QDir>
-#include <QTemporaryFile>
 #include <QtEndian>
-
-#include <filesystem>
-#include <system_error>
 
 namespace {
 const QString Title = QStringLiteral("Make Server File");
@@ -17,12 +14,7 @@ const QString Prompt = QStringLiteral(
     "Enter a Name for your server. Please be unique and avoid naming it after a state, as "
     "others may have already done this.");
 const QString DefaultName = QStringLiteral("My Server");
-const QString Extension = QStringLiteral(".tkl");
-
-std::filesystem::path nativePath(const QString &path)
-{
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
+const QString Extension = ServerConfig::ServerFileExtension;
 
 // Clears the busy mark however the run ends.
 class BusyGuard
@@ -91,64 +83,44 @@ bool ServerFileMaker::make(const QString &selectedRow)
 
 bool ServerFileMaker::makeFile(const QString &name)
 {
-    const QDir folder(m_config.programFolder);
-    const QString target = folder.filePath(name + Extension);
-    // Written and encoded under a temporary name, then put in place in one
-    // step: a failure never leaves a half-made server file behind.
-    QTemporaryFile file(folder.filePath(QStringLiteral(".serverfile-XXXXXX")));
-    const QByteArray plain = plainContent(Codepage::fromDisplay(name), m_localAddress());
-    if (!file.open() || file.write(plain) != plain.size() || !file.flush()) {
-        fail(QStringLiteral("The server file could not be written in %1: %2")
-                 .arg(QDir::toNativeSeparators(folder.path()), file.errorString()));
-        return false;
-    }
+    const QString target = QDir(m_config.programFolder).filePath(name + Extension);
+    QByteArray content = plainContent(Codepage::fromDisplay(name), m_localAddress());
 
     Q_EMIT nameChanged(name);
     Q_EMIT barShown();
-    m_length = plain.size();
+    m_length = content.size();
     m_period = progressPeriod(m_length);
     m_counter = 0;
     m_filled = 0;
-    const bool encoded = encode(file, m_length);
+    encode(content);
     Q_EMIT barHidden();
-    const QString encodeError = file.errorString();
-    file.close();
 
-    std::error_code renameError;
-    if (encoded) {
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                            QFileDevice::ReadGroup | QFileDevice::ReadOther);
-        std::filesystem::rename(nativePath(file.fileName()), nativePath(target), renameError);
-    }
-    if (!encoded || renameError) {
+    // Put in place in one step: a failure never leaves a half-made server
+    // file behind. It is made to be handed out, so everybody may read it.
+    QString error;
+    if (!TextFile::replace(target, content, TextFile::ReadOnlyFolder::Fails, &error,
+                           TextFile::Access::ReadableByAll)) {
         Q_EMIT nameChanged(m_lastName);
-        const QString reason =
-            encoded ? QString::fromLocal8Bit(renameError.message().c_str()) : encodeError;
         fail(QStringLiteral("The server file %1 could not be written: %2")
-                 .arg(QDir::toNativeSeparators(target), reason));
+                 .arg(QDir::toNativeSeparators(target), error));
         return false;
     }
-    file.setAutoRemove(false);
     m_lastName = name;
     return true;
 }
 
-bool ServerFileMaker::encode(QFile &file, qint64 length)
+void ServerFileMaker::encode(QByteArray &content)
 {
+    const qint64 length = content.size();
+    // Bytes past the end read as zero: the last three positions each
+    // lengthen the content by one byte.
+    content.append(3, '\0');
     for (qint64 p = 0; p < length; ++p) {
-        // Bytes past the end read as zero: the last three positions each
-        // lengthen the file by one byte.
-        uchar window[4] = {0, 0, 0, 0};
-        if (!file.seek(p) || file.read(reinterpret_cast<char *>(window), 4) < 0)
-            return false;
-        const quint32 value = qFromLittleEndian<quint32>(window) + 1u;
-        qToLittleEndian(value, window);
-        if (!file.seek(p) || file.write(reinterpret_cast<const char *>(window), 4) != 4)
-            return false;
+        auto *window = reinterpret_cast<uchar *>(content.data() + p);
+        qToLittleEndian(qFromLittleEndian<quint32>(window) + 1u, window);
         progressStep();
         yieldEventLoop();
     }
-    return file.flush();
 }
 
 void ServerFileMaker::progressStep()

@@ -9,13 +9,13 @@
 #include <functional>
 
 class Dialogs;
-class QFile;
 
 // File > "Make Server File": asks for the server's name and writes <name>.tkl
 // in the program folder, holding the name and the chat service's address,
 // encoded in place: every position p gets the 32-bit little-endian value at
 // p..p+3 raised by one, so each byte goes up by one with the carry running
-// into the next, and the file ends three bytes longer.
+// into the next, and the file ends three bytes longer. The file appears whole
+// or not at all.
 //
 // The encoding gives way to the event loop after every position. The console
 // shows the progress through the signals.
@@ -49,7 +49,7 @@ Q_SIGNALS:
 
 private:
     bool makeFile(const QString &name);
-    bool encode(QFile &file, qint64 length);
+    void encode(QByteArray &content);
     void progressStep();
     void fail(const QString &text);
 

@@ -1,0 +1,149 @@
+#include "core/banrules.h"
+#include "core/textfile.h"
+#include "testfolders.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+// The one writer of the server's files: links are not followed, new files are
+// the owner's alone, appends never run into a hand-written last line, and a
+// rewrite keeps what a host appends meanwhile. Full disks: tst_fulldisk.
+class TestTextFile : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { m_folder = std::make_unique<QTemporaryDir>(); }
+    void linkIsNeitherReadNorWrittenThrough_data();
+    void linkIsNeitherReadNorWrittenThrough();
+    void newFilesAreTheOwnersAloneWhateverTheUmask();
+    void appendEndsAHandWrittenLastLineFirst_data();
+    void appendEndsAHandWrittenLastLineFirst();
+    void appendStopsAtTheSizeLimit();
+    void rewriteKeepsLinesAppendedMeanwhile();
+
+private:
+    QString path(const char *name) const { return m_folder->filePath(QLatin1String(name)); }
+    std::unique_ptr<QTemporaryDir> m_folder;
+};
+
+void TestTextFile::linkIsNeitherReadNorWrittenThrough_data()
+{
+    QTest::addColumn<int>("operation");
+    QTest::newRow("read") << 0;
+    QTest::newRow("append") << 1;
+    QTest::newRow("replace") << 2;
+    QTest::newRow("rewrite") << 3;
+    QTest::newRow("create") << 4;
+}
+
+void TestTextFile::linkIsNeitherReadNorWrittenThrough()
+{
+    QFETCH(int, operation);
+    QVERIFY(writeFile(path("target"), "secret\n"));
+    QVERIFY(QFile::link(path("target"), path("ban.txt")));
+    const auto keep = [](const QByteArray &content) { return std::optional(content + "x"); };
+    QString error;
+    const bool done =
+        operation == 0
+            ? TextFile::read(path("ban.txt"), TextFile::Missing::IsAnError, &error).has_value()
+        : operation == 1 ? TextFile::append(path("ban.txt"), "\"1.2.3.4\"\r\n", &error)
+        : operation == 2 ? TextFile::replace(path("ban.txt"), "x", {}, &error)
+        : operation == 3 ? TextFile::rewrite(path("ban.txt"), keep, &error)
+                         : TextFile::create(path("ban.txt"), "x", &error);
+    QVERIFY(!done);
+    QVERIFY2(!error.isEmpty(), qPrintable(error));
+    QCOMPARE(readFile(path("target")), QByteArray("secret\n"));
+    QVERIFY(QFileInfo(path("ban.txt")).isSymLink());
+}
+
+void TestTextFile::newFilesAreTheOwnersAloneWhateverTheUmask()
+{
+    const mode_t old = ::umask(022);
+    QVERIFY(TextFile::append(path("appended"), "a\r\n"));
+    QVERIFY(TextFile::replace(path("replaced"), "r\r\n"));
+    QVERIFY(TextFile::create(path("created"), "c\r\n"));
+    QVERIFY(TextFile::rewrite(
+        path("rewritten"), [](const QByteArray &) { return std::optional(QByteArray("w\r\n")); }));
+    ::umask(old);
+    for (const char *name : {"appended", "replaced", "created", "rewritten"}) {
+        struct stat status = {};
+        QCOMPARE(::stat(QFile::encodeName(path(name)).constData(), &status), 0);
+        QCOMPARE(status.st_mode & 0777, mode_t(0600));
+    }
+    QCOMPARE(m_folder->path().size() > 0, true);
+    QCOMPARE(QDir(m_folder->path()).entryList(QDir::Hidden | QDir::Files).size(), 4);
+}
+
+void TestTextFile::appendEndsAHandWrittenLastLineFirst_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("no file") << QByteArray() << QByteArray("\"1.2.3.4\"\r\n");
+    QTest::newRow("ended") << QByteArray("\"9.9.9.9\"\r\n")
+                           << QByteArray("\"9.9.9.9\"\r\n\"1.2.3.4\"\r\n");
+    QTest::newRow("no line end") << QByteArray("\"10.0.0.1\"")
+                                 << QByteArray("\"10.0.0.1\"\r\n\"1.2.3.4\"\r\n");
+    QTest::newRow("only CR") << QByteArray("10.0.0.1\r")
+                             << QByteArray("10.0.0.1\r\n\"1.2.3.4\"\r\n");
+    QTest::newRow("only LF") << QByteArray("10.0.0.1\n") << QByteArray("10.0.0.1\n\"1.2.3.4\"\r\n");
+}
+
+void TestTextFile::appendEndsAHandWrittenLastLineFirst()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    if (!before.isNull())
+        QVERIFY(writeFile(path("ban.txt"), before));
+    BanRules rules(m_folder->path());
+    QVERIFY(rules.add({"1.2.3.4", std::nullopt, {}, {}}, QDateTime::currentDateTimeUtc()));
+    QCOMPARE(readFile(path("ban.txt")), after);
+    QVERIFY(rules.load());
+    QVERIFY(rules.match("1.2.3.4", QDateTime::currentDateTimeUtc()));
+}
+
+void TestTextFile::appendStopsAtTheSizeLimit()
+{
+    QString error;
+    QVERIFY(TextFile::append(path("Bob"), QByteArray(60, 'a'), &error, 100));
+    QVERIFY(!TextFile::append(path("Bob"), QByteArray(60, 'b'), &error, 100));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(readFile(path("Bob")), QByteArray(60, 'a'));
+}
+
+// A host appends bans with `echo ... >> ban.txt` while expired bans are lifted.
+void TestTextFile::rewriteKeepsLinesAppendedMeanwhile()
+{
+    const QByteArray file = QFile::encodeName(path("ban.txt"));
+    std::atomic<bool> stop = false;
+    std::atomic<int> appended = 0;
+    std::thread host([&] {
+        while (!stop) {
+            const int descriptor = ::open(file.constData(), O_WRONLY | O_APPEND | O_CREAT, 0600);
+            const QByteArray line = "\"10.0." + QByteArray::number(appended / 250) + '.' +
+                                    QByteArray::number(appended % 250) + "\"\r\n";
+            if (descriptor >= 0 &&
+                ::write(descriptor, line.constData(), line.size()) == line.size())
+                ++appended;
+            ::close(descriptor);
+        }
+    });
+    for (int round = 0; round < 25; ++round) {
+        QVERIFY(TextFile::rewrite(path("ban.txt"), [](const QByteArray &content) {
+            return std::optional(content); // the expiry's rewrite, nothing expired
+        }));
+    }
+    stop = true;
+    host.join();
+    const QList<QByteArray> lines = readFile(path("ban.txt")).split('\n');
+    QCOMPARE(lines.size() - 1, int(appended));
+}
+
+QTEST_GUILESS_MAIN(TestTextFile)
+#include "tst_textfile.moc"
