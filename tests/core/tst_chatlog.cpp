@@ -1,5 +1,6 @@
 #include "core/chatlog.h"
 #include "filefault.h"
+#include "smalldisk.h"
 #include "testfolders.h"
 
 #include <QDir>
@@ -7,7 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -19,6 +23,11 @@ bool isEntry(const QByteArray &written, const QByteArray &rest, const QByteArray
     return written == before + rest || written == after + rest;
 }
 
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 } // namespace
 
 class TestChatLog : public QObject
@@ -28,10 +37,17 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void everyEntryIsWholeInTheFileWhenTheCallReturns();
+    void receiveEntryText_data();
+    void receiveEntryText();
+    void fullLogIsRotated_data();
+    void fullLogIsRotated();
     void pathThatNamesAnotherFileStartsANewLog_data();
     void pathThatNamesAnotherFileStartsANewLog();
     void failureIsToldAndTheNextEntryTriesAgain_data();
     void failureIsToldAndTheNextEntryTriesAgain();
+    void linkAtThePathIsNotWrittenThrough();
+    void newFileIsTheOwnersOnly();
+    void fullDiskLeavesOnlyWholeEntries();
 
 private:
     QString logPath() const { return m_folder->filePath(QStringLiteral("log.txt")); }
@@ -87,6 +103,108 @@ void TestChatLog::everyEntryIsWholeInTheFileWhenTheCallReturns()
     check("lines cut at the chunk's end",
           log.writeReceive(address, "MOTD\r\nMessage\tBob: \thel", "Message"),
           address + " MOTD\r\nMessage\tBob: \the\r\n", before);
+}
+
+void TestChatLog::receiveEntryText_data()
+{
+    QTest::addColumn<QByteArray>("pending");
+    QTest::addColumn<QByteArray>("chunk");
+    QTest::addColumn<QByteArray>("entry");
+    const QByteArray pm = ChatLog::PrivateMessageText;
+    const qsizetype cap = ChatLog::MaxEntryText;
+    auto leftOut = [](qsizetype bytes) -> QByteArray {
+        return "\x85 " + QByteArray::number(bytes) + " more bytes";
+    };
+
+    QTest::newRow("last character dropped")
+        << QByteArray() << QByteArray("MSG\ta\r\nMOTD\r\n") << QByteArray("MSG\ta\r\nMOTD\r");
+    QTest::newRow("one private line: the text alone")
+        << QByteArray() << QByteArray("PM\tbob\tsecret\tann\r\n") << pm;
+    QTest::newRow("private line, then public text")
+        << QByteArray() << QByteArray("PM\tBob\tsecret\r\nMessage\thello\r\n")
+        << QByteArray(pm + "\r\nMessage\thello\r");
+    QTest::newRow("private line later in the chunk")
+        << QByteArray() << QByteArray("MOTD\r\nPM\tbob\tsecret\tann\r\nMSG\tx\r\n")
+        << QByteArray("MOTD\r\n" + pm + "\r\nMSG\tx\r");
+    QTest::newRow("private line whose keyword was cut")
+        << QByteArray("P") << QByteArray("M\tbob\tsecret\tann\r\n") << QByteArray(pm + "\r");
+    QTest::newRow("end of a private line, then public text")
+        << QByteArray("PM\tbob\tsec") << QByteArray("ret\r\nMOTD\r\n")
+        << QByteArray(pm + "\r\nMOTD\r");
+    QTest::newRow("lower-case pm is not private")
+        << QByteArray() << QByteArray("MOTD\r\npm\tx\r\n") << QByteArray("MOTD\r\npm\tx\r");
+    QTest::newRow("password") << QByteArray()
+                              << QByteArray("MOTD\r\nRequestOP\tbob\tb@x.org\thunter2\r\nMOTD\r\n")
+                              << QByteArray("MOTD\r\nRequestOP\tbob\tb@x.org\t***\r\nMOTD\r");
+    QTest::newRow("password after a private line")
+        << QByteArray() << QByteArray("PM\tBob\tx\r\nRequestOP\tBob\tb@x\thunter2\r\n")
+        << QByteArray(pm + "\r\nRequestOP\tBob\tb@x\t***\r");
+
+    QTest::newRow("as long as the cap")
+        << QByteArray() << QByteArray(cap + 1, 'x') << QByteArray(cap, 'x');
+    QTest::newRow("a byte over the cap") << QByteArray() << QByteArray(cap + 2, 'x')
+                                         << QByteArray(QByteArray(cap, 'x') + leftOut(1));
+    QTest::newRow("1 MiB") << QByteArray() << QByteArray(1 << 20, 'x')
+                           << QByteArray(QByteArray(cap, 'x') + leftOut((1 << 20) - 1 - cap));
+    // The masked line would end past the cap: it is left out whole.
+    const QByteArray before = "Message\t" + QByteArray(cap - 20, 'x') + "\r\n";
+    const QByteArray rest = "RequestOP\tBob\tb@x\thunter2\r\nMOTD\r\n";
+    QTest::newRow("password at the cap") << QByteArray() << QByteArray(before + rest)
+                                         << QByteArray(before + leftOut(rest.size() - 1));
+}
+
+void TestChatLog::receiveEntryText()
+{
+    QFETCH(QByteArray, pending);
+    QFETCH(QByteArray, chunk);
+    QTEST(ChatLog::receiveEntryText(chunk, pending), "entry");
+}
+
+void TestChatLog::fullLogIsRotated_data()
+{
+    QTest::addColumn<qint64>("maxBytes");
+    QTest::addColumn<int>("keep");
+    QTest::addColumn<QStringList>("files"); // oldest first
+
+    QTest::newRow("two kept") << qint64(200) << 2
+                              << QStringList{"log.txt.2", "log.txt.1", "log.txt"};
+    QTest::newRow("none kept") << qint64(200) << 0 << QStringList{"log.txt"};
+    QTest::newRow("never rotated") << qint64(0) << 2 << QStringList{"log.txt"};
+}
+
+void TestChatLog::fullLogIsRotated()
+{
+    QFETCH(qint64, maxBytes);
+    QFETCH(int, keep);
+    QFETCH(QStringList, files);
+    ChatLog log(logPath());
+    log.setRotation(maxBytes, keep);
+    const int entries = 20;
+    for (int number = 1; number <= entries; ++number)
+        QVERIFY(log.writeEvent("entry " + QByteArray::number(number) + ' ' + QByteArray(40, '.')));
+
+    const QDir folder(m_folder->path());
+    QStringList sorted = files;
+    sorted.sort();
+    QCOMPARE(folder.entryList(QDir::Files, QDir::Name), sorted);
+    // The files, oldest first, hold the newest entries without a gap.
+    QList<int> numbers;
+    for (const QString &file : files) {
+        const QByteArray content = readFile(folder.filePath(file));
+        if (file != files.last())
+            QVERIFY(content.size() >= maxBytes); // rotated only when full
+        for (const QByteArray &entry : content.split('\n')) {
+            const qsizetype at = entry.indexOf("entry ");
+            if (at >= 0)
+                numbers.append(entry.mid(at + 6).split(' ').first().toInt());
+        }
+    }
+    QVERIFY(!numbers.isEmpty());
+    QCOMPARE(numbers.last(), entries);
+    for (qsizetype i = 1; i < numbers.size(); ++i)
+        QCOMPARE(numbers[i], numbers[i - 1] + 1);
+    if (maxBytes == 0)
+        QCOMPARE(numbers.size(), entries);
 }
 
 void TestChatLog::pathThatNamesAnotherFileStartsANewLog_data()
@@ -178,6 +296,55 @@ void TestChatLog::failureIsToldAndTheNextEntryTriesAgain()
     const QByteArray before = ChatLog::timestamp();
     QVERIFY(log.writeEvent("back"));
     QVERIFY(isEntry(readFile(logPath()), "back\r\n", before, ChatLog::timestamp()));
+}
+
+void TestChatLog::linkAtThePathIsNotWrittenThrough()
+{
+    const QString target = m_folder->filePath(QStringLiteral("elsewhere.txt"));
+    QVERIFY(writeFile(target, "kept\r\n"));
+    QVERIFY(QFile::link(target, logPath()));
+    ChatLog log(logPath());
+    QVERIFY(!log.writeEvent("through the link"));
+    QCOMPARE(log.errorString(), systemReason(ELOOP));
+    QCOMPARE(readFile(target), QByteArray("kept\r\n"));
+}
+
+void TestChatLog::newFileIsTheOwnersOnly()
+{
+    for (const mode_t mask : {mode_t(022), mode_t(0277)}) {
+        const mode_t old = ::umask(mask);
+        ChatLog log(logPath());
+        const bool written = log.writeEvent("first");
+        ::umask(old);
+        QVERIFY(written);
+        struct stat made;
+        QCOMPARE(::stat(QFile::encodeName(logPath()).constData(), &made), 0);
+        QCOMPARE(made.st_mode & 07777, mode_t(0600));
+        QVERIFY(QFile::remove(logPath()));
+    }
+}
+
+void TestChatLog::fullDiskLeavesOnlyWholeEntries()
+{
+    const QString path = logPath();
+    // Entries that do not fill the disk's pages evenly: the last one is cut short.
+    const QByteArray entry = "entry " + QByteArray(1000, '.') + " end\r\n";
+    const SmallDisk::Run run = SmallDisk::run(m_folder->path(), 64 * 1024, [&]() -> QByteArray {
+        ChatLog log(path);
+        int failures = 0;
+        for (int attempt = 0; attempt < 200 && failures < 2; ++attempt)
+            failures += log.writeEvent(entry.chopped(2)) ? 0 : 1;
+        return log.errorString().toLocal8Bit() + '\n' + readFile(path);
+    });
+    if (run.outcome == SmallDisk::Outcome::Unavailable)
+        QSKIP("a small disk needs root and mount namespaces");
+    QCOMPARE(run.outcome, SmallDisk::Outcome::Finished);
+    const qsizetype lineEnd = run.answer.indexOf('\n');
+    QCOMPARE(QString::fromLocal8Bit(run.answer.left(lineEnd)), systemReason(ENOSPC));
+    const QByteArray content = run.answer.mid(lineEnd + 1);
+    QVERIFY(content.size() > 32 * 1024);
+    QVERIFY(content.endsWith(entry));
+    QCOMPARE(content.count("entry "), content.count(entry));
 }
 
 QTEST_GUILESS_MAIN(TestChatLog)

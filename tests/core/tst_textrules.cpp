@@ -1,5 +1,4 @@
 #include "core/banlist.h"
-#include "core/chatlog.h"
 #include "core/codepage.h"
 #include "core/lineframer.h"
 
@@ -7,7 +6,7 @@
 
 using Lines = QList<QByteArray>;
 
-// Core's byte-level rules: framing, log entries, case folding, the ban list.
+// Core's byte-level rules: framing, case folding, the ban list.
 class TestTextRules : public QObject
 {
     Q_OBJECT
@@ -15,8 +14,6 @@ private Q_SLOTS:
     void framing_data();
     void framing();
     void overlongLineIsDiscardedHoweverItArrives();
-    void logEntry_data();
-    void logEntry();
     void folding_data();
     void folding();
     void everyByteReachesUtf8AsShown();
@@ -57,35 +54,6 @@ void TestTextRules::overlongLineIsDiscardedHoweverItArrives()
     QCOMPARE(framer.append("\nMOTD\r\n"), Lines{"MOTD"});
     QCOMPARE(framer.append("0123456789abcdef\r"), Lines{});
     QCOMPARE(framer.append("\n"), Lines{"0123456789abcdef"});
-}
-
-void TestTextRules::logEntry_data()
-{
-    QTest::addColumn<QByteArray>("pending");
-    QTest::addColumn<QByteArray>("chunk");
-    QTest::addColumn<QByteArray>("entry");
-    const QByteArray pm = ChatLog::PrivateMessageText;
-    QTest::newRow("last character dropped")
-        << QByteArray() << QByteArray("MSG\ta\r\nMOTD\r\n") << QByteArray("MSG\ta\r\nMOTD\r");
-    QTest::newRow("chunk beginning with PM")
-        << QByteArray() << QByteArray("PM\tbob\tsecret\tann\r\nMOTD\r\n") << pm;
-    QTest::newRow("PM line later in the chunk")
-        << QByteArray() << QByteArray("MOTD\r\nPM\tbob\tsecret\tann\r\nMSG\tx\r\n")
-        << QByteArray("MOTD\r\n" + pm + "\r\nMSG\tx\r");
-    QTest::newRow("private line whose keyword was cut")
-        << QByteArray("P") << QByteArray("M\tbob\tsecret\tann\r\n") << QByteArray(pm + "\r");
-    QTest::newRow("lower-case pm is not private")
-        << QByteArray() << QByteArray("MOTD\r\npm\tx\r\n") << QByteArray("MOTD\r\npm\tx\r");
-    QTest::newRow("password") << QByteArray()
-                              << QByteArray("MOTD\r\nRequestOP\tbob\tb@x.org\thunter2\r\nMOTD\r\n")
-                              << QByteArray("MOTD\r\nRequestOP\tbob\tb@x.org\t***\r\nMOTD\r");
-}
-
-void TestTextRules::logEntry()
-{
-    QFETCH(QByteArray, pending);
-    QFETCH(QByteArray, chunk);
-    QTEST(ChatLog::receiveEntryText(chunk, pending), "entry");
 }
 
 void TestTextRules::folding_data()
