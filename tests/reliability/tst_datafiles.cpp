@@ -1,3 +1,4 @@
+#include "privatespace.h"
 #include "rawclient.h"
 #include "testfolders.h"
 
@@ -7,20 +8,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/mount.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-// The real program with its data folder and working directory on a full
-// disk (a 2 MiB tmpfs): every command that writes fails visibly (exit 1, the
-// system's reason), leaves the old files as they were, leaves no temporary
-// file behind, and the server serves on. The test runs in mount and network
-// namespaces of its own (as root), so it has the fixed ports to itself.
-class TestFullDisk : public QObject
+// The real program on its data folder, which is also its working directory
+// (as the packaged service runs), on a 2 MiB tmpfs. On a full disk every
+// command that writes fails visibly (exit 1, the system's reason), leaves the
+// old files as they were and no temporary file behind, and the server serves
+// on. A stranger's NEWUSER never reaches a file the server keeps. The test
+// runs in mount and network namespaces of its own (as root), so it has the
+// fixed ports to itself.
+class TestDataFiles : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -29,16 +24,21 @@ private Q_SLOTS:
     void commandFailsAndKeepsTheFile_data();
     void commandFailsAndKeepsTheFile();
     void strangerCannotEmptyTheBanList();
+    void recordNamesNeverReachTheServersFiles();
+    void recordFilesAreBounded();
 
 private:
     struct Result
     {
         int exitCode = -1;
+        QByteArray out;
         QByteArray err;
     };
     Result ctl(const QStringList &arguments, const QByteArray &input = {});
+    void startServer();
     QString dataFile(const QString &name) const { return m_root.filePath("data/" + name); }
-    QString workFile(const QString &name) const { return m_root.filePath("work/" + name); }
+    // Lines the server wrote to standard error since it started.
+    QByteArray serverOutput() const { return readFile(m_root.filePath("server.err")); }
     QMap<QString, QByteArray> snapshot() const;
     void fillDisk();
     void freeDisk() { QFile::remove(m_root.filePath("filler")); }
@@ -50,23 +50,9 @@ private:
 namespace {
 bool g_isolated = false;
 
-bool enterPrivateSpace()
-{
-    if (::unshare(CLONE_NEWNS | CLONE_NEWNET) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return false;
-    const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq loopback = {};
-    std::strncpy(loopback.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = probe >= 0 && ::ioctl(probe, SIOCGIFFLAGS, &loopback) == 0;
-    loopback.ifr_flags |= IFF_UP;
-    up = up && ::ioctl(probe, SIOCSIFFLAGS, &loopback) == 0;
-    ::close(probe);
-    return up;
-}
-
 const QByteArray Sysops = "\r\nAnn\tann@example.org\tpw1\r\nBob\tbob@example.org\tpw2\r\n";
-const QByteArray Settings = "; the host's own notes\n[passwords]\nrequired=true\n";
+const QByteArray Settings = "; the host's own notes\n[passwords]\nrequired=true\n"
+                            "[limits]\nrecordFileBytes=20000\nrecordFiles=3\n";
 
 // 20 bans that expire in a year, and one expired one.
 QByteArray bans(QByteArray *side)
@@ -84,13 +70,12 @@ QByteArray bans(QByteArray *side)
 }
 } // namespace
 
-void TestFullDisk::initTestCase()
+void TestDataFiles::initTestCase()
 {
     if (!g_isolated)
         QSKIP("needs root: private mount and network namespaces");
-    QVERIFY(::mount("tmpfs", QFile::encodeName(m_root.path()).constData(), "tmpfs", 0,
-                    "size=2m,mode=0700") == 0);
-    QVERIFY(QDir(m_root.path()).mkpath("data") && QDir(m_root.path()).mkpath("work"));
+    QVERIFY(PrivateSpace::mountSmallDisk(m_root.path(), "2m"));
+    QVERIFY(QDir(m_root.path()).mkpath("data"));
     QByteArray side;
     const QByteArray list = bans(&side);
     for (const auto &[name, bytes] :
@@ -98,30 +83,33 @@ void TestFullDisk::initTestCase()
           std::pair{"motd.txt", QByteArray("Welcome\r\n")}, std::pair{"ban.txt", list},
           std::pair{"ban-meta.txt", side}})
         QVERIFY(writeFile(dataFile(name), bytes));
-    QVERIFY(writeFile(workFile("motd.txt"), "Old news\r\n"));
-    QVERIFY(writeFile(workFile("Bob"), "a record\r\n"));
+    QVERIFY(writeFile(dataFile("Bob"), "a record\r\n"));
+    startServer();
+}
 
-    m_server.setWorkingDirectory(m_root.filePath("work"));
-    m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+void TestDataFiles::startServer()
+{
+    m_server.setWorkingDirectory(m_root.filePath("data"));
+    m_server.setStandardErrorFile(m_root.filePath("server.err"));
     m_server.start(QStringLiteral(TARNWICK_SERVER_PATH),
                    {"--headless", "--data-dir", m_root.filePath("data")});
     QVERIFY(m_server.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(ctl({"status"}).exitCode == 0, 20000);
 }
 
-void TestFullDisk::cleanupTestCase()
+void TestDataFiles::cleanupTestCase()
 {
     if (!g_isolated)
         return;
     m_server.terminate();
     m_server.waitForFinished();
-    ::umount2(QFile::encodeName(m_root.path()).constData(), MNT_DETACH);
+    PrivateSpace::unmount(m_root.path());
 }
 
-TestFullDisk::Result TestFullDisk::ctl(const QStringList &arguments, const QByteArray &input)
+TestDataFiles::Result TestDataFiles::ctl(const QStringList &arguments, const QByteArray &input)
 {
     QProcess process;
-    process.setWorkingDirectory(m_root.filePath("work"));
+    process.setWorkingDirectory(m_root.filePath("data"));
     process.start(QStringLiteral(TARNWICK_SERVER_PATH),
                   QStringList{"ctl", "--data-dir", m_root.filePath("data")} + arguments);
     process.write(input);
@@ -129,24 +117,22 @@ TestFullDisk::Result TestFullDisk::ctl(const QStringList &arguments, const QByte
     if (!process.waitForFinished(20000))
         process.kill();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardError()};
+            process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 // Every file in both folders, hidden ones included, with its bytes.
-QMap<QString, QByteArray> TestFullDisk::snapshot() const
+QMap<QString, QByteArray> TestDataFiles::snapshot() const
 {
     QMap<QString, QByteArray> files;
-    for (const char *folder : {"data", "work"}) {
-        const QDir dir(m_root.filePath(folder));
-        for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
-            if (name != "log.txt") // the log may gain entries before the disk filled
-                files.insert(name, readFile(dir.filePath(name)));
-        }
+    const QDir dir(m_root.filePath("data"));
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!name.startsWith("log.txt")) // the log gains entries
+            files.insert(name, readFile(dir.filePath(name)));
     }
     return files;
 }
 
-void TestFullDisk::fillDisk()
+void TestDataFiles::fillDisk()
 {
     QFile filler(m_root.filePath("filler"));
     QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
@@ -156,7 +142,7 @@ void TestFullDisk::fillDisk()
     }
 }
 
-void TestFullDisk::commandFailsAndKeepsTheFile_data()
+void TestDataFiles::commandFailsAndKeepsTheFile_data()
 {
     QTest::addColumn<QStringList>("command");
     QTest::addColumn<QByteArray>("input");
@@ -177,7 +163,7 @@ void TestFullDisk::commandFailsAndKeepsTheFile_data()
                                   << QByteArray("pw\n") << QByteArray("users.mdb");
 }
 
-void TestFullDisk::commandFailsAndKeepsTheFile()
+void TestDataFiles::commandFailsAndKeepsTheFile()
 {
     QFETCH(QStringList, command);
     QFETCH(QByteArray, input);
@@ -198,7 +184,7 @@ void TestFullDisk::commandFailsAndKeepsTheFile()
 // A client that never joins fills the disk (here: the filler); the next join
 // lifts the expired ban: that rewrite fails and the list stays whole. A
 // NEWUSER record leaves no partial record behind.
-void TestFullDisk::strangerCannotEmptyTheBanList()
+void TestDataFiles::strangerCannotEmptyTheBanList()
 {
     const QByteArray list = readFile(dataFile("ban.txt"));
     fillDisk();
@@ -210,7 +196,7 @@ void TestFullDisk::strangerCannotEmptyTheBanList()
     QVERIFY(carol.connectTo(3069));
     QVERIFY(carol.join("carol"));
     QCOMPARE(readFile(dataFile("ban.txt")), list);
-    QCOMPARE(readFile(workFile("Bob")), QByteArray("a record\r\n"));
+    QCOMPARE(readFile(dataFile("Bob")), QByteArray("a record\r\n"));
     freeDisk();
 
     RawClient dave;
@@ -221,12 +207,80 @@ void TestFullDisk::strangerCannotEmptyTheBanList()
     QVERIFY(!lifted.contains("10.0.0.99"));
 }
 
+// The lines a client that never joins would send to rewrite the settings.
+void TestDataFiles::recordNamesNeverReachTheServersFiles()
+{
+    const QMap<QString, QByteArray> before = snapshot();
+    QStringList names = {"tarnwick-server.ini",
+                         "tarnwick-server.ini.lock",
+                         "tarnwick-server.lock",
+                         "tarnwick-server.sock",
+                         "tarnwick-server",
+                         "tarnwick-serverd",
+                         "ban.txt",
+                         "ban-meta.txt",
+                         "sysops.dat",
+                         "motd.txt",
+                         "log.txt",
+                         "log.txt.1",
+                         "users.mdb",
+                         "users.mdb-wal",
+                         "users.mdb-journal",
+                         "Hall.tkl",
+                         ".profile",
+                         "../escape",
+                         QString(65, 'n')};
+    for (const QString &name : QStringList(names))
+        names.append(name.toUpper());
+    RawClient stranger;
+    QVERIFY(stranger.connectTo(3069));
+    for (const QString &name : std::as_const(names))
+        stranger.sendLine("NEWUSER\t" + name.toLatin1() +
+                          "\t[passwords]\trequired=false\t[limits]\ttrustedAddresses=0.0.0.0/0");
+    // Lines are handled in order: once Carl's record is there, all were.
+    stranger.sendLine("NEWUSER\tCarl\tcarl@example.org");
+    QTRY_VERIFY(QFile::exists(dataFile("Carl")));
+
+    QMap<QString, QByteArray> after = snapshot();
+    QCOMPARE(after.take("Carl").left(22), QByteArray("Carl\r\ncarl@example.org"));
+    QCOMPARE(after, before);
+    QVERIFY(!QFile::exists(m_root.filePath("escape")));
+    QCOMPARE(serverOutput().count("event=record-refused"), names.size());
+
+    // What the next start reads is what the host wrote.
+    m_server.terminate();
+    QVERIFY(m_server.waitForFinished());
+    startServer();
+    const QByteArray status = ctl({"status"}).out;
+    QVERIFY2(status.contains("Require Passwords: on"), status.constData());
+}
+
+// A record file grows to recordFileBytes; the folder takes recordFiles record
+// files (Bob, Carl and one more).
+void TestDataFiles::recordFilesAreBounded()
+{
+    RawClient stranger;
+    QVERIFY(stranger.connectTo(3069));
+    stranger.sendLine("NEWUSER\tBob\t" + QByteArray(19000, 'b'));
+    stranger.sendLine("NEWUSER\tErin");
+    stranger.sendLine("NEWUSER\tDave");
+    stranger.sendLine("NEWUSER\tCarl\tagain");
+    QTRY_VERIFY(readFile(dataFile("Carl")).contains("again"));
+    QCOMPARE(readFile(dataFile("Bob")), QByteArray("a record\r\n"));
+    QVERIFY(QFile::exists(dataFile("Erin")));
+    QVERIFY(!QFile::exists(dataFile("Dave")));
+    const QByteArray output = serverOutput();
+    QVERIFY2(output.contains("event=record-refused name=\"Bob\" reason=file-full"),
+             output.constData());
+    QVERIFY(output.contains("event=record-refused name=\"Dave\" reason=folder-full"));
+}
+
 int main(int argc, char *argv[])
 {
-    g_isolated = enterPrivateSpace();
+    g_isolated = PrivateSpace::enter();
     QCoreApplication app(argc, argv);
-    TestFullDisk test;
+    TestDataFiles test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_fulldisk.moc"
+#include "tst_datafiles.moc"
