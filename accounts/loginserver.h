@@ -4,6 +4,7 @@
 #include "core/chatlog.h"
 #include "core/connectionpool.h"
 #include "core/connectiontable.h"
+#include "core/loglimits.h"
 #include "core/messageline.h"
 #include "core/serverconfig.h"
 
@@ -50,6 +51,11 @@ public:
 
     // The connection limits shared with the chat service and the password-
     // guessing and registration limits of this one.
+    // When log.txt rotates and how many old logs are kept.
+    void setLogRotation(const LogLimits &limits)
+    {
+        m_log.setRotation(limits.rotateBytes, limits.keep);
+    }
     void setProtection(AddressLimits *addresses, const AbuseLimits &limits);
 
     bool isConnected(int index) const;

@@ -12,8 +12,6 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include <utility>
-
 ConsoleApp::ConsoleApp(const ServerConfig &config, Dialogs *script, QObject *parent)
     : QObject(parent), m_core(config), m_log(LogStream::Style::Silent), m_host(m_core, m_log),
       m_script(script), m_consoleDialogs(std::make_unique<WidgetDialogs>()),
@@ -23,7 +21,7 @@ ConsoleApp::ConsoleApp(const ServerConfig &config, Dialogs *script, QObject *par
       m_bansWindow([this] { return makeBansWindow(); })
 {
     // The saved settings before the window: "Require Passwords" starts as saved.
-    m_host.loadSettings(&m_settingsProblem);
+    m_host.applySettings();
     Dialogs &consoleDialogs = m_script ? *m_script : *m_consoleDialogs;
     m_window = std::make_unique<MainWindow>(api(), consoleDialogs);
     m_consoleDialogs->setWindow(m_window.get());
@@ -78,9 +76,6 @@ BansWindow *ConsoleApp::bansWindow() const
 QStringList ConsoleApp::start()
 {
     m_window->load();
-    if (!m_settingsProblem.isEmpty())
-        Q_EMIT api().notice(std::exchange(m_settingsProblem, QString()),
-                            OperatorApi::Severity::Warning);
     const QStringList failures = m_core.start();
     openControlSocket();
     return failures;

@@ -33,10 +33,10 @@ public:
                         QObject *parent = nullptr);
     ~ConsoleApp() override;
 
-    // Form_Load: the tray icon and title (and a settings file that could not
-    // be used, told), then the services (login first) and motd.txt. Returns
-    // the failures, each also shown to the operator. Then the control socket,
-    // when no other server holds the folder (the log view tells when not).
+    // Form_Load: the tray icon and title, then the services (login first),
+    // motd.txt and the settings file's problems. Returns the failures, each
+    // also shown to the operator. Then the control socket, when no other
+    // server holds the folder (the log view tells when not).
     QStringList start();
 
     ServerCore &core() { return m_core; }
@@ -71,7 +71,6 @@ private:
     ServerCore m_core;
     LogStream m_log; // for the control socket's followers only
     ControlHost m_host;
-    QString m_settingsProblem;
     Dialogs *m_script;
     std::unique_ptr<WidgetDialogs> m_consoleDialogs;
     std::unique_ptr<MainWindow> m_window;

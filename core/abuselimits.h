@@ -3,14 +3,12 @@
 #include "core/addressrange.h"
 
 #include <QList>
-#include <QStringList>
 
 #include <chrono>
 
-class QSettings;
-
 // The abuse limits of both services, as the operator sets them in the
-// settings file under [limits]. A count of 0 turns its limit off.
+// settings file under [limits] (read by ServerSettings). A count of 0 turns
+// its limit off.
 struct AbuseLimits
 {
     int connectionsPerAddress = 10;   // open at once, both services together
@@ -26,10 +24,10 @@ struct AbuseLimits
     QList<AddressRange> trustedAddresses = {*AddressRange::parse("127.0.0.0/8")};
     // Expiry of a moderator's BAN and IPBAN; zero: they never expire.
     std::chrono::seconds moderatorBanDuration{0};
-    qint64 recordFileBytes = 1024 * 1024; // a chat NEWUSER record file grows to at most this
-    int recordFiles = 10000;              // record files the working directory takes
+    // The record files a chat NEWUSER line writes in the working directory:
+    // the size one may grow to, and how many there may be.
+    qint64 recordFileBytes = 1024 * 1024;
+    int recordFiles = 10000;
 
-    // Reads the [limits] group. A missing key keeps its default; a value that
-    // is not understood keeps the default too and adds a line to `problems`.
-    static AbuseLimits fromSettings(const QSettings &settings, QStringList *problems = nullptr);
+    friend bool operator==(const AbuseLimits &, const AbuseLimits &) = default;
 };

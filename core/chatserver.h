@@ -3,6 +3,7 @@
 #include "core/abuselimits.h"
 #include "core/chatlog.h"
 #include "core/connectiontable.h"
+#include "core/loglimits.h"
 #include "core/messageline.h"
 #include "core/serverconfig.h"
 
@@ -35,6 +36,11 @@ public:
     quint16 port() const;
     // The connection limits shared with the login service, flood control and
     // the expiry of moderators' bans.
+    // When log.txt rotates and how many old logs are kept.
+    void setLogRotation(const LogLimits &limits)
+    {
+        m_log.setRotation(limits.rotateBytes, limits.keep);
+    }
     void setProtection(AddressLimits *addresses, const AbuseLimits &limits);
     const AbuseLimits &limits() const { return m_limits; }
     std::chrono::seconds moderatorBanDuration() const { return m_limits.moderatorBanDuration; }

@@ -1,72 +1,152 @@
 #include "core/serversettings.h"
 
-#include <QFileInfo>
-#include <QSettings>
+#include "core/banrules.h"
+
+#include <limits>
 
 namespace {
-QString describe(QSettings::Status status)
+using Reader = SettingsFile::Reader;
+
+Reader flag(bool &target)
 {
-    return status == QSettings::AccessError ? QStringLiteral("it cannot be read")
-                                            : QStringLiteral("it is not a valid settings file");
+    return [&target](const QByteArray &value) -> QStringList {
+        const QByteArray word = value.toLower();
+        if (word == "true" || word == "false") {
+            target = word == "true";
+            return {};
+        }
+        return {QStringLiteral("%1 is not true or false; %2 applies")
+                    .arg(SettingsFile::quoted(value),
+                         target ? QStringLiteral("true") : QStringLiteral("false"))};
+    };
+}
+
+template <typename Number> Reader count(Number &target)
+{
+    return [&target](const QByteArray &value) -> QStringList {
+        constexpr qint64 Largest = std::numeric_limits<Number>::max();
+        bool digitsOnly = !value.isEmpty();
+        for (const char c : value)
+            digitsOnly = digitsOnly && c >= '0' && c <= '9';
+        bool ok = false;
+        const qint64 number = digitsOnly ? value.toLongLong(&ok) : -1;
+        if (ok && number <= Largest) {
+            target = Number(number);
+            return {};
+        }
+        return {QStringLiteral("%1 is not a whole number from 0 to %2; %3 applies")
+                    .arg(SettingsFile::quoted(value), QString::number(Largest),
+                         QString::number(target))};
+    };
+}
+
+// A range that is not understood is left out; the others count.
+Reader addressList(QList<AddressRange> &target)
+{
+    return [&target](const QByteArray &value) -> QStringList {
+        QStringList problems;
+        target.clear();
+        for (const QByteArray &item : QByteArray(value).replace(',', ' ').simplified().split(' ')) {
+            if (item.isEmpty())
+                continue;
+            QString why;
+            if (const std::optional<AddressRange> range = AddressRange::parse(item, &why))
+                target.append(*range);
+            else
+                problems.append(why + QStringLiteral("; left out of the list"));
+        }
+        return problems;
+    };
+}
+
+Reader banDuration(std::chrono::seconds &target)
+{
+    return [&target](const QByteArray &value) -> QStringList {
+        if (value.isEmpty() || value == "0") {
+            target = std::chrono::seconds{0};
+            return {};
+        }
+        QString why;
+        const std::optional<std::chrono::seconds> duration = BanRules::parseDuration(value, &why);
+        if (!duration)
+            return {why + QStringLiteral("; moderators' bans never expire")};
+        target = *duration;
+        return {};
+    };
 }
 } // namespace
 
-std::optional<bool> ServerSettings::readBool(const QSettings &file, const QString &key,
-                                             bool fallback, QStringList *problems)
+QList<SettingsFile::Key> ServerSettings::schema(Values &values)
 {
-    const QVariant value = file.value(key);
-    if (!value.isValid())
-        return fallback;
-    const QString text = value.toString().trimmed().toLower();
-    if (text == QLatin1String("true"))
-        return true;
-    if (text == QLatin1String("false"))
-        return false;
-    problems->append(QStringLiteral("%1 is \"%2\", not true or false").arg(key, value.toString()));
-    return std::nullopt;
+    AbuseLimits &limits = values.limits;
+    return {
+        {"passwords", "required", flag(values.passwordsRequired)},
+        {"limits", "connectionsPerAddress", count(limits.connectionsPerAddress)},
+        {"limits", "newConnectionsPerMinute", count(limits.newConnectionsPerMinute)},
+        {"limits", "floodBurst", count(limits.floodBurst)},
+        {"limits", "floodLinesPerSecond", count(limits.floodLinesPerSecond)},
+        {"limits", "floodSecondsAfterClose", count(limits.floodSecondsAfterClose)},
+        {"limits", "loginFailuresBeforeDelay", count(limits.loginFailuresBeforeDelay)},
+        {"limits", "newUsersPer10Minutes", count(limits.newUsersPer10Minutes)},
+        {"limits", "trustedAddresses", addressList(limits.trustedAddresses)},
+        {"limits", "moderatorBanDuration", banDuration(limits.moderatorBanDuration)},
+        {"limits", "recordFileBytes", count(limits.recordFileBytes)},
+        {"limits", "recordFiles", count(limits.recordFiles)},
+        {"log", "rotateBytes", count(values.log.rotateBytes)},
+        {"log", "keep", count(values.log.keep)},
+    };
 }
 
-bool ServerSettings::load(QString *problem)
+bool ServerSettings::load()
 {
-    m_passwordsRequired = false;
-    QStringList problems;
-    const QFileInfo info(m_path);
-    if (info.exists() && (!info.isFile() || !info.isReadable())) {
-        problems.append(describe(QSettings::AccessError));
-    } else if (info.exists()) {
-        const QSettings file(m_path, QSettings::IniFormat);
-        if (file.status() != QSettings::NoError)
-            problems.append(describe(file.status()));
-        else
-            m_passwordsRequired =
-                readBool(file, PasswordsRequiredKey, false, &problems).value_or(false);
+    Values values;
+    SettingsFile file(schema(values));
+    m_problems.clear();
+    m_readError.clear();
+    QString why;
+    if (!file.read(m_path, &why)) {
+        m_values = Values();
+        m_readError = QStringLiteral("The settings file %1 cannot be read (%2); the defaults "
+                                     "apply, and it is not written while it cannot be read.")
+                          .arg(m_path, why);
+        return false;
     }
-    if (problems.isEmpty())
-        return true;
-    if (problem) {
-        *problem = QStringLiteral("The settings file %1 is not used as it stands (%2); the "
-                                  "defaults apply until a setting is changed.")
-                       .arg(m_path, problems.join(QStringLiteral("; ")));
+    m_values = values;
+    for (const SettingsFile::Problem &problem : file.problems()) {
+        m_problems.append(QStringLiteral("The settings file %1, line %2: %3")
+                              .arg(m_path, QString::number(problem.line), problem.text));
     }
-    return false;
+    return true;
 }
 
 bool ServerSettings::setPasswordsRequired(bool required, QString *errorText)
 {
-    m_passwordsRequired = required;
-    return save(errorText);
+    m_values.passwordsRequired = required;
+    return save("passwords", "required", required ? "true" : "false", errorText);
 }
 
-bool ServerSettings::save(QString *errorText)
+bool ServerSettings::save(const QByteArray &section, const QByteArray &name,
+                          const QByteArray &value, QString *errorText)
 {
-    QSettings file(m_path, QSettings::IniFormat);
-    file.setValue(PasswordsRequiredKey, m_passwordsRequired);
-    file.sync();
-    if (file.status() == QSettings::NoError) {
-        m_saveError.clear();
-        return true;
+    // What the file holds now, hand edits since the start included; only
+    // its bytes matter here.
+    Values current;
+    SettingsFile file(schema(current));
+    QString why;
+    if (!file.read(m_path, &why)) {
+        m_saveError = QStringLiteral("The settings file %1 cannot be read (%2), so it was not "
+                                     "written.")
+                          .arg(m_path, why);
+    } else {
+        const QByteArray before = file.bytes();
+        file.setValue(section, name, value);
+        if (file.bytes() == before || file.write(m_path, &why)) {
+            m_saveError.clear();
+            return true;
+        }
+        m_saveError =
+            QStringLiteral("The settings file %1 could not be written: %2").arg(m_path, why);
     }
-    m_saveError = QStringLiteral("The settings file %1 could not be written.").arg(m_path);
     if (errorText)
         *errorText = m_saveError;
     return false;

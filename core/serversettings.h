@@ -1,50 +1,76 @@
 #pragma once
 
+#include "core/abuselimits.h"
+#include "core/loglimits.h"
+#include "core/settingsfile.h"
 #include "platform/ownedfiles.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-
-class QSettings;
-
-// The operator's settings, kept in tarnwick-server.ini in the data folder (INI
-// format). A missing file or key means the default, so a fresh install behaves
-// as one that never saved anything. A file that cannot be read or holds a
-// value that makes no sense is reported and the defaults are used; it is
-// written again only when the operator changes a setting, and then at once.
+// The operator's settings, kept in tarnwick-server.ini in the data folder. A
+// missing file or key means the default, so a fresh install behaves as one
+// that never saved anything. A line that means nothing or holds a value that
+// is not understood is a problem told with its line number; the default
+// applies in its place and the rest of the file still counts. The program
+// writes the file only to change a setting, and then only that setting's line.
 //
-//   [passwords]
-//   required=true|false
+//   [passwords]  required               true or false
+//   [limits]     connectionsPerAddress, newConnectionsPerMinute, floodBurst,
+//                floodLinesPerSecond, floodSecondsAfterClose,
+//                loginFailuresBeforeDelay, newUsersPer10Minutes,
+//                recordFileBytes, recordFiles
+//                                        whole numbers of 0 or more
+//                trustedAddresses       addresses and ranges, by commas or blanks
+//                moderatorBanDuration   0 (never) or 90s, 30m, 2h, 7d
+//   [log]        rotateBytes, keep      whole numbers of 0 or more
+//
+// The defaults are those of AbuseLimits and LogLimits.
 class ServerSettings
 {
 public:
     static inline const QString FileName = OwnedFiles::Settings;
-    static inline const QString PasswordsRequiredKey = QStringLiteral("passwords/required");
 
     explicit ServerSettings(const QString &path) : m_path(path) {}
 
     const QString &path() const { return m_path; }
 
-    // Reads the file. False when it could not be used as a whole or in part;
-    // `problem` then says what is wrong and where, and the values affected
-    // keep their defaults.
-    bool load(QString *problem = nullptr);
+    // Reads the file again. False when it exists but cannot be read:
+    // readError() says why, and every default applies.
+    bool load();
+    const QString &readError() const { return m_readError; }
+    // One text per line that was not understood: the path, the line number,
+    // what is wrong and what applies instead.
+    const QStringList &problems() const { return m_problems; }
+    // The file that cannot be read counts as one.
+    qsizetype problemCount() const { return m_problems.size() + (m_readError.isEmpty() ? 0 : 1); }
 
-    bool passwordsRequired() const { return m_passwordsRequired; }
-    // Changes the setting and saves the file at once. The value is kept even
-    // when the save fails; errorText then says why it could not be saved.
+    bool passwordsRequired() const { return m_values.passwordsRequired; }
+    const AbuseLimits &limits() const { return m_values.limits; }
+    const LogLimits &logLimits() const { return m_values.log; }
+
+    // Changes the setting and saves it at once: the file is read again and
+    // only this setting's line changes. The new value is kept even when it
+    // cannot be saved; errorText then says why. A file that cannot be read is
+    // never written.
     bool setPasswordsRequired(bool required, QString *errorText = nullptr);
     // Why the last save failed; empty when it succeeded or none was made.
     const QString &saveError() const { return m_saveError; }
 
 private:
-    bool save(QString *errorText);
-    static std::optional<bool> readBool(const QSettings &file, const QString &key, bool fallback,
-                                        QStringList *problems);
+    struct Values
+    {
+        bool passwordsRequired = false;
+        AbuseLimits limits;
+        LogLimits log;
+    };
+    static QList<SettingsFile::Key> schema(Values &values);
+    bool save(const QByteArray &section, const QByteArray &name, const QByteArray &value,
+              QString *errorText);
 
     QString m_path;
-    bool m_passwordsRequired = false;
+    Values m_values;
+    QString m_readError;
+    QStringList m_problems;
     QString m_saveError;
 };

@@ -38,8 +38,7 @@ int HeadlessServer::start()
     QString reason;
     if (m_host.lockFolder(&reason) != FolderLock::Outcome::Locked)
         return refuse(reason);
-    if (QString problem; !m_host.loadSettings(&problem))
-        m_log.notice(problem, LogStream::Severity::Warning);
+    m_host.applySettings();
 
     // Each failure has been told on standard error; without both services
     // there is nothing to serve.

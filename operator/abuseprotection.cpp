@@ -4,25 +4,9 @@
 #include "core/chatserver.h"
 #include "core/connectionpool.h"
 #include "core/securitylog.h"
-#include "core/serversettings.h"
 
-#include <QSettings>
-
-namespace {
-AbuseLimits readLimits(const ServerConfig &config, QStringList *problems)
-{
-    const QString path = config.programFile(ServerSettings::FileName);
-    const QSettings file(path, QSettings::IniFormat);
-    QStringList found;
-    AbuseLimits limits = AbuseLimits::fromSettings(file, &found);
-    for (const QString &problem : std::as_const(found))
-        problems->append(QStringLiteral("The settings file %1: %2").arg(path, problem));
-    return limits;
-}
-} // namespace
-
-AbuseProtection::AbuseProtection(const ServerConfig &config, QObject *parent)
-    : QObject(parent), m_limits(readLimits(config, &m_problems)),
+AbuseProtection::AbuseProtection(const AbuseLimits &limits, QObject *parent)
+    : QObject(parent), m_limits(limits),
       m_addresses(m_limits.connectionsPerAddress, m_limits.newConnectionsPerMinute,
                   m_limits.trustedAddresses)
 {

@@ -36,6 +36,7 @@ ControlResult outcome(const OperatorResult &result, const QString &text = QStrin
 void status(ControlHost &host, ControlCall &call)
 {
     const ServerStatus state = host.api().status();
+    const qsizetype settingsProblems = host.settings().problemCount();
     const QJsonObject data{{"chatPort", state.chatPort},
                            {"loginPort", state.loginPort},
                            {"chatListening", state.chatListening},
@@ -44,6 +45,7 @@ void status(ControlHost &host, ControlCall &call)
                            {"freeSlots", state.freeSlots},
                            {"uptimeSeconds", state.uptimeSeconds},
                            {"passwordsRequired", state.passwordsRequired},
+                           {"settingsProblems", int(settingsProblems)},
                            {"registeredUsers", state.registeredUsers
                                                    ? QJsonValue(*state.registeredUsers)
                                                    : QJsonValue()}};
@@ -69,7 +71,11 @@ void status(ControlHost &host, ControlCall &call)
                              .arg(onOff(state.passwordsRequired))
                              .arg(state.registeredUsers ? QString::number(*state.registeredUsers)
                                                         : QStringLiteral("unknown"));
-    call.finish(ControlResult::done(text, data));
+    const QString problems =
+        settingsProblems == 0
+            ? QString()
+            : QStringLiteral("\nSettings file problems: %1 (see the log)").arg(settingsProblems);
+    call.finish(ControlResult::done(text + problems, data));
 }
 
 // One line per row that is not "EMPTY": index, the row as the list shows it
@@ -265,9 +271,9 @@ void passwords(ControlHost &host, ControlCall &call)
     host.api().setPasswordsRequired(required);
     const QString saveError = host.settings().saveError();
     if (!saveError.isEmpty()) {
-        call.finish(ControlResult::failure(
-            QStringLiteral("Require Passwords is %1 until the server stops. %2")
-                .arg(onOff(required), saveError)));
+        call.finish(
+            ControlResult::failure(QStringLiteral("Require Passwords is %1 now, but not saved: %2")
+                                       .arg(onOff(required), saveError)));
         return;
     }
     call.finish(ControlResult::done(QStringLiteral("Require Passwords: %1").arg(onOff(required)),

@@ -6,8 +6,7 @@
 #include "operator/servercore.h"
 
 ControlHost::ControlHost(ServerCore &core, LogStream &log, QObject *parent)
-    : QObject(parent), m_core(core), m_log(log),
-      m_settings(core.config().programFile(ServerSettings::FileName))
+    : QObject(parent), m_core(core), m_log(log)
 {
     OperatorApi &operatorApi = api();
     connect(&operatorApi, &OperatorApi::logLine, &m_log, &LogStream::logLine);
@@ -32,6 +31,11 @@ QString ControlHost::whyFoldersUnsafe(const ServerConfig &config)
     return {};
 }
 
+ServerSettings &ControlHost::settings()
+{
+    return m_core.settings();
+}
+
 FolderLock::Outcome ControlHost::lockFolder(QString *errorText)
 {
     const QString folder = m_core.config().programFolder;
@@ -46,24 +50,29 @@ FolderLock::Outcome ControlHost::lockFolder(QString *errorText)
     return outcome;
 }
 
-bool ControlHost::loadSettings(QString *problem)
+void ControlHost::applySettings()
 {
-    const bool usable = m_settings.load(problem);
-    // Restoring the saved value is no change to save again.
-    api().setPasswordsRequired(m_settings.passwordsRequired());
-    if (!m_settingsLoaded) {
-        m_settingsLoaded = true;
+    m_applyingSettings = true;
+    api().setPasswordsRequired(settings().passwordsRequired());
+    m_applyingSettings = false;
+    if (!m_savingChanges) {
+        m_savingChanges = true;
         connect(&api(), &OperatorApi::passwordsRequiredChanged, this,
                 &ControlHost::onPasswordsRequiredChanged);
     }
-    return usable;
 }
 
 void ControlHost::onPasswordsRequiredChanged(bool required)
 {
+    if (m_applyingSettings)
+        return;
     QString error;
-    if (!m_settings.setPasswordsRequired(required, &error))
-        Q_EMIT api().notice(error, OperatorApi::Severity::Error);
+    if (!settings().setPasswordsRequired(required, &error)) {
+        Q_EMIT api().notice(
+            QStringLiteral("Require Passwords is %1 now, but not saved: %2")
+                .arg(required ? QStringLiteral("on") : QStringLiteral("off"), error),
+            OperatorApi::Severity::Error);
+    }
 }
 
 bool ControlHost::openControlSocket(QString *errorText)
@@ -101,5 +110,27 @@ OperatorResult ControlHost::reload()
     } else {
         m_log.notice(result.error, LogStream::Severity::Error);
     }
+    reloadSettings();
     return result;
+}
+
+void ControlHost::reloadSettings()
+{
+    // A file that cannot be read changes nothing in force.
+    const bool readable = settings().load();
+    m_core.reportSettingsProblems();
+    if (!readable)
+        return;
+    applySettings();
+    const qsizetype problems = settings().problemCount();
+    m_log.notice(problems == 0 ? QStringLiteral("The settings file was read again.")
+                               : QStringLiteral("The settings file was read again, with %1 "
+                                                "problem(s) told above.")
+                                     .arg(problems),
+                 LogStream::Severity::Info);
+    if (settings().limits() != m_core.limits()) {
+        m_log.notice(QStringLiteral("The changed [limits] of the settings file apply from the "
+                                    "next start."),
+                     LogStream::Severity::Info);
+    }
 }

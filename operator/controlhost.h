@@ -24,11 +24,10 @@ public:
     // Why the server must not start on `config`'s folders; empty when it may.
     static QString whyFoldersUnsafe(const ServerConfig &config);
     FolderLock::Outcome lockFolder(QString *errorText);
-    // The settings file into the API; from then on every change of a setting
-    // is saved at once (a failed save is told as an error notice). False when
-    // the file cannot be used: `problem` says why, the defaults apply, and
-    // the caller tells the operator when it can.
-    bool loadSettings(QString *problem);
+    // The settings file as the core read it into the API; from then on every
+    // change of a setting is saved at once (a failed save is told as an
+    // error notice).
+    void applySettings();
     // The control socket in the data folder, serving every control command.
     // Only for the holder of the folder's lock.
     bool openControlSocket(QString *errorText);
@@ -36,21 +35,23 @@ public:
     void closeControlSocket();
     bool isServing() const;
 
-    // `reload`, SIGHUP: motd.txt read again as at start-up, told in the log.
+    // `reload`, SIGHUP: motd.txt and the settings file read again as at
+    // start-up, told in the log. Changed abuse limits wait for a restart.
     OperatorResult reload();
 
     OperatorApi &api();
     ServerCore &core() { return m_core; }
-    ServerSettings &settings() { return m_settings; }
+    ServerSettings &settings();
     LogStream &log() { return m_log; }
 
 private:
     void onPasswordsRequiredChanged(bool required);
+    void reloadSettings();
 
     ServerCore &m_core;
     LogStream &m_log;
     FolderLock m_lock;
-    ServerSettings m_settings;
     ControlServer m_control;
-    bool m_settingsLoaded = false;
+    bool m_savingChanges = false;
+    bool m_applyingSettings = false; // the file's own value is no change to save
 };

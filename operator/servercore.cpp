@@ -11,14 +11,25 @@ QString listenFailure(const QString &service, quint16 port, const QString &reaso
         .arg(port)
         .arg(reason);
 }
+
+ServerSettings loaded(const QString &path)
+{
+    ServerSettings settings(path);
+    settings.load();
+    return settings;
+}
 } // namespace
 
 ServerCore::ServerCore(const ServerConfig &config, QObject *parent)
-    : QObject(parent), m_config(config), m_protection(m_config), m_chat(m_table, m_config),
-      m_login(m_table, m_config), m_api(m_chat, m_login)
+    : QObject(parent), m_config(config),
+      m_settings(loaded(m_config.programFile(ServerSettings::FileName))),
+      m_protection(m_settings.limits()), m_chat(m_table, m_config), m_login(m_table, m_config),
+      m_api(m_chat, m_login)
 {
     registerChatCommands(m_chat);
     m_protection.protect(m_chat, m_login);
+    m_chat.setLogRotation(m_settings.logLimits());
+    m_login.setLogRotation(m_settings.logLimits());
     connect(&m_protection, &AbuseProtection::securityEvent, this, &ServerCore::securityEvent);
 }
 
@@ -38,9 +49,16 @@ QStringList ServerCore::start()
     if (!motd.ok)
         failures.append(motd.error);
     m_api.noteStarted(chatListening, loginListening);
-    for (const QString &problem : std::as_const(m_protection.problems()))
-        Q_EMIT m_api.logLine(Codepage::fromDisplay(problem));
+    reportSettingsProblems();
     for (const QString &failure : std::as_const(failures))
         Q_EMIT m_api.notice(failure, OperatorApi::Severity::Error);
     return failures;
+}
+
+void ServerCore::reportSettingsProblems()
+{
+    if (!m_settings.readError().isEmpty())
+        Q_EMIT m_api.notice(m_settings.readError(), OperatorApi::Severity::Warning);
+    for (const QString &problem : m_settings.problems())
+        Q_EMIT m_api.logLine(Codepage::fromDisplay(problem));
 }

@@ -4,6 +4,7 @@
 #include "core/chatserver.h"
 #include "core/connectiontable.h"
 #include "core/serverconfig.h"
+#include "core/serversettings.h"
 #include "operator/abuseprotection.h"
 #include "operator/operatorapi.h"
 
@@ -11,8 +12,8 @@
 #include <QStringList>
 
 // Everything of the server that is not a window, built and wired once: the
-// connection table, the chat service with its commands, the login service and
-// the operator API. The windowed program, a program without windows and the
+// settings file as it was at the start, the connection table, the chat service with its commands,
+// the login service and the operator API. The windowed program, a program without windows and the
 // test fixtures all start from here.
 class ServerCore : public QObject
 {
@@ -25,12 +26,17 @@ public:
     // from the program folder. Each failure is told through
     // OperatorApi::notice (after all three steps) and returned as text.
     QStringList start();
+    // The settings file's problems, each a line of the log view; a file that
+    // cannot be read is a warning notice.
+    void reportSettingsProblems();
 
     OperatorApi &api() { return m_api; }
     ChatServer &chat() { return m_chat; }
     LoginServer &login() { return m_login; }
     ConnectionTable &table() { return m_table; }
     const ServerConfig &config() const { return m_config; }
+    ServerSettings &settings() { return m_settings; }
+    // In force: those of the settings file at the start.
     const AbuseLimits &limits() const { return m_protection.limits(); }
 
 Q_SIGNALS:
@@ -39,6 +45,7 @@ Q_SIGNALS:
 
 private:
     ServerConfig m_config;
+    ServerSettings m_settings;
     // Before the services: their connections report to it until they are gone.
     AbuseProtection m_protection;
     ConnectionTable m_table;

@@ -1,12 +1,9 @@
-#include "core/abuselimits.h"
 #include "core/addresslimits.h"
+#include "core/addressrange.h"
 #include "core/floodgate.h"
 #include "core/loginthrottle.h"
 #include "core/securitylog.h"
-#include "testfolders.h"
 
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -33,7 +30,7 @@ QByteArray addressNumber(int n)
 } // namespace
 
 // The abuse limits: address ranges, connections per address, flood control,
-// login throttling, their settings and the security log lines.
+// login throttling and the security log lines.
 class TestAbuseLimits : public QObject
 {
     Q_OBJECT
@@ -50,8 +47,6 @@ private Q_SLOTS:
     void registrations_data();
     void registrations();
     void memoryFollowsRecentTrafficOnly();
-    void settings_data();
-    void settings();
     void securityLines_data();
     void securityLines();
 };
@@ -339,70 +334,6 @@ void TestAbuseLimits::memoryFollowsRecentTrafficOnly()
     throttle.answerDelay("10.255.255.255", now);
     QCOMPARE(limits.entryCount(), 1);
     QCOMPARE(throttle.entryCount(), 0);
-}
-
-void TestAbuseLimits::settings_data()
-{
-    QTest::addColumn<QByteArray>("ini");
-    QTest::addColumn<QList<int>>("counts"); // in the order of AbuseLimits
-    QTest::addColumn<QByteArrayList>("trusted");
-    QTest::addColumn<int>("banSeconds");
-    QTest::addColumn<QStringList>("problems"); // a part of each
-    const QList<int> defaults{10, 20, 20, 5, 5, 10};
-    const QByteArrayList loopback{"127.0.0.0/8"};
-    QTest::newRow("nothing set: defaults")
-        << QByteArray() << defaults << loopback << 0 << QStringList();
-    QTest::newRow("everything set")
-        << QByteArray("[limits]\nconnectionsPerAddress=3\nnewConnectionsPerMinute=0\n"
-                      "floodBurst=5\nfloodLinesPerSecond=2\nloginFailuresBeforeDelay=3\n"
-                      "newUsersPer10Minutes=1\ntrustedAddresses=10.0.0.0/8, 192.168.1.7\n"
-                      "moderatorBanDuration=7d\n")
-        << QList<int>{3, 0, 5, 2, 3, 1} << QByteArrayList{"10.0.0.0/8", "192.168.1.7"} << 604800
-        << QStringList();
-    QTest::newRow("empty trusted list: loopback limited too")
-        << QByteArray("[limits]\ntrustedAddresses=\n") << defaults << QByteArrayList() << 0
-        << QStringList();
-    QTest::newRow("not numbers: defaults, told")
-        << QByteArray("[limits]\nfloodBurst=lots\nconnectionsPerAddress=-1\n") << defaults
-        << loopback << 0
-        << QStringList{"limits/connectionsPerAddress: \"-1\" is not a whole number of 0 or more; "
-                       "using 10 instead",
-                       "limits/floodBurst: \"lots\""};
-    QTest::newRow("bad range left out, told")
-        << QByteArray("[limits]\ntrustedAddresses=10.0.0.0/33, 10.1.0.0/16\n") << defaults
-        << QByteArrayList{"10.1.0.0/16"} << 0
-        << QStringList{"limits/trustedAddresses: \"10.0.0.0/33\": the prefix length"};
-    QTest::newRow("bad ban duration: never expires, told")
-        << QByteArray("[limits]\nmoderatorBanDuration=forever\n") << defaults << loopback << 0
-        << QStringList{"limits/moderatorBanDuration: \"forever\" is not a duration"};
-}
-
-void TestAbuseLimits::settings()
-{
-    QFETCH(QByteArray, ini);
-    QFETCH(QList<int>, counts);
-    QFETCH(QByteArrayList, trusted);
-    QFETCH(QStringList, problems);
-
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("settings.ini"));
-    QVERIFY(writeFile(path, ini));
-    const QSettings settings(path, QSettings::IniFormat);
-    QStringList told;
-    const AbuseLimits limits = AbuseLimits::fromSettings(settings, &told);
-
-    QCOMPARE((QList<int>{limits.connectionsPerAddress, limits.newConnectionsPerMinute,
-                         limits.floodBurst, limits.floodLinesPerSecond,
-                         limits.loginFailuresBeforeDelay, limits.newUsersPer10Minutes}),
-             counts);
-    QByteArrayList trustedTexts;
-    for (const AddressRange &range : limits.trustedAddresses)
-        trustedTexts.append(range.text());
-    QCOMPARE(trustedTexts, trusted);
-    QTEST(int(limits.moderatorBanDuration.count()), "banSeconds");
-    QCOMPARE(told.size(), problems.size());
-    for (qsizetype i = 0; i < problems.size(); ++i)
-        QVERIFY2(told[i].startsWith(problems[i]), qPrintable(told[i]));
 }
 
 void TestAbuseLimits::securityLines_data()

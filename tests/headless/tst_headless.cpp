@@ -300,7 +300,7 @@ void TestHeadless::commandActsOnTheChatAndTheFiles_data()
     unwritable("users.mdb unwritable", {"accounts", "add", "--username", "dave"}, "users.mdb",
                "users.mdb", "pw\n");
     unwritable("settings unwritable", {"passwords", "on"},
-               "Require Passwords is on until the server stops. The settings file ",
+               "Require Passwords is on now, but not saved: The settings file ",
                "tarnwick-server.ini");
     unwritable("server file unwritable", {"server-file", "Hall"}, "The server file ", "Hall.tkl");
 }
@@ -451,12 +451,24 @@ void TestHeadless::hangUpReloadsAndTerminateStops()
 {
     NotifySocket notify(m_working->filePath("notify"));
     QVERIFY(notify.isOpen());
+    writeDataFile("tarnwick-server.ini", "[limits]\nfloodBurst=lots\n[nonsense\n");
     QVERIFY(startServer());
+    QCOMPARE(status().value("settingsProblems").toInt(), 2);
+    const QByteArray told = ctl({"status"}).out;
+    QVERIFY2(told.endsWith("\nSettings file problems: 2 (see the log)\n"), told);
     RawClient bob;
     QVERIFY(join(bob, "bob"));
     writeDataFile("motd.txt", "Changed\r\n");
+    const QByteArray settings = "[passwords]\nrequired=true\n\n[limits]\nfloodBurst=lots\n";
+    writeDataFile("tarnwick-server.ini", settings);
     QCOMPARE(::kill(m_server->processId(), SIGHUP), 0);
     QTRY_COMPARE(ctl({"motd"}).out, QByteArray("Changed\r\n"));
+    // The settings file again: its problems told anew, Require Passwords
+    // taken from it, and the file left as it is.
+    const QJsonObject reloaded = status();
+    QCOMPARE(reloaded.value("settingsProblems").toInt(), 1);
+    QVERIFY(reloaded.value("passwordsRequired").toBool());
+    QCOMPARE(readFile(m_data->filePath("tarnwick-server.ini")), settings);
     RawClient ann;
     ann.connectTo(3069);
     ann.sendLine("Name\tann");
@@ -466,7 +478,12 @@ void TestHeadless::hangUpReloadsAndTerminateStops()
     QVERIFY(bob.waitForDisconnect());
     QVERIFY(ended(*m_server, 0));
     QVERIFY(!QFile::exists(socketPath()));
-    QVERIFY(m_server->readAllStandardError().contains("Shutting down."));
+    const QByteArray err = m_server->readAllStandardError();
+    for (const QByteArray line : {"tarnwick-server.ini, line 2: floodBurst", // at the start
+                                  "tarnwick-server.ini, line 3: \"[nonsense\"",
+                                  "tarnwick-server.ini, line 5: floodBurst", // at the reload
+                                  "Shutting down."})
+        QVERIFY2(err.contains(line), err);
     const QList<QByteArray> expected{"READY=1", "RELOADING=1", "READY=1", "STOPPING=1"};
     QCOMPARE(notify.firstLines(), serviceNotifySupported() ? expected : QList<QByteArray>());
 }

@@ -261,7 +261,7 @@ void TestDataFiles::recordFilesAreBounded()
 {
     RawClient stranger;
     QVERIFY(stranger.connectTo(3069));
-    stranger.sendLine("NEWUSER\tBob\t" + QByteArray(19000, 'b'));
+    stranger.sendLine("NEWUSER\tBob\t" + QByteArray(25000, 'b'));
     stranger.sendLine("NEWUSER\tErin");
     stranger.sendLine("NEWUSER\tDave");
     stranger.sendLine("NEWUSER\tCarl\tagain");
