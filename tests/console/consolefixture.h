@@ -69,11 +69,17 @@ public:
     QStringList logLines();
 
     // A connected client; its accept has run on return.
-    std::unique_ptr<RawClient> connect(const QString &from = QStringLiteral("127.0.0.1"));
+    std::unique_ptr<RawClient> connect(const QString &from = QStringLiteral("127.0.0.1"))
+    {
+        return RawClient::connected(chat().port(), from);
+    }
     // Connects and joins under `name`; returns once the join has run to its
     // end, with everything it sent this client read away.
     std::unique_ptr<RawClient> join(const QByteArray &name,
-                                    const QString &from = QStringLiteral("127.0.0.1"));
+                                    const QString &from = QStringLiteral("127.0.0.1"))
+    {
+        return RawClient::joined(chat().port(), name, from);
+    }
     // The first row equal to `text`, -1 when none.
     int rowOf(const QByteArray &text) { return rowIn(table(), text); }
 
