@@ -1,5 +1,5 @@
-#include "accounts/usersdatabase.h"
 #include "core/codepage.h"
+#include "userrecords.h"
 
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -100,16 +100,6 @@ QString oldTable()
 const QString InsertRaw =
     QStringLiteral("INSERT INTO Login1 (UserName, Email, Password) VALUES (?, ?, 'pw')");
 
-UserRecord user(const QByteArray &name, const QByteArray &email)
-{
-    UserRecord r;
-    r[UserRecord::UserName] = name;
-    r[UserRecord::Email] = email;
-    r[UserRecord::Password] = "pw";
-    r[UserRecord::First] = "first of " + name;
-    return r;
-}
-
 // The store holding StoredUsers, written the given way.
 std::unique_ptr<UsersDatabase> storeOf(const QString &path, TestUsersDatabase::Written written)
 {
@@ -131,13 +121,13 @@ std::unique_ptr<UsersDatabase> storeOf(const QString &path, TestUsersDatabase::W
     raw.clear();
     for (qsizetype i = 0; i < StoredUsers.size(); ++i) {
         const auto &[name, email] = StoredUsers[i];
-        if (written == Written::ByThisStore && !store->addUser(user(name, email)))
+        if (written == Written::ByThisStore && !store->addUser(userRecord(name, "pw", email)))
             return nullptr;
         if (written == Written::InsertedByAnotherProgram)
             raw.append({InsertRaw, {name, email}});
         if (written == Written::RenamedByAnotherProgram) {
             // A placeholder each, renamed afterwards.
-            if (!store->addUser(user("placeholder" + QByteArray::number(i), "p@x")))
+            if (!store->addUser(userRecord("placeholder" + QByteArray::number(i), "pw", "p@x")))
                 return nullptr;
             raw.append({QStringLiteral("UPDATE Login1 SET UserName = ?, Email = ? WHERE rowid = ") +
                             QString::number(i + 1),
