@@ -365,16 +365,15 @@ void TestChurn::fiftyClientsComeAndGo()
     const int seconds = churnSeconds();
     const qint64 windowMs = qBound(15, seconds / 4, 60) * 1000;
     ServerUnderTest server;
-    QVERIFY(server.writeProgramFile(QStringLiteral("motd.txt"), MotdText));
-    QVERIFY(
-        server.writeProgramFile(QStringLiteral("sysops.dat"),
-                                "\r\nChurn sysop\t" + SysopEmail + '\t' + SysopPassword + "\r\n"));
+    server.writeProgramFile(QStringLiteral("motd.txt"), MotdText);
+    server.writeProgramFile(QStringLiteral("sysops.dat"),
+                            "\r\nChurn sysop\t" + SysopEmail + '\t' + SysopPassword + "\r\n");
     // Flood control stays on (holding lines back, and a closed flooder's lines
     // being handled after it went, are part of the churn), but fast enough that
     // what a closed flooder left is handled in seconds: at 5 lines a second the
     // garbage bursts below would keep a slot for many minutes.
-    QVERIFY(server.writeProgramFile(QStringLiteral("tarnwick-server.ini"),
-                                    "[limits]\nfloodLinesPerSecond=2000\n"));
+    server.writeProgramFile(QStringLiteral("tarnwick-server.ini"),
+                            "[limits]\nfloodLinesPerSecond=2000\n");
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
 
