@@ -11,20 +11,6 @@
 
 #include <memory>
 
-// Scripted answers; `whileInputOpen` runs while an input box is "open" (the
-// event loop runs then), given the number of dialogs shown before it.
-struct ConsoleDialogs : ScriptedDialogs
-{
-    std::function<void(int)> whileInputOpen;
-
-    QString inputBox(const QString &prompt, const QString &title, const QString &answer) override
-    {
-        if (whileInputOpen)
-            whileInputOpen(int(shown.size()));
-        return ScriptedDialogs::inputBox(prompt, title, answer);
-    }
-};
-
 // The program as main() builds it, on ephemeral ports, in a program folder
 // and a working directory of its own, with every dialog answered from a
 // script (or, for the tests of the boxes themselves, real ones).
@@ -45,7 +31,7 @@ public:
     explicit ConsoleFixture(Start start = Start::Now, Boxes boxes = Boxes::Scripted);
     ~ConsoleFixture();
 
-    ConsoleDialogs dialogs;
+    ScriptedDialogs dialogs;
 
     // Made on first use, so that a test can change `config` before.
     ConsoleApp &app();

@@ -29,12 +29,16 @@ public:
     QList<QString> inputAnswers; // taken in order; empty (Cancel) when none left
     QList<bool> questionAnswers; // taken in order; the default button when none left
     QList<Shown> shown;
-    // Runs while a message box is "open" (to test what happens meanwhile).
+    // Run while a box is "open" (to test what happens meanwhile); an input
+    // box's is given the number of dialogs shown before it.
     std::function<void()> whileMessageOpen;
+    std::function<void(int)> whileInputOpen;
 
     QString inputBox(const QString &prompt, const QString &title,
                      const QString &defaultAnswer) override
     {
+        if (whileInputOpen)
+            whileInputOpen(int(shown.size()));
         shown.append({Shown::Input, prompt, title, defaultAnswer});
         return inputAnswers.isEmpty() ? QString() : inputAnswers.takeFirst();
     }
