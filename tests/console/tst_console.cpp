@@ -101,16 +101,12 @@ class TestConsole : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void startTellsAServiceThatCannotListen();
-    void titleNamesTheMachine();
+    void windowAsShown();
     void userListFollowsTheRows();
-    void noRowIsSelectedAtStart();
     void motdBoxShowsTheFileAndSetsTheRunningMotd();
-    void windowKeepsItsOneSize();
     void menus_data();
     void menus();
-    void requirePasswordsCaptionFitsItsBox();
-    void requirePasswordsFollowsTheServer();
-    void requirePasswordsIsSavedAndRestored();
+    void requirePasswordsBox();
     void unusableSettingsAreToldAndLeftAlone();
     void controlSocketUnlessAnotherServerHoldsTheFolder_data();
     void controlSocketUnlessAnotherServerHoldsTheFolder();
@@ -151,14 +147,6 @@ void TestConsole::startTellsAServiceThatCannotListen()
     QCOMPARE(shown[0].icon, Dialogs::Icon::Critical);
 }
 
-void TestConsole::titleNamesTheMachine()
-{
-    ConsoleFixture f;
-    QVERIFY(QRegularExpression("^Tarnwick Server - \\d+\\.\\d+\\.\\d+\\.\\d+$")
-                .match(f.window().windowTitle())
-                .hasMatch());
-}
-
 void TestConsole::userListFollowsTheRows()
 {
     ConsoleFixture f;
@@ -174,18 +162,6 @@ void TestConsole::userListFollowsTheRows()
     QTRY_VERIFY(list->updatesEnabled());
 }
 
-void TestConsole::noRowIsSelectedAtStart()
-{
-    ConsoleFixture f;
-    f.window().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f.window()));
-    auto *list = f.find<QListWidget>("lstUsers");
-    list->setFocus(Qt::TabFocusReason);
-    QTRY_VERIFY(list->hasFocus());
-    QCOMPARE(list->currentRow(), -1);
-    QVERIFY(list->selectedItems().isEmpty());
-}
-
 void TestConsole::motdBoxShowsTheFileAndSetsTheRunningMotd()
 {
     ConsoleFixture f(ConsoleFixture::Start::Later);
@@ -198,12 +174,22 @@ void TestConsole::motdBoxShowsTheFileAndSetsTheRunningMotd()
     QCOMPARE(f.readProgramFile("motd.txt"), QByteArray("Welcome\r\nto the room\r\n"));
 }
 
-void TestConsole::windowKeepsItsOneSize()
+// The title names the machine; shown, the window selects no row and keeps
+// its one size.
+void TestConsole::windowAsShown()
 {
     ConsoleFixture f;
     MainWindow &window = f.window();
+    QVERIFY(QRegularExpression("^Tarnwick Server - \\d+\\.\\d+\\.\\d+\\.\\d+$")
+                .match(window.windowTitle())
+                .hasMatch());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *list = f.find<QListWidget>("lstUsers");
+    list->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(list->hasFocus());
+    QCOMPARE(list->currentRow(), -1);
+    QVERIFY(list->selectedItems().isEmpty());
     const QSize size = window.size();
     window.resize(800, 600);
     QCOMPARE(window.size(), size);
@@ -244,7 +230,8 @@ void TestConsole::menus()
     shown->close();
 }
 
-void TestConsole::requirePasswordsCaptionFitsItsBox()
+// Its caption fits; it and the server follow each other; a restart keeps it.
+void TestConsole::requirePasswordsBox()
 {
     ConsoleFixture f;
     auto *check = f.find<QCheckBox>("Check1");
@@ -252,29 +239,18 @@ void TestConsole::requirePasswordsCaptionFitsItsBox()
     option.initFrom(check);
     option.text = check->text();
     const QRect room = check->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, check);
-    QVERIFY2(check->fontMetrics().horizontalAdvance(check->text()) <= room.width(),
-             qPrintable(QStringLiteral("%1 pixels of text in %2")
-                            .arg(check->fontMetrics().horizontalAdvance(check->text()))
-                            .arg(room.width())));
-}
+    const int text = check->fontMetrics().horizontalAdvance(check->text());
+    QVERIFY2(text <= room.width(),
+             qPrintable(QStringLiteral("%1 in %2").arg(text).arg(room.width())));
 
-void TestConsole::requirePasswordsFollowsTheServer()
-{
-    ConsoleFixture f;
-    auto *check = f.find<QCheckBox>("Check1");
     QVERIFY(!check->isChecked() && !f.api().passwordsRequired());
     check->click();
     QVERIFY(f.api().passwordsRequired());
+    QVERIFY(f.restart().isEmpty());
+    check = f.find<QCheckBox>("Check1");
+    QVERIFY(check->isChecked());
     f.api().setPasswordsRequired(false);
     QVERIFY(!check->isChecked());
-}
-
-void TestConsole::requirePasswordsIsSavedAndRestored()
-{
-    ConsoleFixture f;
-    f.find<QCheckBox>("Check1")->click();
-    QVERIFY(f.restart().isEmpty());
-    QVERIFY(f.find<QCheckBox>("Check1")->isChecked());
 }
 
 void TestConsole::unusableSettingsAreToldAndLeftAlone()
