@@ -112,11 +112,6 @@ QByteArray RawClient::readFor(int ms)
     return all;
 }
 
-QByteArray RawClient::drain(int ms)
-{
-    return readFor(ms);
-}
-
 bool RawClient::waitForDisconnect(int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);

@@ -41,7 +41,7 @@ public:
     // did (fewer when the time runs out).
     QByteArray readBytes(qsizetype size, int timeoutMs = 3000);
     // Everything received and not yet taken, after letting events run briefly.
-    QByteArray drain(int ms = 50);
+    QByteArray drain(int ms = 50) { return readFor(ms); }
     bool waitForDisconnect(int timeoutMs = 3000);
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
     void close() { m_socket.close(); }

@@ -23,7 +23,6 @@ public:
         QString title;
         QString defaultAnswer;
         Icon icon = Icon::None;
-        bool noIsDefault = false;
     };
 
     QList<QString> inputAnswers; // taken in order; empty (Cancel) when none left
@@ -52,7 +51,7 @@ public:
 
     bool askYesNo(const QString &text, const QString &title, Icon icon, bool noIsDefault) override
     {
-        shown.append({Shown::Question, text, title, QString(), icon, noIsDefault});
+        shown.append({Shown::Question, text, title, QString(), icon});
         return questionAnswers.isEmpty() ? !noIsDefault : questionAnswers.takeFirst();
     }
 
