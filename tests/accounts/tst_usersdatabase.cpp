@@ -1,5 +1,5 @@
-#include "accounts/usersdatabase.h"
 #include "core/codepage.h"
+#include "userrecords.h"
 
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -43,7 +43,6 @@ const QList<std::pair<QByteArray, QByteArray>> StoredUsers = {
     {"Anne", "anne@example.org"},
     {"\xC9lise", "elise@example.org"},    // Élise
     {"\x8A\xE1rka", "sarka@example.org"}, // Šárka
-    {"Zo\xEB", "zoe@example.org"},        // Zoë
     {"Ma\xFF"
      "a",
      "maya@example.org"}, // Maÿa
@@ -100,16 +99,6 @@ QString oldTable()
 const QString InsertRaw =
     QStringLiteral("INSERT INTO Login1 (UserName, Email, Password) VALUES (?, ?, 'pw')");
 
-UserRecord user(const QByteArray &name, const QByteArray &email)
-{
-    UserRecord r;
-    r[UserRecord::UserName] = name;
-    r[UserRecord::Email] = email;
-    r[UserRecord::Password] = "pw";
-    r[UserRecord::First] = "first of " + name;
-    return r;
-}
-
 // The store holding StoredUsers, written the given way.
 std::unique_ptr<UsersDatabase> storeOf(const QString &path, TestUsersDatabase::Written written)
 {
@@ -131,13 +120,13 @@ std::unique_ptr<UsersDatabase> storeOf(const QString &path, TestUsersDatabase::W
     raw.clear();
     for (qsizetype i = 0; i < StoredUsers.size(); ++i) {
         const auto &[name, email] = StoredUsers[i];
-        if (written == Written::ByThisStore && !store->addUser(user(name, email)))
+        if (written == Written::ByThisStore && !store->addUser(userRecord(name, "pw", email)))
             return nullptr;
         if (written == Written::InsertedByAnotherProgram)
             raw.append({InsertRaw, {name, email}});
         if (written == Written::RenamedByAnotherProgram) {
             // A placeholder each, renamed afterwards.
-            if (!store->addUser(user("placeholder" + QByteArray::number(i), "p@x")))
+            if (!store->addUser(userRecord("placeholder" + QByteArray::number(i), "pw", "p@x")))
                 return nullptr;
             raw.append({QStringLiteral("UPDATE Login1 SET UserName = ?, Email = ? WHERE rowid = ") +
                             QString::number(i + 1),
@@ -185,27 +174,26 @@ void TestUsersDatabase::matching_data()
         {"accented capital in lower case", "\xE9LISE", "new@x", 1, true},
         {"an accent is not a case", "ELISE", "new@x", -1, false},
         {"S caron and a acute in other case", "\x9A\xC1RKA", "new@x", 2, true},
-        {"e diaeresis in capitals", "ZO\xCB", "new@x", 3, true},
         {"y diaeresis in capitals",
          "MA\x9F"
          "A",
-         "new@x", 4, true},
+         "new@x", 3, true},
         {"sharp s stays itself",
          "STRA\xDF"
          "E",
-         "new@x", 5, true},
+         "new@x", 4, true},
         {"sharp s is not SS", "STRASSE", "new@x", -1, false},
         {"multiplication sign matches itself",
          "A\xD7"
          "B",
-         "new@x", 6, true},
+         "new@x", 5, true},
         {"division sign is not its lower case",
          "a\xF7"
          "b",
          "new@x", -1, false},
-        {"percent and underscore are plain characters", "100%_\\", "new@x", 8, true},
+        {"percent and underscore are plain characters", "100%_\\", "new@x", 7, true},
         {"percent is no wildcard", "100ab\\", "new@x", -1, false},
-        {"micro sign", "\xB5", "new@x", 9, true},
+        {"micro sign", "\xB5", "new@x", 8, true},
         {"e-mail address in other case", "Nobody", "ELISE@Example.ORG", -1, true},
         {"accented e-mail letters are not folded away", "Nobody", "\xC9LISE@EXAMPLE.ORG", -1,
          false},

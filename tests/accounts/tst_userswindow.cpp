@@ -1,7 +1,7 @@
 #include "consolefixture.h"
 
-#include "accounts/usersdatabase.h"
 #include "core/codepage.h"
+#include "userrecords.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,15 +10,6 @@
 // frmStart as the operator reaches it: "User Search" on the console, and the
 // count line the login service writes after a registration.
 namespace {
-
-UserRecord record(const QByteArray &name, const QByteArray &first = {})
-{
-    UserRecord r;
-    r[UserRecord::UserName] = name;
-    r[UserRecord::Password] = "pw";
-    r[UserRecord::First] = first;
-    return r;
-}
 
 // A record whose fifteen fields all differ: "<tag>0" .. "<tag>14".
 UserRecord distinctRecord(const QByteArray &tag)
@@ -39,10 +30,7 @@ struct Users
 {
     explicit Users(const QList<UserRecord> &records)
     {
-        auto store = UsersDatabase::open(f.programFile(UsersDatabase::FileName), nullptr);
-        for (const UserRecord &r : records)
-            QVERIFY(store && store->addUser(r));
-        store.reset();
+        QVERIFY(addUsers(f.programFile(UsersDatabase::FileName), records));
         f.click("Command2");
         window = f.app().usersWindow();
     }
@@ -143,7 +131,7 @@ void TestUsersWindow::browsing()
     QFETCH(Steps, steps);
     QList<UserRecord> stored;
     for (char c = 'a'; c < 'a' + records; ++c)
-        stored.append(record(QByteArray(1, c), QByteArray(1, c)));
+        stored.append(userRecord(QByteArray(1, c), "pw", {}, QByteArray(1, c)));
     Users users(stored);
     // Load shows no record: the count line, or a box for the empty table.
     const QStringList counts{QString(), QStringLiteral("Tarnwick has 1 registered user."),
@@ -172,7 +160,7 @@ void TestUsersWindow::browsing()
 
 void TestUsersWindow::enterInTheNameBoxSearches()
 {
-    Users users({record("amy", "Amy"), record("bob", "Bob")});
+    Users users({userRecord("amy", "pw", {}, "Amy"), userRecord("bob", "pw", {}, "Bob")});
     users.box("Text1")->setText("BOB");
     QTest::keyClick(users.box("Text1"), Qt::Key_Return);
     QCOMPARE(users.box("Text3")->text(), "Bob");
@@ -181,7 +169,7 @@ void TestUsersWindow::enterInTheNameBoxSearches()
 void TestUsersWindow::boxesShowAndAddEachColumn()
 {
     const UserRecord stored = distinctRecord("v\xE9");
-    Users users({record("x"), stored});
+    Users users({userRecord("x"), stored});
     users.search("V\xC9"
                  "8"); // the name, in other case
     for (int i = 0; i < UserRecord::ColumnCount; ++i)
@@ -200,7 +188,7 @@ void TestUsersWindow::boxesShowAndAddEachColumn()
 
 void TestUsersWindow::clearKeepsTheSearchNameAndTheCountLine()
 {
-    Users users({record("amy", "Amy")});
+    Users users({userRecord("amy", "pw", {}, "Amy")});
     users.search("amy");
     users.box("Text18")->setText("7");
     users.click("Command5");
@@ -239,11 +227,7 @@ void TestUsersWindow::registrationsReachTheWindowTheOperatorOpens()
     f.click("Check1");
     RawClient client;
     QVERIFY(client.connectTo(f.app().core().login().port()));
-    QList<QByteArray> fields{"NEWUSER"};
-    for (int i = 0; i < UserRecord::ColumnCount; ++i)
-        fields.append("bob-" + QByteArray::number(i));
-    fields[1 + UserRecord::UserName] = "bob";
-    client.send(fields.join('\t') + "\r\n");
+    client.send(newUserLine("bob"));
     QCOMPARE(client.readLines(1), QList<QByteArray>{"ACCEPT\r\n"});
     UsersWindow *users = f.app().usersWindow();
     QVERIFY(users && !users->isVisible());

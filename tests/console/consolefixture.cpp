@@ -65,22 +65,6 @@ QStringList ConsoleFixture::logLines()
     return window().outputText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-std::unique_ptr<RawClient> ConsoleFixture::connect(const QString &from)
-{
-    auto client = std::make_unique<RawClient>();
-    if (!client->connectTo(chat().port(), from))
-        qWarning("could not connect from %s", qPrintable(from));
-    return client;
-}
-
-std::unique_ptr<RawClient> ConsoleFixture::join(const QByteArray &name, const QString &from)
-{
-    auto client = connect(from);
-    if (!client->join(name))
-        qWarning("the join of %s did not end", name.constData());
-    return client;
-}
-
 ShownBox closeBoxOpenedBy(const std::function<void()> &action)
 {
     ShownBox shown;

@@ -11,20 +11,6 @@
 
 #include <memory>
 
-// Scripted answers; `whileInputOpen` runs while an input box is "open" (the
-// event loop runs then), given the number of dialogs shown before it.
-struct ConsoleDialogs : ScriptedDialogs
-{
-    std::function<void(int)> whileInputOpen;
-
-    QString inputBox(const QString &prompt, const QString &title, const QString &answer) override
-    {
-        if (whileInputOpen)
-            whileInputOpen(int(shown.size()));
-        return ScriptedDialogs::inputBox(prompt, title, answer);
-    }
-};
-
 // The program as main() builds it, on ephemeral ports, in a program folder
 // and a working directory of its own, with every dialog answered from a
 // script (or, for the tests of the boxes themselves, real ones).
@@ -45,7 +31,7 @@ public:
     explicit ConsoleFixture(Start start = Start::Now, Boxes boxes = Boxes::Scripted);
     ~ConsoleFixture();
 
-    ConsoleDialogs dialogs;
+    ScriptedDialogs dialogs;
 
     // Made on first use, so that a test can change `config` before.
     ConsoleApp &app();
@@ -69,11 +55,17 @@ public:
     QStringList logLines();
 
     // A connected client; its accept has run on return.
-    std::unique_ptr<RawClient> connect(const QString &from = QStringLiteral("127.0.0.1"));
+    std::unique_ptr<RawClient> connect(const QString &from = QStringLiteral("127.0.0.1"))
+    {
+        return RawClient::connected(chat().port(), from);
+    }
     // Connects and joins under `name`; returns once the join has run to its
     // end, with everything it sent this client read away.
     std::unique_ptr<RawClient> join(const QByteArray &name,
-                                    const QString &from = QStringLiteral("127.0.0.1"));
+                                    const QString &from = QStringLiteral("127.0.0.1"))
+    {
+        return RawClient::joined(chat().port(), name, from);
+    }
     // The first row equal to `text`, -1 when none.
     int rowOf(const QByteArray &text) { return rowIn(table(), text); }
 

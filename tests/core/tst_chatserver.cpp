@@ -25,12 +25,6 @@ HandlerOutcome record(const Sender &, const Fields &fields)
     return fields[0] == "SOUND" ? HandlerOutcome::Stop : HandlerOutcome::NextLine;
 }
 
-QByteArray closeLines(const QByteArray &name)
-{
-    return "Announce\t" + name + " got bored with life and left Tarnwick!\r\nREMOVEUSER\t" + name +
-           "\r\nREMOVEUSER\t" + name + " [IG]\r\nREMOVEUSER\t" + name + " [AW]\r\n";
-}
-
 } // namespace
 
 class TestChatServer : public QObject
@@ -94,7 +88,7 @@ void TestChatServer::peerCloseEmptiesOnlyItsOwnRow()
     }
     QTRY_VERIFY(f.table.slot(0).free);
     QTest::qWait(50);
-    QCOMPARE(bobby->takeSent(), closeLines(name));
+    QCOMPARE(bobby->takeSent(), leavingLines(name).join());
     QCOMPARE(f.table.row(0), ConnectionTable::EmptyRow);
     QCOMPARE(f.table.row(bobby->index()), name + "by");
     QCOMPARE(seen.size(), reset ? 0 : 1);
@@ -150,7 +144,7 @@ void TestChatServer::peerThatNeverReadsIsDroppedAtTheOutputCap()
         f.chat->broadcastMessage(text);
     }
     QTRY_VERIFY(f.table.slot(stalled->index()).free);
-    QVERIFY(reader->takeSent().endsWith(closeLines("Zed")));
+    QVERIFY(reader->takeSent().endsWith(leavingLines("Zed").join()));
     QCOMPARE(stalled->takeSent(), QByteArray());
 }
 

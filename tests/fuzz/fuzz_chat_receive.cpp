@@ -6,11 +6,10 @@
 #include "core/chatserver.h"
 #include "fuzzinput.h"
 #include "simulatedtransport.h"
+#include "testfolders.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <array>
 #include <cstdlib>
@@ -18,10 +17,8 @@
 
 namespace {
 
-struct World
+struct World : TestFolders
 {
-    QTemporaryDir programFolder;
-    QTemporaryDir workingDirectory;
     ConnectionTable table;
     std::unique_ptr<ChatServer> chat;
     // The peer of each entry's latest simulated connection.
@@ -36,11 +33,6 @@ struct World
     }
 
     // Whatever is there: the peer of an entry that was never used is null.
-    void receive(int index, const QByteArray &bytes)
-    {
-        if (peers[index])
-            peers[index]->receive(bytes);
-    }
     void peerClose(int index)
     {
         if (peers[index])
@@ -54,15 +46,8 @@ struct World
 
     World()
     {
-        ServerConfig config;
-        config.programFolder = programFolder.path();
-        config.workingDirectory = workingDirectory.path();
-        QFile sysops(config.programFile("sysops.dat"));
-        if (sysops.open(QIODevice::WriteOnly))
-            sysops.write("\r\nmod\tmod@example.org\tsecret\r\n");
-        QFile bans(config.programFile("ban.txt"));
-        if (bans.open(QIODevice::WriteOnly))
-            bans.write("\"10.0.0.9\"\r\n");
+        writeProgramFile("sysops.dat", "\r\nmod\tmod@example.org\tsecret\r\n");
+        writeProgramFile("ban.txt", "\"10.0.0.9\"\r\n");
         chat = std::make_unique<ChatServer>(table, config);
         registerChatCommands(*chat);
     }
@@ -114,11 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         case 1:
             if (chat.isConnected(slot))
-                w.receive(slot, input.bytes(input.byte()));
+                w.peers[slot]->receive(input.bytes(input.byte()));
             break;
         case 2:
             if (chat.isConnected(slot))
-                w.receive(slot, keywordLine(input));
+                w.peers[slot]->receive(keywordLine(input));
             break;
         case 3:
             w.peerClose(slot);

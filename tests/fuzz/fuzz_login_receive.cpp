@@ -6,10 +6,10 @@
 #include "core/connectionpool.h"
 #include "fuzzinput.h"
 #include "simulatedtransport.h"
+#include "testfolders.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QTemporaryDir>
 
 #include <array>
 #include <cstdlib>
@@ -17,10 +17,8 @@
 
 namespace {
 
-struct World
+struct World : TestFolders
 {
-    QTemporaryDir programFolder;
-    QTemporaryDir workingDirectory;
     ConnectionTable table;
     std::unique_ptr<LoginServer> login;
     std::unique_ptr<ChatServer> chat;
@@ -48,9 +46,6 @@ struct World
 
     World()
     {
-        ServerConfig config;
-        config.programFolder = programFolder.path();
-        config.workingDirectory = workingDirectory.path();
         login = std::make_unique<LoginServer>(table, config);
         chat = std::make_unique<ChatServer>(table, config);
         registerChatCommands(*chat);

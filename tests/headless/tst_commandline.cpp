@@ -1,5 +1,6 @@
 #include "headless/commandline.h"
 
+#include <QJsonObject>
 #include <QTest>
 
 // What each command line asks for, and which ones are refused before anything
@@ -14,6 +15,7 @@ private Q_SLOTS:
     void controlCommands();
     void badControlUsage_data();
     void badControlUsage();
+    void banOptionsGoToTheServer();
 };
 
 using Mode = Invocation::Mode;
@@ -115,6 +117,8 @@ void TestCommandLine::badControlUsage_data()
     QTest::newRow("log without --follow") << QStringList{"log"} << "log --follow";
     QTest::newRow("--follow elsewhere") << QStringList{"status", "--follow"} << "--follow";
     QTest::newRow("unknown option") << QStringList{"status", "--force"} << "force";
+    QTest::newRow("ban option elsewhere")
+        << QStringList{"status", "--for", "2h"} << "The status command takes no --for.";
 }
 
 void TestCommandLine::badControlUsage()
@@ -125,6 +129,15 @@ void TestCommandLine::badControlUsage()
         parseCommandLine(QStringList{"tarnwick-server", "ctl"} + arguments);
     QCOMPARE(invocation.mode, Mode::BadUsage);
     QVERIFY2(invocation.message.contains(message), qPrintable(invocation.message));
+}
+
+void TestCommandLine::banOptionsGoToTheServer()
+{
+    const Invocation ban = parseCommandLine(
+        {"tarnwick-server", "ctl", "ban", "Bob", "--for", "2h", "--reason", "flooding"});
+    QCOMPARE(ban.mode, Mode::Control);
+    QCOMPARE(ban.arguments, QStringList{"Bob"});
+    QCOMPARE(ban.options, (QJsonObject{{"for", "2h"}, {"reason", "flooding"}}));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -10,10 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 // The control socket with handlers made for the test: what any client may
 // send, what it gets back, and that the server serves on whatever a client does.
@@ -24,7 +21,6 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void onlyTheOwnerCanUseTheSocket();
-    void staleSocketFileIsReplaced();
     void answersEveryRequestLine_data();
     void answersEveryRequestLine();
     void oversizedRequestIsRefusedAndTheConnectionClosed();
@@ -121,26 +117,6 @@ void TestControlServer::onlyTheOwnerCanUseTheSocket()
     QCOMPARE(status.st_mode & 0777, mode_t(0600));
     m_server->close();
     QVERIFY(!QFile::exists(path()));
-}
-
-void TestControlServer::staleSocketFileIsReplaced()
-{
-    // What a killed server leaves: a socket file nobody listens on.
-    m_server->close();
-    const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    qstrncpy(address.sun_path, QFile::encodeName(path()).constData(), sizeof address.sun_path);
-    QCOMPARE(::bind(stale, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ::close(stale);
-    QVERIFY(QFile::exists(path()));
-
-    QString error;
-    QVERIFY2(m_server->listen(path(), &error), qPrintable(error));
-    Client client;
-    QVERIFY(client.connectTo(path()));
-    client.request("echo", {"again"});
-    QCOMPARE(client.next(), ok("again"));
 }
 
 void TestControlServer::answersEveryRequestLine_data()

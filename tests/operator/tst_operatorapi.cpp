@@ -35,8 +35,6 @@ private Q_SLOTS:
     void statusCountsUsersAndSlots();
     void motdThatCannotBeSavedChangesNothing();
     void sysopsAddedAndRemoved();
-    void serverFileByName_data();
-    void serverFileByName();
 };
 
 void TestOperatorApi::startTellsEachFailure()
@@ -112,32 +110,6 @@ void TestOperatorApi::sysopsAddedAndRemoved()
              std::optional(QList<SysopEntry>{{"Bob", "bob@x.org", "pw2"}}));
     const OperatorResult missing = c.api().removeSysop("nobody@x.org");
     QVERIFY(!missing.ok && missing.error.contains(QStringLiteral("nobody@x.org")));
-}
-
-void TestOperatorApi::serverFileByName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("made");
-    QTest::newRow("made") << "Tarnwick Hall" << true;
-    QTest::newRow("not a file name") << "a/b" << false;
-}
-
-void TestOperatorApi::serverFileByName()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, made);
-    Core c;
-    QSignalSpy finished(&c.api(), &OperatorApi::serverFileFinished);
-    QSignalSpy named(&c.api(), &OperatorApi::serverFileNameChanged);
-    QSignalSpy ended(&c.api(), &OperatorApi::serverFileProgressEnded);
-    c.api().makeServerFile(name);
-    QCOMPARE(finished.size(), 1);
-    const auto result = finished[0][0].value<OperatorResult>();
-    QCOMPARE(result.ok, made);
-    QCOMPARE(result.error.isEmpty(), made);
-    QCOMPARE(QFile::exists(c.config.programFile(name + QStringLiteral(".tkl"))), made);
-    QCOMPARE(named.size(), made ? 1 : 0);
-    QCOMPARE(ended.size(), made ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestOperatorApi)

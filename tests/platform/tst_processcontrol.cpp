@@ -13,14 +13,15 @@ class TestProcessControl : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void secondLockOnAFolderIsRefusedUntilReleased();
+    void lockOutcomes();
     void crashedHolderLeavesTheFolderFree();
-    void unusableFolderFails();
     void signalRunsItsCallbackOnTheEventLoop_data();
     void signalRunsItsCallbackOnTheEventLoop();
 };
 
-void TestProcessControl::secondLockOnAFolderIsRefusedUntilReleased()
+// A second lock on a folder is refused until the first goes; a folder that
+// is not there fails.
+void TestProcessControl::lockOutcomes()
 {
     QTemporaryDir folder;
     QTemporaryDir otherFolder;
@@ -32,6 +33,11 @@ void TestProcessControl::secondLockOnAFolderIsRefusedUntilReleased()
     QCOMPARE(elsewhere.lock(otherFolder.path()), FolderLock::Outcome::Locked);
     first.reset();
     QCOMPARE(second.lock(folder.path()), FolderLock::Outcome::Locked);
+    FolderLock nowhere;
+    QString error;
+    QCOMPARE(nowhere.lock(QStringLiteral("/nonexistent/folder"), &error),
+             FolderLock::Outcome::Failed);
+    QVERIFY(!error.isEmpty());
 }
 
 void TestProcessControl::crashedHolderLeavesTheFolderFree()
@@ -59,14 +65,6 @@ void TestProcessControl::crashedHolderLeavesTheFolderFree()
     QCOMPARE(mine.lock(folder.path()), FolderLock::Outcome::Locked);
     ::close(ready[0]);
     ::close(ready[1]);
-}
-
-void TestProcessControl::unusableFolderFails()
-{
-    FolderLock lock;
-    QString error;
-    QCOMPARE(lock.lock(QStringLiteral("/nonexistent/folder"), &error), FolderLock::Outcome::Failed);
-    QVERIFY(!error.isEmpty());
 }
 
 void TestProcessControl::signalRunsItsCallbackOnTheEventLoop_data()

@@ -1,3 +1,4 @@
+#include "chat/commandtable.h"
 #include "loadconnection.h"
 #include "serverundertest.h"
 
@@ -10,7 +11,6 @@
 
 #include <poll.h>
 
-#include <array>
 #include <memory>
 #include <numeric>
 #include <vector>
@@ -50,18 +50,55 @@ const QSet<QByteArray> ServerKeywords = {
     "", // the TAB-only line that follows an action or a ban announcement
 };
 
-const std::array<QByteArray, 34> ClientKeywords = {
-    "Message", "MSG",        "GETIP",    "RequestOP",  "BAN",    "KICK",     "Name",
-    "PM",      "URL",        "MOTD",     "GAME",       "START",  "DECLINE",  "GETPROFILE2",
-    "PROFILE", "PROFILE2",   "PINGUSER", "RETURNPING", "SERVER", "ACTION",   "XCEPT",
-    "IP",      "IPBAN",      "INGAME",   "[CS]",       "[AW]",   "RETURNCS", "RETURN",
-    "USERIP",  "OKRETURNIP", "GETIPFT",  "OKUSERFT",   "SOUND",  "NEWUSER",
-};
-
 const QByteArray MotdText = QByteArrayLiteral("Welcome to the churn");
 const QByteArray Motd = "MOTD\t" + MotdText;
 const QByteArray SysopEmail = QByteArrayLiteral("sysop@churn.test");
 const QByteArray SysopPassword = QByteArrayLiteral("secret");
+
+// What a joined client sends, by weight out of 1000; the rest is garbage, short
+// lines, an overlong line and endings. "%n" is its name, "%o" somebody else's,
+// "%b" the name of one whose address a moderator may ban, "%t" a fresh text
+// and "%r" a number from 0 to 255.
+const QList<std::pair<int, QByteArray>> Moves = {
+    {380, "Message\t%n: \t%t"},
+    {30, "ACTION\t%n %t"},
+    {90, "PM\t%o\t%t\t%n"},
+    {20, "URL\t%o\thttp://example.test/\t%n"},
+    {20, "INGAME\t%n"},
+    {20, "RETURN\t%n"},
+    {20, "[AW]\t%n"},
+    {20, "RETURNCS\t%n"},
+    {10, "[CS]\t%n"},
+    {50, "PINGUSER\t%o\t%n"},
+    {20, "RETURNPING\t1\t%r\t%o"},
+    {30, "GAME\t2\t%o\t%o\tg1\tg2\tg3\tg4\tg5\tg6"},
+    {10, "GAME\tseven\t%o"},
+    {10, "START\t%o"},
+    {5, "DECLINE\t%o\t%n"},
+    {5, "XCEPT\t%o\t%n"},
+    {20, "GETPROFILE2\t%o\t%n"},
+    {10, "PROFILE2\t%o\tp2\tp3\tp4\tp5\tp6\tp7\tp8\tp9\tp10\tp11\tp12\tp13\tp14"},
+    {5, "PROFILE\t%n\tx\t5.0"},
+    {5, "PROFILE\t%n\tx\t4.9"},
+    {5, "USERIP\t%o\t1.2.3.4"},
+    {5, "OKRETURNIP\t%o\t1.2.3.4"},
+    {5, "GETIPFT\t%o\t1.2.3.4"},
+    {5, "OKUSERFT\t%o\t1.2.3.4"},
+    {5, "SOUND\tding"},
+    {10, "MOTD"},
+    {5, "SERVER\t%n"},
+    {5, "NEWUSER\trecord%r\ta\tb\tc"},
+    {7, "RequestOP\t%n\t" + SysopEmail + '\t' + SysopPassword},
+    {3, "RequestOP\t%n\t" + SysopEmail + "\twrong"},
+    // Refused unless the request above made a moderator.
+    {4, "MSG\tmoderated %o"},
+    {4, "GETIP\t%o"},
+    {4, "KICK\t%o\tchurn"},
+    {4, "IPBAN\t10.0.0.%r"},
+    {4, "BAN\t%b\tchurn"},
+    {1, "IP\t%t"},
+    {5, "Message\t%o: \tnot me"}, // somebody else's name claimed from this address
+};
 
 struct Figures
 {
@@ -170,8 +207,6 @@ private:
             return;
         }
         ++m_figures->connects;
-        m_moderator = false;
-        m_inGame = m_away = false;
         const int how = m_random->bounded(20);
         if (how == 0) {
             // Connects and goes at once, before any line.
@@ -226,7 +261,7 @@ private:
     // A known keyword with too few fields, or fields that make no sense.
     QByteArray shortLine() const
     {
-        QByteArray line = ClientKeywords[m_random->bounded(int(ClientKeywords.size()))];
+        QByteArray line = CommandRows[m_random->bounded(CommandCount)].keyword.toByteArray();
         if (line == "IPBAN" || line == "IP")
             return line; // no address to ban, no text to show
         for (int n = m_random->bounded(3); n > 0; --n)
@@ -234,106 +269,56 @@ private:
         return line;
     }
 
+    // A move's line with its placeholders filled in.
+    QByteArray expand(QByteArray line) const
+    {
+        for (qsizetype at = line.indexOf('%'); at >= 0; at = line.indexOf('%', at)) {
+            QByteArray value;
+            switch (line.at(at + 1)) {
+            case 'n':
+                value = m_name;
+                break;
+            case 'o':
+                value = someoneElse();
+                break;
+            case 't':
+                value = "churn " + QByteArray::number(m_random->generate());
+                break;
+            case 'b':
+                value = "U" + QByteArray::number(FirstBannable +
+                                                 m_random->bounded(Clients - FirstBannable));
+                break;
+            default:
+                value = QByteArray::number(m_random->bounded(256));
+            }
+            line.replace(at, 2, value);
+            at += value.size();
+        }
+        return line;
+    }
+
     void actJoined(qint64 nowMs)
     {
-        const QByteArray other = someoneElse();
-        const int roll = m_random->bounded(1000);
-        const QByteArray text = "churn " + QByteArray::number(m_random->generate());
-        if (roll < 300) {
-            send("Message\t" + m_name + ": \t" + text);
-        } else if (roll < 330) {
-            send("ACTION\t" + m_name + " " + text);
-        } else if (roll < 420) {
-            send("PM\t" + other + '\t' + text + '\t' + m_name);
-        } else if (roll < 440) {
-            send("URL\t" + other + "\thttp://example.test/\t" + m_name);
-        } else if (roll < 480) {
-            send((m_inGame ? "RETURN\t" : "INGAME\t") + m_name);
-            m_inGame = !m_inGame;
-        } else if (roll < 520) {
-            send((m_away ? "RETURNCS\t" : "[AW]\t") + m_name);
-            m_away = !m_away;
-        } else if (roll < 530) {
-            send("[CS]\t" + m_name);
-        } else if (roll < 580) {
-            send("PINGUSER\t" + other + '\t' + m_name);
-        } else if (roll < 600) {
-            send("RETURNPING\t1\t" + QByteArray::number(nowMs) + '\t' + other);
-        } else if (roll < 630) {
-            send("GAME\t2\t" + other + '\t' + someoneElse() + "\tg1\tg2\tg3\tg4\tg5\tg6");
-        } else if (roll < 640) {
-            send("GAME\tseven\t" + other);
-        } else if (roll < 650) {
-            send("START\t" + other);
-        } else if (roll < 660) {
-            send((m_random->bounded(2) ? "DECLINE\t" : "XCEPT\t") + other + '\t' + m_name);
-        } else if (roll < 680) {
-            send("GETPROFILE2\t" + other + '\t' + m_name);
-        } else if (roll < 690) {
-            QByteArray line = "PROFILE2\t" + other;
-            for (int i = 2; i <= 14; ++i)
-                line += "\tp" + QByteArray::number(i);
-            send(line);
-        } else if (roll < 700) {
-            send("PROFILE\t" + m_name + "\tx\t" + (m_random->bounded(2) ? "5.0" : "4.9"));
-        } else if (roll < 720) {
-            const char *const keywords[] = {"USERIP", "OKRETURNIP", "GETIPFT", "OKUSERFT"};
-            send(QByteArray(keywords[m_random->bounded(4)]) + '\t' + other + "\t1.2.3.4");
-        } else if (roll < 725) {
-            send("SOUND\tding");
-        } else if (roll < 735) {
-            send("MOTD");
-        } else if (roll < 740) {
-            send("SERVER\t" + m_name);
-        } else if (roll < 745) {
-            send("NEWUSER\trecord" + QByteArray::number(m_index % 4) + "\ta\tb\tc");
-        } else if (roll < 755) {
-            send("RequestOP\t" + m_name + '\t' + SysopEmail + '\t' +
-                 (m_random->bounded(3) ? SysopPassword : QByteArrayLiteral("wrong")));
-            m_moderator = true; // perhaps; the commands below are refused otherwise
-        } else if (roll < 775) {
-            moderate(other);
-        } else if (roll < 776) {
-            send("IP\t" + text);
-        } else if (roll < 830) {
+        int roll = m_random->bounded(1000);
+        for (const auto &[weight, line] : Moves) {
+            if ((roll -= weight) < 0)
+                return send(expand(line));
+        }
+        if ((roll -= 54) < 0) {
             m_connection.send(garbage());
             ++m_figures->linesSent;
-        } else if (roll < 900) {
+        } else if ((roll -= 70) < 0) {
             send(shortLine());
-        } else if (roll < 905) {
-            // Claims somebody else's name from this address.
-            send("Message\t" + other + ": \tnot me");
-        } else if (roll < 907) {
+        } else if ((roll -= 2) < 0) {
             // Longer than any line may be: thrown away up to its line end.
             m_connection.send(QByteArray(1100 * 1024, 'x') + "\r\n");
             ++m_figures->linesSent;
-        } else if (roll < 920) {
+        } else {
             const LoadConnection::Ending endings[] = {
                 LoadConnection::Ending::Close, LoadConnection::Ending::Reset,
                 LoadConnection::Ending::HalfClose, LoadConnection::Ending::CloseMidLine};
             vanish(nowMs, endings[m_random->bounded(4)]);
-        } else {
-            send("Message\t" + m_name + ": \t" + text);
         }
-    }
-
-    void moderate(const QByteArray &other)
-    {
-        if (!m_moderator)
-            return;
-        const int which = m_random->bounded(5);
-        if (which == 0)
-            send("MSG\tmoderated " + other);
-        else if (which == 1)
-            send("GETIP\t" + other);
-        else if (which == 2)
-            send("KICK\t" + other + "\tchurn");
-        else if (which == 3)
-            send("IPBAN\t10.0.0." + QByteArray::number(m_random->bounded(256)));
-        else
-            send("BAN\tU" +
-                 QByteArray::number(FirstBannable + m_random->bounded(Clients - FirstBannable)) +
-                 "\tchurn");
     }
 
     int m_index;
@@ -346,10 +331,7 @@ private:
     qint64 m_nextActionMs = 0;
     qint64 m_joinStartedMs = 0;
     qint64 m_halfClosedAtMs = 0;
-    bool m_moderator = false;
     bool m_banned = false;
-    bool m_inGame = false;
-    bool m_away = false;
 };
 
 double average(const QList<qint64> &values)
@@ -365,16 +347,15 @@ void TestChurn::fiftyClientsComeAndGo()
     const int seconds = churnSeconds();
     const qint64 windowMs = qBound(15, seconds / 4, 60) * 1000;
     ServerUnderTest server;
-    QVERIFY(server.writeProgramFile(QStringLiteral("motd.txt"), MotdText));
-    QVERIFY(
-        server.writeProgramFile(QStringLiteral("sysops.dat"),
-                                "\r\nChurn sysop\t" + SysopEmail + '\t' + SysopPassword + "\r\n"));
+    server.writeProgramFile(QStringLiteral("motd.txt"), MotdText);
+    server.writeProgramFile(QStringLiteral("sysops.dat"),
+                            "\r\nChurn sysop\t" + SysopEmail + '\t' + SysopPassword + "\r\n");
     // Flood control stays on (holding lines back, and a closed flooder's lines
     // being handled after it went, are part of the churn), but fast enough that
     // what a closed flooder left is handled in seconds: at 5 lines a second the
     // garbage bursts below would keep a slot for many minutes.
-    QVERIFY(server.writeProgramFile(QStringLiteral("tarnwick-server.ini"),
-                                    "[limits]\nfloodLinesPerSecond=2000\n"));
+    server.writeProgramFile(QStringLiteral("tarnwick-server.ini"),
+                            "[limits]\nfloodLinesPerSecond=2000\n");
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
 

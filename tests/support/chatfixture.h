@@ -23,7 +23,10 @@ public:
 
     quint16 port() const { return chat->port(); }
     // A connected client; its accept has run on return.
-    std::unique_ptr<RawClient> connect(const QString &from = QStringLiteral("127.0.0.1"));
+    std::unique_ptr<RawClient> connect(const QString &from = QStringLiteral("127.0.0.1"))
+    {
+        return RawClient::connected(port(), from);
+    }
     // A connection without a network, accepted like a real one.
     QSharedPointer<SimulatedTransport> connectSimulated(const QByteArray &from = "127.0.0.1")
     {
@@ -31,7 +34,10 @@ public:
     }
     // A client that has joined as `name`, with everything the join sent it read.
     std::unique_ptr<RawClient> join(const QByteArray &name,
-                                    const QString &from = QStringLiteral("127.0.0.1"));
+                                    const QString &from = QStringLiteral("127.0.0.1"))
+    {
+        return RawClient::joined(port(), name, from);
+    }
     // Index of the first row equal to `text`, -1 when none.
     int rowOf(const QByteArray &text) const { return rowIn(table, text); }
 };

@@ -7,6 +7,30 @@
 
 #include <utility>
 
+QList<QByteArray> leavingLines(const QByteArray &name)
+{
+    return {"Announce\t" + name + " got bored with life and left Tarnwick!\r\n",
+            "REMOVEUSER\t" + name + "\r\n", "REMOVEUSER\t" + name + " [IG]\r\n",
+            "REMOVEUSER\t" + name + " [AW]\r\n"};
+}
+
+std::unique_ptr<RawClient> RawClient::connected(quint16 port, const QString &from)
+{
+    auto client = std::make_unique<RawClient>();
+    if (!client->connectTo(port, from))
+        qWarning("could not connect from %s", qPrintable(from));
+    return client;
+}
+
+std::unique_ptr<RawClient> RawClient::joined(quint16 port, const QByteArray &name,
+                                             const QString &from)
+{
+    auto client = connected(port, from);
+    if (!client->join(name))
+        qWarning("the join of %s did not end", name.constData());
+    return client;
+}
+
 bool RawClient::connectTo(quint16 port, const QString &localAddress)
 {
     m_socket.bind(QHostAddress(localAddress), 0);
@@ -86,11 +110,6 @@ QByteArray RawClient::readFor(int ms)
     QByteArray all = m_buffer;
     m_buffer.clear();
     return all;
-}
-
-QByteArray RawClient::drain(int ms)
-{
-    return readFor(ms);
 }
 
 bool RawClient::waitForDisconnect(int timeoutMs)

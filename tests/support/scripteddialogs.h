@@ -23,18 +23,21 @@ public:
         QString title;
         QString defaultAnswer;
         Icon icon = Icon::None;
-        bool noIsDefault = false;
     };
 
     QList<QString> inputAnswers; // taken in order; empty (Cancel) when none left
     QList<bool> questionAnswers; // taken in order; the default button when none left
     QList<Shown> shown;
-    // Runs while a message box is "open" (to test what happens meanwhile).
+    // Run while a box is "open" (to test what happens meanwhile); an input
+    // box's is given the number of dialogs shown before it.
     std::function<void()> whileMessageOpen;
+    std::function<void(int)> whileInputOpen;
 
     QString inputBox(const QString &prompt, const QString &title,
                      const QString &defaultAnswer) override
     {
+        if (whileInputOpen)
+            whileInputOpen(int(shown.size()));
         shown.append({Shown::Input, prompt, title, defaultAnswer});
         return inputAnswers.isEmpty() ? QString() : inputAnswers.takeFirst();
     }
@@ -48,7 +51,7 @@ public:
 
     bool askYesNo(const QString &text, const QString &title, Icon icon, bool noIsDefault) override
     {
-        shown.append({Shown::Question, text, title, QString(), icon, noIsDefault});
+        shown.append({Shown::Question, text, title, QString(), icon});
         return questionAnswers.isEmpty() ? !noIsDefault : questionAnswers.takeFirst();
     }
 

@@ -11,27 +11,11 @@ ServerUnderTest::ServerUnderTest()
 {
     // TARNWICK_KEEP_FOLDERS keeps the folders (log, core file) for a look afterwards.
     if (qEnvironmentVariableIsSet("TARNWICK_KEEP_FOLDERS")) {
-        m_programFolder.setAutoRemove(false);
-        m_workingDirectory.setAutoRemove(false);
-        qInfo("program folder %s, working directory %s", qPrintable(m_programFolder.path()),
-              qPrintable(m_workingDirectory.path()));
+        programFolder.setAutoRemove(false);
+        workingDirectory.setAutoRemove(false);
+        qInfo("program folder %s, working directory %s", qPrintable(programFolder.path()),
+              qPrintable(workingDirectory.path()));
     }
-}
-
-QString ServerUnderTest::programFile(const QString &name) const
-{
-    return m_programFolder.filePath(name);
-}
-
-QString ServerUnderTest::workingFile(const QString &name) const
-{
-    return m_workingDirectory.filePath(name);
-}
-
-bool ServerUnderTest::writeProgramFile(const QString &name, const QByteArray &bytes) const
-{
-    QFile file(programFile(name));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
 }
 
 bool ServerUnderTest::start(QString *errorText)
@@ -48,7 +32,7 @@ bool ServerUnderTest::start(QString *errorText)
     }
     ServerProcess::Launch launch;
     launch.program = QFile::encodeName(program).toStdString();
-    launch.workingDirectory = QFile::encodeName(m_workingDirectory.path()).toStdString();
+    launch.workingDirectory = QFile::encodeName(workingDirectory.path()).toStdString();
     launch.extraEnvironment.push_back("QT_QPA_PLATFORM=offscreen");
 #ifdef TARNWICK_SANITIZED
     // Freed memory is held back for use-after-free checks; keep that pool

@@ -1,15 +1,12 @@
 #pragma once
 
 #include "serverprocess.h"
-
-#include <QByteArray>
-#include <QString>
-#include <QTemporaryDir>
+#include "testfolders.h"
 
 // The real program, started the way a host does: copied into a program folder
 // of its own, run from a separate working directory on the fixed ports without
 // a display, and watched from outside through /proc.
-class ServerUnderTest : public ServerProcess
+class ServerUnderTest : public ServerProcess, public TestFolders
 {
 public:
     static constexpr quint16 ChatPort = 3069;
@@ -18,10 +15,6 @@ public:
     ServerUnderTest();
     // Stopped before its folders go.
     ~ServerUnderTest() { stop(); }
-
-    QString programFile(const QString &name) const;
-    QString workingFile(const QString &name) const;
-    bool writeProgramFile(const QString &name, const QByteArray &bytes) const;
 
     // Waits for the fixed ports to be free, starts the program and waits until
     // it listens on both. False (with the reason) when it did not come up.
@@ -33,8 +26,4 @@ public:
     // Waits (up to timeoutMs) until the descriptor count is at most `count`
     // and returns the last count seen.
     int waitForDescriptorsAtMost(int count, int timeoutMs) const;
-
-private:
-    QTemporaryDir m_programFolder;
-    QTemporaryDir m_workingDirectory;
 };

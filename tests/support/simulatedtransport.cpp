@@ -2,8 +2,6 @@
 
 #include "core/connectionpool.h"
 
-#include <QAbstractSocket>
-
 #include <utility>
 
 QSharedPointer<SimulatedTransport> SimulatedTransport::connectTo(ConnectionPool &pool,
@@ -25,11 +23,6 @@ void SimulatedTransport::receive(const QByteArray &bytes)
 void SimulatedTransport::peerClose()
 {
     reportPeerClosed();
-}
-
-void SimulatedTransport::fail()
-{
-    reportFailure(int(QAbstractSocket::NetworkError), QStringLiteral("Simulated failure"));
 }
 
 QByteArray SimulatedTransport::takeSent()

@@ -9,9 +9,9 @@ class ConnectionPool;
 
 // The server's end of a connection without a network, for tests and fuzzing.
 // The test plays the peer: receive() hands bytes over as one chunk (handled
-// before it returns), takeSent() takes what the server sent, peerClose() and
-// fail() end the connection from the peer's side. Output the test has not
-// taken counts against the output cap, as unsent output does on a socket.
+// before it returns), takeSent() takes what the server sent, peerClose() ends
+// the connection from the peer's side. Output the test has not taken counts
+// against the output cap, as unsent output does on a socket.
 class SimulatedTransport : public Transport
 {
     Q_OBJECT
@@ -24,7 +24,6 @@ public:
     int index() const { return m_index; }
     void receive(const QByteArray &bytes);
     void peerClose();
-    void fail();
     QByteArray takeSent();
 
     QByteArray takeReceived() override;
