@@ -1,10 +1,12 @@
 #include "platform/folderlock.h"
 #include "platform/signalhandoff.h"
+#include "testfolders.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@ class TestProcessControl : public QObject
 private Q_SLOTS:
     void lockOutcomes();
     void crashedHolderLeavesTheFolderFree();
+    void foldersOthersMayWriteAreRefused();
     void signalRunsItsCallbackOnTheEventLoop_data();
     void signalRunsItsCallbackOnTheEventLoop();
 };
@@ -38,6 +41,23 @@ void TestProcessControl::lockOutcomes()
     QCOMPARE(nowhere.lock(QStringLiteral("/nonexistent/folder"), &error),
              FolderLock::Outcome::Failed);
     QVERIFY(!error.isEmpty());
+
+    // A link in the lock's place is refused: its target is neither cut nor written.
+    QTemporaryDir linked;
+    QVERIFY(writeFile(linked.filePath("target"), "keep\n"));
+    QVERIFY(QFile::link(linked.filePath("target"), linked.filePath(FolderLock::FileName)));
+    QCOMPARE(nowhere.lock(linked.path()), FolderLock::Outcome::Failed);
+    QCOMPARE(readFile(linked.filePath("target")), QByteArray("keep\n"));
+}
+
+// A folder others may write to is no place for the server's files.
+void TestProcessControl::foldersOthersMayWriteAreRefused()
+{
+    QTemporaryDir folder;
+    for (const mode_t mode : {0755, 0777, 01777}) {
+        QCOMPARE(::chmod(QFile::encodeName(folder.path()).constData(), mode), 0);
+        QCOMPARE(FolderLock::whyUnsafe(folder.path()).isEmpty(), mode == 0755);
+    }
 }
 
 void TestProcessControl::crashedHolderLeavesTheFolderFree()
