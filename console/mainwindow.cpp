@@ -224,9 +224,11 @@ void MainWindow::buildMenus()
     options->setObjectName(QStringLiteral("mnuOptions"));
     item(options, "KickUser", QStringLiteral("K&ick User"), &MainWindow::kickRequested);
     item(options, "mnuBanUser", QStringLiteral("Ban User"), &MainWindow::banRequested);
-    item(options, "mnuBans", QStringLiteral("&Bans..."), &MainWindow::bansRequested);
     options->addSeparator();
     item(options, "mnuGetIP", QStringLiteral("Get IP"), &MainWindow::showAddressRequested);
+    // Later items go after the ones operators know by their place.
+    options->addSeparator();
+    item(options, "mnuBans", QStringLiteral("&Bans..."), &MainWindow::bansRequested);
 }
 
 void MainWindow::buildStatusBar()
