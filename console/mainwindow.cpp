@@ -34,8 +34,6 @@
 #include <QTime>
 #include <QTimer>
 
-#include <cstdio>
-
 namespace {
 
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
@@ -443,8 +441,6 @@ QString MainWindow::outputText() const
 
 void MainWindow::onNotice(const QString &text, OperatorApi::Severity severity)
 {
-    if (severity == OperatorApi::Severity::Error)
-        std::fprintf(stderr, "%s\n", qPrintable(text));
     // One box at a time: further notices go to the log view meanwhile, so a
     // flood cannot pile up dialogs.
     if (m_noticeOpen) {
