@@ -36,7 +36,6 @@ void TestCommandLine::programOptions_data()
     QTest::newRow("help") << QStringList{"--help"} << Mode::Help << "";
     QTest::newRow("short help") << QStringList{"-h"} << Mode::Help << "";
     QTest::newRow("ctl help") << QStringList{"ctl", "--help"} << Mode::Help << "";
-    QTest::newRow("command help") << QStringList{"ctl", "kick", "-h"} << Mode::Help << "";
     QTest::newRow("version") << QStringList{"--version"} << Mode::Version << "";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << Mode::BadUsage << "";
     QTest::newRow("data folder missing") << QStringList{"--data-dir"} << Mode::BadUsage << "";
