@@ -34,8 +34,6 @@
 #include <QTime>
 #include <QTimer>
 
-#include <cstdio>
-
 namespace {
 
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
@@ -224,9 +222,11 @@ void MainWindow::buildMenus()
     options->setObjectName(QStringLiteral("mnuOptions"));
     item(options, "KickUser", QStringLiteral("K&ick User"), &MainWindow::kickRequested);
     item(options, "mnuBanUser", QStringLiteral("Ban User"), &MainWindow::banRequested);
-    item(options, "mnuBans", QStringLiteral("&Bans..."), &MainWindow::bansRequested);
     options->addSeparator();
     item(options, "mnuGetIP", QStringLiteral("Get IP"), &MainWindow::showAddressRequested);
+    // Later items go after the ones operators know by their place.
+    options->addSeparator();
+    item(options, "mnuBans", QStringLiteral("&Bans..."), &MainWindow::bansRequested);
 }
 
 void MainWindow::buildStatusBar()
@@ -441,8 +441,6 @@ QString MainWindow::outputText() const
 
 void MainWindow::onNotice(const QString &text, OperatorApi::Severity severity)
 {
-    if (severity == OperatorApi::Severity::Error)
-        std::fprintf(stderr, "%s\n", qPrintable(text));
     // One box at a time: further notices go to the log view meanwhile, so a
     // flood cannot pile up dialogs.
     if (m_noticeOpen) {

@@ -2,8 +2,6 @@
 
 #include "core/banrules.h"
 
-#include <cstdio>
-
 namespace {
 // A protocol text has no length limit; the log keeps enough to recognise it.
 constexpr qsizetype LongestText = 100;
@@ -57,7 +55,7 @@ QByteArray bareAddress(const QByteArray &address)
 
 QByteArray line(const QByteArray &address, const char *event)
 {
-    return "security: addr=" + bareAddress(address) + " event=" + event;
+    return QByteArray(SecurityLog::Marker) + " addr=" + bareAddress(address) + " event=" + event;
 }
 } // namespace
 
@@ -129,11 +127,4 @@ QByteArray SecurityLog::heldLinesDropped(const QByteArray &address, const QByteA
 {
     return line(address, "held-lines-dropped") + " name=" + quoted(name) +
            " lines=" + QByteArray::number(lines);
-}
-
-void SecurityLog::write(const QByteArray &line)
-{
-    const QByteArray whole = line + '\n';
-    std::fwrite(whole.constData(), 1, size_t(whole.size()), stderr);
-    std::fflush(stderr);
 }

@@ -4,17 +4,21 @@
 
 #include <chrono>
 
-// One line per security event, for standard error and so, under systemd, the
-// journal, where a host's tools (fail2ban) read them:
+// One line per security event, for the log stream (standard error and so,
+// under systemd, the journal), where a host's tools (fail2ban) read them:
 //
-//   security: addr=ADDRESS event=EVENT [key=value ...]
+//   security[tarnwick]: addr=ADDRESS event=EVENT [key=value ...]
 //
+// Only these lines carry the marker: the log stream defuses it in every other
+// line, so a client's text cannot pose as an event.
 // The address is always the first field, bare (dotted IPv4, a range for a
 // ban, "-" when unknown); names and other protocol texts are in double quotes
 // with '"', '\' and every byte outside printable ASCII written as \" \\ \xHH,
 // so a name can neither end the line nor pose as another field. Passwords,
 // e-mail addresses and message texts are never part of an event.
 namespace SecurityLog {
+inline constexpr char Marker[] = "security[tarnwick]:";
+
 // A VALIDATE answered REJECTED.
 QByteArray loginFailed(const QByteArray &address, const QByteArray &name);
 // An answer to a VALIDATE held back by password-guessing protection.
@@ -41,7 +45,4 @@ QByteArray recordRefused(const QByteArray &address, const QByteArray &name, cons
 QByteArray floodSlowed(const QByteArray &address, const QByteArray &name);
 // Lines a client left held back when it closed, dropped after the time allowed.
 QByteArray heldLinesDropped(const QByteArray &address, const QByteArray &name, qsizetype lines);
-
-// Writes `line` and a line end to standard error at once.
-void write(const QByteArray &line);
 } // namespace SecurityLog

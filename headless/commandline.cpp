@@ -1,6 +1,8 @@
 #include "headless/commandline.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -60,6 +62,98 @@ QList<QCommandLineOption> valueOptions()
     return options;
 }
 
+constexpr int SummaryColumn = 28;
+
+QString commandUsage(const ControlProtocol::CommandForm &form)
+{
+    QString words = form.name;
+    if (!form.argumentsHelp.isEmpty())
+        words += QLatin1Char(' ') + form.argumentsHelp;
+    if (!form.requiredOption.isEmpty())
+        words += QStringLiteral(" --") + form.requiredOption;
+    if (form.valueOptions == ControlProtocol::accountFieldOptions()) {
+        words += QStringLiteral(" [FIELDS]");
+    } else {
+        for (const QString &option : form.valueOptions) {
+            words += QStringLiteral(" [--%1 %2]")
+                         .arg(option, option == QLatin1String("for") ? QStringLiteral("DURATION")
+                                                                     : QStringLiteral("TEXT"));
+        }
+    }
+    return words;
+}
+
+QString fieldsText()
+{
+    QString fields = QStringLiteral("\nFIELDS of accounts add, each as --FIELD TEXT:");
+    qsizetype lineStart = 1;
+    for (const QString &field : ControlProtocol::accountFieldOptions()) {
+        if (fields.size() - lineStart + field.size() >= 79) {
+            fields += QStringLiteral("\n ");
+            lineStart = fields.size() - 1;
+        }
+        fields += QLatin1Char(' ') + field;
+    }
+    return fields + QLatin1Char('\n');
+}
+
+// Every command with its summary in one column; a long usage puts its
+// summary on the next line.
+QString commandsText()
+{
+    QString text;
+    for (const ControlProtocol::CommandForm &form : ControlProtocol::commands()) {
+        const QString words = QStringLiteral("  ") + commandUsage(form);
+        if (words.size() > SummaryColumn - 2)
+            text += words + QLatin1Char('\n') + QString(SummaryColumn, QLatin1Char(' '));
+        else
+            text += words.leftJustified(SummaryColumn);
+        text += form.summary + QLatin1Char('\n');
+    }
+    return text + fieldsText();
+}
+
+const QString ControlUsage =
+    QStringLiteral("Usage: tarnwick-server ctl [--data-dir DIR] [--json] COMMAND [ARGS]\n");
+const QString ExitStatusText = QStringLiteral(
+    "Exit status of ctl: 0 done, 1 refused or failed, 2 bad usage, 3 no server running.\n");
+
+QString controlHelpText()
+{
+    return ControlUsage +
+           QStringLiteral(
+               "\n"
+               "Sends COMMAND to the server running on the data folder.\n"
+               "\n"
+               "Options:\n"
+               "  -h, --help        Show this help, or COMMAND's, and exit.\n"
+               "  --data-dir DIR    The server's data folder. Without it: the program's folder,\n"
+               "                    or " TARNWICK_INSTALLED_DATA_FOLDER
+               " when a server runs there\n"
+               "                    and none in the program's folder.\n"
+               "  --json            Print each answer as one JSON object.\n"
+               "\n"
+               "Commands:\n") +
+           commandsText() + QLatin1Char('\n') + ExitStatusText;
+}
+
+QString commandHelpText(const ControlProtocol::CommandForm &form)
+{
+    QString text = QStringLiteral("Usage: tarnwick-server ctl [--data-dir DIR] [--json] %1\n\n%2\n")
+                       .arg(commandUsage(form), form.summary);
+    if (form.valueOptions == ControlProtocol::accountFieldOptions())
+        text += fieldsText();
+    return text;
+}
+
+Invocation helpAnswer(const QString &text)
+{
+    Invocation invocation;
+    invocation.mode = Invocation::Mode::Help;
+    invocation.message = text;
+    return invocation;
+}
+
 Invocation badUsage(const QString &message)
 {
     Invocation invocation;
@@ -72,18 +166,24 @@ Invocation parseControl(const QStringList &arguments, const QString &dataFolder)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({DataDir, Json, Follow});
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show this help."));
+    parser.addOptions({helpOption, DataDir, Json, Follow});
     const QList<QCommandLineOption> textOptions = valueOptions();
     parser.addOptions(textOptions);
     if (!parser.parse(QStringList{QStringLiteral("ctl")} + arguments))
         return badUsage(parser.errorText());
     const QStringList words = parser.positionalArguments();
-    if (words.isEmpty())
-        return badUsage(QStringLiteral("ctl needs a command."));
+    if (words.isEmpty()) {
+        return parser.isSet(helpOption) ? helpAnswer(controlHelpText())
+                                        : badUsage(QStringLiteral("ctl needs a command."));
+    }
     int consumed = 0;
     const ControlProtocol::CommandForm *form = ControlProtocol::findCommand(words, &consumed);
     if (!form)
         return badUsage(QStringLiteral("There is no control command \"%1\".").arg(words.join(' ')));
+    if (parser.isSet(helpOption))
+        return helpAnswer(commandHelpText(*form));
 
     Invocation invocation;
     invocation.mode = Invocation::Mode::Control;
@@ -152,8 +252,7 @@ Invocation parseCommandLine(const QStringList &arguments)
     const QString dataFolder = parser.value(DataDir);
     Invocation invocation;
     if (parser.isSet(help)) {
-        invocation.mode = Invocation::Mode::Help;
-        invocation.message = helpText();
+        return helpAnswer(helpText());
     } else if (parser.isSet(version)) {
         invocation.mode = Invocation::Mode::Version;
         invocation.message = versionText();
@@ -208,32 +307,20 @@ QString helpText()
         "                    tarnwick-server.ini and the control socket in DIR instead of\n"
         "                    the program's folder.\n"
         "\n"
-        "Control commands, sent to the server running on that folder:\n");
-    for (const ControlProtocol::CommandForm &form : ControlProtocol::commands()) {
-        QString words = form.name;
-        if (!form.argumentsHelp.isEmpty())
-            words += QLatin1Char(' ') + form.argumentsHelp;
-        if (!form.requiredOption.isEmpty())
-            words += QStringLiteral(" --") + form.requiredOption;
-        if (form.valueOptions.size() == 1)
-            words += QStringLiteral(" [--%1 TEXT]").arg(form.valueOptions.constFirst());
-        else if (!form.valueOptions.isEmpty())
-            words += QStringLiteral(" [FIELDS]");
-        text += QStringLiteral("  %1%2\n").arg(words.leftJustified(26), form.summary);
-    }
-    QString fields = QStringLiteral("\nFIELDS of accounts add, each as --FIELD TEXT:");
-    qsizetype lineStart = 1;
-    for (const QString &field : ControlProtocol::accountFieldOptions()) {
-        if (fields.size() - lineStart + field.size() >= 79) {
-            fields += QStringLiteral("\n ");
-            lineStart = fields.size() - 1;
-        }
-        fields += QLatin1Char(' ') + field;
-    }
-    text += fields + QLatin1Char('\n');
+        "Control commands, sent to the server running on that folder (see\n"
+        "'tarnwick-server ctl --help'):\n");
+    text += commandsText();
+    text += QLatin1Char('\n') + ExitStatusText;
     text += QStringLiteral(
-        "\n"
-        "Exit status of ctl: 0 done, 1 refused or failed, 2 bad usage, 3 no server running.\n"
         "Signals: SIGTERM and SIGINT stop the server cleanly, SIGHUP re-reads motd.txt.\n");
     return text;
+}
+
+QString defaultControlFolder(const QString &programFolder)
+{
+    const auto running = [](const QString &folder) {
+        return QFileInfo::exists(QDir(folder).filePath(ControlProtocol::SocketName));
+    };
+    const QString installed = QStringLiteral(TARNWICK_INSTALLED_DATA_FOLDER);
+    return !running(programFolder) && running(installed) ? installed : programFolder;
 }

@@ -51,4 +51,7 @@ Invocation parseCommandLine(const QStringList &arguments);
 // exit code; nullopt when the invocation is something to run.
 std::optional<int> answerWithoutRunning(const Invocation &invocation);
 QString helpText();
+// Where ctl finds the server without --data-dir: `programFolder`, unless no
+// server runs there and the packaged service's folder has one.
+QString defaultControlFolder(const QString &programFolder);
 QString versionText();

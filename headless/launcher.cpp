@@ -47,7 +47,9 @@ int runWithoutWindow(const Invocation &invocation, int argc, char **argv)
     }
     // The files stay where the windowed program would keep them: its folder.
     const QByteArray program = QFile::encodeName(headless);
-    const QByteArray folder = QFile::encodeName(programFolder);
+    const QByteArray folder = QFile::encodeName(invocation.mode == Invocation::Mode::Control
+                                                    ? defaultControlFolder(programFolder)
+                                                    : programFolder);
     std::vector<char *> arguments{const_cast<char *>(program.constData())};
     if (invocation.dataFolder.isEmpty()) {
         arguments.push_back(const_cast<char *>("--data-dir"));

@@ -22,7 +22,7 @@ int main(int argc, char *argv[])
     if (invocation.mode == Invocation::Mode::Control) {
         Invocation control = invocation;
         if (control.dataFolder.isEmpty())
-            control.dataFolder = QCoreApplication::applicationDirPath();
+            control.dataFolder = defaultControlFolder(QCoreApplication::applicationDirPath());
         return runControlClient(control);
     }
     HeadlessServer server(ServerConfig::forThisProcess(invocation.dataFolder),

@@ -3,7 +3,6 @@
 #include "accounts/loginserver.h"
 #include "core/chatserver.h"
 #include "core/connectionpool.h"
-#include "core/securitylog.h"
 
 AbuseProtection::AbuseProtection(const AbuseLimits &limits, QObject *parent)
     : QObject(parent), m_limits(limits),
@@ -17,13 +16,7 @@ void AbuseProtection::protect(ChatServer &chat, LoginServer &login)
     chat.setProtection(&m_addresses, m_limits);
     login.setProtection(&m_addresses, m_limits);
     connect(&chat.connections(), &ConnectionPool::securityEvent, this,
-            &AbuseProtection::onSecurityEvent);
+            &AbuseProtection::securityEvent);
     connect(&login.connections(), &ConnectionPool::securityEvent, this,
-            &AbuseProtection::onSecurityEvent);
-}
-
-void AbuseProtection::onSecurityEvent(const QByteArray &line)
-{
-    SecurityLog::write(line);
-    Q_EMIT securityEvent(line);
+            &AbuseProtection::securityEvent);
 }

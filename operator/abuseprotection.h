@@ -10,8 +10,7 @@ class LoginServer;
 
 // The abuse limits of both services, as the settings file held them at the
 // start, with the one address count they share.
-// Their security events are written to standard error, where the journal and
-// fail2ban read them, and passed on.
+// Their security events are passed on, for the log stream.
 class AbuseProtection : public QObject
 {
     Q_OBJECT
@@ -23,12 +22,10 @@ public:
     void protect(ChatServer &chat, LoginServer &login);
 
 Q_SIGNALS:
-    // One line of the security log, already on standard error.
+    // One line of the security log.
     void securityEvent(const QByteArray &line);
 
 private:
-    void onSecurityEvent(const QByteArray &line);
-
     AbuseLimits m_limits;
     AddressLimits m_addresses;
 };

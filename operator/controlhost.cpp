@@ -12,6 +12,7 @@ ControlHost::ControlHost(ServerCore &core, LogStream &log, QObject *parent)
     connect(&operatorApi, &OperatorApi::logLine, &m_log, &LogStream::logLine);
     connect(&operatorApi, &OperatorApi::notice, &m_log, &LogStream::notice);
     connect(&operatorApi, &OperatorApi::userRowChanged, &m_log, &LogStream::rowChanged);
+    connect(&core, &ServerCore::securityEvent, &m_log, &LogStream::securityEvent);
     registerControlCommands(m_control, *this);
 }
 

@@ -1,6 +1,7 @@
 #include "operator/logstream.h"
 
 #include "core/codepage.h"
+#include "core/securitylog.h"
 
 #include <QMetaMethod>
 
@@ -70,7 +71,19 @@ QByteArray LogStream::compose(Style style, Severity severity, QByteArray body,
 {
     if (style == Style::Silent)
         return {};
-    body.replace('\r', ' ').replace('\n', ' ');
+    if (body.size() > LongestText) {
+        qsizetype cut = LongestText;
+        while (cut > 0 && (static_cast<unsigned char>(body.at(cut)) & 0xc0) == 0x80)
+            --cut; // not inside a character
+        const qsizetype leftOut = body.size() - cut;
+        body.truncate(cut);
+        body += "\xe2\x80\xa6 " + QByteArray::number(leftOut) + " more bytes";
+    }
+    // The journal also ends an entry at NUL; no other line may begin in one.
+    for (char &c : body) {
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == '\x7f')
+            c = ' ';
+    }
     if (style == Style::Timestamped)
         return timestamp + ' ' + body;
     const char *priority = severity == Severity::Error     ? "<3>"
@@ -80,7 +93,9 @@ QByteArray LogStream::compose(Style style, Severity severity, QByteArray body,
 }
 
 LogStream::LogStream(Style style, Writer writer, QObject *parent)
-    : QObject(parent), m_style(style), m_writer(std::move(writer))
+    : QObject(parent), m_style(style),
+      m_urgentStyle(style == Style::Silent ? styleForStandardError() : style),
+      m_writer(std::move(writer))
 {
     if (!m_writer) {
         m_writer = [this](const QByteArray &line) {
@@ -129,6 +144,12 @@ void LogStream::rowChanged(int index, const QByteArray &row)
              Severity::Info);
 }
 
+void LogStream::securityEvent(const QByteArray &event)
+{
+    writeLine(m_urgentStyle, event, Severity::Warning);
+    Q_EMIT line(QString::fromLatin1(event), Severity::Warning);
+}
+
 void LogStream::emitLine(const QString &text, Severity severity)
 {
     write(text.toUtf8(), severity);
@@ -137,10 +158,22 @@ void LogStream::emitLine(const QString &text, Severity severity)
 
 void LogStream::write(const QByteArray &utf8, Severity severity)
 {
-    if (m_style == Style::Silent)
+    // A client's text may hold the marker anywhere: break it up.
+    static const QByteArray marker(SecurityLog::Marker);
+    static const QByteArray defused = marker.chopped(1) + "\\:";
+    const Style style = severity == Severity::Error ? m_urgentStyle : m_style;
+    if (utf8.contains(marker))
+        writeLine(style, QByteArray(utf8).replace(marker, defused), severity);
+    else
+        writeLine(style, utf8, severity);
+}
+
+void LogStream::writeLine(Style style, const QByteArray &utf8, Severity severity)
+{
+    if (style == Style::Silent)
         return;
-    m_writer(compose(m_style, severity, utf8,
-                     m_style == Style::Timestamped ? localTimestamp() : QByteArray()) +
+    m_writer(compose(style, severity, utf8,
+                     style == Style::Timestamped ? localTimestamp() : QByteArray()) +
              '\n');
     if (severity == Severity::Error)
         flush();

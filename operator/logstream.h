@@ -14,7 +14,8 @@
 //
 // On standard error, under systemd's journal a line carries its priority
 // ("<3>" error, "<4>" warning, "<6>" info) and no time of its own; elsewhere
-// it starts with an ISO 8601 time.
+// it starts with an ISO 8601 time. Security events take the same way (as
+// warnings), and only they may carry the security log's marker there.
 class LogStream : public QObject
 {
     Q_OBJECT
@@ -30,16 +31,20 @@ public:
     {
         Timestamped,
         Journal,
-        Silent // nothing written: the lines are only for followers
+        Silent // for the window: only errors and security events are written
     };
     Q_ENUM(Style)
 
     using Writer = std::function<void(const QByteArray &line)>;
+    // Below the journal's line limit, which would start a new entry
+    // mid-line.
+    static constexpr qsizetype LongestText = 8192;
 
     // Journal when JOURNAL_STREAM names the stream standard error is.
     static Style styleForStandardError();
     static QString severityName(Severity severity);
-    // One output line without its LF; line breaks inside `text` become spaces.
+    // One output line without its LF; control characters inside `text` become
+    // spaces, and a text longer than LongestText is cut.
     static QByteArray format(Style style, Severity severity, const QString &text,
                              const QDateTime &time);
     // The local time now as format() writes it (ISO 8601 with milliseconds).
@@ -58,6 +63,7 @@ public Q_SLOTS:
     void logLine(const QByteArray &text); // protocol text, as the log view shows it
     void notice(const QString &text, LogStream::Severity severity);
     void rowChanged(int index, const QByteArray &row);
+    void securityEvent(const QByteArray &event);
 
 Q_SIGNALS:
     void line(const QString &text, LogStream::Severity severity);
@@ -65,10 +71,12 @@ Q_SIGNALS:
 private:
     void emitLine(const QString &text, Severity severity);
     void write(const QByteArray &utf8, Severity severity);
+    void writeLine(Style style, const QByteArray &utf8, Severity severity);
     static QByteArray compose(Style style, Severity severity, QByteArray body,
                               const QByteArray &timestamp);
 
     Style m_style;
+    Style m_urgentStyle; // errors and security events
     Writer m_writer;
     QByteArray m_pending; // for standard error, not yet written
     bool m_flushQueued = false;

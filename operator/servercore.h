@@ -40,7 +40,7 @@ public:
     const AbuseLimits &limits() const { return m_protection.limits(); }
 
 Q_SIGNALS:
-    // One line of the security log; it has been written to standard error.
+    // One line of the security log, for the log stream.
     void securityEvent(const QByteArray &line);
 
 private:

@@ -208,9 +208,8 @@ void TestConsole::menus_data()
     QTest::addColumn<QString>("menu");
     QTest::addColumn<QStringList>("items");
     QTest::newRow("File") << "mnuFile" << QStringList{"separator", "mnumkserver", "Exit"};
-    QTest::newRow("Options") << "mnuOptions"
-                             << QStringList{"KickUser", "mnuBanUser", "mnuBans", "separator",
-                                            "mnuGetIP"};
+    QTest::newRow("Options") << "mnuOptions" << QStringList{"KickUser", "mnuBanUser", "separator",
+                                                            "mnuGetIP", "separator",  "mnuBans"};
 }
 
 // Every item in its place, and every separator drawn, the leading one too.

@@ -1,10 +1,12 @@
 #!/bin/sh
 # Runs fail2ban-regex with the shipped filter over lines the server's own
-# formatter wrote, and compares the addresses it finds with the expected ones.
-# Usage: check-fail2ban-filter.sh SAMPLE-PROGRAM FILTER
+# formatter and the real program wrote, and compares the addresses it finds
+# with the expected ones.
+# Usage: check-fail2ban-filter.sh SAMPLE-PROGRAM FILTER SERVER-PROGRAM
 set -eu
 program=$1
 filter=$2
+server=$3
 common=/etc/fail2ban/filter.d/common.conf
 
 if ! command -v fail2ban-regex >/dev/null 2>&1 || [ ! -f "$common" ]; then
@@ -19,7 +21,7 @@ mkdir "$work/filter.d"
 cp "$filter" "$work/filter.d/tarnwick-server.conf"
 ln -s "$common" "$work/filter.d/common.conf"
 
-"$program" "$work/sample.log" "$work/expected.txt"
+"$program" "$work/sample.log" "$work/expected.txt" "$server"
 fail2ban-regex -o ip "$work/sample.log" "$work/filter.d/tarnwick-server.conf" >"$work/found.txt"
 
 if ! cmp -s "$work/expected.txt" "$work/found.txt"; then

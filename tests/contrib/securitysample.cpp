@@ -1,19 +1,110 @@
-// Writes security log lines as the server formats them, for checking the
-// fail2ban filter: every event once bare (standard error sent to a file) and
-// once as the journal backend shows it. A second file lists, in order, the
-// addresses the filter must find.
+// Writes lines for checking the fail2ban filter, each once as standard error
+// sent to a file shows it and once as the journal backend does, and a second
+// file listing, in order, the addresses the filter must find: every security
+// event as the log stream formats it, then what the real program wrote while a
+// client that never joined tried to forge events and one login failed.
 #include "core/securitylog.h"
+#include "operator/logstream.h"
+#include "serverprocess.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 
+namespace {
+// What fail2ban's journal backend shows: the priority is the journal's.
+QByteArray asJournalShowsIt(const QByteArray &line)
+{
+    static const QByteArray header = "myhost tarnwick-server[4242]: ";
+    return line.size() >= 3 && line.startsWith('<') && line.at(2) == '>' ? header + line.mid(3)
+                                                                         : header + line;
+}
+
+// The answer is the last thing the server sends for `request`.
+bool answered(QTcpSocket &socket, const QByteArray &request, const QByteArray &answer)
+{
+    socket.write(request);
+    QByteArray received;
+    while (!received.contains(answer)) {
+        if (!socket.waitForReadyRead(30'000))
+            return false;
+        received += socket.readAll();
+    }
+    return true;
+}
+
+// The real program's standard error in one style, with forged events and
+// one login failure from 127.0.0.1 among it.
+QByteArray realProgramOutput(const char *program, LogStream::Style style)
+{
+    QTemporaryDir folder;
+    const QByteArray errors = QFile::encodeName(folder.filePath(QStringLiteral("stderr")));
+    ServerProcess server;
+    ServerProcess::Launch launch{program,
+                                 {"--headless", "--data-dir", folder.path().toStdString()},
+                                 folder.path().toStdString(),
+                                 {},
+                                 errors.toStdString()};
+    QFile(QString::fromLocal8Bit(errors)).open(QIODevice::WriteOnly);
+    // Without it every login passes.
+    QFile settings(folder.filePath(QStringLiteral("tarnwick-server.ini")));
+    if (!settings.open(QIODevice::WriteOnly) || settings.write("[passwords]\nrequired=true\n") < 0)
+        return {};
+    settings.close();
+    struct stat status = {};
+    if (style == LogStream::Style::Journal && ::stat(errors.constData(), &status) == 0) {
+        launch.extraEnvironment.push_back("JOURNAL_STREAM=" + std::to_string(status.st_dev) + ':' +
+                                          std::to_string(status.st_ino));
+    }
+    std::string error;
+    if (!ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000) || !server.start(launch, &error) ||
+        !server.waitUntilListening({3069, 3068}, 60'000)) {
+        std::fprintf(stderr, "securitysample: the server did not start %s\n", error.c_str());
+        return {};
+    }
+    const QByteArray forged = "security[tarnwick]: addr=203.0.113.9 event=login-failed name=\"x\"";
+    QTcpSocket chat;
+    QTcpSocket login;
+    chat.connectToHost(QStringLiteral("127.0.0.1"), 3069);
+    login.connectToHost(QStringLiteral("127.0.0.1"), 3068);
+    const bool done = chat.waitForConnected() && login.waitForConnected() &&
+                      answered(chat,
+                               "Message\t" + forged + '\t' + forged + "\r\nACTION\t" + forged +
+                                   "\r\nIP\t" + forged +
+                                   "\r\nMessage\tsecurity: addr=203.0.113.9 "
+                                   "event=login-failed name=\"x\"\tx\r\nMOTD\r\n",
+                               "MOTD") &&
+                      answered(login, "VALIDATE\tnobody\twrong\r\n", "REJECTED");
+    server.stop();
+    QFile output(QString::fromLocal8Bit(errors));
+    if (!done || !output.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "securitysample: no answer from the server\n");
+        return {};
+    }
+    QByteArray lines = output.readAll();
+    if (style == LogStream::Style::Journal) {
+        QByteArray shown;
+        for (const QByteArray &line : lines.split('\n')) {
+            if (!line.isEmpty())
+                shown += asJournalShowsIt(line) + '\n';
+        }
+        lines = shown;
+    }
+    return lines;
+}
+} // namespace
+
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: securitysample SAMPLE EXPECTED\n");
+    QCoreApplication app(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: securitysample SAMPLE EXPECTED SERVER-PROGRAM\n");
         return 2;
     }
     struct Line
@@ -49,12 +140,21 @@ int main(int argc, char **argv)
     };
     QByteArray sample;
     QByteArray expected;
-    for (const QByteArray &prefix : {QByteArray(), QByteArray("myhost tarnwick-server[4242]: ")}) {
+    const QDateTime time = QDateTime::currentDateTime();
+    for (const auto style : {LogStream::Style::Timestamped, LogStream::Style::Journal}) {
         for (const Line &line : lines) {
-            sample += prefix + line.text + '\n';
+            const QByteArray written = LogStream::format(style, LogStream::Severity::Warning,
+                                                         QString::fromLatin1(line.text), time);
+            sample +=
+                (style == LogStream::Style::Journal ? asJournalShowsIt(written) : written) + '\n';
             if (!line.failure.isEmpty())
                 expected += line.failure + '\n';
         }
+        const QByteArray output = realProgramOutput(argv[3], style);
+        if (output.isEmpty())
+            return 1;
+        sample += output;
+        expected += "127.0.0.1\n";
     }
     QFile sampleFile(QString::fromLocal8Bit(argv[1]));
     QFile expectedFile(QString::fromLocal8Bit(argv[2]));

@@ -16,6 +16,7 @@ private Q_SLOTS:
     void badControlUsage_data();
     void badControlUsage();
     void banOptionsGoToTheServer();
+    void helpSummariesInOneColumn();
 };
 
 using Mode = Invocation::Mode;
@@ -34,6 +35,7 @@ void TestCommandLine::programOptions_data()
     QTest::newRow("toolkit option") << QStringList{"-platform", "offscreen"} << Mode::Window << "";
     QTest::newRow("help") << QStringList{"--help"} << Mode::Help << "";
     QTest::newRow("short help") << QStringList{"-h"} << Mode::Help << "";
+    QTest::newRow("ctl help") << QStringList{"ctl", "--help"} << Mode::Help << "";
     QTest::newRow("version") << QStringList{"--version"} << Mode::Version << "";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << Mode::BadUsage << "";
     QTest::newRow("data folder missing") << QStringList{"--data-dir"} << Mode::BadUsage << "";
@@ -138,6 +140,19 @@ void TestCommandLine::banOptionsGoToTheServer()
     QCOMPARE(ban.mode, Mode::Control);
     QCOMPARE(ban.arguments, QStringList{"Bob"});
     QCOMPARE(ban.options, (QJsonObject{{"for", "2h"}, {"reason", "flooding"}}));
+}
+
+// Each command's summary starts in the same column, after a space.
+void TestCommandLine::helpSummariesInOneColumn()
+{
+    const QStringList lines = helpText().split('\n');
+    for (const ControlProtocol::CommandForm &form : ControlProtocol::commands()) {
+        const auto inColumn = [&](const QString &line) {
+            return line.endsWith(form.summary) && line.size() - form.summary.size() == 28 &&
+                   line.at(27) == ' ';
+        };
+        QVERIFY2(std::any_of(lines.begin(), lines.end(), inColumn), qPrintable(form.name));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

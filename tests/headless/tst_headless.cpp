@@ -168,6 +168,10 @@ void TestHeadless::answersWithoutStartingAnything_data()
                              << QByteArray("tarnwick-server 1.0.0\n") << QByteArray();
     QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("ctl [--data-dir DIR]")
                           << QByteArray();
+    QTest::newRow("a command's help")
+        << QStringList{"ctl", "kick", "--help"} << 0
+        << QByteArray("Usage: tarnwick-server ctl [--data-dir DIR] [--json] kick NAME")
+        << QByteArray();
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << QByteArray()
                                     << QByteArray("Unknown option 'frobnicate'.");
     QTest::newRow("missing argument") << QStringList{"ctl", "ip"} << 2 << QByteArray()

@@ -130,8 +130,9 @@ void TestAbuseProtection::connectionLimits()
     QVERIFY(refused->waitForDisconnect());
     QCOMPARE(refused->drain(), QByteArray());
     QTRY_COMPARE(server.eventsOf("connection-refused").size(), 1);
-    QVERIFY(
-        server.eventsOf("connection-refused").constFirst().startsWith("security: addr=127.0.0.2 "));
+    QVERIFY(server.eventsOf("connection-refused")
+                .constFirst()
+                .startsWith("security[tarnwick]: addr=127.0.0.2 "));
     QVERIFY(server.eventsOf("connection-refused").constFirst().contains(refusedBy));
 
     auto other = server.join("Zed", QStringLiteral("127.0.0.3"));
@@ -200,7 +201,7 @@ void TestAbuseProtection::floodIsSlowedNotDropped()
         QCOMPARE(*seen, sent.first(seen->size()));
         const QList<QByteArray> dropped = server.eventsOf("held-lines-dropped");
         QCOMPARE(dropped.size(), 1);
-        QVERIFY(dropped.constFirst().startsWith("security: addr=127.0.0.2 "));
+        QVERIFY(dropped.constFirst().startsWith("security[tarnwick]: addr=127.0.0.2 "));
         const QByteArray tail =
             " name=\"Flo\" lines=" + QByteArray::number(sent.size() - seen->size());
         QVERIFY(dropped.constFirst().endsWith(tail));
@@ -238,7 +239,7 @@ void TestAbuseProtection::passwordGuessingIsDelayed()
     QCOMPARE(server.eventsOf("login-delayed").size(), 2);
     QCOMPARE(server.eventsOf("login-failed").size(), 4);
     for (const QByteArray &line : server.eventsOf("login-failed"))
-        QVERIFY(line.startsWith("security: addr=127.0.0.2 ") && !line.contains("guess"));
+        QVERIFY(line.startsWith("security[tarnwick]: addr=127.0.0.2 ") && !line.contains("guess"));
 
     // Another address is answered at once.
     auto other = RawClient::connected(server.core->login().port(), QStringLiteral("127.0.0.3"));
@@ -304,7 +305,7 @@ void TestAbuseProtection::bansAtJoin()
     if (banned) {
         QVERIFY(client->waitForDisconnect());
         QCOMPARE(server.eventsOf("banned-join").size(), 1);
-        const QByteArray prefix = "security: addr=" + from.toLatin1() + ' ';
+        const QByteArray prefix = "security[tarnwick]: addr=" + from.toLatin1() + ' ';
         QVERIFY(server.eventsOf("banned-join").constFirst().startsWith(prefix));
     }
     QCOMPARE(server.readProgramFile(QStringLiteral("ban.txt")).contains(from.toLatin1()) ||

@@ -35,6 +35,12 @@ void TestLogStream::formatsOneLine_data()
                                  << QByteArray("2024-05-06T07:08:09.010Z port busy");
     QTest::newRow("line breaks inside")
         << Style::Journal << Severity::Info << "a\r\nb\nc" << QByteArray("<6>a  b c");
+    QTest::newRow("NUL would start a journal entry")
+        << Style::Journal << Severity::Info << QString::fromLatin1("a\0b", 3)
+        << QByteArray("<6>a b");
+    QTest::newRow("longer than the journal takes")
+        << Style::Journal << Severity::Info << QString(9000, 'a')
+        << "<6>" + QByteArray(8192, 'a') + "\xe2\x80\xa6 808 more bytes";
     QTest::newRow("not ASCII") << Style::Journal << Severity::Info << QString::fromUtf8("¥ann")
                                << QByteArray("<6>\xc2\xa5"
                                              "ann");
@@ -72,22 +78,32 @@ void TestLogStream::timestampIsTheLocalTime()
 void TestLogStream::everyInputBecomesOneLineForBothOutputs_data()
 {
     QTest::addColumn<int>("input");
+    QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("written");
     QTest::addColumn<QString>("followed");
     QTest::addColumn<Severity>("severity");
+    const QByteArray event = "security[tarnwick]: addr=1.2.3.4 event=kick";
     QTest::newRow("log line in the code page") << 0
+                                               << QByteArray("\xa5"
+                                                             "bob: hi")
                                                << QByteArray("<6>\xc2\xa5"
                                                              "bob: hi\n")
                                                << QString::fromUtf8("¥bob: hi") << Severity::Info;
-    QTest::newRow("notice") << 1 << QByteArray("<4>motd.txt cannot be read\n")
+    QTest::newRow("log line posing as an event")
+        << 0 << "x" + event << QByteArray("<6>xsecurity[tarnwick]\\: addr=1.2.3.4 event=kick\n")
+        << QString("x" + event) << Severity::Info;
+    QTest::newRow("notice") << 1 << QByteArray() << QByteArray("<4>motd.txt cannot be read\n")
                             << "motd.txt cannot be read" << Severity::Warning;
-    QTest::newRow("row change") << 2 << QByteArray("<6>User list row 7: EMPTY\n")
+    QTest::newRow("row change") << 2 << QByteArray() << QByteArray("<6>User list row 7: EMPTY\n")
                                 << "User list row 7: EMPTY" << Severity::Info;
+    QTest::newRow("security event") << 3 << event << "<4>" + event + '\n'
+                                    << QString(event) << Severity::Warning;
 }
 
 void TestLogStream::everyInputBecomesOneLineForBothOutputs()
 {
     QFETCH(int, input);
+    QFETCH(QByteArray, text);
     QFETCH(QByteArray, written);
     QFETCH(QString, followed);
     QFETCH(Severity, severity);
@@ -95,12 +111,13 @@ void TestLogStream::everyInputBecomesOneLineForBothOutputs()
     LogStream stream(Style::Journal, [&lines](const QByteArray &line) { lines.append(line); });
     QSignalSpy spy(&stream, &LogStream::line);
     if (input == 0)
-        stream.logLine("\xa5"
-                       "bob: hi");
+        stream.logLine(text);
     else if (input == 1)
         stream.notice("motd.txt cannot be read", Severity::Warning);
-    else
+    else if (input == 2)
         stream.rowChanged(7, "EMPTY");
+    else
+        stream.securityEvent(text);
     QCOMPARE(lines, QList<QByteArray>{written});
     QCOMPARE(spy.size(), 1);
     QCOMPARE(spy.at(0).at(0).toString(), followed);
