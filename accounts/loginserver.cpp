@@ -54,7 +54,14 @@ QString LoginServer::usersDatabasePath() const
 
 void LoginServer::setProtection(AddressLimits *addresses, const AbuseLimits &limits)
 {
-    m_pool->setProtection({addresses, "login", 0, 0});
+    m_pool->setProtection({addresses,
+                           "login",
+                           0,
+                           0,
+                           {},
+                           std::chrono::seconds(limits.joinSeconds),
+                           m_config.programFolder,
+                           {}});
     m_throttle = std::make_unique<LoginThrottle>(limits.loginFailuresBeforeDelay,
                                                  limits.newUsersPer10Minutes);
 }
@@ -74,6 +81,7 @@ LoginServer::Outcome LoginServer::newUser(const Sender &sender, const Fields &fi
     const int index = sender.index;
     if (fields.size() < NewUserFieldCount)
         return Outcome::NextLine;
+    m_pool->markJoined(sender);
     if (!m_passwordsRequired) {
         send(index, "NOPROB\t" + NoPasswordsText + "\r\n");
         return Outcome::Stop;
@@ -130,6 +138,7 @@ LoginServer::Outcome LoginServer::validate(const Sender &sender, const Fields &f
     const int index = sender.index;
     if (fields.size() < ValidateFieldCount)
         return Outcome::NextLine;
+    m_pool->markJoined(sender);
     if (!m_passwordsRequired) {
         send(index, Pass);
         return Outcome::Stop;

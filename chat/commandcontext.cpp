@@ -4,6 +4,8 @@
 #include "core/banlist.h"
 #include "core/chatserver.h"
 #include "core/codepage.h"
+#include "core/connectionpool.h"
+#include "core/loginthrottle.h"
 #include "core/securitylog.h"
 
 #include <QCoreApplication>
@@ -146,6 +148,31 @@ bool CommandContext::isSysop(const QByteArray &email, const QByteArray &password
                                              .arg(path, errorText));
     }
     return sysop;
+}
+
+void CommandContext::answerModeratorRequest(const Sender &sender, const QByteArray &name,
+                                            bool granted, const std::function<void()> &answer)
+{
+    LoginThrottle &throttle = m_server.moderatorThrottle();
+    const QByteArray address = addressOf(sender);
+    const auto now = std::chrono::steady_clock::now();
+    const auto delay =
+        std::chrono::ceil<std::chrono::milliseconds>(throttle.answerDelay(address, now));
+    if (granted)
+        throttle.succeeded(address);
+    else
+        throttle.failed(address, now);
+    if (delay <= std::chrono::milliseconds::zero()) {
+        answer();
+        return;
+    }
+    reportSecurityEvent(SecurityLog::moderatorDelayed(address, name, delay));
+    m_server.connections().holdInput(sender, delay, answer);
+}
+
+void CommandContext::markJoined(const Sender &sender)
+{
+    m_server.connections().markJoined(sender);
 }
 
 bool CommandContext::logEvent(const QByteArray &text)

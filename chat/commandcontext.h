@@ -9,6 +9,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class ChatServer;
 
 // What a chat command handler works with: sends, the user list rows, the
@@ -41,6 +43,8 @@ public:
     void disconnectUser(int index); // DisconnectUser
     // A refused join: the connection ends and nobody is told.
     void refuse(int index);
+    // A user in the room now, no longer timed out for not joining.
+    void markJoined(const Sender &sender);
 
     // --- files; a file that cannot be used is told to the operator once
     // The bans in force; expired ones are lifted from the files first.
@@ -52,7 +56,12 @@ public:
     // One line of the security log.
     void reportSecurityEvent(const QByteArray &line);
     bool isSysop(const QByteArray &email, const QByteArray &password); // IsSysop
-    bool logEvent(const QByteArray &text);                             // LogEvent
+    // Runs `answer` to a RequestOP now, or, for an address that guessed
+    // moderator passwords, after a delay with the sender's later lines held
+    // until then (as the login service answers VALIDATE).
+    void answerModeratorRequest(const Sender &sender, const QByteArray &name, bool granted,
+                                const std::function<void()> &answer);
+    bool logEvent(const QByteArray &text); // LogEvent
     // A client's NEWUSER record in the file it names in the working
     // directory; a refusal is told to the operator and the host's tools.
     void writeRecord(const Sender &sender, const QByteArray &name, const Fields &fields);

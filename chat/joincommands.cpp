@@ -97,8 +97,10 @@ HandlerOutcome JoinCommands::onName(CommandContext &context, const Sender &sende
     if (checkBanList(context, sender, name ? *name : QByteArray()) == Outcome::Stop)
         return Outcome::Stop;
 
-    if (name)
+    if (name) {
+        context.markJoined(sender);
         context.send(s, messageLine({"GETPROFILE", *name, ""}));
+    }
     if (!context.yieldFor(sender))
         return Outcome::Stop;
 

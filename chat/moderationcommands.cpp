@@ -65,6 +65,8 @@ Outcome banConnectedNamed(CommandContext &context, const Sender &sender, const Q
 }
 } // namespace
 
+// Answered after the delay of password-guessing protection, if any; the
+// sender's later lines wait behind the answer.
 HandlerOutcome ModerationCommands::onRequestOp(CommandContext &context, const Sender &sender,
                                                const Fields &fields)
 {
@@ -72,22 +74,26 @@ HandlerOutcome ModerationCommands::onRequestOp(CommandContext &context, const Se
     const QByteArray *email = field(fields, 2);
     const QByteArray *password = field(fields, 3);
     if (!name || !email || !password || !context.isSysop(*email, *password)) {
+        const QByteArray claimed = name ? *name : QByteArray();
         context.reportSecurityEvent(
-            SecurityLog::moderatorRefused(context.addressOf(sender), name ? *name : QByteArray()));
-        context.send(sender.index, DeniedLine);
+            SecurityLog::moderatorRefused(context.addressOf(sender), claimed));
+        context.answerModeratorRequest(
+            sender, claimed, false, [&context, sender] { context.send(sender.index, DeniedLine); });
         return Outcome::NextLine;
     }
-    ConnectionTable &table = context.table();
-    const int s = sender.index;
-    table.slot(s).operatorFlag = true;
-    context.send(s, GrantedLine);
-    table.setRow(s, ModeratorMark + table.row(s));
-    table.slot(s).name.prepend(ModeratorMark);
-    // The others' lists change for the name the line gave.
-    const QByteArray lines = messageLine({"REMOVEUSER", *name}) +
-                             messageLine({"ADDUSER", QByteArray(ModeratorMark + *name)});
-    for (int i = 0; i < ConnectionTable::Size; ++i)
-        context.send(i, lines);
+    context.answerModeratorRequest(sender, *name, true, [&context, sender, name = *name] {
+        ConnectionTable &table = context.table();
+        const int s = sender.index;
+        table.slot(s).operatorFlag = true;
+        context.send(s, GrantedLine);
+        table.setRow(s, ModeratorMark + table.row(s));
+        table.slot(s).name.prepend(ModeratorMark);
+        // The others' lists change for the name the line gave.
+        const QByteArray lines = messageLine({"REMOVEUSER", name}) +
+                                 messageLine({"ADDUSER", QByteArray(ModeratorMark + name)});
+        for (int i = 0; i < ConnectionTable::Size; ++i)
+            context.send(i, lines);
+    });
     return Outcome::NextLine;
 }
 

@@ -13,6 +13,7 @@ struct AbuseLimits
 {
     int connectionsPerAddress = 10;   // open at once, both services together
     int newConnectionsPerMinute = 20; // accepted per address per minute
+    int joinSeconds = 30;             // to join, or the connection is closed
     int floodBurst = 20;              // chat lines handled at once ...
     int floodLinesPerSecond = 5;      // ... then this many a second (either 0: no flood control)
     // How long a client that closed with lines held back stays to have them

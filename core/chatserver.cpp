@@ -2,6 +2,7 @@
 
 #include "core/codepage.h"
 #include "core/connectionpool.h"
+#include "core/loginthrottle.h"
 #include "core/textfile.h"
 #include "platform/eventloop.h"
 #include "platform/ownedfiles.h"
@@ -22,7 +23,8 @@ ChatServer::ChatServer(ConnectionTable &table, const ServerConfig &config, QObje
            },
            [this](int index) { closeHandling(index); },
            [this](const QString &text) { notifyOperator(text); }},
-          this))
+          this)),
+      m_moderatorThrottle(std::make_unique<LoginThrottle>(0, 0))
 {
 }
 
@@ -40,9 +42,14 @@ quint16 ChatServer::port() const
 
 void ChatServer::setProtection(AddressLimits *addresses, const AbuseLimits &limits)
 {
-    m_pool->setProtection({addresses, "chat", limits.floodBurst, limits.floodLinesPerSecond,
-                           std::chrono::seconds(limits.floodSecondsAfterClose)});
+    m_pool->setProtection(
+        {addresses, "chat", limits.floodBurst, limits.floodLinesPerSecond,
+         std::chrono::seconds(limits.floodSecondsAfterClose),
+         std::chrono::seconds(limits.joinSeconds), m_config.programFolder,
+         // Refused with "banned", as a join from a banned address always was.
+         [](const QByteArray &line) { return line == "Name" || line.startsWith("Name\t"); }});
     m_limits = limits;
+    m_moderatorThrottle = std::make_unique<LoginThrottle>(limits.loginFailuresBeforeDelay, 0);
 }
 
 void ChatServer::reportSecurityEvent(const QByteArray &line)

@@ -13,9 +13,11 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class AddressLimits;
 class ConnectionPool;
+class LoginThrottle;
 
 // The chat service on port 3069: its connections (sckServer(i)) over the
 // shared connection table, the receive path (log.txt, the name-claim check,
@@ -44,6 +46,8 @@ public:
     void setProtection(AddressLimits *addresses, const AbuseLimits &limits);
     const AbuseLimits &limits() const { return m_limits; }
     std::chrono::seconds moderatorBanDuration() const { return m_limits.moderatorBanDuration; }
+    // Moderator password guessing, per address, as VALIDATE on the login service.
+    LoginThrottle &moderatorThrottle() { return *m_moderatorThrottle; }
     // One line of the security log (SecurityLog), for the host's tools.
     void reportSecurityEvent(const QByteArray &line);
 
@@ -116,4 +120,5 @@ private:
     QByteArray m_motd;
     QSet<QString> m_fileProblems;
     AbuseLimits m_limits;
+    std::unique_ptr<LoginThrottle> m_moderatorThrottle;
 };

@@ -1,6 +1,7 @@
 #include "connectionpool.h"
 
 #include "addresslimits.h"
+#include "banrules.h"
 #include "platform/clientsocket.h"
 #include "platform/listener.h"
 #include "securitylog.h"
@@ -73,6 +74,7 @@ int ConnectionPool::accept(const QSharedPointer<Transport> &transport)
         return -1;
     }
     attach(index, transport);
+    startJoinClock(index);
     return index;
 }
 
@@ -111,6 +113,47 @@ void ConnectionPool::onConnectionRequest(qintptr requestId)
         limits->connectionOpened(address);
         m_entries[index].counted = true;
     }
+    startJoinClock(index);
+}
+
+// Slots are for people: one that stays silent, or a banned address, does not
+// keep one.
+void ConnectionPool::startJoinClock(int index)
+{
+    Entry &entry = m_entries[index];
+    if (!m_protection.banFolder.isEmpty()) {
+        BanRules rules(m_protection.banFolder);
+        rules.load();
+        if (const std::optional<Ban> ban =
+                rules.match(entry.address, QDateTime::currentDateTimeUtc()))
+            entry.ban = ban->target;
+    }
+    std::chrono::seconds limit = m_protection.joinTimeout;
+    if (!entry.ban.isEmpty() && (limit == 0s || limit > BannedStay))
+        limit = BannedStay;
+    if (limit == 0s)
+        return;
+    const Sender sender{index, m_table.slot(index).connection};
+    QTimer::singleShot(limit, this, [this, sender] {
+        if (isStillHere(sender) && !m_entries[sender.index].joined)
+            closeUnjoined(sender.index);
+    });
+}
+
+void ConnectionPool::closeUnjoined(int index)
+{
+    const Entry &entry = m_entries[index];
+    reportSecurityEvent(
+        entry.ban.isEmpty()
+            ? SecurityLog::joinTimeout(entry.address, m_protection.service)
+            : SecurityLog::bannedConnection(entry.address, m_protection.service, entry.ban));
+    drop(index, Farewell::toNobody());
+}
+
+void ConnectionPool::markJoined(const Sender &sender)
+{
+    if (isStillHere(sender))
+        m_entries[sender.index].joined = true;
 }
 
 void ConnectionPool::attach(int index, const QSharedPointer<Transport> &transport)
@@ -121,6 +164,8 @@ void ConnectionPool::attach(int index, const QSharedPointer<Transport> &transpor
     entry.framer.clear();
     entry.address = transport->remoteAddress();
     entry.gate = FloodGate(m_protection.floodBurst, m_protection.floodLinesPerSecond);
+    entry.joined = false;
+    entry.ban.clear();
     Transport *t = transport.get();
     connect(t, &Transport::dataArrival, this, [this, index] { onDataArrival(index); });
     connect(t, &Transport::closed, this, [this, index] { onConnectionLost(index); });
@@ -265,7 +310,19 @@ void ConnectionPool::handleHeld(const Sender &sender)
     for (qsizetype i = 0; i < batch.size(); ++i) {
         if (!isStillHere(sender))
             return;
-        if (m_handlers.lineArrived(sender, batch[i]) == HandlerOutcome::Stop) {
+        // A banned address is heard once at most, and only to be refused.
+        const bool banned = !entry.ban.isEmpty() && !entry.joined;
+        const auto &handledWhenBanned = m_protection.handledWhenBanned;
+        if (banned && !(handledWhenBanned && handledWhenBanned(batch[i]))) {
+            closeUnjoined(sender.index);
+            return;
+        }
+        const HandlerOutcome outcome = m_handlers.lineArrived(sender, batch[i]);
+        if (banned && isStillHere(sender) && !entry.joined) {
+            closeUnjoined(sender.index);
+            return;
+        }
+        if (outcome == HandlerOutcome::Stop) {
             // The rest of the chunk is dropped, held or not.
             if (isStillHere(sender) && !entry.held.isEmpty() &&
                 entry.held.constFirst().number == number)

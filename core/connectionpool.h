@@ -68,7 +68,17 @@ public:
         // A peer that left with lines held back: how long they are still
         // handled; zero: until the last.
         std::chrono::seconds drainAfterClose{0};
+        // A connection that has not joined (markJoined) by then is closed
+        // without a word; zero: never.
+        std::chrono::seconds joinTimeout{0};
+        // Where ban.txt is read at accept; empty: not there.
+        QString banFolder;
+        // The first line of a banned address that is still handled (refused
+        // as the service always did); nothing else of it is.
+        std::function<bool(const QByteArray &line)> handledWhenBanned;
     };
+    // A banned address keeps its slot no longer than this.
+    static constexpr std::chrono::seconds BannedStay{5};
 
     ConnectionPool(ConnectionTable &table, Handlers handlers, QObject *parent = nullptr);
     ~ConnectionPool() override;
@@ -99,6 +109,9 @@ public:
     {
         return ConnectionTable::isValidIndex(index) && m_entries[index].peerGone;
     }
+
+    // The connection has joined: it may stay as long as it likes.
+    void markJoined(const Sender &sender);
 
     // Runs `wait` (a modal box) with the sender's further chunks let through.
     void whileWaitingForOperator(const Sender &sender, const std::function<void()> &wait);
@@ -147,11 +160,16 @@ private:
         // or when drainAfterClose has passed since peerGoneAt.
         bool peerGone = false;
         std::chrono::steady_clock::time_point peerGoneAt;
+        bool joined = false;
+        QByteArray ban; // the ban.txt item that covered the address at accept
     };
 
     bool drainTimeIsUp(const Entry &entry) const;
     int takeFree();
     void attach(int index, const QSharedPointer<Transport> &transport);
+    // Bans and the join time start with the connection.
+    void startJoinClock(int index);
+    void closeUnjoined(int index);
     void detach(int index);
     void onConnectionRequest(qintptr requestId);
     void onDataArrival(int index);

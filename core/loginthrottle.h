@@ -13,6 +13,7 @@
 // 30 s; a success or a quiet minute ends it. The delay applies to every
 // answer, a PASS included, so its timing tells a guesser nothing. NEWUSER is
 // allowed `registrations` times per ten minutes. A limit of 0 is no limit.
+// The chat service keeps one of its own for RequestOP.
 class LoginThrottle
 {
 public:

@@ -81,6 +81,13 @@ QByteArray SecurityLog::moderatorRefused(const QByteArray &address, const QByteA
     return line(address, "moderator-refused") + " name=" + quoted(name);
 }
 
+QByteArray SecurityLog::moderatorDelayed(const QByteArray &address, const QByteArray &name,
+                                         std::chrono::milliseconds delay)
+{
+    return line(address, "moderator-delayed") + " name=" + quoted(name) +
+           " delay=" + QByteArray::number(delay.count()) + "ms";
+}
+
 QByteArray SecurityLog::bannedJoin(const QByteArray &address, const QByteArray &name,
                                    const QByteArray &ban)
 {
@@ -109,6 +116,17 @@ QByteArray SecurityLog::connectionRefused(const QByteArray &address, const QByte
                                           const QByteArray &limit)
 {
     return line(address, "connection-refused") + " service=" + service + " limit=" + limit;
+}
+
+QByteArray SecurityLog::joinTimeout(const QByteArray &address, const QByteArray &service)
+{
+    return line(address, "join-timeout") + " service=" + service;
+}
+
+QByteArray SecurityLog::bannedConnection(const QByteArray &address, const QByteArray &service,
+                                         const QByteArray &ban)
+{
+    return line(address, "banned-connection") + " service=" + service + " ban=" + quoted(ban);
 }
 
 QByteArray SecurityLog::recordRefused(const QByteArray &address, const QByteArray &name,

@@ -28,6 +28,9 @@ QByteArray loginDelayed(const QByteArray &address, const QByteArray &name,
 QByteArray registrationRefused(const QByteArray &address, const QByteArray &name);
 // A RequestOP with credentials the sysop list does not have.
 QByteArray moderatorRefused(const QByteArray &address, const QByteArray &name);
+// An answer to a RequestOP held back by password-guessing protection.
+QByteArray moderatorDelayed(const QByteArray &address, const QByteArray &name,
+                            std::chrono::milliseconds delay);
 // A join refused because `ban` (an address, range or ban.txt item) covers it.
 QByteArray bannedJoin(const QByteArray &address, const QByteArray &name, const QByteArray &ban);
 // `by` is a moderator's name or the operator ("console").
@@ -38,6 +41,11 @@ QByteArray ban(const QByteArray &target, const QByteArray &name, const QByteArra
 // `service` is "chat" or "login"; `limit` the setting that refused it.
 QByteArray connectionRefused(const QByteArray &address, const QByteArray &service,
                              const QByteArray &limit);
+// A connection closed unheard for not joining in time.
+QByteArray joinTimeout(const QByteArray &address, const QByteArray &service);
+// A connection from a banned address closed at its first line or its time.
+QByteArray bannedConnection(const QByteArray &address, const QByteArray &service,
+                            const QByteArray &ban);
 // A chat NEWUSER record not written: `reason` is "name" (not a name a client
 // may use), "file-full" or "folder-full".
 QByteArray recordRefused(const QByteArray &address, const QByteArray &name, const char *reason);

@@ -83,6 +83,7 @@ QList<SettingsFile::Key> ServerSettings::schema(Values &values)
         {"passwords", "required", flag(values.passwordsRequired)},
         {"limits", "connectionsPerAddress", count(limits.connectionsPerAddress)},
         {"limits", "newConnectionsPerMinute", count(limits.newConnectionsPerMinute)},
+        {"limits", "joinSeconds", count(limits.joinSeconds)},
         {"limits", "floodBurst", count(limits.floodBurst)},
         {"limits", "floodLinesPerSecond", count(limits.floodLinesPerSecond)},
         {"limits", "floodSecondsAfterClose", count(limits.floodSecondsAfterClose)},

@@ -16,7 +16,7 @@
 // writes the file only to change a setting, and then only that setting's line.
 //
 //   [passwords]  required               true or false
-//   [limits]     connectionsPerAddress, newConnectionsPerMinute, floodBurst,
+//   [limits]     connectionsPerAddress, newConnectionsPerMinute, joinSeconds, floodBurst,
 //                floodLinesPerSecond, floodSecondsAfterClose,
 //                loginFailuresBeforeDelay, newUsersPer10Minutes,
 //                recordFileBytes, recordFiles

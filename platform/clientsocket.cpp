@@ -5,7 +5,10 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <utility>
 
 QSharedPointer<ClientSocket> ClientSocket::accept(qintptr requestId, QString *errorText)
 {
@@ -18,6 +21,14 @@ QSharedPointer<ClientSocket> ClientSocket::accept(qintptr requestId, QString *er
         return {};
     }
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // A peer that vanished (a dropped line, a machine switched off) is found
+    // within a few minutes instead of holding its slot for hours.
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    const int descriptor = int(requestId);
+    for (const auto &[option, value] : {std::pair{TCP_KEEPIDLE, KeepAliveIdleSeconds},
+                                        std::pair{TCP_KEEPINTVL, KeepAliveIntervalSeconds},
+                                        std::pair{TCP_KEEPCNT, KeepAliveProbes}})
+        ::setsockopt(descriptor, IPPROTO_TCP, option, &value, sizeof value);
     const QHostAddress peer = socket->peerAddress();
     bool isV4 = false;
     const quint32 v4 = peer.toIPv4Address(&isV4);

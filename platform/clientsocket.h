@@ -20,6 +20,11 @@ public:
     static constexpr qsizetype ReusedOutputCapacity = 64 * 1024;
     // How long the last lines of a connection we closed may take to leave.
     static constexpr int LingerMs = 5000;
+    // TCP keepalive: first probe after this much silence, then one every
+    // interval; the connection fails after that many unanswered.
+    static constexpr int KeepAliveIdleSeconds = 120;
+    static constexpr int KeepAliveIntervalSeconds = 15;
+    static constexpr int KeepAliveProbes = 4;
 
     // Takes the pending connection named by requestId (a socket descriptor);
     // null, with the reason, when it cannot.

@@ -44,6 +44,7 @@ QList<qint64> counts(const ServerSettings &settings)
     const AbuseLimits &l = settings.limits();
     return {l.connectionsPerAddress,
             l.newConnectionsPerMinute,
+            l.joinSeconds,
             l.floodBurst,
             l.floodLinesPerSecond,
             l.floodSecondsAfterClose,
@@ -57,7 +58,7 @@ QList<qint64> counts(const ServerSettings &settings)
 
 QList<qint64> defaultsWith(std::initializer_list<std::pair<int, qint64>> changes)
 {
-    QList<qint64> values{10, 20, 20, 5, 60, 5, 10, 1048576, 10000, 67108864, 5};
+    QList<qint64> values{10, 20, 30, 20, 5, 60, 5, 10, 1048576, 10000, 67108864, 5};
     for (const auto &[index, value] : changes)
         values[index] = value;
     return values;
@@ -66,6 +67,7 @@ enum Count
 {
     ConnectionsPerAddress,
     NewConnectionsPerMinute,
+    JoinSeconds,
     FloodBurst,
     FloodLinesPerSecond
 };
@@ -106,8 +108,8 @@ void TestServerSettings::readsWhatItUnderstandsAndTellsTheRest_data()
                       "floodSecondsAfterClose=0\nloginFailuresBeforeDelay=3\n"
                       "newUsersPer10Minutes=1\nrecordFileBytes=4096\nrecordFiles=7\n"
                       "trustedAddresses=10.0.0.0/8, 192.168.1.7\nmoderatorBanDuration=7d\n"
-                      "[log]\nrotateBytes=0\nkeep=2\n")
-        << true << QList<qint64>{3, 0, 5, 2, 0, 3, 1, 4096, 7, 0, 2}
+                      "joinSeconds=9\n[log]\nrotateBytes=0\nkeep=2\n")
+        << true << QList<qint64>{3, 0, 9, 5, 2, 0, 3, 1, 4096, 7, 0, 2}
         << QByteArrayList{"10.0.0.0/8", "192.168.1.7"} << 604800 << QStringList();
     row("written by hand: comments, blanks, letter case, quotes, CR LF",
         "; the host's note\r\n# another\r\n\r\n[passwords]\r\nrequired = True \r\n"

@@ -77,8 +77,10 @@ class TestAbuseProtection : public QObject
 private Q_SLOTS:
     void connectionLimits_data();
     void connectionLimits();
+    void slotsAreForUsers();
     void floodIsSlowedNotDropped_data();
     void floodIsSlowedNotDropped();
+    void passwordGuessingIsDelayed_data();
     void passwordGuessingIsDelayed();
     void registrationsPerAddress();
     void bansAtJoin_data();
@@ -138,6 +140,33 @@ void TestAbuseProtection::connectionLimits()
     auto other = server.join("Zed", QStringLiteral("127.0.0.3"));
     QVERIFY(other->isConnected());
     QCOMPARE(server.core->api().status().users, 1);
+}
+
+// Connections that never join, on either service, give their slots back to
+// newcomers; a joined user and an answered login client stay.
+void TestAbuseProtection::slotsAreForUsers()
+{
+    Server server("[limits]\njoinSeconds=1\n");
+    const quint16 chat = server.core->chat().port();
+    const quint16 login = server.core->login().port();
+    auto user = server.join("Ann", QStringLiteral("127.0.0.2"));
+    auto answered = RawClient::connected(login, QStringLiteral("127.0.0.2"));
+    answered->sendLine("VALIDATE\tAnn\tx");
+    QCOMPARE(answered->readLines(1).size(), 1);
+    Clients silent;
+    for (int i = 2; i < ConnectionTable::Size; ++i)
+        silent.push_back(RawClient::connected(i % 2 ? chat : login, QStringLiteral("127.0.0.3")));
+    for (const auto &client : silent) {
+        QVERIFY(client->waitForDisconnect(10000));
+        QCOMPARE(client->drain(), QByteArray());
+    }
+    QCOMPARE(server.eventsOf("join-timeout").size(), int(silent.size()));
+    QVERIFY(server.eventsOf("join-timeout").constLast().startsWith("security: addr=127.0.0.3 "));
+
+    auto newcomer = server.join("Bob", QStringLiteral("127.0.0.4"));
+    QCOMPARE(server.core->api().status().users, 2);
+    answered->sendLine("VALIDATE\tAnn\tx");
+    QCOMPARE(answered->readLines(1).size(), 1);
 }
 
 void TestAbuseProtection::floodIsSlowedNotDropped_data()
@@ -222,30 +251,53 @@ void TestAbuseProtection::floodIsSlowedNotDropped()
     QVERIFY(server.eventsOf("held-lines-dropped").isEmpty());
 }
 
+void TestAbuseProtection::passwordGuessingIsDelayed_data()
+{
+    QTest::addColumn<bool>("chat");
+    QTest::addColumn<QByteArray>("guess");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QByteArray>("failed");
+    QTest::addColumn<QByteArray>("delayed");
+    QTest::newRow("login VALIDATE")
+        << false << QByteArray("VALIDATE\tBob\tguess") << QByteArray("REJECTED\r\n")
+        << QByteArray("login-failed") << QByteArray("login-delayed");
+    QTest::newRow("chat RequestOP")
+        << true << QByteArray("RequestOP\tBob\tann@x.org\tguess")
+        << QByteArray("STATUSTEXT\t255\tModerator Privlidges Denied - You have been logged.\r\n")
+        << QByteArray("moderator-refused") << QByteArray("moderator-delayed");
+}
+
 // After the allowed failures every answer is held back, the lines after it
 // too, and still comes in order.
 void TestAbuseProtection::passwordGuessingIsDelayed()
 {
+    QFETCH(bool, chat);
+    QFETCH(QByteArray, guess);
+    QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, failed);
+    QFETCH(QByteArray, delayed);
     Server server("[limits]\nloginFailuresBeforeDelay=2\n");
+    server.writeProgramFile(QStringLiteral("sysops.dat"), Sysops);
     server.core->api().setPasswordsRequired(true);
-    auto guesser = RawClient::connected(server.core->login().port(), QStringLiteral("127.0.0.2"));
+    const quint16 port = chat ? server.core->chat().port() : server.core->login().port();
+    auto guesser = RawClient::connected(port, QStringLiteral("127.0.0.2"));
     for (int i = 0; i < 2; ++i) {
-        guesser->sendLine("VALIDATE\tBob\tguess" + QByteArray::number(i));
-        QCOMPARE(guesser->readLines(1), QList<QByteArray>{"REJECTED\r\n"});
+        guesser->sendLine(guess + QByteArray::number(i));
+        QCOMPARE(guesser->readLines(1), QList<QByteArray>{answer});
     }
-    QVERIFY(server.eventsOf("login-delayed").isEmpty());
-    guesser->send("VALIDATE\tBob\tguess2\r\nVALIDATE\tBob\tguess3\r\n");
-    QCOMPARE(guesser->readLines(2, 10000), (QList<QByteArray>{"REJECTED\r\n", "REJECTED\r\n"}));
-    QCOMPARE(server.eventsOf("login-delayed").size(), 2);
-    QCOMPARE(server.eventsOf("login-failed").size(), 4);
-    for (const QByteArray &line : server.eventsOf("login-failed"))
+    QVERIFY(server.eventsOf(delayed).isEmpty());
+    guesser->send(guess + "2\r\n" + guess + "3\r\n");
+    QCOMPARE(guesser->readLines(2, 10000), (QList<QByteArray>{answer, answer}));
+    QCOMPARE(server.eventsOf(delayed).size(), 2);
+    QCOMPARE(server.eventsOf(failed).size(), 4);
+    for (const QByteArray &line : server.eventsOf(failed))
         QVERIFY(line.startsWith("security[tarnwick]: addr=127.0.0.2 ") && !line.contains("guess"));
 
     // Another address is answered at once.
-    auto other = RawClient::connected(server.core->login().port(), QStringLiteral("127.0.0.3"));
-    other->sendLine("VALIDATE\tBob\tx");
-    QCOMPARE(other->readLines(1), QList<QByteArray>{"REJECTED\r\n"});
-    QCOMPARE(server.eventsOf("login-delayed").size(), 2);
+    auto other = RawClient::connected(port, QStringLiteral("127.0.0.3"));
+    other->sendLine(guess);
+    QCOMPARE(other->readLines(1), QList<QByteArray>{answer});
+    QCOMPARE(server.eventsOf(delayed).size(), 2);
 }
 
 void TestAbuseProtection::registrationsPerAddress()
@@ -296,6 +348,9 @@ void TestAbuseProtection::bansAtJoin()
     server.writeProgramFile(QStringLiteral("ban.txt"), list);
     if (!side.isEmpty())
         server.writeProgramFile(QStringLiteral("ban-meta.txt"), side);
+    auto silent = RawClient::connected(server.core->login().port(), from);
+    auto other = RawClient::connected(server.core->chat().port(), from);
+    other->sendLine("MOTD");
 
     auto client = RawClient::connected(server.core->chat().port(), from);
     client->sendLine("Name\tBob");
@@ -307,6 +362,10 @@ void TestAbuseProtection::bansAtJoin()
         QCOMPARE(server.eventsOf("banned-join").size(), 1);
         const QByteArray prefix = "security[tarnwick]: addr=" + from.toLatin1() + ' ';
         QVERIFY(server.eventsOf("banned-join").constFirst().startsWith(prefix));
+        // Banned addresses hold no slot: heard no further, closed at once or soon.
+        QVERIFY(other->waitForDisconnect() && silent->waitForDisconnect(10000));
+        QCOMPARE(other->drain(), QByteArray());
+        QCOMPARE(server.eventsOf("banned-connection").size(), 2);
     }
     QCOMPARE(server.readProgramFile(QStringLiteral("ban.txt")).contains(from.toLatin1()) ||
                  server.readProgramFile(QStringLiteral("ban.txt")).contains("/24"),
