@@ -1,7 +1,6 @@
 #include "chat/commandcontext.h"
 
 #include "admin/sysoplist.h"
-#include "core/banlist.h"
 #include "core/chatserver.h"
 #include "core/codepage.h"
 #include "core/connectionpool.h"
@@ -79,16 +78,15 @@ void CommandContext::refuse(int index)
     m_server.dropQuietly(index);
 }
 
-// Read whole first: no file stays open across a yield.
 QList<Ban> CommandContext::activeBans()
 {
-    BanRules rules(m_server.config().programFolder);
     const QString path = m_server.config().programFile(QLatin1String(BanRules::ListFile));
     QString error;
-    if (rules.load(&error)) {
+    QString expiryError;
+    const QList<Ban> bans =
+        m_server.bans().inForce(QDateTime::currentDateTimeUtc(), &error, &expiryError);
+    if (error.isEmpty()) {
         m_server.clearFileProblem(path);
-        QString expiryError;
-        rules.removeExpired(QDateTime::currentDateTimeUtc(), &expiryError);
         if (!expiryError.isEmpty())
             m_server.reportFileProblem(
                 path, QStringLiteral("Cannot lift the expired bans: %1.").arg(expiryError));
@@ -101,7 +99,7 @@ QList<Ban> CommandContext::activeBans()
                                  "it can be read.")
                       .arg(path, error));
     }
-    return rules.bans();
+    return bans;
 }
 
 // ban.txt gets its line as it always has, one per ban, repeats included; an
@@ -110,22 +108,21 @@ QList<Ban> CommandContext::activeBans()
 void CommandContext::ban(const QByteArray &address, const QByteArray &name, const QByteArray &by,
                          const QByteArray &reason)
 {
-    QString errorText;
     const QString path = m_server.config().programFile(QLatin1String(BanRules::ListFile));
     const std::chrono::seconds duration = m_server.moderatorBanDuration();
-    if (!BanList::append(path, address, &errorText)) {
+    BanRules::Request request{address, std::nullopt, reason, by};
+    if (duration > std::chrono::seconds::zero())
+        request.duration = duration;
+    QString errorText;
+    QString detailsError;
+    if (!m_server.bans().addLine(request, QDateTime::currentDateTimeUtc(), &errorText,
+                                 &detailsError)) {
         m_server.addOutputLine("The ban of " + address + " could not be stored in " +
                                Codepage::fromDisplay(path) + ": " +
                                Codepage::fromDisplay(errorText));
-    } else if (AddressRange::parse(address)) {
-        BanRules rules(m_server.config().programFolder);
-        BanRules::Request request{address, std::nullopt, reason, by};
-        if (duration > std::chrono::seconds::zero())
-            request.duration = duration;
-        if (!rules.add(request, QDateTime::currentDateTimeUtc(), &errorText) && request.duration) {
-            m_server.addOutputLine("The ban of " + address +
-                                   " never expires: " + Codepage::fromDisplay(errorText));
-        }
+    } else if (!detailsError.isEmpty() && request.duration) {
+        m_server.addOutputLine("The ban of " + address +
+                               " never expires: " + Codepage::fromDisplay(detailsError));
     }
     m_server.reportSecurityEvent(SecurityLog::ban(address, name, by, duration));
 }

@@ -29,6 +29,9 @@ struct AbuseLimits
     // the size one may grow to, and how many there may be.
     qint64 recordFileBytes = 1024 * 1024;
     int recordFiles = 10000;
+    // A client the operator kicked or banned that is still there after this
+    // many seconds is closed as if it had left (0: it stays).
+    int leaveGraceSeconds = 5;
 
     friend bool operator==(const AbuseLimits &, const AbuseLimits &) = default;
 };

@@ -5,6 +5,13 @@ AddressLimits::AddressLimits(int openPerAddress, int newPerMinute, QList<Address
 {
 }
 
+void AddressLimits::setLimits(int openPerAddress, int newPerMinute, QList<AddressRange> trusted)
+{
+    m_openLimit = openPerAddress;
+    m_newLimit = newPerMinute;
+    m_trusted = std::move(trusted);
+}
+
 bool AddressLimits::isTrusted(const QByteArray &address) const
 {
     const std::optional<quint32> value = AddressRange::parseAddress(address);

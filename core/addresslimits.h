@@ -33,6 +33,8 @@ public:
 
     // A limit of 0 is no limit.
     AddressLimits(int openPerAddress, int newPerMinute, QList<AddressRange> trusted);
+    // New limits from the next accept on; the counts so far are kept.
+    void setLimits(int openPerAddress, int newPerMinute, QList<AddressRange> trusted);
 
     // Counts the connection as new when it is allowed.
     Admission admit(const QByteArray &address, TimePoint now);

@@ -24,8 +24,13 @@ ChatServer::ChatServer(ConnectionTable &table, const ServerConfig &config, QObje
            [this](int index) { closeHandling(index); },
            [this](const QString &text) { notifyOperator(text); }},
           this)),
-      m_moderatorThrottle(std::make_unique<LoginThrottle>(0, 0))
+      m_moderatorThrottle(std::make_unique<LoginThrottle>(0, 0)),
+      m_bans(config.programFolder)
 {
+    for (int i = 0; i < ConnectionTable::Size; ++i) {
+        m_leaveTimers[i].setSingleShot(true);
+        connect(&m_leaveTimers[i], &QTimer::timeout, this, [this, i] { onLeaveGraceOver(i); });
+    }
 }
 
 ChatServer::~ChatServer() = default;
@@ -61,7 +66,7 @@ void ChatServer::shutdown()
 {
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         if (m_pool->isConnected(i))
-            m_pool->drop(i, Farewell::toNobody());
+            drop(i, Farewell::toNobody());
         m_table.setRow(i, ConnectionTable::EmptyRow);
     }
 }
@@ -137,19 +142,38 @@ void ChatServer::disconnectUser(int index)
         return;
     // Only the leaving connection's own row is emptied: other users whose
     // names begin with this one keep theirs.
-    m_pool->drop(index,
-                 Farewell::toEveryone(messageLine({"REMOVEUSER", m_table.slot(index).name})));
+    drop(index, Farewell::toEveryone(messageLine({"REMOVEUSER", m_table.slot(index).name})));
 }
 
 void ChatServer::dropQuietly(int index)
 {
-    m_pool->drop(index, Farewell::toNobody());
+    drop(index, Farewell::toNobody());
 }
 
 void ChatServer::endIfPeerLeft(int index)
 {
     if (m_pool->hasPeerLeft(index))
         closeHandling(index);
+}
+
+void ChatServer::closeAfterGrace(const Sender &sender)
+{
+    if (m_limits.leaveGraceSeconds <= 0 || !isStillHere(sender))
+        return;
+    m_leaving[sender.index] = sender.connection;
+    m_leaveTimers[sender.index].start(std::chrono::seconds(m_limits.leaveGraceSeconds));
+}
+
+void ChatServer::onLeaveGraceOver(int index)
+{
+    if (isStillHere(Sender{index, m_leaving[index]}))
+        closeHandling(index);
+}
+
+void ChatServer::drop(int index, const Farewell &farewell)
+{
+    m_leaveTimers[index].stop();
+    m_pool->drop(index, farewell);
 }
 
 bool ChatServer::logEvent(const QByteArray &text)
@@ -228,10 +252,9 @@ void ChatServer::closeHandling(int index)
     if (m_table.slot(index).free)
         return;
     const QByteArray &name = m_table.slot(index).name;
-    m_pool->drop(index,
-                 Farewell::toEveryone(
-                     messageLine({"Announce", QByteArray(name + LeftText)}) +
-                     messageLine({"REMOVEUSER", name}) +
-                     messageLine({"REMOVEUSER", QByteArray(name + ConnectionTable::InGameSuffix)}) +
-                     messageLine({"REMOVEUSER", QByteArray(name + ConnectionTable::AwaySuffix)})));
+    drop(index, Farewell::toEveryone(
+                    messageLine({"Announce", QByteArray(name + LeftText)}) +
+                    messageLine({"REMOVEUSER", name}) +
+                    messageLine({"REMOVEUSER", QByteArray(name + ConnectionTable::InGameSuffix)}) +
+                    messageLine({"REMOVEUSER", QByteArray(name + ConnectionTable::AwaySuffix)})));
 }

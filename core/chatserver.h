@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/abuselimits.h"
+#include "core/banstore.h"
 #include "core/chatlog.h"
 #include "core/connectiontable.h"
 #include "core/loglimits.h"
@@ -11,13 +12,16 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 
+#include <array>
 #include <functional>
 #include <memory>
 
 class AddressLimits;
 class ConnectionPool;
 class LoginThrottle;
+struct Farewell;
 
 // The chat service on port 3069: its connections (sckServer(i)) over the
 // shared connection table, the receive path (log.txt, the name-claim check,
@@ -68,6 +72,8 @@ public:
     ConnectionTable &table() { return m_table; }
     const ServerConfig &config() const { return m_config; }
     ConnectionPool &connections() { return *m_pool; }
+    // ban.txt and ban-meta.txt of the program folder.
+    BanStore &bans() { return m_bans; }
 
     bool isConnected(int index) const;
     // Queues one whole line on connection `index`; nothing when it is not connected.
@@ -89,6 +95,9 @@ public:
     // A client told to leave goes by itself; one that has gone already and
     // only finishes the lines held back from it ends now, as if it closed now.
     void endIfPeerLeft(int index);
+    // The operator told the sender to leave: still there after the leave
+    // grace, it is closed as if it had closed itself.
+    void closeAfterGrace(const Sender &sender);
     bool logEvent(const QByteArray &text); // LogEvent
     // A text for the operator (shown in a message box by the console).
     void notifyOperator(const QString &text);
@@ -107,6 +116,9 @@ Q_SIGNALS:
 
 private:
     void closeHandling(int index);
+    // Every drop of a chat connection, so that no leave timer outlives it.
+    void drop(int index, const Farewell &farewell);
+    void onLeaveGraceOver(int index);
     void logChunk(const Sender &sender, const QByteArray &chunk, const QByteArray &pending);
     HandlerOutcome handleLine(const Sender &sender, const QByteArray &line);
     bool passesNameClaim(int index, const Fields &fields) const;
@@ -121,4 +133,8 @@ private:
     QSet<QString> m_fileProblems;
     AbuseLimits m_limits;
     std::unique_ptr<LoginThrottle> m_moderatorThrottle;
+    BanStore m_bans;
+    std::array<QTimer, ConnectionTable::Size> m_leaveTimers;
+    // The connection each leave timer is for: a newcomer on the index is spared.
+    std::array<quint64, ConnectionTable::Size> m_leaving{};
 };

@@ -25,6 +25,19 @@ ConnectionPool::~ConnectionPool()
         detach(i);
 }
 
+void ConnectionPool::setProtection(const Protection &protection)
+{
+    const bool floodChanged = protection.floodBurst != m_protection.floodBurst ||
+                              protection.floodLinesPerSecond != m_protection.floodLinesPerSecond;
+    m_protection = protection;
+    if (!floodChanged)
+        return;
+    for (Entry &entry : m_entries) {
+        if (entry.transport)
+            entry.gate = FloodGate(protection.floodBurst, protection.floodLinesPerSecond);
+    }
+}
+
 bool ConnectionPool::listen(quint16 port, QString *errorText)
 {
     m_listener->setLocalPort(port);

@@ -83,7 +83,9 @@ public:
     ConnectionPool(ConnectionTable &table, Handlers handlers, QObject *parent = nullptr);
     ~ConnectionPool() override;
 
-    void setProtection(const Protection &protection) { m_protection = protection; }
+    // Also for the connections already there: their flood allowance starts
+    // anew when its counts change.
+    void setProtection(const Protection &protection);
 
     bool listen(quint16 port, QString *errorText);
     quint16 port() const;

@@ -93,8 +93,39 @@ QList<SettingsFile::Key> ServerSettings::schema(Values &values)
         {"limits", "moderatorBanDuration", banDuration(limits.moderatorBanDuration)},
         {"limits", "recordFileBytes", count(limits.recordFileBytes)},
         {"limits", "recordFiles", count(limits.recordFiles)},
+        {"limits", "leaveGraceSeconds", count(limits.leaveGraceSeconds)},
         {"log", "rotateBytes", count(values.log.rotateBytes)},
         {"log", "keep", count(values.log.keep)},
+    };
+}
+
+QList<std::pair<QString, QString>> ServerSettings::valueTexts() const
+{
+    const AbuseLimits &limits = m_values.limits;
+    QStringList trusted;
+    for (const AddressRange &range : limits.trustedAddresses)
+        trusted.append(QString::fromLatin1(range.text()));
+    const auto number = [](qint64 value) { return QString::number(value); };
+    const qint64 banSeconds = limits.moderatorBanDuration.count();
+    return {
+        {"passwords/required", m_values.passwordsRequired ? "true" : "false"},
+        {"limits/connectionsPerAddress", number(limits.connectionsPerAddress)},
+        {"limits/newConnectionsPerMinute", number(limits.newConnectionsPerMinute)},
+        {"limits/floodBurst", number(limits.floodBurst)},
+        {"limits/floodLinesPerSecond", number(limits.floodLinesPerSecond)},
+        {"limits/floodSecondsAfterClose", number(limits.floodSecondsAfterClose)},
+        {"limits/loginFailuresBeforeDelay", number(limits.loginFailuresBeforeDelay)},
+        {"limits/newUsersPer10Minutes", number(limits.newUsersPer10Minutes)},
+        {"limits/trustedAddresses", trusted.join(QStringLiteral(", "))},
+        {"limits/moderatorBanDuration",
+         banSeconds == 0
+             ? QStringLiteral("0")
+             : QString::fromLatin1(BanRules::durationText(limits.moderatorBanDuration))},
+        {"limits/recordFileBytes", number(limits.recordFileBytes)},
+        {"limits/recordFiles", number(limits.recordFiles)},
+        {"limits/leaveGraceSeconds", number(limits.leaveGraceSeconds)},
+        {"log/rotateBytes", number(m_values.log.rotateBytes)},
+        {"log/keep", number(m_values.log.keep)},
     };
 }
 

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 // The operator's settings, kept in tarnwick-server.ini in the data folder. A
 // missing file or key means the default, so a fresh install behaves as one
 // that never saved anything. A line that means nothing or holds a value that
@@ -19,7 +21,7 @@
 //   [limits]     connectionsPerAddress, newConnectionsPerMinute, joinSeconds, floodBurst,
 //                floodLinesPerSecond, floodSecondsAfterClose,
 //                loginFailuresBeforeDelay, newUsersPer10Minutes,
-//                recordFileBytes, recordFiles
+//                recordFileBytes, recordFiles, leaveGraceSeconds
 //                                        whole numbers of 0 or more
 //                trustedAddresses       addresses and ranges, by commas or blanks
 //                moderatorBanDuration   0 (never) or 90s, 30m, 2h, 7d
@@ -48,6 +50,9 @@ public:
     bool passwordsRequired() const { return m_values.passwordsRequired; }
     const AbuseLimits &limits() const { return m_values.limits; }
     const LogLimits &logLimits() const { return m_values.log; }
+    // Every setting as "section/key" and its value's text, in one fixed
+    // order, so that two reads can be compared key by key.
+    QList<std::pair<QString, QString>> valueTexts() const;
 
     // Changes the setting and saves it at once: the file is read again and
     // only this setting's line changes. The new value is kept even when it

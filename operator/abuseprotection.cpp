@@ -13,10 +13,23 @@ AbuseProtection::AbuseProtection(const AbuseLimits &limits, QObject *parent)
 
 void AbuseProtection::protect(ChatServer &chat, LoginServer &login)
 {
+    m_chat = &chat;
+    m_login = &login;
     chat.setProtection(&m_addresses, m_limits);
     login.setProtection(&m_addresses, m_limits);
     connect(&chat.connections(), &ConnectionPool::securityEvent, this,
             &AbuseProtection::securityEvent);
     connect(&login.connections(), &ConnectionPool::securityEvent, this,
             &AbuseProtection::securityEvent);
+}
+
+void AbuseProtection::setLimits(const AbuseLimits &limits)
+{
+    m_limits = limits;
+    m_addresses.setLimits(limits.connectionsPerAddress, limits.newConnectionsPerMinute,
+                          limits.trustedAddresses);
+    if (m_chat)
+        m_chat->setProtection(&m_addresses, m_limits);
+    if (m_login)
+        m_login->setProtection(&m_addresses, m_limits);
 }

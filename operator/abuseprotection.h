@@ -8,8 +8,8 @@
 class ChatServer;
 class LoginServer;
 
-// The abuse limits of both services, as the settings file held them at the
-// start, with the one address count they share.
+// The abuse limits of both services, as the settings file holds them, with
+// the one address count they share.
 // Their security events are passed on, for the log stream.
 class AbuseProtection : public QObject
 {
@@ -20,6 +20,8 @@ public:
     const AbuseLimits &limits() const { return m_limits; }
 
     void protect(ChatServer &chat, LoginServer &login);
+    // New limits for both services; no connection is dropped.
+    void setLimits(const AbuseLimits &limits);
 
 Q_SIGNALS:
     // One line of the security log.
@@ -28,4 +30,6 @@ Q_SIGNALS:
 private:
     AbuseLimits m_limits;
     AddressLimits m_addresses;
+    ChatServer *m_chat = nullptr;
+    LoginServer *m_login = nullptr;
 };

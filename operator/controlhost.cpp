@@ -117,21 +117,31 @@ OperatorResult ControlHost::reload()
 
 void ControlHost::reloadSettings()
 {
+    const QList<std::pair<QString, QString>> before = settings().valueTexts();
     // A file that cannot be read changes nothing in force.
     const bool readable = settings().load();
     m_core.reportSettingsProblems();
-    if (!readable)
-        return;
-    applySettings();
-    const qsizetype problems = settings().problemCount();
-    m_log.notice(problems == 0 ? QStringLiteral("The settings file was read again.")
-                               : QStringLiteral("The settings file was read again, with %1 "
-                                                "problem(s) told above.")
-                                     .arg(problems),
-                 LogStream::Severity::Info);
-    if (settings().limits() != m_core.limits()) {
-        m_log.notice(QStringLiteral("The changed [limits] of the settings file apply from the "
-                                    "next start."),
+    if (readable) {
+        applySettings();
+        m_core.applySettings();
+        const qsizetype problems = settings().problemCount();
+        m_log.notice(problems == 0 ? QStringLiteral("The settings file was read again.")
+                                   : QStringLiteral("The settings file was read again, with %1 "
+                                                    "problem(s) told above.")
+                                         .arg(problems),
                      LogStream::Severity::Info);
+        const QList<std::pair<QString, QString>> after = settings().valueTexts();
+        for (qsizetype i = 0; i < after.size(); ++i) {
+            if (after[i].second != before[i].second)
+                m_log.notice(QStringLiteral("Reloaded: %1 %2 -> %3")
+                                 .arg(after[i].first, before[i].second, after[i].second),
+                             LogStream::Severity::Info);
+        }
     }
+    BanStore &bans = m_core.chat().bans();
+    bans.invalidate();
+    QString error;
+    if (!bans.refresh(&error))
+        m_log.notice(QStringLiteral("The ban list could not be read: ") + error,
+                     LogStream::Severity::Error);
 }

@@ -35,8 +35,10 @@ public:
     void closeControlSocket();
     bool isServing() const;
 
-    // `reload`, SIGHUP: motd.txt and the settings file read again as at
-    // start-up, told in the log. Changed abuse limits wait for a restart.
+    // `reload`, SIGHUP: motd.txt, the settings file and the ban list read
+    // again as at start-up and put in force, every connection kept; each
+    // changed setting is a line of the log. The sysop list is read at every
+    // request anyway.
     OperatorResult reload();
 
     OperatorApi &api();

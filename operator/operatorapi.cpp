@@ -4,7 +4,6 @@
 #include "accounts/usersdatabase.h"
 #include "admin/motdfile.h"
 #include "admin/sysoplist.h"
-#include "core/banlist.h"
 #include "core/chatserver.h"
 #include "core/codepage.h"
 #include "core/securitylog.h"
@@ -171,6 +170,7 @@ OperatorResult OperatorApi::sendNotice(Notice notice, const OperatorTarget &targ
         notice == Notice::Ban ? QByteArrayLiteral("BANUSER") : QByteArrayLiteral("Kicked");
     m_chat.send(target.index, keyword + FromServer + reason + "\r\n");
     m_chat.endIfPeerLeft(target.index);
+    m_chat.closeAfterGrace(Sender{target.index, target.connection});
     yieldEventLoop();
     return {};
 }
@@ -185,17 +185,24 @@ OperatorResult OperatorApi::kick(const OperatorTarget &target, const QByteArray 
 
 OperatorResult OperatorApi::ban(const OperatorTarget &target, const QByteArray &reason)
 {
+    return ban(target, reason, std::nullopt);
+}
+
+OperatorResult OperatorApi::ban(const OperatorTarget &target, const QByteArray &reason,
+                                std::optional<std::chrono::seconds> duration)
+{
     OperatorResult result;
     QString error;
-    if (!BanList::append(m_config.programFile(OwnedFiles::BanList), target.address, &error)) {
+    if (!m_chat.bans().add({target.address, duration, reason, "console"},
+                           QDateTime::currentDateTimeUtc(), &error)) {
         result = OperatorResult::failure(
             QStringLiteral("The address %1 could not be stored in ban.txt, so it is not banned: %2")
                 .arg(QString::fromLatin1(target.address), error));
     }
     const bool here = m_chat.isStillHere(Sender{target.index, target.connection});
-    m_chat.reportSecurityEvent(SecurityLog::ban(target.address,
-                                                here ? m_table.slot(target.index).name : "",
-                                                "console", std::chrono::seconds::zero()));
+    m_chat.reportSecurityEvent(
+        SecurityLog::ban(target.address, here ? m_table.slot(target.index).name : "", "console",
+                         duration.value_or(std::chrono::seconds::zero())));
     // Told and thrown out as the operator asked, even when the line could not
     // be stored; a user who has left is banned all the same.
     sendNotice(Notice::Ban, target, reason);
@@ -211,40 +218,23 @@ OperatorResult OperatorApi::kick(const QByteArray &name, const QByteArray &reaso
     return kick(*target, reason);
 }
 
-OperatorResult OperatorApi::ban(const QByteArray &name, const QByteArray &reason)
-{
-    const std::optional<OperatorTarget> target = findUser(name);
-    if (!target)
-        return OperatorResult::failure(QStringLiteral("No one in the chat has that name!"));
-    return ban(*target, reason);
-}
-
 OperatorResult OperatorApi::ban(const QByteArray &name, const QByteArray &reason,
                                 std::optional<std::chrono::seconds> duration)
 {
     const std::optional<OperatorTarget> target = findUser(name);
     if (!target)
         return OperatorResult::failure(QStringLiteral("No one in the chat has that name!"));
-    const OperatorResult stored = banAddress(target->address, duration, reason);
-    sendNotice(Notice::Ban, *target, reason);
-    return stored;
+    return ban(*target, reason, duration);
 }
 
 std::optional<QList<Ban>> OperatorApi::bans(QString *error)
 {
-    BanRules rules(m_config.programFolder);
     QString reason;
-    if (!rules.load(&reason)) {
+    const QList<Ban> inForce = m_chat.bans().inForce(QDateTime::currentDateTimeUtc(), &reason);
+    if (!reason.isEmpty()) {
         if (error)
             *error = QStringLiteral("The ban list could not be read: ") + reason;
         return std::nullopt;
-    }
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    rules.removeExpired(now);
-    QList<Ban> inForce;
-    for (const Ban &ban : rules.bans()) {
-        if (!ban.hasExpired(now))
-            inForce.append(ban);
     }
     return inForce;
 }
@@ -253,10 +243,9 @@ OperatorResult OperatorApi::banAddress(const QByteArray &target,
                                        std::optional<std::chrono::seconds> duration,
                                        const QByteArray &reason)
 {
-    BanRules rules(m_config.programFolder);
     QString error;
-    if (!rules.add({target, duration, reason, "console"}, QDateTime::currentDateTimeUtc(),
-                   &error)) {
+    if (!m_chat.bans().add({target, duration, reason, "console"}, QDateTime::currentDateTimeUtc(),
+                           &error)) {
         return OperatorResult::failure(
             QStringLiteral("%1 is not banned: %2").arg(QString::fromLatin1(target), error));
     }
@@ -268,19 +257,19 @@ OperatorResult OperatorApi::banAddress(const QByteArray &target,
 
 OperatorResult OperatorApi::unban(const QByteArray &target)
 {
-    BanRules rules(m_config.programFolder);
+    BanStore &store = m_chat.bans();
     QString error;
-    if (!rules.load(&error))
+    if (!store.refresh(&error))
         return OperatorResult::failure(QStringLiteral("The ban list could not be read: ") + error);
     const QByteArray wanted =
         AddressRange::parse(target) ? AddressRange::parse(target)->text() : target;
     bool listed = false;
-    for (const Ban &ban : rules.bans())
+    for (const Ban &ban : store.bans())
         listed = listed || ban.target == target || (ban.range && ban.range->text() == wanted);
     if (!listed)
         return OperatorResult::failure(
             QStringLiteral("%1 is not in the ban list.").arg(QString::fromLatin1(target)));
-    if (!rules.remove(target, &error))
+    if (!store.remove(target, &error))
         return OperatorResult::failure(QStringLiteral("The ban of %1 could not be lifted: %2")
                                            .arg(QString::fromLatin1(target), error));
     Q_EMIT bansChanged();

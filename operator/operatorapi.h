@@ -92,14 +92,16 @@ public:
     void announce(const QByteArray &text);
     // "Kicked" / "BANUSER" from "The Server". The ban line is written first
     // and holds the address of the user chosen, even if they have left since;
-    // the notice goes only to a user still there. Neither ends the connection.
+    // the notice goes only to a user still there, who is closed after the
+    // leave grace unless it leaves by itself.
     OperatorResult kick(const OperatorTarget &target, const QByteArray &reason);
     OperatorResult ban(const OperatorTarget &target, const QByteArray &reason);
-    OperatorResult kick(const QByteArray &name, const QByteArray &reason);
-    OperatorResult ban(const QByteArray &name, const QByteArray &reason);
-    // The same with what the ban list keeps of it: nothing is no expiry.
-    OperatorResult ban(const QByteArray &name, const QByteArray &reason,
+    // The same with an expiry for the ban list; nothing is none.
+    OperatorResult ban(const OperatorTarget &target, const QByteArray &reason,
                        std::optional<std::chrono::seconds> duration);
+    OperatorResult kick(const QByteArray &name, const QByteArray &reason);
+    OperatorResult ban(const QByteArray &name, const QByteArray &reason,
+                       std::optional<std::chrono::seconds> duration = std::nullopt);
 
     // The ban list with what is known of each ban; expired bans are lifted
     // first. Nothing (with the reason) when it cannot be read.

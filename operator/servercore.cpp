@@ -28,8 +28,7 @@ ServerCore::ServerCore(const ServerConfig &config, QObject *parent)
 {
     registerChatCommands(m_chat);
     m_protection.protect(m_chat, m_login);
-    m_chat.setLogRotation(m_settings.logLimits());
-    m_login.setLogRotation(m_settings.logLimits());
+    applySettings();
     connect(&m_protection, &AbuseProtection::securityEvent, this, &ServerCore::securityEvent);
 }
 
@@ -53,6 +52,13 @@ QStringList ServerCore::start()
     for (const QString &failure : std::as_const(failures))
         Q_EMIT m_api.notice(failure, OperatorApi::Severity::Error);
     return failures;
+}
+
+void ServerCore::applySettings()
+{
+    m_protection.setLimits(m_settings.limits());
+    m_chat.setLogRotation(m_settings.logLimits());
+    m_login.setLogRotation(m_settings.logLimits());
 }
 
 void ServerCore::reportSettingsProblems()

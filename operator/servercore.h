@@ -12,7 +12,7 @@
 #include <QStringList>
 
 // Everything of the server that is not a window, built and wired once: the
-// settings file as it was at the start, the connection table, the chat service with its commands,
+// settings file, the connection table, the chat service with its commands,
 // the login service and the operator API. The windowed program, a program without windows and the
 // test fixtures all start from here.
 class ServerCore : public QObject
@@ -29,6 +29,9 @@ public:
     // The settings file's problems, each a line of the log view; a file that
     // cannot be read is a warning notice.
     void reportSettingsProblems();
+    // The settings as read last put in force: limits and log rotation.
+    // Every connection stays.
+    void applySettings();
 
     OperatorApi &api() { return m_api; }
     ChatServer &chat() { return m_chat; }
@@ -36,7 +39,7 @@ public:
     ConnectionTable &table() { return m_table; }
     const ServerConfig &config() const { return m_config; }
     ServerSettings &settings() { return m_settings; }
-    // In force: those of the settings file at the start.
+    // In force: those of the settings file as read last.
     const AbuseLimits &limits() const { return m_protection.limits(); }
 
 Q_SIGNALS:

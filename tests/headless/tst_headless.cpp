@@ -237,6 +237,9 @@ struct CommandCase
     bool inWorkingDirectory = false; // else in the data folder
     bool fileBlocked = false;        // a folder stands where the file goes
     QByteArray content{};            // null: the file does not exist
+    QStringList then{};              // a command after it, whose answer matches `shows`
+    QString shows{};
+    bool bobClosedAfterGrace = false; // bob ignores the notice: closed, ann sees him leave
 };
 } // namespace
 Q_DECLARE_METATYPE(CommandCase)
@@ -254,12 +257,18 @@ void TestHeadless::commandActsOnTheChatAndTheFiles_data()
     row("notify",
         {.command = {"notify", "Maintenance", "at", "noon"}, .bobGets = box, .annGets = box});
     row("kick with a reason", {.command = {"kick", "BOB", "--reason", "be nice"},
-                               .bobGets = "Kicked\tThe Server\tbe nice\r\n"});
+                               .bobGets = "Kicked\tThe Server\tbe nice\r\n",
+                               .bobClosedAfterGrace = true});
     row("kick without one", {.command = {"kick", "ann"}, .annGets = "Kicked\tThe Server\t\r\n"});
     row("ban", {.command = {"ban", "ann", "--reason", "spam"},
                 .annGets = "BANUSER\tThe Server\tspam\r\n",
                 .file = "ban.txt",
                 .content = "\"127.0.0.1\"\r\n"});
+    row("ban for a time", {.command = {"ban", "ann", "--reason", "spam", "--for", "1h"},
+                           .out = "ann is banned.\n",
+                           .annGets = "BANUSER\tThe Server\tspam\r\n",
+                           .then = {"bans"},
+                           .shows = "^127\\.0\\.0\\.1\tspam\tconsole\t\\S+\t\\d{4}-"});
 
     // Refused: the reason on standard error, nobody told, nothing written.
     const auto refused = [&](const char *name, const QStringList &command, const QByteArray &err,
@@ -316,6 +325,8 @@ void TestHeadless::commandActsOnTheChatAndTheFiles()
         (c.inWorkingDirectory ? m_working : m_data)->filePath(c.file.isEmpty() ? "-" : c.file);
     if (c.fileBlocked)
         QVERIFY(QDir().mkdir(path));
+    if (c.bobClosedAfterGrace)
+        writeDataFile("tarnwick-server.ini", "[limits]\nleaveGraceSeconds=1\n");
     QVERIFY(startServer());
     RawClient bob;
     RawClient ann;
@@ -331,7 +342,16 @@ void TestHeadless::commandActsOnTheChatAndTheFiles()
     for (auto [client, expected] : {std::pair{&bob, c.bobGets}, std::pair{&ann, c.annGets}}) {
         if (!expected.isEmpty())
             QCOMPARE(client->readLines(1).value(0), expected);
-        QCOMPARE(client->drain(100), QByteArray());
+        if (client == &bob || !c.bobClosedAfterGrace)
+            QCOMPARE(client->drain(100), QByteArray());
+    }
+    if (c.bobClosedAfterGrace) {
+        QVERIFY(bob.waitForDisconnect());
+        QCOMPARE(ann.readLines(4), leavingLines("bob"));
+    }
+    if (!c.then.isEmpty()) {
+        const QString answer = QString::fromLatin1(ctl(c.then).out);
+        QVERIFY2(QRegularExpression(c.shows).match(answer).hasMatch(), qPrintable(answer));
     }
     if (!c.file.isEmpty() && !c.fileBlocked) {
         QCOMPARE(QFile::exists(path), !c.content.isNull());
@@ -463,7 +483,8 @@ void TestHeadless::hangUpReloadsAndTerminateStops()
     RawClient bob;
     QVERIFY(join(bob, "bob"));
     writeDataFile("motd.txt", "Changed\r\n");
-    const QByteArray settings = "[passwords]\nrequired=true\n\n[limits]\nfloodBurst=lots\n";
+    const QByteArray settings = "[passwords]\nrequired=true\n\n[limits]\nfloodBurst=lots\n"
+                                "connectionsPerAddress=2\ntrustedAddresses=\n";
     writeDataFile("tarnwick-server.ini", settings);
     QCOMPARE(::kill(m_server->processId(), SIGHUP), 0);
     QTRY_COMPARE(ctl({"motd"}).out, QByteArray("Changed\r\n"));
@@ -477,16 +498,20 @@ void TestHeadless::hangUpReloadsAndTerminateStops()
     ann.connectTo(3069);
     ann.sendLine("Name\tann");
     QCOMPARE(ann.readLines(1), QList<QByteArray>{"MOTD\tChanged\r\n"});
+    // The new limit is in force, and bob stayed through the reload.
+    QVERIFY(RawClient::connected(3069)->waitForDisconnect());
+    QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n1\tann\t127.0.0.1\n"));
 
     QCOMPARE(::kill(m_server->processId(), SIGTERM), 0);
     QVERIFY(bob.waitForDisconnect());
     QVERIFY(ended(*m_server, 0));
     QVERIFY(!QFile::exists(socketPath()));
     const QByteArray err = m_server->readAllStandardError();
-    for (const QByteArray line : {"tarnwick-server.ini, line 2: floodBurst", // at the start
-                                  "tarnwick-server.ini, line 3: \"[nonsense\"",
-                                  "tarnwick-server.ini, line 5: floodBurst", // at the reload
-                                  "Shutting down."})
+    for (const QByteArray line :
+         {"tarnwick-server.ini, line 2: floodBurst", // at the start
+          "tarnwick-server.ini, line 3: \"[nonsense\"",
+          "tarnwick-server.ini, line 5: floodBurst", // at the reload
+          "Reloaded: limits/connectionsPerAddress 10 -> 2", "Shutting down."})
         QVERIFY2(err.contains(line), err);
     const QList<QByteArray> expected{"READY=1", "RELOADING=1", "READY=1", "STOPPING=1"};
     QCOMPARE(notify.firstLines(), serviceNotifySupported() ? expected : QList<QByteArray>());
