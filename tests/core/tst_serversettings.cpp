@@ -62,12 +62,11 @@ QList<qint64> defaultsWith(std::initializer_list<std::pair<int, qint64>> changes
         values[index] = value;
     return values;
 }
+// Positions in counts().
 enum Count
 {
-    ConnectionsPerAddress,
-    NewConnectionsPerMinute,
-    FloodBurst,
-    FloodLinesPerSecond
+    FloodBurst = 2,
+    FloodLinesPerSecond = 3
 };
 
 ino_t inode(const QString &path)
