@@ -18,21 +18,17 @@ private Q_SLOTS:
 };
 
 // The floods here test the notice gate, not flood control: it is turned off.
-bool startWithoutFloodControl(ConsoleFixture &fixture)
+struct Console : ConsoleFixture
 {
-    fixture.writeProgramFile("tarnwick-server.ini", "[limits]\nfloodBurst=0\n");
-    return fixture.start().isEmpty();
-}
-
-struct Console
-{
-    ConsoleFixture fixture{ConsoleFixture::Start::Later};
-    bool started = startWithoutFloodControl(fixture);
-    ScriptedDialogs &dialogs = fixture.dialogs;
-    std::unique_ptr<RawClient> ann = fixture.join("Ann");
-    std::unique_ptr<RawClient> bob = fixture.join("Bob", QStringLiteral("127.0.0.2"));
-
-    QStringList logLines() { return fixture.logLines(); }
+    Console() : ConsoleFixture(Start::Later)
+    {
+        writeProgramFile("tarnwick-server.ini", "[limits]\nfloodBurst=0\n");
+        start();
+        ann = join("Ann");
+        bob = join("Bob", QStringLiteral("127.0.0.2"));
+    }
+    std::unique_ptr<RawClient> ann;
+    std::unique_ptr<RawClient> bob;
 };
 
 // Texts that come while the box is open, from any client, and within a
@@ -70,16 +66,16 @@ void TestIpNotice::senderGoneWhileTheBoxIsOpen()
     std::unique_ptr<RawClient> newcomer;
     console.dialogs.whileMessageOpen = [&] {
         console.ann->abort();
-        QTRY_VERIFY(console.fixture.table().slot(0).free);
-        newcomer = console.fixture.connect();
-        QVERIFY(!console.fixture.table().slot(0).free);
+        QTRY_VERIFY(console.table().slot(0).free);
+        newcomer = console.connect();
+        QVERIFY(!console.table().slot(0).free);
     };
     console.ann->send("IP\tbye\r\nMessage\tAnn: \tstill here\r\nSERVER\tAnn\r\n");
     QTRY_VERIFY(newcomer);
     QCOMPARE(console.bob->readLines(4), leavingLines("Ann"));
     QCOMPARE(newcomer->readFor(30), QByteArray());
     QCOMPARE(console.bob->readFor(0), QByteArray());
-    QCOMPARE(console.fixture.table().slot(0).name, QByteArray());
+    QCOMPARE(console.table().slot(0).name, QByteArray());
 }
 
 // Nobody closes the box: the sender's next chunks are still handled at once,

@@ -63,13 +63,11 @@ QList<qint64> defaultsWith(std::initializer_list<std::pair<int, qint64>> changes
         values[index] = value;
     return values;
 }
+// Positions in counts().
 enum Count
 {
-    ConnectionsPerAddress,
-    NewConnectionsPerMinute,
-    JoinSeconds,
-    FloodBurst,
-    FloodLinesPerSecond
+    FloodBurst = 3,
+    FloodLinesPerSecond = 4
 };
 
 ino_t inode(const QString &path)

@@ -174,11 +174,6 @@ void TestHeadless::answersWithoutStartingAnything_data()
         << QByteArray();
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << QByteArray()
                                     << QByteArray("Unknown option 'frobnicate'.");
-    QTest::newRow("missing argument") << QStringList{"ctl", "ip"} << 2 << QByteArray()
-                                      << QByteArray("Usage: tarnwick-server ctl ip NAME");
-    QTest::newRow("option of another command")
-        << QStringList{"ctl", "say", "hi", "--reason", "x"} << 2 << QByteArray()
-        << QByteArray("The say command takes no --reason.");
     QTest::newRow("no password on standard input")
         << QStringList{"ctl", "sysops", "add", "Ann", "ann@example.org"} << 2 << QByteArray()
         << QByteArray("No password was given.");

@@ -33,7 +33,6 @@ class TestOperatorApi : public QObject
 private Q_SLOTS:
     void startTellsEachFailure();
     void statusCountsUsersAndSlots();
-    void motdThatCannotBeSavedChangesNothing();
     void sysopsAddedAndRemoved();
 };
 
@@ -80,19 +79,6 @@ void TestOperatorApi::statusCountsUsersAndSlots()
     QCOMPARE(users.size(), 2);
     QCOMPARE(users[1].row, QByteArray("Bob"));
     QCOMPARE(users[1].address, QByteArray("127.0.0.2"));
-}
-
-void TestOperatorApi::motdThatCannotBeSavedChangesNothing()
-{
-    Core c;
-    c.started();
-    c.api().setRunningMotd("running");
-    QVERIFY(QDir(c.config.workingDirectory).mkdir(QStringLiteral("motd.txt")));
-    const OperatorResult result = c.api().setMotd("new");
-    QVERIFY(!result.ok);
-    QVERIFY(
-        result.error.startsWith(QStringLiteral("The message of the day could not be saved to ")));
-    QCOMPARE(c.api().motd(), QByteArray("running"));
 }
 
 void TestOperatorApi::sysopsAddedAndRemoved()

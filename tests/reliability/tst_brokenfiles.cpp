@@ -36,20 +36,15 @@ const QByteArray Kept = QByteArrayLiteral("kept line\r\n");
 
 // The console as the program puts it together, on ephemeral ports, with
 // "Require Passwords" ticked. start() is start-up: the files are broken first.
-struct Console
+struct Console : ConsoleFixture
 {
-    ConsoleFixture fixture{ConsoleFixture::Start::Later};
-    ScriptedDialogs &dialogs = fixture.dialogs;
-
-    Console() { fixture.click("Check1"); }
-    void start() { fixture.start(); }
-    quint16 loginPort() { return fixture.app().core().login().port(); }
+    Console() : ConsoleFixture(Start::Later) { click("Check1"); }
+    quint16 loginPort() { return app().core().login().port(); }
 
     QString pathOf(const QString &file) const
     {
         // The log is kept in the working directory, the rest beside the program.
-        return file == QLatin1String("log.txt") ? fixture.workingFile(file)
-                                                : fixture.programFile(file);
+        return file == QLatin1String("log.txt") ? workingFile(file) : programFile(file);
     }
 
     // Message boxes and log-view lines that speak of `file`.
@@ -58,12 +53,10 @@ struct Console
         int count = 0;
         for (const ScriptedDialogs::Shown &shown : dialogs.messages())
             count += shown.text.contains(file) ? 1 : 0;
-        for (const QString &line : fixture.logLines())
+        for (const QString &line : logLines())
             count += line.contains(file) ? 1 : 0;
         return count;
     }
-
-    void click(const char *name) { fixture.click(name); }
 };
 
 // The bytes of a users store holding one record.
@@ -130,15 +123,15 @@ void TestBrokenFiles::chatServesOnBesideABrokenFile()
     const bool storable = file != QLatin1String("users.mdb") || fault == Fault::Missing;
     QCOMPARE(login.readLines(1), QList<QByteArray>{storable ? "ACCEPT\r\n" : "DECLINE\r\n"});
 
-    auto ann = c.fixture.join("Ann");
-    auto bob = c.fixture.join("Bob", QStringLiteral("127.0.0.2"));
+    auto ann = c.join("Ann");
+    auto bob = c.join("Bob", QStringLiteral("127.0.0.2"));
     ann->drain();
     ann->sendLine("Message\tAnn: \thello");
     QCOMPARE(ann->readLines(1), QList<QByteArray>{"Message\tAnn: \thello\t\r\n"});
     QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tAnn: \thello\t\r\n"});
     // A later join reads the ban list again; the operator is not told twice.
-    auto cy = c.fixture.join("Cy", QStringLiteral("127.0.0.3"));
-    QVERIFY(c.fixture.rowOf("Cy") >= 0);
+    auto cy = c.join("Cy", QStringLiteral("127.0.0.3"));
+    QVERIFY(c.rowOf("Cy") >= 0);
     ann->drain();
     bob->drain();
     cy->sendLine("PM\tAnn\tpsst\tCy");
@@ -193,8 +186,7 @@ void TestBrokenFiles::savingOverABrokenFileIsRefused()
     QFETCH(int, notices);
     Console c;
     // The MOTD editor works in the working directory.
-    const QString path =
-        file == QLatin1String("motd.txt") ? c.fixture.workingFile(file) : c.pathOf(file);
+    const QString path = file == QLatin1String("motd.txt") ? c.workingFile(file) : c.pathOf(file);
     const QByteArray content =
         file == QLatin1String("sysops.dat") ? QByteArray("\r\nAnn\tann@x.org\tpw\r\n") : Kept;
     if (!FileFault::apply(path, fault, content))
@@ -202,11 +194,11 @@ void TestBrokenFiles::savingOverABrokenFileIsRefused()
     ImmutableGuard guard(path);
     const QByteArray before = FileFault::snapshot(path);
     c.start();
-    auto ann = c.fixture.join("Ann");
+    auto ann = c.join("Ann");
 
     if (file == QLatin1String("motd.txt")) {
         c.click("cmdUpdateMOTD");
-        if (QWidget *editor = c.fixture.app().motdEditor()) {
+        if (QWidget *editor = c.app().motdEditor()) {
             editor->findChild<QPlainTextEdit *>(QStringLiteral("txtMOTD"))
                 ->setPlainText(QStringLiteral("new text"));
             editor->findChild<QAbstractButton *>(QStringLiteral("cmdOk"))->click();
@@ -214,10 +206,10 @@ void TestBrokenFiles::savingOverABrokenFileIsRefused()
             QVERIFY(editor->isVisible());
             editor->close();
         }
-        QCOMPARE(c.fixture.api().motd(), QByteArray());
+        QCOMPARE(c.api().motd(), QByteArray());
     } else if (file == QLatin1String("sysops.dat")) {
         c.click("cmdSysop");
-        SysopEditor *editor = c.fixture.app().sysopEditor();
+        SysopEditor *editor = c.app().sysopEditor();
         QVERIFY(editor);
         c.dialogs.inputAnswers = {"Bob", "bob@x.org", "pw2"};
         editor->findChild<QAbstractButton *>(QStringLiteral("cmdAdd"))->click();
@@ -235,7 +227,7 @@ void TestBrokenFiles::savingOverABrokenFileIsRefused()
     QCOMPARE(FileFault::snapshot(path), before);
     QCOMPARE(c.noticesAbout(file), notices);
     // Serving on.
-    auto bob = c.fixture.join("Bob", QStringLiteral("127.0.0.2"));
+    auto bob = c.join("Bob", QStringLiteral("127.0.0.2"));
     bob->sendLine("Message\tBob: \tstill here");
     QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tBob: \tstill here\t\r\n"});
 }
@@ -252,7 +244,7 @@ void TestBrokenFiles::brokenWorkingDirectory()
 {
     QFETCH(Fault, fault);
     Console c;
-    const QString folder = c.fixture.config.workingDirectory;
+    const QString folder = c.config.workingDirectory;
     auto restore = qScopeGuard([&] {
         FileFault::setImmutable(folder, false);
         QFile::remove(folder);
@@ -269,8 +261,8 @@ void TestBrokenFiles::brokenWorkingDirectory()
     const QByteArray before = FileFault::snapshot(folder);
 
     c.start();
-    auto ann = c.fixture.join("Ann");
-    auto bob = c.fixture.join("Bob", QStringLiteral("127.0.0.2"));
+    auto ann = c.join("Ann");
+    auto bob = c.join("Bob", QStringLiteral("127.0.0.2"));
     ann->drain();
     ann->sendLine("Message\tAnn: \thello");
     QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tAnn: \thello\t\r\n"});
@@ -279,7 +271,7 @@ void TestBrokenFiles::brokenWorkingDirectory()
     ann->sendLine("Message\tAnn: \tagain");
     QCOMPARE(bob->readLines(1), QList<QByteArray>{"Message\tAnn: \tagain\t\r\n"});
     c.click("cmdUpdateMOTD");
-    QVERIFY(!c.fixture.app().motdEditor());
+    QVERIFY(!c.app().motdEditor());
 
     QCOMPARE(FileFault::snapshot(folder), before);
     QCOMPARE(c.noticesAbout(QStringLiteral("log.txt")), 1);
@@ -292,7 +284,7 @@ void TestBrokenFiles::logProblemIsToldAgainOnlyAfterItWasFixed()
     const QString log = c.pathOf(QStringLiteral("log.txt"));
     QVERIFY(FileFault::apply(log, Fault::Directory));
     c.start();
-    auto ann = c.fixture.join("Ann");
+    auto ann = c.join("Ann");
     for (int i = 0; i < 3; ++i)
         ann->sendLine("MOTD");
     ann->readLines(3);
@@ -301,7 +293,7 @@ void TestBrokenFiles::logProblemIsToldAgainOnlyAfterItWasFixed()
     QVERIFY(QDir(log).removeRecursively());
     ann->sendLine("MOTD");
     ann->readLines(1);
-    QVERIFY(c.fixture.readWorkingFile(QStringLiteral("log.txt")).contains("MOTD"));
+    QVERIFY(c.readWorkingFile(QStringLiteral("log.txt")).contains("MOTD"));
     QVERIFY(QFile::remove(log));
     QVERIFY(FileFault::apply(log, Fault::Directory));
     ann->sendLine("MOTD");
