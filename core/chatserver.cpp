@@ -24,8 +24,7 @@ ChatServer::ChatServer(ConnectionTable &table, const ServerConfig &config, QObje
            [this](int index) { closeHandling(index); },
            [this](const QString &text) { notifyOperator(text); }},
           this)),
-      m_moderatorThrottle(std::make_unique<LoginThrottle>(0, 0)),
-      m_bans(config.programFolder)
+      m_moderatorThrottle(std::make_unique<LoginThrottle>(0, 0)), m_bans(config.programFolder)
 {
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         m_leaveTimers[i].setSingleShot(true);

@@ -312,7 +312,7 @@ QString helpText()
     text += commandsText();
     text += QLatin1Char('\n') + ExitStatusText;
     text += QStringLiteral(
-        "Signals: SIGTERM and SIGINT stop the server cleanly, SIGHUP re-reads motd.txt.\n");
+        "Signals: SIGTERM and SIGINT stop the server cleanly, SIGHUP reloads (as ctl reload).\n");
     return text;
 }
 

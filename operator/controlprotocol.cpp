@@ -51,7 +51,7 @@ const QList<CommandForm> &commands()
         {"passwords", "on|off", 1, false, None, false, {"on", "off"}, {},
          "Require Passwords, saved at once", {}},
         {"server-file", "NAME", 1, false, None, false, {}, {}, "write the server file NAME.tkl", {}},
-        {"reload", "", 0, false, None, false, {}, {}, "re-read motd.txt and the settings file", {}},
+        {"reload", "", 0, false, None, false, {}, {}, "re-read the settings, bans and motd.txt", {}},
         {"shutdown", "", 0, false, None, false, {}, {}, "close every client and stop", {}},
         {"log", "", 0, false, None, false, {}, "follow",
          "stream the console's lines until interrupted", {}},

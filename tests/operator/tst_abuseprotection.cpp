@@ -161,7 +161,9 @@ void TestAbuseProtection::slotsAreForUsers()
         QCOMPARE(client->drain(), QByteArray());
     }
     QCOMPARE(server.eventsOf("join-timeout").size(), int(silent.size()));
-    QVERIFY(server.eventsOf("join-timeout").constLast().startsWith("security: addr=127.0.0.3 "));
+    QVERIFY(server.eventsOf("join-timeout")
+                .constLast()
+                .startsWith("security[tarnwick]: addr=127.0.0.3 "));
 
     auto newcomer = server.join("Bob", QStringLiteral("127.0.0.4"));
     QCOMPARE(server.core->api().status().users, 2);
