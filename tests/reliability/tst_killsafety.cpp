@@ -71,7 +71,8 @@ void TestKillSafety::nothingAcknowledgedIsLostNothingIsTorn()
         QVERIFY(server.waitForStarted());
         QTcpSocket client;
         QTRY_VERIFY_WITH_TIMEOUT(
-            (client.connectToHost("127.0.0.1", 3068), client.waitForConnected(200)), 20000);
+            (client.abort(), client.connectToHost("127.0.0.1", 3068), client.waitForConnected(200)),
+            20000);
         // One registration after another, each acknowledged before the next.
         const auto next = [&] {
             const QByteArray number = QByteArray::number(++sent);
