@@ -337,27 +337,27 @@ bool TextFile::rewrite(const QString &path, const Change &change, QString *error
         return true;
     const QFileInfo info(path);
     const QByteArray folder = QFile::encodeName(info.absolutePath());
-    QByteArray temporary = folder + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
-    Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (!file.isOpen())
-        return failed(errorText, errno);
-    const auto discard = [&](int error) {
-        ::unlink(temporary.constData());
+    int error = 0;
+    const std::optional<QByteArray> temporary =
+        writeTemporary(folder, QFile::encodeName(info.fileName()), *changed, 0600, &error);
+    if (!temporary)
         return failed(errorText, error);
-    };
-    if (::fchmod(file.get(), 0600) != 0 ||
-        !writeAll(file.get(), changed->constData(), changed->size()) || ::fsync(file.get()) != 0 ||
-        ::rename(temporary.constData(), native.constData()) != 0)
-        return discard(errno);
+    if (::rename(temporary->constData(), native.constData()) != 0) {
+        error = errno;
+        ::unlink(temporary->constData());
+        return failed(errorText, error);
+    }
     QByteArray late;
     if (!readLate(old.get(), &late))
         return failed(errorText, errno);
-    // Others may be appending to the new file already: add at its end.
-    if (!late.isEmpty() &&
-        (::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) | O_APPEND) != 0 ||
-         !writeAll(file.get(), late.constData(), late.size()) || ::fdatasync(file.get()) != 0))
-        return failed(errorText, errno);
-    if (!file.close() || !syncFolder(folder))
+    if (!late.isEmpty()) {
+        // Others may be appending to the new file already: add at its end.
+        Descriptor renamed(openRegular(native, O_WRONLY | O_APPEND));
+        if (!renamed.isOpen() || !writeAll(renamed.get(), late.constData(), late.size()) ||
+            ::fdatasync(renamed.get()) != 0 || !renamed.close())
+            return failed(errorText, errno);
+    }
+    if (!syncFolder(folder))
         return failed(errorText, errno);
     return true;
 }

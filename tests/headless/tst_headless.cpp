@@ -1,5 +1,6 @@
 #include "notifysocket.h"
 #include "platform/servicenotify.h"
+#include "programrun.h"
 #include "rawclient.h"
 #include "serverprocess.h"
 #include "testfolders.h"
@@ -38,12 +39,7 @@ private Q_SLOTS:
     void staleSocketOfAKilledServerIsReplaced();
 
 private:
-    struct Result
-    {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-    };
+    using Result = ProgramRun;
     Result run(const QStringList &arguments, const QByteArray &input = QByteArray());
     Result ctl(const QStringList &arguments, const QByteArray &input = QByteArray())
     {
@@ -107,16 +103,8 @@ void TestHeadless::cleanup()
 
 TestHeadless::Result TestHeadless::run(const QStringList &arguments, const QByteArray &input)
 {
-    QProcess process;
-    process.setProcessEnvironment(withoutDisplay());
-    process.setWorkingDirectory(m_working->path());
-    process.start(QStringLiteral(TARNWICK_SERVER_PATH), arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(20000))
-        process.kill();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
+    return runProgram(QStringLiteral(TARNWICK_SERVER_PATH), arguments, m_working->path(), input,
+                      withoutDisplay());
 }
 
 QJsonObject TestHeadless::status()

@@ -1,4 +1,5 @@
 #include "privatespace.h"
+#include "programrun.h"
 #include "rawclient.h"
 #include "testfolders.h"
 
@@ -28,12 +29,7 @@ private Q_SLOTS:
     void recordFilesAreBounded();
 
 private:
-    struct Result
-    {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-    };
+    using Result = ProgramRun;
     Result ctl(const QStringList &arguments, const QByteArray &input = {});
     void startServer();
     QString dataFile(const QString &name) const { return m_root.filePath("data/" + name); }
@@ -108,16 +104,9 @@ void TestDataFiles::cleanupTestCase()
 
 TestDataFiles::Result TestDataFiles::ctl(const QStringList &arguments, const QByteArray &input)
 {
-    QProcess process;
-    process.setWorkingDirectory(m_root.filePath("data"));
-    process.start(QStringLiteral(TARNWICK_SERVER_PATH),
-                  QStringList{"ctl", "--data-dir", m_root.filePath("data")} + arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(20000))
-        process.kill();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
+    return runProgram(QStringLiteral(TARNWICK_SERVER_PATH),
+                      QStringList{"ctl", "--data-dir", m_root.filePath("data")} + arguments,
+                      m_root.filePath("data"), input);
 }
 
 // Every file in both folders, hidden ones included, with its bytes.
