@@ -63,11 +63,6 @@ bool CommandContext::isStillHere(const Sender &sender) const
     return m_server.isStillHere(sender);
 }
 
-bool CommandContext::yieldFor(const Sender &sender)
-{
-    return m_server.yieldFor(sender);
-}
-
 void CommandContext::disconnectUser(int index)
 {
     m_server.disconnectUser(index);
@@ -214,7 +209,7 @@ void CommandContext::addOutputLine(const QByteArray &text)
     m_server.addOutputLine(text);
 }
 
-void CommandContext::notifyOperator(const Sender &sender, const QByteArray &text)
+void CommandContext::notifyOperator(const QByteArray &text)
 {
-    m_server.notifyOperatorFor(sender, Codepage::toDisplay(text));
+    m_server.notifyOperator(Codepage::toDisplay(text));
 }

@@ -14,7 +14,7 @@
 class ChatServer;
 
 // What a chat command handler works with: sends, the user list rows, the
-// yields, the ban list, the sysop list, the log and the operator. It stands
+// ban list, the sysop list, the log and the operator. It stands
 // between the handlers and the chat service, so the handlers know nothing of
 // connections or sockets.
 class CommandContext
@@ -35,9 +35,9 @@ public:
     // The sender's address, also when it has just left.
     QByteArray addressOf(const Sender &sender) const;
 
-    // --- yields: the sender's index still holds the sender's connection
+    // The sender's index still holds the sender's connection: it has not
+    // been thrown out by the handler itself.
     bool isStillHere(const Sender &sender) const;
-    bool yieldFor(const Sender &sender);
 
     // --- ending connections
     void disconnectUser(int index); // DisconnectUser
@@ -69,7 +69,7 @@ public:
     // --- the operator
     void addOutputLine(const QByteArray &text); // AddOutputLine
     // A box for the operator; the sender's further lines are served while it is open.
-    void notifyOperator(const Sender &sender, const QByteArray &text);
+    void notifyOperator(const QByteArray &text);
     IpNoticeGate &ipNotices() { return m_ipNotices; }
 
 private:

@@ -2,11 +2,5 @@
 
 bool IpNoticeGate::mayOpenBox() const
 {
-    return !m_open && (!m_sinceLastText.isValid() || m_sinceLastText.elapsed() >= QuietMs);
-}
-
-void IpNoticeGate::boxClosed()
-{
-    m_open = false;
-    m_sinceLastText.start();
+    return !m_sinceLastText.isValid() || m_sinceLastText.elapsed() >= QuietMs;
 }

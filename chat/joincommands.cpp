@@ -28,11 +28,10 @@ Outcome refuseTakenName(CommandContext &context, const Sender &sender)
 {
     context.send(sender.index, DoubleLine);
     context.refuse(sender.index);
-    context.yieldFor(sender);
     return Outcome::Stop;
 }
 
-// Stop when the sender is banned or gone.
+// Stop when the sender is banned.
 Outcome checkBanList(CommandContext &context, const Sender &sender, const QByteArray &name)
 {
     const QList<Ban> bans = context.activeBans();
@@ -43,18 +42,14 @@ Outcome checkBanList(CommandContext &context, const Sender &sender, const QByteA
         if (covers && !ban.hasExpired(now)) {
             context.reportSecurityEvent(SecurityLog::bannedJoin(address, name, ban.target));
             context.send(sender.index, BannedLine);
-            if (context.yieldFor(sender))
-                context.disconnectUser(sender.index);
+            context.disconnectUser(sender.index);
             return Outcome::Stop;
         }
-        if (!context.yieldFor(sender))
-            return Outcome::Stop;
     }
     return Outcome::NextLine;
 }
 
-// The newcomer learns every listed row, and every index learns the newcomer,
-// one index at a time.
+// The newcomer learns every listed row, and every index learns the newcomer.
 Outcome exchangeListings(CommandContext &context, const Sender &sender, const QByteArray *name)
 {
     ConnectionTable &table = context.table();
@@ -65,8 +60,6 @@ Outcome exchangeListings(CommandContext &context, const Sender &sender, const QB
             context.send(sender.index, messageLine({"ADDUSER", row}));
         if (name)
             context.send(i, newcomerLine);
-        if (!context.yieldFor(sender))
-            return Outcome::Stop;
     }
     return Outcome::NextLine;
 }
@@ -83,16 +76,9 @@ HandlerOutcome JoinCommands::onName(CommandContext &context, const Sender &sende
         table.slot(s).name = *name;
         if (table.findRow(FoldedName(*name)) >= 0)
             return refuseTakenName(context, sender);
-        // Listed before the first yield: a join with the same name that runs
-        // during the yield finds it taken.
         table.setRow(s, *name);
     }
-    if (!context.yieldFor(sender))
-        return Outcome::Stop;
-
     context.send(s, messageLine({"MOTD", context.motd()}));
-    if (!context.yieldFor(sender))
-        return Outcome::Stop;
 
     if (checkBanList(context, sender, name ? *name : QByteArray()) == Outcome::Stop)
         return Outcome::Stop;
@@ -101,8 +87,6 @@ HandlerOutcome JoinCommands::onName(CommandContext &context, const Sender &sende
         context.markJoined(sender);
         context.send(s, messageLine({"GETPROFILE", *name, ""}));
     }
-    if (!context.yieldFor(sender))
-        return Outcome::Stop;
 
     return exchangeListings(context, sender, name);
 }
@@ -115,7 +99,7 @@ HandlerOutcome JoinCommands::onMotd(CommandContext &context, const Sender &sende
 
 // Every listed user of that name is warned about a wrong version (a line
 // without a version field is not judged).
-HandlerOutcome JoinCommands::onProfile(CommandContext &context, const Sender &sender,
+HandlerOutcome JoinCommands::onProfile(CommandContext &context, const Sender &,
                                        const Fields &fields)
 {
     const QByteArray *name = field(fields, 1);
@@ -126,11 +110,8 @@ HandlerOutcome JoinCommands::onProfile(CommandContext &context, const Sender &se
     const ConnectionTable &table = context.table();
     const auto users = ConnectionTable::Rows::OfUsers;
     for (int i = table.findRow(folded, 0, users); i >= 0; i = table.findRow(folded, i + 1, users)) {
-        if (!context.yieldFor(sender))
-            return Outcome::Stop;
         if (version && *version != ClientVersion) {
             context.send(i, VersionWarningLine);
-            context.yieldFor(sender);
             return Outcome::Stop;
         }
     }

@@ -29,14 +29,6 @@ const QByteArray &moderatorName(CommandContext &context, const Sender &sender)
     return context.table().slot(sender.index).name;
 }
 
-// The target of a kick or ban is still the connection that was there before
-// the handler gave way to the event loop.
-bool isSameConnection(CommandContext &context, int index, quint64 connection)
-{
-    const ConnectionSlot &slot = context.table().slot(index);
-    return !slot.free && slot.connection == connection;
-}
-
 // Every connected user whose entry has the name (ignoring case) is banned and
 // thrown out, one after the other. Stop when the moderator is gone.
 Outcome banConnectedNamed(CommandContext &context, const Sender &sender, const QByteArray &name,
@@ -48,15 +40,10 @@ Outcome banConnectedNamed(CommandContext &context, const Sender &sender, const Q
         if (target.free || !context.isConnected(j) ||
             !Codepage::equalsIgnoringCase(target.name, name))
             continue;
-        const quint64 connection = target.connection;
         context.ban(context.remoteAddress(j), target.name, moderatorName(context, sender),
                     reason ? *reason : QByteArray());
         if (reason)
             context.send(j, messageLine({"BANUSER", moderatorName(context, sender), *reason}));
-        if (!context.yieldFor(sender))
-            return Outcome::Stop;
-        if (!isSameConnection(context, j, connection))
-            continue; // gone meanwhile; somebody else may hold the index now
         context.disconnectUser(j);
         if (!context.isStillHere(sender))
             return Outcome::Stop; // banned themselves
@@ -131,8 +118,6 @@ HandlerOutcome ModerationCommands::onBan(CommandContext &context, const Sender &
     for (int i = table.findRow(folded, 0, users); i >= 0; i = table.findRow(folded, i + 1, users)) {
         context.logEvent(moderatorName(context, sender) + " banned " + *name + " (" +
                          context.remoteAddress(i) + ")");
-        if (!context.yieldFor(sender))
-            return Outcome::Stop;
         if (banConnectedNamed(context, sender, *name, reason) == Outcome::Stop)
             return Outcome::Stop;
     }
@@ -140,8 +125,6 @@ HandlerOutcome ModerationCommands::onBan(CommandContext &context, const Sender &
         // The text ends with CR LF: receivers get a second line holding a TAB.
         context.broadcastMessage("* " + *name + " was banned from Tarnwick by " +
                                  moderatorName(context, sender) + "! Reason: " + *reason + "\r\n");
-        if (!context.isStillHere(sender))
-            return Outcome::Stop;
     }
     return Outcome::NextLine;
 }
@@ -159,24 +142,13 @@ HandlerOutcome ModerationCommands::onKick(CommandContext &context, const Sender 
                          ". Reason: " + *reason);
         context.broadcastMessage("* " + *name + " was kicked from Tarnwick by " +
                                  moderatorName(context, sender) + "! Reason: " + *reason);
-        if (!context.isStillHere(sender))
-            return Outcome::Stop;
     }
     const ConnectionTable &table = context.table();
     const auto users = ConnectionTable::Rows::OfUsers;
     for (int i = table.findRowExactly(*name, 0, users); i >= 0;
          i = table.findRowExactly(*name, i + 1, users)) {
-        const quint64 connection = table.slot(i).connection;
-        if (!context.yieldFor(sender))
-            return Outcome::Stop;
-        if (!isSameConnection(context, i, connection))
-            continue;
         if (reason)
             context.send(i, messageLine({"Kicked", moderatorName(context, sender), *reason}));
-        if (!context.yieldFor(sender))
-            return Outcome::Stop;
-        if (!isSameConnection(context, i, connection))
-            continue;
         context.reportSecurityEvent(SecurityLog::kick(context.remoteAddress(i), table.slot(i).name,
                                                       moderatorName(context, sender)));
         context.disconnectUser(i);

@@ -19,7 +19,7 @@ const QByteArray &ClientState = ConnectionTable::ClientStateSuffix;
 
 enum class Announce
 {
-    // Only while the sender is listed, yielding after each index told.
+    // Only while the sender is listed.
     WhileListed,
     Always,
 };
@@ -38,8 +38,6 @@ Outcome announceChange(CommandContext &context, const Sender &sender, const QByt
             context.send(i, lines);
         } else if (!table.isRowEmpty(sender.index) && context.isConnected(i)) {
             context.send(i, lines);
-            if (!context.yieldFor(sender))
-                return Outcome::Stop;
         }
     }
     return Outcome::NextLine;
@@ -97,8 +95,6 @@ HandlerOutcome PresenceCommands::onAway(CommandContext &context, const Sender &s
         return Outcome::NextLine;
     if (context.table().findRowExactly(*name + Away) >= 0)
         return Outcome::Stop;
-    if (!context.yieldFor(sender))
-        return Outcome::Stop;
     return markState(context, sender, *name, Away, Announce::WhileListed);
 }
 
@@ -116,7 +112,7 @@ HandlerOutcome PresenceCommands::onReturn(CommandContext &context, const Sender 
     return name ? clearState(context, sender, *name, InGame) : Outcome::NextLine;
 }
 
-HandlerOutcome PresenceCommands::onSound(CommandContext &context, const Sender &sender,
+HandlerOutcome PresenceCommands::onSound(CommandContext &context, const Sender &,
                                          const Fields &fields)
 {
     const QByteArray *sound = field(fields, 1);
@@ -127,28 +123,21 @@ HandlerOutcome PresenceCommands::onSound(CommandContext &context, const Sender &
     for (int k = 0; k < ConnectionTable::Size; ++k) {
         if (!table.row(k).endsWith(InGame))
             context.send(k, line);
-        if (!context.yieldFor(sender))
-            break;
     }
     return Outcome::Stop;
 }
 
-// The box waits for the operator while the event loop runs on: the sender's
-// further chunks are handled meanwhile, and the sender may be gone after it.
-HandlerOutcome PresenceCommands::onIp(CommandContext &context, const Sender &sender,
-                                      const Fields &fields)
+// The operator's box is shown beside the room, which goes on meanwhile.
+HandlerOutcome PresenceCommands::onIp(CommandContext &context, const Sender &, const Fields &fields)
 {
     const QByteArray *text = field(fields, 1);
     if (!text)
         return Outcome::NextLine;
     IpNoticeGate &gate = context.ipNotices();
-    if (!gate.mayOpenBox()) {
+    if (gate.mayOpenBox())
+        context.notifyOperator(*text);
+    else
         context.addOutputLine(*text);
-        gate.textLogged();
-        return Outcome::NextLine;
-    }
-    gate.boxOpened();
-    context.notifyOperator(sender, *text);
-    gate.boxClosed();
-    return context.isStillHere(sender) ? Outcome::NextLine : Outcome::Stop;
+    gate.textSeen();
+    return Outcome::NextLine;
 }

@@ -4,7 +4,6 @@
 #include "core/codepage.h"
 #include "core/connectiontable.h"
 #include "platform/dialogs.h"
-#include "platform/eventloop.h"
 #include "platform/formgeometry.h"
 #include "platform/listener.h"
 #include "platform/trayicon.h"
@@ -108,7 +107,8 @@ MainWindow::MainWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
     connect(m_outputFlush, &QTimer::timeout, this, &MainWindow::appendOutputSlice);
 
     connect(&m_api, &OperatorApi::logLine, this, &MainWindow::onLogLine);
-    connect(&m_api, &OperatorApi::notice, this, &MainWindow::onNotice);
+    // Queued: a box never opens inside the work that raised the notice.
+    connect(&m_api, &OperatorApi::notice, this, &MainWindow::onNotice, Qt::QueuedConnection);
     connect(&m_api, &OperatorApi::motdChanged, this, &MainWindow::onMotdChanged);
     connect(&m_api, &OperatorApi::userRowChanged, this, &MainWindow::onRowChanged);
     connect(&m_api, &OperatorApi::passwordsRequiredChanged, m_requirePasswords,
@@ -344,8 +344,6 @@ void MainWindow::flushOutput()
 // when the whole batch is in; lines that arrive meanwhile wait for the next.
 void MainWindow::appendOutputSlice()
 {
-    if (putOffWhileYielding(ShowOutputEvent, m_outputPutOff))
-        return;
     if (m_batchLeft == 0)
         m_batchLeft = m_pendingOutput.size();
     const qsizetype lines = std::min(m_batchLeft, OutputSliceLines);
@@ -385,35 +383,6 @@ void MainWindow::appendOutput(qsizetype lines)
     m_pendingOutput.remove(0, lines);
     m_sinceOutputFlush.start();
     trimOutput();
-}
-
-// A handler that gives way to the event loop in the middle of its work (a
-// broadcast, between two listeners' copies) must not wait for this window:
-// filling the log view and painting cost up to a millisecond each. Put off,
-// they run right after the handler, behind the output it queued (a low
-// priority post goes after the flush). A long job that yields throughout
-// (making a server file) still gets them once they have waited a view pace.
-bool MainWindow::putOffWhileYielding(QEvent::Type type, QElapsedTimer &putOff)
-{
-    if (!isYielding() || (putOff.isValid() && putOff.elapsed() >= ViewPace.count())) {
-        putOff.invalidate();
-        return false;
-    }
-    if (!putOff.isValid())
-        putOff.start();
-    QCoreApplication::postEvent(this, new QEvent(type), Qt::LowEventPriority);
-    return true;
-}
-
-bool MainWindow::event(QEvent *event)
-{
-    if (event->type() == ShowOutputEvent) {
-        appendOutputSlice();
-        return true;
-    }
-    if (event->type() == QEvent::UpdateRequest && putOffWhileYielding(event->type(), m_paintPutOff))
-        return true;
-    return QMainWindow::event(event);
 }
 
 // Drops the oldest lines beyond LogViewLines. The cut is placed by position

@@ -80,7 +80,6 @@ Q_SIGNALS:
     void closed();
 
 protected:
-    bool event(QEvent *event) override;
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -93,7 +92,6 @@ private:
     void appendOutput(qsizetype lines);
     void holdOutputPaint(bool hold);
     void trimOutput();
-    bool putOffWhileYielding(QEvent::Type type, QElapsedTimer &putOff);
     void onNotice(const QString &text, OperatorApi::Severity severity);
     void onRowChanged(int index, const QByteArray &text);
     void onMotdChanged(const QByteArray &text);
@@ -130,10 +128,6 @@ private:
     RepaintPacer *m_usersPacer = nullptr;
     QList<QByteArray> m_pendingOutput;
     qsizetype m_batchLeft = 0; // lines of the batch going in that are still pending
-    QElapsedTimer m_outputPutOff;
-    QElapsedTimer m_paintPutOff;
-    static inline const QEvent::Type ShowOutputEvent =
-        static_cast<QEvent::Type>(QEvent::registerEventType());
     bool m_settingMotd = false;
     bool m_noticeOpen = false;
 };

@@ -4,7 +4,6 @@
 #include "core/connectionpool.h"
 #include "core/loginthrottle.h"
 #include "core/textfile.h"
-#include "platform/eventloop.h"
 #include "platform/ownedfiles.h"
 
 namespace {
@@ -111,12 +110,6 @@ bool ChatServer::isStillHere(const Sender &sender) const
     return m_pool->isStillHere(sender);
 }
 
-bool ChatServer::yieldFor(const Sender &sender)
-{
-    yieldEventLoop();
-    return isStillHere(sender);
-}
-
 void ChatServer::addOutputLine(const QByteArray &text)
 {
     Q_EMIT outputLine(text);
@@ -131,7 +124,6 @@ void ChatServer::broadcastMessage(const QByteArray &text)
         // everyone else still gets the line.
         if (!m_table.isInGame(i))
             m_pool->send(i, line);
-        yieldEventLoopInTightLoop();
     }
 }
 
@@ -185,11 +177,6 @@ bool ChatServer::logEvent(const QByteArray &text)
 void ChatServer::notifyOperator(const QString &text)
 {
     Q_EMIT operatorNotice(text);
-}
-
-void ChatServer::notifyOperatorFor(const Sender &sender, const QString &text)
-{
-    m_pool->whileWaitingForOperator(sender, [this, &text] { notifyOperator(text); });
 }
 
 void ChatServer::reportFileProblem(const QString &path, const QString &text)

@@ -84,8 +84,6 @@ public:
 
     // The sender's index still holds the connection the handler acts for.
     bool isStillHere(const Sender &sender) const;
-    // Gives way to the event loop, then tells whether the sender is still here.
-    bool yieldFor(const Sender &sender);
 
     void addOutputLine(const QByteArray &text);    // AddOutputLine
     void broadcastMessage(const QByteArray &text); // BroadcastMessage
@@ -99,11 +97,9 @@ public:
     // grace, it is closed as if it had closed itself.
     void closeAfterGrace(const Sender &sender);
     bool logEvent(const QByteArray &text); // LogEvent
-    // A text for the operator (shown in a message box by the console).
+    // A text for the operator (shown in a message box by the console, which
+    // the service never waits for).
     void notifyOperator(const QString &text);
-    // The same on behalf of a client's line: the client's further chunks are
-    // handled while the box is open.
-    void notifyOperatorFor(const Sender &sender, const QString &text);
     // A file the service needs cannot be used: the operator reads `text` in the
     // log view once, not again until the file has worked in between.
     void reportFileProblem(const QString &path, const QString &text);

@@ -196,6 +196,7 @@ void ConnectionPool::detach(int index)
     entry.held.clear();
     entry.peerGone = false;
     entry.resting = false;
+    entry.turnQueued = false;
     entry.afterRest = {};
     entry.transport->disconnect(this);
     entry.transport->close();
@@ -214,58 +215,22 @@ void ConnectionPool::drop(int index, const Farewell &farewell)
     m_table.release(index);
 }
 
-ConnectionPool::Entry &ConnectionPool::receivingEntry(const Sender &sender)
-{
-    Entry &entry = m_entries[sender.index];
-    if (entry.receivingConnection != sender.connection) {
-        entry.receivingConnection = sender.connection;
-        entry.receiving = 0;
-        entry.waitingAt = 0;
-    }
-    return entry;
-}
-
 void ConnectionPool::onDataArrival(int index)
 {
-    const Sender sender{index, m_table.slot(index).connection};
-    Entry &entry = receivingEntry(sender);
-    // Only the run that waits for the operator lets another one in; what comes
-    // meanwhile is taken by the innermost run when it gets back to reading.
-    if (entry.receiving != entry.waitingAt)
-        return;
-    ++entry.receiving;
-    receive(sender);
-    if (entry.receivingConnection == sender.connection)
-        --entry.receiving;
-}
-
-void ConnectionPool::whileWaitingForOperator(const Sender &sender,
-                                             const std::function<void()> &wait)
-{
-    Entry &entry = receivingEntry(sender);
-    const int outer = std::exchange(entry.waitingAt, entry.receiving);
-    // Chunks that came before the wait began are let through as well.
-    if (isConnected(sender.index) && entry.transport->hasReceived())
-        QMetaObject::invokeMethod(
-            this,
-            [this, sender] {
-                if (isStillHere(sender))
-                    onDataArrival(sender.index);
-            },
-            Qt::QueuedConnection);
-    wait();
-    if (entry.receivingConnection == sender.connection)
-        entry.waitingAt = outer;
+    // A connection whose next turn is queued takes what came then, in order.
+    if (!m_entries[index].turnQueued)
+        receive(Sender{index, m_table.slot(index).connection});
 }
 
 // A chunk is taken only when every line before it is handled: while lines
-// wait for the flood allowance or a held answer, the socket's read buffer
-// fills up to its cap and TCP slows the sender.
+// wait for the flood allowance, a held answer or the next turn, the socket's
+// read buffer fills up to its cap and TCP slows the sender.
 void ConnectionPool::receive(const Sender &sender)
 {
     Entry &entry = m_entries[sender.index];
-    // Held, with its signal, until this chunk is done: a handler may drop it.
+    // Held until this turn is done: a handler may drop the connection.
     const QSharedPointer<Transport> transport = entry.transport;
+    int budget = LinesPerTurn;
     while (isStillHere(sender) && !entry.resting) {
         if (entry.peerGone && drainTimeIsUp(entry)) {
             // A client that left a flood behind keeps no slot for long.
@@ -279,7 +244,11 @@ void ConnectionPool::receive(const Sender &sender)
             return;
         }
         if (!entry.held.isEmpty()) {
-            handleHeld(sender);
+            if (budget == 0) {
+                queueTurn(sender);
+                return;
+            }
+            budget -= handleHeld(sender, budget);
             continue;
         }
         if (!transport->hasReceived()) {
@@ -296,18 +265,47 @@ void ConnectionPool::receive(const Sender &sender)
     }
 }
 
+void ConnectionPool::queueTurn(const Sender &sender)
+{
+    m_entries[sender.index].turnQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, sender] {
+            if (!isStillHere(sender))
+                return;
+            m_entries[sender.index].turnQueued = false;
+            receive(sender);
+        },
+        Qt::QueuedConnection);
+}
+
 bool ConnectionPool::drainTimeIsUp(const Entry &entry) const
 {
     return m_protection.drainAfterClose > std::chrono::seconds::zero() &&
            std::chrono::steady_clock::now() - entry.peerGoneAt >= m_protection.drainAfterClose;
 }
 
-void ConnectionPool::handleHeld(const Sender &sender)
+void ConnectionPool::putBack(Entry &entry, quint64 number, const QList<QByteArray> &lines)
+{
+    if (!entry.held.isEmpty() && entry.held.constFirst().number == number)
+        entry.held.first().lines = lines + entry.held.constFirst().lines;
+    else if (!lines.isEmpty())
+        entry.held.prepend({lines, number});
+}
+
+int ConnectionPool::handleHeld(const Sender &sender, int budget)
 {
     Entry &entry = m_entries[sender.index];
-    const quint64 number = entry.held.constFirst().number;
-    QList<QByteArray> batch = std::move(entry.held.first().lines);
-    entry.held.removeFirst();
+    HeldChunk &first = entry.held.first();
+    const quint64 number = first.number;
+    QList<QByteArray> batch;
+    if (first.lines.size() > budget) {
+        batch = first.lines.first(budget);
+        first.lines.remove(0, budget);
+    } else {
+        batch = std::move(first.lines);
+        entry.held.removeFirst();
+    }
     FloodGate::Grant grant{batch.size(), {}, false};
     if (m_protection.floodBurst > 0 && m_protection.floodLinesPerSecond > 0) {
         const ConnectionSlot &slot = m_table.slot(sender.index);
@@ -317,44 +315,43 @@ void ConnectionPool::handleHeld(const Sender &sender)
         if (grant.slowedNow)
             reportSecurityEvent(SecurityLog::floodSlowed(entry.address, slot.name));
         if (grant.lines < batch.size())
-            entry.held.prepend({batch.mid(grant.lines), number});
+            putBack(entry, number, batch.mid(grant.lines));
         batch.resize(grant.lines);
     }
     for (qsizetype i = 0; i < batch.size(); ++i) {
         if (!isStillHere(sender))
-            return;
+            return int(i);
         // A banned address is heard once at most, and only to be refused.
         const bool banned = !entry.ban.isEmpty() && !entry.joined;
         const auto &handledWhenBanned = m_protection.handledWhenBanned;
         if (banned && !(handledWhenBanned && handledWhenBanned(batch[i]))) {
             closeUnjoined(sender.index);
-            return;
+            return int(i);
         }
         const HandlerOutcome outcome = m_handlers.lineArrived(sender, batch[i]);
         if (banned && isStillHere(sender) && !entry.joined) {
             closeUnjoined(sender.index);
-            return;
+            return int(i + 1);
         }
         if (outcome == HandlerOutcome::Stop) {
             // The rest of the chunk is dropped, held or not.
             if (isStillHere(sender) && !entry.held.isEmpty() &&
                 entry.held.constFirst().number == number)
                 entry.held.removeFirst();
-            return;
+            return int(i + 1);
         }
         if (entry.resting && isStillHere(sender)) {
             // The handler held the connection's input: the rest of the batch waits too.
-            const QList<QByteArray> rest = batch.mid(i + 1);
-            if (!entry.held.isEmpty() && entry.held.constFirst().number == number)
-                entry.held.first().lines = rest + entry.held.constFirst().lines;
-            else if (!rest.isEmpty())
-                entry.held.prepend({rest, number});
-            return;
+            putBack(entry, number, batch.mid(i + 1));
+            return int(i + 1);
         }
     }
     if (isStillHere(sender) && !entry.resting && grant.retryAfter > FloodGate::Duration::zero() &&
         !entry.held.isEmpty())
         rest(sender, grant.retryAfter);
+    // A batch the flood allowance cut to nothing still spends a line of the
+    // turn, so the turn ends.
+    return std::max<int>(int(batch.size()), 1);
 }
 
 void ConnectionPool::holdInput(const Sender &sender, std::chrono::milliseconds delay,
@@ -388,12 +385,10 @@ void ConnectionPool::rest(const Sender &sender, std::chrono::steady_clock::durat
 void ConnectionPool::onConnectionLost(int index)
 {
     Entry &entry = m_entries[index];
-    const bool running =
-        entry.receivingConnection == m_table.slot(index).connection && entry.receiving > 0;
-    if (entry.gate.isSlowing() && (!entry.held.isEmpty() || running)) {
+    if ((entry.gate.isSlowing() && !entry.held.isEmpty()) || entry.turnQueued) {
         // Closing must not lose the lines held back, nor skip their pace: the
-        // run under way or the resume timer handles them, the bytes still
-        // unread after them too, and the connection ends after the last.
+        // next turn or the resume timer handles them, the bytes still unread
+        // after them too, and the connection ends after the last.
         entry.peerGone = true;
         entry.peerGoneAt = std::chrono::steady_clock::now();
         return;

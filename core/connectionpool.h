@@ -33,11 +33,10 @@ struct Farewell
 // once when none is free), cuts what arrives into lines for the service, and
 // is the one place where a connection ends.
 //
-// A connection's chunks are handled in order: one that arrives while a handler
-// of the same connection gives way to the event loop is taken when that
-// handler is done (other connections' chunks run meanwhile). While a handler
-// waits for the operator instead (a modal box, for as long as it takes), the
-// connection's further chunks are handled at once, each to its end.
+// Every line is handled to its end before anything else runs, so every
+// connection sees the room's lines in one order. A connection gets at most
+// LinesPerTurn lines per turn; the rest of its lines wait, in order, until the
+// other connections that have something waiting had their turn.
 class ConnectionPool : public QObject
 {
     Q_OBJECT
@@ -79,6 +78,8 @@ public:
     };
     // A banned address keeps its slot no longer than this.
     static constexpr std::chrono::seconds BannedStay{5};
+    // Lines of one connection handled in one turn of the event loop.
+    static constexpr int LinesPerTurn = 64;
 
     ConnectionPool(ConnectionTable &table, Handlers handlers, QObject *parent = nullptr);
     ~ConnectionPool() override;
@@ -115,9 +116,6 @@ public:
     // The connection has joined: it may stay as long as it likes.
     void markJoined(const Sender &sender);
 
-    // Runs `wait` (a modal box) with the sender's further chunks let through.
-    void whileWaitingForOperator(const Sender &sender, const std::function<void()> &wait);
-
     // The lines after the one being handled wait `delay`; then `then` runs
     // (when the connection is still there) and they are handled.
     void holdInput(const Sender &sender, std::chrono::milliseconds delay,
@@ -146,17 +144,13 @@ private:
         QSharedPointer<Transport> transport;
         LineFramer framer;
         QByteArray address;
-        // The runs under way for the connection whose number is given, and
-        // the depth of the run that waits for the operator (0: none does).
-        quint64 receivingConnection = 0;
-        int receiving = 0;
-        int waitingAt = 0;
         // Counted by the address limits while it holds the entry.
         bool counted = false;
         FloodGate gate{0, 0};
         QList<HeldChunk> held;
         quint64 nextChunk = 0;
-        bool resting = false; // a resume timer is armed; nothing is handled until it fires
+        bool resting = false;    // a resume timer is armed; nothing is handled until it fires
+        bool turnQueued = false; // its budget was spent: it goes on in its next turn
         std::function<void()> afterRest;
         // The peer left with lines held back; the connection ends after them,
         // or when drainAfterClose has passed since peerGoneAt.
@@ -176,11 +170,13 @@ private:
     void onConnectionRequest(qintptr requestId);
     void onDataArrival(int index);
     void receive(const Sender &sender);
-    // Handles held lines as far as the flood allowance goes.
-    void handleHeld(const Sender &sender);
+    // Handles held lines as far as the flood allowance and `budget` go;
+    // returns how many were handled.
+    int handleHeld(const Sender &sender, int budget);
+    // Lines of the chunk `number` that were not handled go back to the front.
+    void putBack(Entry &entry, quint64 number, const QList<QByteArray> &lines);
+    void queueTurn(const Sender &sender);
     void rest(const Sender &sender, std::chrono::steady_clock::duration delay);
-    // The entry's run counters, reset when another connection holds it.
-    Entry &receivingEntry(const Sender &sender);
     void onConnectionLost(int index);
 
     ConnectionTable &m_table;

@@ -13,13 +13,13 @@ struct ConnectionSlot
     bool free = true;
     QByteArray name;
     bool operatorFlag = false; // `operator`
-    // Changes with every connection that takes the entry, so a handler that gave
-    // way to the event loop can tell whether its sender is still the one here.
+    // Changes with every connection that takes the entry, so a timer or a
+    // request made earlier can tell whether its connection is still the one here.
     quint64 connection = 0;
 };
 
 // Who a handler acts for: the index and the connection that was there when the
-// line arrived. After a yield the index may hold somebody else.
+// line arrived. Once the handler has returned, the index may hold somebody else.
 struct Sender
 {
     int index;

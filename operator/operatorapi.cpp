@@ -8,7 +8,6 @@
 #include "core/codepage.h"
 #include "core/securitylog.h"
 #include "platform/dialogs.h"
-#include "platform/eventloop.h"
 #include "platform/listener.h"
 #include "serverfile/serverfilemaker.h"
 
@@ -156,7 +155,6 @@ void OperatorApi::announce(const QByteArray &text)
         if (m_table.isRowEmpty(i))
             continue;
         m_chat.send(i, line);
-        yieldEventLoop();
     }
 }
 
@@ -171,7 +169,6 @@ OperatorResult OperatorApi::sendNotice(Notice notice, const OperatorTarget &targ
     m_chat.send(target.index, keyword + FromServer + reason + "\r\n");
     m_chat.endIfPeerLeft(target.index);
     m_chat.closeAfterGrace(Sender{target.index, target.connection});
-    yieldEventLoop();
     return {};
 }
 

@@ -41,8 +41,6 @@ ClientSocket::ClientSocket(QTcpSocket *socket, const QByteArray &remoteAddress)
     : Transport(remoteAddress), m_socket(socket)
 {
     m_socket->setParent(this);
-    // channelReadyRead, unlike readyRead, is also emitted while a handler of
-    // this connection waits in a yield: the next chunk is handled meanwhile.
     connect(m_socket, &QTcpSocket::channelReadyRead, this, &ClientSocket::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &ClientSocket::onDisconnected);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientSocket::onError);

@@ -10,16 +10,14 @@
 // and closed. ClientSocket is the one over TCP; tests put a simulated one in
 // its place, so both share everything here (the output cap above all).
 //
-// Callbacks: dataArrival when bytes are waiting, also while a handler of the
-// same connection is still running further up the stack (a yield); closed when
-// the peer ends the connection; failed on an error. For one connection at most
-// one of closed/failed is emitted, never after our own close().
+// Callbacks: dataArrival when bytes are waiting; closed when the peer ends the
+// connection; failed on an error. For one connection at most one of
+// closed/failed is emitted, never after our own close().
 //
 // Lifetime: a transport is held through the pointer own() makes. Each of its
-// signals holds it too while the signal runs, so a handler that yields and,
-// deeper down, sees its own connection dropped still returns into a living
-// object; once the last holder lets go the transport is deleted later, from
-// the level of that holder, by Qt's deferred deletion.
+// signals holds it too while the signal runs, so a handler that drops its own
+// connection still returns into a living object; once the last holder lets go
+// the transport is deleted later by Qt's deferred deletion.
 class Transport : public QObject, public QEnableSharedFromThis<Transport>
 {
     Q_OBJECT
@@ -47,7 +45,7 @@ public:
 
     // Queued output leaves once per event-loop turn, every transport's at once,
     // in the order each was first sent to, from one posted event of normal
-    // priority: it also runs inside a yield, and before a window repaints.
+    // priority: it runs before a window repaints.
     // Chunks that arrive together are all handled before it, so their lines
     // share one system call per connection.
     static void flushQueuedOutput();

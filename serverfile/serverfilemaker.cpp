@@ -3,7 +3,6 @@
 #include "core/codepage.h"
 #include "core/textfile.h"
 #include "platform/dialogs.h"
-#include "platform/eventloop.h"
 
 #include <QDir>
 #include <QtEndian>
@@ -119,7 +118,6 @@ void ServerFileMaker::encode(QByteArray &content)
         auto *window = reinterpret_cast<uchar *>(content.data() + p);
         qToLittleEndian(qFromLittleEndian<quint32>(window) + 1u, window);
         progressStep();
-        yieldEventLoop();
     }
 }
 

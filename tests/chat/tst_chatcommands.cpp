@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 #include <array>
 #include <optional>
@@ -198,7 +197,6 @@ private Q_SLOTS:
     void ban_data();
     void ban();
     void banThatCannotBeStoredIsCarriedOut();
-    void kickSparesNewcomerOnTheIndex();
     void bannedAddressIsRefusedAtItsNextJoin();
     void getIpSkipsFreeEntries();
 
@@ -468,8 +466,8 @@ void TestChatCommands::moderatorCommands_data()
 
 void TestChatCommands::sameNameAtTheSameMomentIsListedOnce()
 {
-    // Over real sockets: a long ban list makes the join yield often, so the
-    // second "Name" runs while the first join is still going.
+    // Over real sockets, both "Name" lines in one turn (a long ban list to
+    // check): the first join is done before the second starts.
     ChatFixture fixture;
     fixture.writeProgramFile("ban.txt", QByteArray("\"10.0.0.1\"\r\n").repeated(200));
     auto first = fixture.connect(QStringLiteral("127.0.0.2"));
@@ -477,7 +475,9 @@ void TestChatCommands::sameNameAtTheSameMomentIsListedOnce()
     first->sendLine("Name\tZed");
     second->sendLine("Name\tzed");
     QTRY_VERIFY(!first->isConnected() || !second->isConnected());
-    QCOMPARE(int(first->readFor(0) == "DOUBLE\r\n") + int(second->readFor(0) == "DOUBLE\r\n"), 1);
+    QCOMPARE(int(first->readFor(0).endsWith("DOUBLE\r\n")) +
+                 int(second->readFor(0).endsWith("DOUBLE\r\n")),
+             1);
     QCOMPARE(int(fixture.rowOf("Zed") >= 0) + int(fixture.rowOf("zed") >= 0), 1);
 }
 
@@ -602,44 +602,6 @@ void TestChatCommands::banThatCannotBeStoredIsCarriedOut()
     QVERIFY(!room[Client::Bob].isConnected());
     QCOMPARE(shown.size(), 2);
     QVERIFY(shown.at(0).at(0).toByteArray().startsWith("The ban of 127.0.0.2 could not be stored"));
-}
-
-void TestChatCommands::kickSparesNewcomerOnTheIndex()
-{
-    ChatFixture fixture;
-    fixture.writeProgramFile("sysops.dat", "\r\nAnn\tann@x.org\tS3cret\r\n");
-    auto ann = fixture.join("Ann");
-    ann->sendLine(Grant);
-    QCOMPARE(ann->readLines(3).first(), Granted + "\r\n");
-    const auto bob = fixture.connectSimulated("10.0.0.2");
-    QCOMPARE(bob->index(), 1);
-    bob->receive("Name\tBob\r\n");
-    ann->drain();
-    bob->takeSent();
-
-    // While the kick gives way to the event loop, Bob leaves and a newcomer,
-    // also called Bob, takes his index.
-    QByteArray bobSaw;
-    int newcomer = -1;
-    QObject context;
-    QObject::connect(&fixture.table, &ConnectionTable::rowChanged, &context, [&] {
-        QObject::disconnect(&fixture.table, nullptr, &context, nullptr);
-        QTimer::singleShot(0, &context, [&] {
-            bobSaw = bob->takeSent();
-            bob->peerClose();
-            newcomer = fixture.connectSimulated("10.0.0.9")->index();
-            fixture.table.setRow(newcomer, "Bob");
-            fixture.table.slot(newcomer).name = "Bob";
-        });
-    });
-    // The grant changes Ann's row (the hook); the kick without a reason does
-    // not broadcast, so its first yield is the one inside the search.
-    ann->send(Grant + "\r\nKICK\tBob\r\n");
-    QTRY_COMPARE(newcomer, 1);
-    QTest::qWait(50);
-    QCOMPARE(bobSaw, "REMOVEUSER\tAnn\r\nADDUSER\t" + Mark + "Ann\r\n");
-    QCOMPARE(fixture.table.row(1), QByteArray("Bob"));
-    QVERIFY(!bob->takeSent().contains("REMOVEUSER\tBob"));
 }
 
 // The user stays until the next join, which is refused after the MOTD.

@@ -1,5 +1,6 @@
 #include "chatfixture.h"
 #include "core/chatlog.h"
+#include "core/connectionpool.h"
 #include "core/messageline.h"
 #include "platform/clientsocket.h"
 #include "platform/listener.h"
@@ -8,11 +9,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <QThread>
 #include <numeric>
 
 #include <sys/socket.h>
-#include <thread>
 
 namespace {
 
@@ -44,7 +43,8 @@ private Q_SLOTS:
     void pendingBytesDieWithTheConnection();
     void secretsCutAcrossChunksStayOutOfTheLog();
     void floodIsReadInBoundedChunks();
-    void chunksOfOneConnectionAreHandledInOrder();
+    void everyListenerGetsTheRoomsLinesInOneOrder();
+    void aFloodOfOneConnectionTakesTurnsWithTheOthers();
     void failedAcceptIsToldAndFreesTheEntry();
 };
 
@@ -268,47 +268,71 @@ void TestChatServer::floodIsReadInBoundedChunks()
     QVERIFY(f.readWorkingFile("log.txt").size() < sizes.size() * (ChatLog::MaxEntryText + 64));
 }
 
-// A chunk that arrives while a handler of its connection gives way to the event
-// loop waits for that handler: a client's lines are handled, and so relayed,
-// in the order it sent them.
-void TestChatServer::chunksOfOneConnectionAreHandledInOrder()
+// Two people talk at once: every listener, the two talkers included, gets the
+// room's lines in one order, and each talker's lines in the order sent.
+void TestChatServer::everyListenerGetsTheRoomsLinesInOneOrder()
+{
+    ChatFixture f;
+    std::vector<std::unique_ptr<RawClient>> room;
+    for (int i = 0; i < 6; ++i)
+        room.push_back(
+            f.join("u" + QByteArray::number(i), QStringLiteral("127.0.0.%1").arg(i + 1)));
+    for (const auto &client : room)
+        client->drain();
+    constexpr int PerTalker = 300;
+    QByteArray talk[2];
+    for (int i = 0; i < PerTalker; ++i) {
+        for (int t = 0; t < 2; ++t)
+            talk[t] +=
+                "Message\tu" + QByteArray::number(t) + ": \t" + QByteArray::number(i) + "\r\n";
+    }
+    room[0]->send(talk[0]);
+    room[1]->send(talk[1]);
+    QList<QByteArray> first = room[0]->readLines(2 * PerTalker, 20'000);
+    QCOMPARE(first.size(), 2 * PerTalker);
+    for (std::size_t i = 1; i < room.size(); ++i)
+        QCOMPARE(room[i]->readLines(2 * PerTalker, 20'000), first);
+    for (int t = 0; t < 2; ++t) {
+        const QByteArray prefix = "Message\tu" + QByteArray::number(t) + ": \t";
+        int next = 0;
+        for (const QByteArray &line : std::as_const(first)) {
+            if (line.startsWith(prefix))
+                QCOMPARE(line, prefix + QByteArray::number(next++) + "\t\r\n");
+        }
+        QCOMPARE(next, PerTalker);
+    }
+}
+
+// A connection that sends thousands of lines at once gets a turn's worth at a
+// time: a line from somebody else that arrives meanwhile is handled after the
+// flooder's next turn, not after the whole flood. The flood stays in order.
+void TestChatServer::aFloodOfOneConnectionTakesTurnsWithTheOthers()
 {
     ChatFixture f(false);
-    int depth = 0;
-    int deepest = 0;
+    const std::unique_ptr<RawClient> flooder = f.connect();
+    const std::unique_ptr<RawClient> other = f.connect(QStringLiteral("127.0.0.2"));
     QByteArrayList handled;
     f.chat->setLineHandler([&](const Sender &sender, const Fields &fields) {
-        deepest = qMax(deepest, ++depth);
-        handled.append(fields.value(1));
-        f.chat->yieldFor(sender);
-        QTest::qSleep(3); // past the interval in which yields share one pass
-        f.chat->yieldFor(sender);
-        --depth;
+        handled.append(fields.value(0));
+        // The other's line is on its way before the flooder's first turn ends.
+        if (sender.index == 0 && handled.size() == 1) {
+            other->send("other\r\n");
+            other->socket().flush();
+        }
         return HandlerOutcome::NextLine;
     });
-    // The client writes from its own thread, so lines keep coming while the
-    // handlers give way.
-    const quint16 port = f.port();
-    std::thread client([port] {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (!socket.waitForConnected(3000))
-            return;
-        for (int i = 0; i < 100; ++i) {
-            socket.write("MSG\t" + QByteArray::number(i) + "\r\n");
-            socket.waitForBytesWritten(1000);
-            QThread::msleep(1);
-        }
-        socket.waitForDisconnected(5000);
-    });
-    QTRY_COMPARE_WITH_TIMEOUT(handled.size(), 100, 10000);
-    f.chat->shutdown();
-    client.join();
-    QByteArrayList sent;
-    for (int i = 0; i < 100; ++i)
-        sent.append(QByteArray::number(i));
-    QCOMPARE(handled, sent);
-    QCOMPARE(deepest, 1);
+    constexpr int Flood = 20 * ConnectionPool::LinesPerTurn;
+    QByteArray flood;
+    for (int i = 0; i < Flood; ++i)
+        flood += QByteArray::number(i) + "\r\n";
+    flooder->send(flood);
+    QTRY_COMPARE_WITH_TIMEOUT(handled.size(), Flood + 1, 20'000);
+    const qsizetype at = handled.indexOf("other");
+    QVERIFY2(at >= ConnectionPool::LinesPerTurn && at <= 3 * ConnectionPool::LinesPerTurn,
+             qPrintable(QStringLiteral("handled after %1 flood lines").arg(at)));
+    handled.removeAt(at);
+    for (int i = 0; i < Flood; ++i)
+        QCOMPARE(handled[i], QByteArray::number(i));
 }
 
 void TestChatServer::failedAcceptIsToldAndFreesTheEntry()
