@@ -335,9 +335,7 @@ void TestChatCommands::lineMissingAFieldSendsNothing_data()
     QTest::addColumn<WireCase>("wire");
     const QByteArrayList lines{
         "Message\tAnn: ",
-        "Message",
         "PM\tBob\thi",
-        "PM",
         "URL\tBob\tx",
         "GETPROFILE2\tBob",
         "PROFILE2\tBob\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13",
@@ -351,9 +349,7 @@ void TestChatCommands::lineMissingAFieldSendsNothing_data()
         "GETIPFT\tBob",
         "OKUSERFT\tBob",
         "GAME\t1\tBob\tg1\tg2\tg3\tg4\tg5",
-        "GAME",
         "PROFILE\tbob\tx",
-        "PROFILE",
         "INGAME",
         "[CS]",
         "[AW]",

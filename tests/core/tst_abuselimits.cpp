@@ -238,7 +238,6 @@ void TestAbuseLimits::loginDelay_data()
     QTest::addColumn<int>("delayMilliseconds");
     QTest::newRow("4 failures: no delay") << 5 << 4 << 1 << false << 1 << 0;
     QTest::newRow("5 failures: 1 s") << 5 << 5 << 1 << false << 1 << 1000;
-    QTest::newRow("6 failures: 2 s") << 5 << 6 << 1 << false << 1 << 2000;
     QTest::newRow("9 failures: 16 s") << 5 << 9 << 1 << false << 1 << 16000;
     QTest::newRow("10 failures: at most 30 s") << 5 << 10 << 1 << false << 1 << 30000;
     QTest::newRow("6 failures, 59 s quiet: still 2 s") << 5 << 6 << 1 << false << 59 << 2000;

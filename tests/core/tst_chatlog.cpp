@@ -118,41 +118,32 @@ void TestChatLog::receiveEntryText_data()
         return "\x85 " + QByteArray::number(bytes) + " more bytes";
     };
 
-    QTest::newRow("last character dropped")
-        << QByteArray() << QByteArray("MSG\ta\r\nMOTD\r\n") << QByteArray("MSG\ta\r\nMOTD\r");
-    QTest::newRow("one private line: the text alone")
-        << QByteArray() << QByteArray("PM\tbob\tsecret\tann\r\n") << pm;
-    QTest::newRow("private line, then public text")
-        << QByteArray() << QByteArray("PM\tBob\tsecret\r\nMessage\thello\r\n")
-        << QByteArray(pm + "\r\nMessage\thello\r");
-    QTest::newRow("private line later in the chunk")
-        << QByteArray() << QByteArray("MOTD\r\nPM\tbob\tsecret\tann\r\nMSG\tx\r\n")
-        << QByteArray("MOTD\r\n" + pm + "\r\nMSG\tx\r");
-    QTest::newRow("private line whose keyword was cut")
-        << QByteArray("P") << QByteArray("M\tbob\tsecret\tann\r\n") << QByteArray(pm + "\r");
-    QTest::newRow("end of a private line, then public text")
-        << QByteArray("PM\tbob\tsec") << QByteArray("ret\r\nMOTD\r\n")
-        << QByteArray(pm + "\r\nMOTD\r");
-    QTest::newRow("lower-case pm is not private")
-        << QByteArray() << QByteArray("MOTD\r\npm\tx\r\n") << QByteArray("MOTD\r\npm\tx\r");
-    QTest::newRow("password") << QByteArray()
-                              << QByteArray("MOTD\r\nRequestOP\tbob\tb@x.org\thunter2\r\nMOTD\r\n")
-                              << QByteArray("MOTD\r\nRequestOP\tbob\tb@x.org\t***\r\nMOTD\r");
-    QTest::newRow("password after a private line")
-        << QByteArray() << QByteArray("PM\tBob\tx\r\nRequestOP\tBob\tb@x\thunter2\r\n")
-        << QByteArray(pm + "\r\nRequestOP\tBob\tb@x\t***\r");
-
-    QTest::newRow("as long as the cap")
-        << QByteArray() << QByteArray(cap + 1, 'x') << QByteArray(cap, 'x');
-    QTest::newRow("a byte over the cap") << QByteArray() << QByteArray(cap + 2, 'x')
-                                         << QByteArray(QByteArray(cap, 'x') + leftOut(1));
-    QTest::newRow("1 MiB") << QByteArray() << QByteArray(1 << 20, 'x')
-                           << QByteArray(QByteArray(cap, 'x') + leftOut((1 << 20) - 1 - cap));
+    // Most chunks come with nothing pending from the last one.
+    const auto row = [](const char *name, const QByteArray &chunk, const QByteArray &entry,
+                        const QByteArray &pending = {}) {
+        QTest::newRow(name) << pending << chunk << entry;
+    };
+    row("last character dropped", "MSG\ta\r\nMOTD\r\n", "MSG\ta\r\nMOTD\r");
+    row("one private line: the text alone", "PM\tbob\tsecret\tann\r\n", pm);
+    row("private line, then public text", "PM\tBob\tsecret\r\nMessage\thello\r\n",
+        pm + "\r\nMessage\thello\r");
+    row("private line later in the chunk", "MOTD\r\nPM\tbob\tsecret\tann\r\nMSG\tx\r\n",
+        "MOTD\r\n" + pm + "\r\nMSG\tx\r");
+    row("private line whose keyword was cut", "M\tbob\tsecret\tann\r\n", pm + "\r", "P");
+    row("end of a private line, then public text", "ret\r\nMOTD\r\n", pm + "\r\nMOTD\r",
+        "PM\tbob\tsec");
+    row("lower-case pm is not private", "MOTD\r\npm\tx\r\n", "MOTD\r\npm\tx\r");
+    row("password", "MOTD\r\nRequestOP\tbob\tb@x.org\thunter2\r\nMOTD\r\n",
+        "MOTD\r\nRequestOP\tbob\tb@x.org\t***\r\nMOTD\r");
+    row("password after a private line", "PM\tBob\tx\r\nRequestOP\tBob\tb@x\thunter2\r\n",
+        pm + "\r\nRequestOP\tBob\tb@x\t***\r");
+    row("as long as the cap", QByteArray(cap + 1, 'x'), QByteArray(cap, 'x'));
+    row("a byte over the cap", QByteArray(cap + 2, 'x'), QByteArray(cap, 'x') + leftOut(1));
+    row("1 MiB", QByteArray(1 << 20, 'x'), QByteArray(cap, 'x') + leftOut((1 << 20) - 1 - cap));
     // The masked line would end past the cap: it is left out whole.
     const QByteArray before = "Message\t" + QByteArray(cap - 20, 'x') + "\r\n";
     const QByteArray rest = "RequestOP\tBob\tb@x\thunter2\r\nMOTD\r\n";
-    QTest::newRow("password at the cap") << QByteArray() << QByteArray(before + rest)
-                                         << QByteArray(before + leftOut(rest.size() - 1));
+    row("password at the cap", before + rest, before + leftOut(rest.size() - 1));
 }
 
 void TestChatLog::receiveEntryText()
@@ -215,7 +206,6 @@ void TestChatLog::pathThatNamesAnotherFileStartsANewLog_data()
     QTest::addColumn<QByteArray>("replacement"); // a file put at the path; empty: none
 
     QTest::newRow("moved away") << QStringLiteral("log-old.txt") << QByteArray();
-    QTest::newRow("moved to another folder") << QStringLiteral("old/log.txt") << QByteArray();
     QTest::newRow("deleted") << QString() << QByteArray();
     QTest::newRow("replaced by another file")
         << QStringLiteral("log-old.txt") << QByteArray("kept by hand\r\n");
@@ -232,7 +222,6 @@ void TestChatLog::pathThatNamesAnotherFileStartsANewLog()
     if (movedTo.isEmpty()) {
         QVERIFY(QFile::remove(logPath()));
     } else {
-        QVERIFY(QDir(m_folder->path()).mkpath(QStringLiteral("old")));
         QVERIFY(QFile::rename(logPath(), m_folder->filePath(movedTo)));
     }
     if (!replacement.isEmpty()) {

@@ -326,17 +326,11 @@ void TestAbuseProtection::bansAtJoin_data()
 
     const QByteArray past =
         "\"127.0.0.8\"\t2020-01-01T00:00:00Z\t2020-01-02T00:00:00Z\tAnn\tspam\n";
-    const QByteArray future = "\"127.0.0.8\"\t2020-01-01T00:00:00Z\t2999-01-01T00:00:00Z\tAnn\t-\n";
     QTest::newRow("range covers the address")
         << QByteArray("\"127.0.0.0/24\"\r\n") << QByteArray() << "127.0.0.5" << true << true;
-    QTest::newRow("range does not cover the address")
-        << QByteArray("\"127.0.0.0/24\"\r\n") << QByteArray() << "127.0.1.5" << false << true;
     QTest::newRow("expired ban lets the address back")
         << QByteArray("\"127.0.0.8\"\r\n") << QByteArray(past).replace("\"127.0.0.8\"", "127.0.0.8")
         << "127.0.0.8" << false << false;
-    QTest::newRow("ban not yet expired")
-        << QByteArray("\"127.0.0.8\"\r\n")
-        << QByteArray(future).replace("\"127.0.0.8\"", "127.0.0.8") << "127.0.0.8" << true << true;
 }
 
 void TestAbuseProtection::bansAtJoin()
