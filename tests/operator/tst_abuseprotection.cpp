@@ -321,16 +321,13 @@ void TestAbuseProtection::bansAtJoin_data()
     QTest::addColumn<QByteArray>("list");
     QTest::addColumn<QByteArray>("side");
     QTest::addColumn<QString>("from");
-    QTest::addColumn<bool>("banned");
-    QTest::addColumn<bool>("listedAfter");
-
-    const QByteArray past =
-        "\"127.0.0.8\"\t2020-01-01T00:00:00Z\t2020-01-02T00:00:00Z\tAnn\tspam\n";
+    QTest::addColumn<bool>("banned"); // else the ban has expired and leaves ban.txt
     QTest::newRow("range covers the address")
-        << QByteArray("\"127.0.0.0/24\"\r\n") << QByteArray() << "127.0.0.5" << true << true;
+        << QByteArray("\"127.0.0.0/24\"\r\n") << QByteArray() << "127.0.0.5" << true;
     QTest::newRow("expired ban lets the address back")
-        << QByteArray("\"127.0.0.8\"\r\n") << QByteArray(past).replace("\"127.0.0.8\"", "127.0.0.8")
-        << "127.0.0.8" << false << false;
+        << QByteArray("\"127.0.0.8\"\r\n")
+        << QByteArray("127.0.0.8\t2020-01-01T00:00:00Z\t2020-01-02T00:00:00Z\tAnn\tspam\n")
+        << "127.0.0.8" << false;
 }
 
 void TestAbuseProtection::bansAtJoin()
@@ -339,7 +336,6 @@ void TestAbuseProtection::bansAtJoin()
     QFETCH(QByteArray, side);
     QFETCH(QString, from);
     QFETCH(bool, banned);
-    QFETCH(bool, listedAfter);
     Server server;
     server.writeProgramFile(QStringLiteral("ban.txt"), list);
     if (!side.isEmpty())
@@ -363,9 +359,7 @@ void TestAbuseProtection::bansAtJoin()
         QCOMPARE(other->drain(), QByteArray());
         QCOMPARE(server.eventsOf("banned-connection").size(), 2);
     }
-    QCOMPARE(server.readProgramFile(QStringLiteral("ban.txt")).contains(from.toLatin1()) ||
-                 server.readProgramFile(QStringLiteral("ban.txt")).contains("/24"),
-             listedAfter);
+    QCOMPARE(server.readProgramFile(QStringLiteral("ban.txt")).startsWith("\"127.0.0."), banned);
 }
 
 // A moderator's ban keeps its lines and, with a duration set, expires.
