@@ -1,4 +1,5 @@
 #include "chat/commandtable.h"
+#include "rawclient.h"
 #include "serverundertest.h"
 
 #include <QCoreApplication>
