@@ -86,7 +86,9 @@ bool LoginScenario::prepare(const std::string &folder, std::string *error) const
             *error = "filling users.mdb: " + insert.lastError().text().toStdString();
     }
     QSqlDatabase::removeDatabase("fill");
-    return ok;
+    // Opened once more, the store gains its folded keys here rather than at
+    // the server's first request.
+    return ok && UsersDatabase::open(path, &openError);
 }
 
 LoginScenario::Result LoginScenario::run(unsigned short port) const

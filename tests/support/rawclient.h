@@ -21,8 +21,8 @@ QList<QByteArray> leavingLines(const QByteArray &name);
 // runs, the client reads what arrives and writes what waits, as a QTcpSocket
 // would, and its own waits run the loop. Mode::Polled suits a server in
 // another process and many clients at once: nothing moves until the owner
-// calls readAvailable() or flush(), so a client that is not read fills up as a
-// real slow reader does.
+// reads, flushes or waits, so a client that is not read fills up as a real
+// slow reader does.
 class RawClient
 {
 public:
