@@ -24,7 +24,6 @@ public:
         : m_users(users), m_validates(validates), m_registrations(registrations)
     {
     }
-    int users() const { return m_users; }
 
     // Before the server starts in `folder`: users.mdb with the accounts
     // user<k>/pw<k>, and "Require Passwords" ticked in the settings file.

@@ -101,13 +101,13 @@ void TestIpNotice::sendersLaterLinesAreServedWhileTheBoxIsOpen()
             if (annSaw.endsWith("MOTD\t\r\n"))
                 box.quit();
         };
-        // The clients read whenever the loop runs; look at what they have each turn.
-        QTimer turn;
-        turn.callOnTimeout(&box, look);
-        turn.start(1);
+        bob.setReceivedHandler(look);
+        ann.setReceivedHandler(look);
         QTimer::singleShot(5000, &box, &QEventLoop::quit);
         ann.send("Message\tAnn: \tme too\r\n");
         box.exec();
+        bob.setReceivedHandler({});
+        ann.setReceivedHandler({});
     };
     // The line after the "IP" line waits for the box, as the chunk's next line.
     ann.send("IP\t10.1.2.3\r\nSERVER\tAnn\r\n");

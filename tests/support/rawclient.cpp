@@ -89,7 +89,7 @@ bool RawClient::startConnect(quint16 port, const QString &from, int receiveBuffe
     if (m_mode == Mode::EventLoop) {
         m_readable = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
         QObject::connect(m_readable.get(), &QSocketNotifier::activated, m_readable.get(),
-                         [this] { receive(); });
+                         [this] { onReadable(); });
         m_writable = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Write);
         m_writable->setEnabled(false);
         QObject::connect(m_writable.get(), &QSocketNotifier::activated, m_writable.get(),
@@ -189,6 +189,14 @@ void RawClient::receive()
     m_bytesReceived += total;
     if (m_readable && m_peerEnded)
         m_readable->setEnabled(false);
+}
+
+void RawClient::onReadable()
+{
+    const qint64 before = m_bytesReceived;
+    receive();
+    if (m_onReceived && m_bytesReceived > before)
+        m_onReceived();
 }
 
 qint64 RawClient::readAvailable(const std::function<void(QByteArrayView)> &onLine)

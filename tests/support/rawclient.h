@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 class QSocketNotifier;
 
@@ -84,6 +85,9 @@ public:
     // and hands each complete line to `onLine`. Returns the bytes read.
     qint64 readAvailable(const std::function<void(QByteArrayView)> &onLine);
     qint64 bytesReceived() const { return m_bytesReceived; }
+    // EventLoop mode: called whenever the loop has read new bytes, as
+    // QTcpSocket's readyRead.
+    void setReceivedHandler(std::function<void()> handler) { m_onReceived = std::move(handler); }
 
     // Joins as `name` with a "MOTD" request behind the "Name" line, and reads
     // until its reply: the join has then sent this client everything. False
@@ -113,6 +117,7 @@ public:
 
 private:
     void receive();
+    void onReadable();
     bool takeLine(QByteArray *line);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     void watchWrites();
@@ -128,6 +133,7 @@ private:
     qint64 m_bytesReceived = 0;
     std::unique_ptr<QSocketNotifier> m_readable;
     std::unique_ptr<QSocketNotifier> m_writable;
+    std::function<void()> m_onReceived;
 };
 
 // Joins as `name` and returns every ADDUSER line the join brought: the reply
