@@ -1,7 +1,7 @@
 // The benchmark's ceiling: the least a relay of the chat lines the benchmark
 // uses can cost on this machine. One thread, one epoll set, non-blocking
-// sockets, 50 slots, no log, no window, no yields; every line a turn produces
-// for a socket leaves with one send at the end of that turn.
+// sockets, 50 slots, no log, no window; every line a turn produces for a
+// socket leaves with one send at the end of that turn.
 //
 //   in:   Name TAB name CR LF
 //   out:  MOTD TAB motd CR LF, GETPROFILE TAB name TAB CR LF, then slot by slot
@@ -18,15 +18,16 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string>
 #include <string_view>
+#include <strings.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,7 +37,6 @@ namespace {
 
 constexpr int Slots = 50;
 constexpr std::size_t ReadSize = 64 * 1024;
-constexpr int ReadsPerTurn = 4;
 constexpr std::size_t InputCap = 1024 * 1024;
 constexpr std::size_t OutputCap = 4 * 1024 * 1024;
 constexpr std::uint64_t ListenerTag = ~std::uint64_t(0);
@@ -47,7 +47,7 @@ struct Slot
     std::string input;  // the unfinished line
     std::string output; // what this turn produced, plus what the system did not take
     bool dirty = false;
-    bool writeArmed = false;
+    bool writeWatched = false;
     std::string name; // empty until a Name line passes
 };
 
@@ -55,16 +55,6 @@ std::array<Slot, Slots> slots;
 std::vector<int> dirtyList;
 int epollFd = -1;
 std::string motdLine;
-
-std::string upper(std::string_view text)
-{
-    std::string result(text);
-    for (char &c : result) {
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    }
-    return result;
-}
 
 void queue(int index, std::string_view bytes)
 {
@@ -81,76 +71,46 @@ void queue(int index, std::string_view bytes)
 void closeSlot(int index)
 {
     Slot &slot = slots[std::size_t(index)];
-    if (slot.fd < 0)
-        return;
-    ::epoll_ctl(epollFd, EPOLL_CTL_DEL, slot.fd, nullptr);
-    ::close(slot.fd);
-    slot.fd = -1;
-    slot.input.clear();
-    slot.output.clear();
-    slot.name.clear();
-    slot.writeArmed = false;
-}
-
-void setWriteInterest(int index, bool wanted)
-{
-    Slot &slot = slots[std::size_t(index)];
-    if (slot.writeArmed == wanted)
-        return;
-    epoll_event event{};
-    event.events = EPOLLIN | (wanted ? EPOLLOUT : 0u);
-    event.data.u64 = std::uint64_t(index);
-    ::epoll_ctl(epollFd, EPOLL_CTL_MOD, slot.fd, &event);
-    slot.writeArmed = wanted;
+    ::close(slot.fd); // also leaves the epoll set
+    slot = Slot();
 }
 
 // Sends what the slot holds, as far as the system takes it now.
 void flush(int index)
 {
     Slot &slot = slots[std::size_t(index)];
-    std::size_t sent = 0;
-    while (slot.fd >= 0 && sent < slot.output.size()) {
-        const ssize_t n = ::send(slot.fd, slot.output.data() + sent, slot.output.size() - sent,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += std::size_t(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        closeSlot(index);
-        return;
+    const ssize_t n = slot.output.empty()
+                          ? 0
+                          : ::send(slot.fd, slot.output.data(), slot.output.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return closeSlot(index);
+    slot.output.erase(0, std::size_t(std::max<ssize_t>(n, 0)));
+    if (slot.output.size() > OutputCap)
+        return closeSlot(index); // a listener that does not read is dropped
+    const bool wanted = !slot.output.empty();
+    if (slot.writeWatched != wanted) {
+        epoll_event event{};
+        event.events = EPOLLIN | (wanted ? EPOLLOUT : 0u);
+        event.data.u64 = std::uint64_t(index);
+        ::epoll_ctl(epollFd, EPOLL_CTL_MOD, slot.fd, &event);
+        slot.writeWatched = wanted;
     }
-    if (slot.fd < 0)
-        return;
-    slot.output.erase(0, sent);
-    if (slot.output.size() > OutputCap) {
-        closeSlot(index); // a listener that does not read is dropped
-        return;
-    }
-    setWriteInterest(index, !slot.output.empty());
 }
 
 void onName(int s, std::string_view name)
 {
-    const std::string wanted = upper(name);
     for (const Slot &slot : slots) {
-        if (slot.fd >= 0 && !slot.name.empty() && upper(slot.name) == wanted) {
+        if (slot.fd >= 0 && slot.name.size() == name.size() && !slot.name.empty() &&
+            ::strncasecmp(slot.name.data(), name.data(), name.size()) == 0) {
             queue(s, "DOUBLE\r\n");
             flush(s);
-            closeSlot(s);
-            return;
+            return closeSlot(s);
         }
     }
-    Slot &self = slots[std::size_t(s)];
-    self.name.assign(name);
+    slots[std::size_t(s)].name.assign(name);
     queue(s, motdLine);
-    std::string line = "GETPROFILE\t";
-    line.append(name).append("\t\r\n");
-    queue(s, line);
-    const std::string added = "ADDUSER\t" + self.name + "\r\n";
+    queue(s, "GETPROFILE\t" + std::string(name) + "\t\r\n");
+    const std::string added = "ADDUSER\t" + std::string(name) + "\r\n";
     for (int i = 0; i < Slots; ++i) {
         const Slot &other = slots[std::size_t(i)];
         if (i != s && other.fd >= 0 && !other.name.empty())
@@ -159,90 +119,53 @@ void onName(int s, std::string_view name)
     }
 }
 
-void onMessage(std::string_view label, std::string_view text)
-{
-    std::string line;
-    line.reserve(label.size() + text.size() + 12);
-    line.append("Message\t").append(label).append("\t").append(text).append("\t\r\n");
-    for (int i = 0; i < Slots; ++i)
-        queue(i, line);
-}
-
 void handleLine(int s, std::string_view line)
 {
     const std::size_t tab = line.find('\t');
-    const std::string_view keyword = line.substr(0, tab);
     if (tab == std::string_view::npos)
         return;
+    const std::string_view keyword = line.substr(0, tab);
     const std::string_view rest = line.substr(tab + 1);
     const std::size_t tab2 = rest.find('\t');
-    const std::string_view field1 = rest.substr(0, tab2);
     if (keyword == "Name") {
-        onName(s, field1);
+        onName(s, rest.substr(0, tab2));
     } else if (keyword == "Message" && tab2 != std::string_view::npos) {
-        const std::string_view after = rest.substr(tab2 + 1);
-        onMessage(field1, after.substr(0, after.find('\t')));
+        const std::string_view text = rest.substr(tab2 + 1);
+        std::string out = "Message\t";
+        out.append(rest.substr(0, tab2)).append("\t").append(text.substr(0, text.find('\t')));
+        out.append("\t\r\n");
+        for (int i = 0; i < Slots; ++i)
+            queue(i, out);
     }
 }
 
 void readFrom(int s)
 {
     static char buffer[ReadSize];
-    for (int round = 0; round < ReadsPerTurn; ++round) {
-        Slot &slot = slots[std::size_t(s)];
-        if (slot.fd < 0)
-            return;
-        const ssize_t n = ::recv(slot.fd, buffer, sizeof buffer, 0);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            closeSlot(s);
-            return;
-        }
-        if (n < 0)
-            return;
-        std::string_view data(buffer, std::size_t(n));
-        if (!slot.input.empty()) {
-            const std::size_t lf = data.find("\r\n");
-            if (lf == std::string_view::npos && !(slot.input.back() == '\r' && data[0] == '\n')) {
-                slot.input.append(data);
-                if (slot.input.size() > InputCap)
-                    closeSlot(s);
-                continue;
-            }
-            // The line that the last read left unfinished.
-            const std::size_t end = slot.input.back() == '\r' && data[0] == '\n' ? 1 : lf + 2;
-            slot.input.append(data.substr(0, end));
-            const std::string line = std::move(slot.input);
-            slot.input.clear();
-            handleLine(s, std::string_view(line).substr(0, line.size() - 2));
-            data.remove_prefix(end);
-        }
-        for (;;) {
-            if (slots[std::size_t(s)].fd < 0)
-                return;
-            const std::size_t lf = data.find("\r\n");
-            if (lf == std::string_view::npos)
-                break;
-            handleLine(s, data.substr(0, lf));
-            data.remove_prefix(lf + 2);
-        }
-        slots[std::size_t(s)].input.assign(data);
-        if (std::size_t(n) < sizeof buffer)
-            return;
-    }
+    Slot &slot = slots[std::size_t(s)];
+    const ssize_t n = ::recv(slot.fd, buffer, sizeof buffer, 0);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        return closeSlot(s);
+    if (n < 0)
+        return;
+    slot.input.append(buffer, std::size_t(n));
+    std::size_t start = 0;
+    for (std::size_t end; slot.fd >= 0 && (end = slot.input.find("\r\n", start)) != slot.input.npos;
+         start = end + 2)
+        handleLine(s, std::string_view(slot.input).substr(start, end - start));
+    if (slot.fd >= 0)
+        slot.input.erase(0, start);
+    if (slot.input.size() > InputCap)
+        closeSlot(s);
 }
 
 void accept(int listener)
 {
-    for (;;) {
-        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0)
-            return;
-        int index = -1;
-        for (int i = 0; i < Slots && index < 0; ++i) {
-            if (slots[std::size_t(i)].fd < 0)
-                index = i;
-        }
-        if (index < 0) {
+    for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;) {
+        int index = 0;
+        while (index < Slots && slots[std::size_t(index)].fd >= 0)
+            ++index;
+        if (index == Slots) {
             ::close(fd);
             continue;
         }
@@ -259,19 +182,15 @@ void accept(int listener)
 int listenOn(unsigned short port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(fd, 64) != 0) {
-        ::close(fd);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(fd, 64) != 0)
         return -1;
-    }
     return fd;
 }
 
@@ -307,7 +226,6 @@ int main(int argc, char **argv)
     event.events = EPOLLIN;
     event.data.u64 = ListenerTag;
     ::epoll_ctl(epollFd, EPOLL_CTL_ADD, listener, &event);
-
     epoll_event events[64];
     for (;;) {
         const int count = ::epoll_wait(epollFd, events, 64, -1);
@@ -317,18 +235,17 @@ int main(int argc, char **argv)
                 continue;
             }
             const int index = int(events[i].data.u64);
-            if (slots[std::size_t(index)].fd < 0)
-                continue;
-            if (events[i].events & EPOLLOUT)
+            if (slots[std::size_t(index)].fd >= 0 && (events[i].events & EPOLLOUT))
                 flush(index);
-            if (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR))
+            if (slots[std::size_t(index)].fd >= 0 &&
+                (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
                 readFrom(index);
         }
         // One send per socket for everything this turn produced.
         for (const int index : dirtyList) {
             Slot &slot = slots[std::size_t(index)];
             slot.dirty = false;
-            if (!slot.writeArmed)
+            if (slot.fd >= 0 && !slot.writeWatched)
                 flush(index);
             else if (slot.output.size() > OutputCap)
                 closeSlot(index);

@@ -3,18 +3,17 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
-// How the load generator speaks to one kind of server: the Tarnwick chat
-// protocol, or IRC with one channel for the peer. Everything a scenario sends
-// and checks goes through here, so both servers see the same work.
+// How the load generator speaks to one kind of server: our chat protocol, or
+// IRC with one channel for ngIRCd. Everything a scenario sends and checks goes
+// through here, so every server sees the same work.
 //
-//   Tarnwick  join:  Name TAB nick CR LF                -> ADDUSER TAB nick CR LF
-//             say:   Message TAB nick ": " TAB body CR LF
-//             hear:  Message TAB nick ": " TAB body TAB CR LF   (the speaker too)
-//   IRC       join:  NICK, USER, JOIN #bench            -> :nick!user@host JOIN :#bench
-//             say:   PRIVMSG #bench :body CR LF
-//             hear:  :nick!user@host PRIVMSG #bench :body CR LF (not the speaker)
+//   ours  join:  Name TAB nick CR LF                 -> ADDUSER TAB nick CR LF
+//         say:   Message TAB nick ": " TAB body CR LF
+//         hear:  Message TAB nick ": " TAB body TAB CR LF   (the speaker too)
+//   IRC   join:  NICK, USER, JOIN #bench             -> :nick!user@host JOIN :#bench
+//         say:   PRIVMSG #bench :body CR LF
+//         hear:  :nick!user@host PRIVMSG #bench :body CR LF (not the speaker)
 class Dialect
 {
 public:
@@ -23,9 +22,8 @@ public:
         Tarnwick,
         Irc
     };
-
-    // Our server's flood control slows a plain sender; a moderator is exempt,
-    // as an IRC operator with +F is. The ceiling relay knows no moderators.
+    // Our flood control slows a plain sender; a moderator is exempt, as an IRC
+    // operator with +F is. The ceiling knows no moderators.
     enum class Sender
     {
         Plain,
@@ -37,31 +35,27 @@ public:
 
     explicit Dialect(Kind kind, Sender sender = Sender::Plain) : m_kind(kind), m_sender(sender) {}
     Kind kind() const { return m_kind; }
-    const char *serverName() const { return m_kind == Kind::Tarnwick ? "ours" : "ngIRCd"; }
 
     static std::string nick(int index);
-
     std::string joinRequest(const std::string &nick) const;
     // The line tells `nick` that it is in the room.
     bool isOwnJoin(std::string_view line, const std::string &nick) const;
-    // Room members this line announces (ADDUSER, JOIN, a names reply).
-    void collectMembers(std::string_view line, std::vector<std::string> &members) const;
-    // The identity prefix the IRC server puts before relayed lines of this
-    // speaker, learnt from its own JOIN line; empty for other lines.
+    // The prefix IRC puts before the relayed lines of the speaker whose own
+    // JOIN line this is; empty for other lines.
     static std::string ircSourceFromJoin(std::string_view line);
 
-    // Lines that make the sender's flood exemption (OPER and +F, RequestOP)
-    // and the line that confirms it; nothing for a plain Tarnwick sender.
+    // What makes the sender exempt from flood control (RequestOP; OPER and
+    // +F), and the line that confirms it; nothing for a plain sender.
     std::string senderSetup(const std::string &nick) const;
     bool isSenderSetupDone(std::string_view line, const std::string &nick) const;
-    // Keep-alive answer for a server ping, empty when the line is none.
+    // The answer to a server's PING, empty when the line is none.
     std::string pingReply(std::string_view line) const;
 
     bool speakerHearsItself() const { return m_kind == Kind::Tarnwick; }
     std::string sayLine(const std::string &nick, std::string_view body) const;
     // What every listener must receive for a line of `nick`, around the body.
     std::string heardPrefix(const std::string &nick, const std::string &ircSource) const;
-    std::string heardSuffix() const;
+    std::string heardSuffix() const { return m_kind == Kind::Tarnwick ? "\t\r\n" : "\r\n"; }
 
     // A message body: sequence number, send time (0 when untimed), filler.
     static constexpr std::size_t BodySize = 8 + 1 + 19 + 1 + 43;

@@ -1,179 +1,131 @@
 #include "loginscenario.h"
 
-#include "eventpoll.h"
-#include "measuredprocess.h"
+#include "accounts/usersdatabase.h"
+#include "rawclient.h"
+#include "scenariorunner.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cstdlib>
-#include <filesystem>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+#include <fstream>
 #include <random>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-unsigned short freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    unsigned short port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        ::close(fd);
-    return port;
-}
-
-// One request, one reply line; the reply in `reply`, -1 on failure.
-std::int64_t ask(int fd, const std::string &request, std::string &reply)
-{
-    const std::int64_t start = EventPoll::nowNs();
-    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size()))
-        return -1;
-    reply.clear();
-    char buffer[512];
-    while (reply.find("\r\n") == std::string::npos) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return -1;
-        reply.append(buffer, std::size_t(n));
-    }
-    return EventPoll::nowNs() - start;
-}
-
 double percentile(std::vector<std::int64_t> values, double fraction)
 {
     if (values.empty())
         return -1;
     std::sort(values.begin(), values.end());
-    const std::size_t index =
-        std::min(values.size() - 1, std::size_t(fraction * double(values.size() - 1) + 0.5));
-    return double(values[index]) / 1e6;
+    return double(values[std::size_t(fraction * double(values.size() - 1) + 0.5)]) / 1e6;
 }
 
-// 127.1.0.1, 127.1.0.2, ...: all of 127.0.0.0/8 is the loopback.
-in_addr_t registrationAddress(int i)
+// One request, timed to its reply; false when the reply is not `expected`.
+bool ask(RawClient &client, const QByteArray &request, const QByteArray &expected,
+         std::vector<std::int64_t> &times, std::string *failure)
 {
-    return (127u << 24) | (1u << 16) | ((unsigned(i) / 250u) << 8) | (unsigned(i) % 250u + 1u);
+    const std::int64_t start = nowNs();
+    client.send(request);
+    const QList<QByteArray> reply = client.readLines(1, 30'000);
+    times.push_back(nowNs() - start);
+    if (reply == QList<QByteArray>{expected})
+        return true;
+    *failure = request.left(request.indexOf('\t')).toStdString() + " got " +
+               reply.value(0, "nothing").trimmed().toStdString();
+    return false;
 }
-
-// A connection from `source` (host order) to the loopback port, with
-// Nagle off and a receive timeout; -1 on failure.
-int connectFrom(in_addr_t source, unsigned short port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    timeval timeout{30, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(source);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 } // namespace
 
-LoginScenario::LoginScenario(std::string hostProgram, int users, int validates, int registrations)
-    : m_hostProgram(std::move(hostProgram)), m_users(users), m_validates(validates),
-      m_registrations(registrations)
+bool LoginScenario::prepare(const std::string &folder, std::string *error) const
 {
+    std::ofstream(folder + "/tarnwick-server.ini") << "[passwords]\nrequired=true\n";
+    const QString path = QString::fromStdString(folder) + u'/' + UsersDatabase::FileName;
+    QString openError;
+    if (!UsersDatabase::open(path, &openError)) { // creates the table as the program does
+        *error = openError.toStdString();
+        return false;
+    }
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "fill");
+        db.setDatabaseName(path);
+        QSqlQuery insert(db);
+        QStringList columns;
+        for (const char *name : UserRecord::ColumnNames)
+            columns.append(QLatin1String(name));
+        ok = db.open() && db.transaction() &&
+             insert.prepare("INSERT INTO Login1 (" + columns.join(u',') + ") VALUES (?" +
+                            QString(",?").repeated(UserRecord::ColumnCount - 1) + ')');
+        for (int k = 0; ok && k < m_users; ++k) {
+            const QString n = QString::number(k);
+            const QString values[UserRecord::ColumnCount] = {"First" + n,
+                                                             "Last" + n,
+                                                             "1 Bench Road",
+                                                             "",
+                                                             "Benchton",
+                                                             "BT",
+                                                             "12345",
+                                                             "Benchland",
+                                                             "user" + n,
+                                                             "pw" + n,
+                                                             "Loopback",
+                                                             "LAN",
+                                                             "user" + n + "@bench.test",
+                                                             "Yes",
+                                                             "No"};
+            for (int c = 0; c < UserRecord::ColumnCount; ++c)
+                insert.bindValue(c, values[c]);
+            ok = insert.exec();
+        }
+        ok = ok && db.commit();
+        if (!ok)
+            *error = "filling users.mdb: " + insert.lastError().text().toStdString();
+    }
+    QSqlDatabase::removeDatabase("fill");
+    // Opened once more, the store gains its folded keys here rather than at
+    // the server's first request.
+    return ok && UsersDatabase::open(path, &openError);
 }
 
-LoginScenario::Result LoginScenario::run()
+LoginScenario::Result LoginScenario::run(unsigned short port) const
 {
     Result result;
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tarnwick-bench-login-").string() + "XXXXXX";
-    if (!::mkdtemp(pattern.data())) {
-        result.failure = "no temporary folder";
-        return result;
+    std::vector<std::int64_t> validates;
+    std::vector<std::int64_t> registrations;
+    std::mt19937 random(7);
+    RawClient client(RawClient::Mode::Polled);
+    // The server may still be letting go of the chat clients, which held every
+    // slot: a connection it has no slot for is closed at once.
+    for (int attempt = 0; attempt < 50 && !result.ok; ++attempt)
+        result.ok = client.connectTo(port) && !client.waitForDisconnect(100);
+    for (int i = 0; result.ok && i < m_validates; ++i) {
+        const QByteArray k = QByteArray::number(quint32(random() % unsigned(m_users)));
+        result.ok = ask(client, "VALIDATE\tuser" + k + "\tpw" + k + "\r\n", "PASS\r\n", validates,
+                        &result.failure);
     }
-    const std::filesystem::path folder = pattern;
-    const std::filesystem::path program = folder / "tarnwick-login-host";
-    std::error_code error;
-    std::filesystem::copy_file(m_hostProgram, program, error);
-    const unsigned short port = freePort();
-    MeasuredProcess host;
-    std::string startError;
-    ServerProcess::Launch launch{
-        program.string(),
-        {"--users", std::to_string(m_users), "--port", std::to_string(port)},
-        folder.string(),
-        {"QT_QPA_PLATFORM=offscreen"},
-        (folder / "host-output.txt").string()};
-    if (error || port == 0 || !host.start(launch, &startError)) {
-        result.failure = "could not start the login host " + startError;
-        std::filesystem::remove_all(folder, error);
-        return result;
+    for (int i = 0; result.ok && i < m_registrations; ++i) {
+        const QByteArray name = "newcomer" + QByteArray::number(i);
+        const QByteArray request = "NEWUSER\tNew\tComer\t2 Bench Road\t\tBenchton\tBT\t12345\t"
+                                   "Benchland\t" +
+                                   name + "\tsecret\tLoop\tLAN\t" + name +
+                                   "@bench.test\tNo\tNo\r\n";
+        // 127.1.0.1, 127.1.0.2, ...: all of 127.0.0.0/8 is the loopback.
+        const QString from = QStringLiteral("127.1.%1.%2").arg(i / 250).arg(i % 250 + 1);
+        RawClient newcomer(RawClient::Mode::Polled);
+        result.ok = newcomer.connectTo(port, from) &&
+                    ask(newcomer, request, "ACCEPT\r\n", registrations, &result.failure);
     }
-    if (host.waitUntilAccepting({port}, 300'000) < 0 || !host.listensOn(port)) {
-        result.failure = "the login host did not open its port";
-    } else {
-        std::vector<std::int64_t> validates;
-        std::vector<std::int64_t> registrations;
-        std::mt19937 random(7);
-        std::string reply;
-        const int fd = connectFrom(INADDR_LOOPBACK, port);
-        bool ok = fd >= 0;
-        for (int i = 0; ok && i < m_validates; ++i) {
-            const std::string k = std::to_string(random() % unsigned(std::max(1, m_users)));
-            const std::int64_t ns = ask(fd, "VALIDATE\tuser" + k + "\tpw" + k + "\r\n", reply);
-            ok = ns >= 0 && reply == (m_users > 0 ? "PASS\r\n" : "REJECTED\r\n");
-            if (!ok)
-                result.failure = "VALIDATE for user" + k + " got " + reply;
-            validates.push_back(ns);
-        }
-        for (int i = 0; ok && i < m_registrations; ++i) {
-            const std::string name = "newcomer" + std::to_string(i);
-            std::string line = "NEWUSER";
-            const std::string fields[15] = {"New",  "Comer", "2 Bench Road",       "",   "Benchton",
-                                            "BT",   "12345", "Benchland",          name, "secret",
-                                            "Loop", "LAN",   name + "@bench.test", "No", "No"};
-            for (const std::string &field : fields)
-                line += "\t" + field;
-            // Each registration from an address of its own: the service takes
-            // only a few from one address in ten minutes.
-            const int from = connectFrom(registrationAddress(i), port);
-            const std::int64_t ns = from < 0 ? -1 : ask(from, line + "\r\n", reply);
-            if (from >= 0)
-                ::close(from);
-            ok = ns >= 0 && reply == "ACCEPT\r\n";
-            if (!ok)
-                result.failure = "NEWUSER " + name + " got " + reply;
-            registrations.push_back(ns);
-        }
-        if (fd >= 0)
-            ::close(fd);
-        result.ok = ok;
-        if (ok) {
-            result.validateMedianMs = percentile(validates, 0.5);
-            result.validateP99Ms = percentile(validates, 0.99);
-            result.newUserMedianMs = percentile(registrations, 0.5);
-            result.newUserP99Ms = percentile(registrations, 0.99);
-        }
+    if (result.ok) {
+        result.validateP50Ms = percentile(validates, 0.5);
+        result.validateP99Ms = percentile(validates, 0.99);
+        result.newUserP50Ms = percentile(registrations, 0.5);
+        result.newUserP99Ms = percentile(registrations, 0.99);
+    } else if (result.failure.empty()) {
+        result.failure = "could not connect to the login port";
     }
-    host.stop();
-    std::filesystem::remove_all(folder, error);
     return result;
 }

@@ -11,7 +11,6 @@
 
 #include <numeric>
 
-#include <sys/socket.h>
 
 namespace {
 
@@ -77,10 +76,7 @@ void TestChatServer::peerCloseEmptiesOnlyItsOwnRow()
     f.table.setRow(bobby->index(), name + "by");
 
     if (reset) {
-        linger noLinger{1, 0};
-        ::setsockopt(int(leaving->socket().socketDescriptor()), SOL_SOCKET, SO_LINGER, &noLinger,
-                     sizeof noLinger);
-        leaving->abort();
+        leaving->end(RawClient::Ending::Reset);
     } else {
         // A line right before the close is still handled.
         leaving->send("MSG\tlast\r\n");

@@ -1,7 +1,6 @@
 #include "accounts/usersdatabase.h"
 #include "consolefixture.h"
 #include "filefault.h"
-#include "loadconnection.h"
 #include "serverundertest.h"
 
 #include <QAbstractButton>
@@ -318,8 +317,8 @@ void TestBrokenFiles::programServesWithEveryFileBroken()
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
 
-    LoadConnection ann;
-    LoadConnection bob;
+    RawClient ann{RawClient::Mode::Polled};
+    RawClient bob{RawClient::Mode::Polled};
     QVERIFY(ann.connectTo(ServerUnderTest::ChatPort));
     QVERIFY(bob.connectTo(ServerUnderTest::ChatPort, "127.0.0.2"));
     ann.sendLine("Name\tAnn");
@@ -342,7 +341,7 @@ void TestBrokenFiles::programServesWithEveryFileBroken()
     });
     ann.sendLine("Message\tAnn: \tstill");
     QVERIFY(bob.waitForLine("Message\tAnn: \tstill\t\r\n", 5000));
-    LoadConnection cy;
+    RawClient cy{RawClient::Mode::Polled};
     QVERIFY(cy.connectTo(ServerUnderTest::ChatPort, "127.0.0.3"));
     cy.sendLine("Name\tCy");
     QVERIFY(ann.waitForLine("ADDUSER\tCy\r\n", 10000));

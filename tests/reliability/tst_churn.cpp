@@ -1,5 +1,5 @@
 #include "chat/commandtable.h"
-#include "loadconnection.h"
+#include "rawclient.h"
 #include "serverundertest.h"
 
 #include <QCoreApplication>
@@ -139,7 +139,8 @@ public:
         if (!m_connection.isOpen())
             return;
         QList<QByteArray> lines;
-        m_figures->bytesReceived += m_connection.readLines(&lines);
+        m_figures->bytesReceived += m_connection.readAvailable(
+            [&lines](QByteArrayView line) { lines.append(line.toByteArray()); });
         m_figures->linesReceived += lines.size();
         for (const QByteArray &line : std::as_const(lines)) {
             const QByteArray keyword =
@@ -179,7 +180,7 @@ public:
             break;
         case State::Joining:
             if (nowMs - m_joinStartedMs > 15'000)
-                vanish(nowMs, LoadConnection::Ending::Reset);
+                vanish(nowMs, RawClient::Ending::Reset);
             break;
         case State::Joined:
             actJoined(nowMs);
@@ -202,7 +203,7 @@ private:
 
     void comeBack(int port)
     {
-        if (!m_connection.connectTo(quint16(port), m_address)) {
+        if (!m_connection.connectTo(quint16(port), QString::fromLatin1(m_address))) {
             m_nextActionMs += 200;
             return;
         }
@@ -210,12 +211,12 @@ private:
         const int how = m_random->bounded(20);
         if (how == 0) {
             // Connects and goes at once, before any line.
-            vanish(0, LoadConnection::Ending::Reset);
+            vanish(0, RawClient::Ending::Reset);
             return;
         }
         if (how == 1) {
             m_connection.send(garbage());
-            vanish(0, LoadConnection::Ending::CloseMidLine);
+            vanish(0, RawClient::Ending::CloseMidLine);
             return;
         }
         // Mostly the same name again (refused while the old entry lingers),
@@ -230,11 +231,11 @@ private:
         m_joinStartedMs = m_nextActionMs;
     }
 
-    void vanish(qint64 nowMs, LoadConnection::Ending how)
+    void vanish(qint64 nowMs, RawClient::Ending how)
     {
         ++m_figures->endings[int(how)];
         m_connection.end(how);
-        if (how == LoadConnection::Ending::HalfClose) {
+        if (how == RawClient::Ending::HalfClose) {
             m_state = State::HalfClosed;
             m_halfClosedAtMs = nowMs;
             return;
@@ -314,9 +315,9 @@ private:
             m_connection.send(QByteArray(1100 * 1024, 'x') + "\r\n");
             ++m_figures->linesSent;
         } else {
-            const LoadConnection::Ending endings[] = {
-                LoadConnection::Ending::Close, LoadConnection::Ending::Reset,
-                LoadConnection::Ending::HalfClose, LoadConnection::Ending::CloseMidLine};
+            const RawClient::Ending endings[] = {RawClient::Ending::Close, RawClient::Ending::Reset,
+                                                 RawClient::Ending::HalfClose,
+                                                 RawClient::Ending::CloseMidLine};
             vanish(nowMs, endings[m_random->bounded(4)]);
         }
     }
@@ -326,7 +327,7 @@ private:
     Figures *m_figures;
     QByteArray m_address;
     QByteArray m_name;
-    LoadConnection m_connection;
+    RawClient m_connection{RawClient::Mode::Polled};
     State m_state = State::Away;
     qint64 m_nextActionMs = 0;
     qint64 m_joinStartedMs = 0;
@@ -363,7 +364,7 @@ void TestChurn::fiftyClientsComeAndGo()
     // descriptors with the warm-up client connected, less its socket.
     int descriptorsBefore = -1;
     {
-        LoadConnection warmUp;
+        RawClient warmUp{RawClient::Mode::Polled};
         QVERIFY(warmUp.connectTo(ServerUnderTest::ChatPort));
         QCOMPARE(addUserLinesOfJoin(warmUp, "Warm", Motd + "\r\n"),
                  QList<QByteArray>{"ADDUSER\tWarm\r\n"});
@@ -440,7 +441,7 @@ void TestChurn::fiftyClientsComeAndGo()
     {
         QDeadlineTimer deadline(120'000);
         for (int attempt = 1;; ++attempt) {
-            LoadConnection newcomer;
+            RawClient newcomer{RawClient::Mode::Polled};
             QVERIFY(newcomer.connectTo(ServerUnderTest::ChatPort));
             const QByteArray name = "Last" + QByteArray::number(attempt);
             const QList<QByteArray> added = addUserLinesOfJoin(newcomer, name, Motd + "\r\n");
@@ -454,17 +455,17 @@ void TestChurn::fiftyClientsComeAndGo()
     }
     QCOMPARE(server.waitForDescriptorsAtMost(descriptorsBefore, 15000), descriptorsBefore);
     // ... and all fifty entries take a connection again, a fifty-first none.
-    std::vector<std::unique_ptr<LoadConnection>> full;
+    std::vector<std::unique_ptr<RawClient>> full;
     for (int k = 0; k < Clients; ++k) {
-        full.push_back(std::make_unique<LoadConnection>());
+        full.push_back(std::make_unique<RawClient>(RawClient::Mode::Polled));
         QVERIFY(full.back()->connectTo(ServerUnderTest::ChatPort));
         full.back()->sendLine("MOTD");
         QVERIFY2(full.back()->waitForLine(Motd + "\r\n", 10000),
                  qPrintable(QStringLiteral("connection %1 was not served").arg(k + 1)));
     }
-    LoadConnection oneTooMany;
+    RawClient oneTooMany{RawClient::Mode::Polled};
     QVERIFY(oneTooMany.connectTo(ServerUnderTest::ChatPort));
-    QVERIFY(oneTooMany.waitForPeerEnd(5000));
+    QVERIFY(oneTooMany.waitForDisconnect(5000));
     QCOMPARE(oneTooMany.bytesReceived(), 0);
     full.clear();
     oneTooMany.close();

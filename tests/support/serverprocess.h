@@ -5,8 +5,7 @@
 #include <vector>
 
 // A server started as a child process and watched from outside: whether it
-// listens, how it ended. Plain POSIX, so the benchmark (which has no Qt) and
-// the tests share it.
+// listens, how it ended. Shared by the tests and the benchmark.
 class ServerProcess
 {
 public:
