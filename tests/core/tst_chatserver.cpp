@@ -11,7 +11,6 @@
 
 #include <numeric>
 
-
 namespace {
 
 QList<Fields> seen;
@@ -313,7 +312,7 @@ void TestChatServer::aFloodOfOneConnectionTakesTurnsWithTheOthers()
         // The other's line is on its way before the flooder's first turn ends.
         if (sender.index == 0 && handled.size() == 1) {
             other->send("other\r\n");
-            other->socket().flush();
+            other->flush();
         }
         return HandlerOutcome::NextLine;
     });
