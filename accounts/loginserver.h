@@ -63,7 +63,7 @@ public:
     bool isConnected(int index) const;
     QString usersDatabasePath() const;
     // The users store this service keeps open, for the operator's counts
-    // and account commands too (in this service's thread).
+    // and account commands too.
     UsersStore &users() { return m_users; }
 
     ConnectionPool &connections() { return *m_pool; }

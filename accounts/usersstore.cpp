@@ -1,7 +1,5 @@
 #include "accounts/usersstore.h"
 
-#include <QThread>
-
 UsersStore::UsersStore(const QString &path) : m_path(path)
 {
     UsersDatabase::prepareForOwner();
@@ -11,13 +9,27 @@ UsersStore::~UsersStore() = default;
 
 UsersDatabase *UsersStore::open(QString *errorText)
 {
-    Q_ASSERT_X(!m_database || m_thread == QThread::currentThread(), "UsersStore::open",
-               "the users store is used outside the thread that opened it");
-    if (m_database && !m_database->isFileStillThere())
-        m_database.reset();
-    if (!m_database) {
-        m_database = UsersDatabase::open(m_path, errorText);
-        m_thread = QThread::currentThread();
+    QThread *thread = QThread::currentThread();
+    const QMutexLocker locker(&m_mutex);
+    std::erase_if(m_connections, [thread](const Connection &connection) {
+        return !connection.thread ||
+               (connection.thread == thread && !connection.database->isFileStillThere());
+    });
+    for (const Connection &connection : m_connections) {
+        if (connection.thread == thread)
+            return connection.database.get();
     }
-    return m_database.get();
+    std::unique_ptr<UsersDatabase> database = UsersDatabase::open(m_path, errorText);
+    if (!database)
+        return nullptr;
+    m_connections.push_back({thread, std::move(database)});
+    return m_connections.back().database.get();
+}
+
+void UsersStore::close()
+{
+    QThread *thread = QThread::currentThread();
+    const QMutexLocker locker(&m_mutex);
+    std::erase_if(m_connections,
+                  [thread](const Connection &connection) { return connection.thread == thread; });
 }

@@ -2,20 +2,23 @@
 
 #include "accounts/usersdatabase.h"
 
+#include <QMutex>
+#include <QPointer>
 #include <QString>
+#include <QThread>
 
 #include <memory>
+#include <vector>
 
-class QThread;
-
-// users.mdb kept open for the services: a fresh open for every request would
-// read the index pages in again and, as the file's last user, copy its log
-// back into it every time. It is opened on first use, and again when the
-// file was replaced or deleted and after a failure.
+// users.mdb kept open while the server runs: a fresh open for every request
+// would read the index pages in again and, as the file's last user, copy its
+// log back into it every time. A store is opened on first use, and again when
+// the file was replaced or deleted and after a failure.
 //
-// A Qt SQL connection belongs to the thread that opened it: this one is the
-// services' thread's, where the login service, the operator API and the
-// control socket live. The users window opens a store of its own.
+// A Qt SQL connection belongs to the thread that opened it, so each thread
+// that uses this object gets its own, opened in that thread: the services'
+// thread (the login service, the operator API, the control socket), and any
+// other that asks. The users window opens a store of its own.
 class UsersStore
 {
 public:
@@ -25,13 +28,21 @@ public:
     UsersStore &operator=(const UsersStore &) = delete;
 
     const QString &path() const { return m_path; }
-    // The open store; nullptr (with the reason) when the file cannot be opened.
+    // The calling thread's open store; nullptr (with the reason) when the
+    // file cannot be opened. Only the calling thread may use it.
     UsersDatabase *open(QString *errorText);
-    // After an operation failed on it: the next use opens the file again.
-    void close() { m_database.reset(); }
+    // After an operation failed on the calling thread's store: its next use
+    // opens the file again.
+    void close();
 
 private:
+    struct Connection
+    {
+        QPointer<QThread> thread; // null once that thread is gone
+        std::unique_ptr<UsersDatabase> database;
+    };
+
     QString m_path;
-    std::unique_ptr<UsersDatabase> m_database;
-    QThread *m_thread = nullptr;
+    QMutex m_mutex; // guards the list; each store is used by its thread alone
+    std::vector<Connection> m_connections;
 };
