@@ -25,9 +25,9 @@ LoginServer::LoginServer(ConnectionTable &table, const ServerConfig &config, QOb
            },
            [this](int index) { m_pool->drop(index, Farewell::toNobody()); },
            [this](const QString &text) { Q_EMIT operatorNotice(text); }},
-          this))
+          this)),
+      m_users(config.programFile(UsersDatabase::FileName))
 {
-    UsersDatabase::prepareForOwner();
 }
 
 LoginServer::~LoginServer() = default;
@@ -49,19 +49,13 @@ bool LoginServer::isConnected(int index) const
 
 QString LoginServer::usersDatabasePath() const
 {
-    return m_config.programFile(UsersDatabase::FileName);
+    return m_users.path();
 }
 
-void LoginServer::setProtection(AddressLimits *addresses, const AbuseLimits &limits)
+void LoginServer::setProtection(AddressLimits *addresses, const AbuseLimits &limits, BanStore *bans)
 {
-    m_pool->setProtection({addresses,
-                           "login",
-                           0,
-                           0,
-                           {},
-                           std::chrono::seconds(limits.joinSeconds),
-                           m_config.programFolder,
-                           {}});
+    m_pool->setProtection(
+        {addresses, "login", 0, 0, {}, std::chrono::seconds(limits.joinSeconds), bans, {}});
     m_throttle = std::make_unique<LoginThrottle>(limits.loginFailuresBeforeDelay,
                                                  limits.newUsersPer10Minutes);
 }
@@ -180,28 +174,19 @@ void LoginServer::answerValidate(const Sender &sender, const QByteArray &name,
     m_pool->holdInput(sender, delay, [this, sender, line] { send(sender.index, line); });
 }
 
-// The store stays open between requests: a fresh open for each would read
-// the index pages in again and, as the file's last user, copy its log back
-// into it every time. It is opened again when the file was replaced or
-// deleted, and after a failure.
 UsersDatabase *LoginServer::store()
 {
-    if (m_store && !m_store->isFileStillThere())
-        m_store.reset();
-    if (!m_store) {
-        QString errorText;
-        m_store = UsersDatabase::open(usersDatabasePath(), &errorText);
-        if (!m_store)
-            reportStoreProblem(errorText);
-    }
-    return m_store.get();
+    QString errorText;
+    UsersDatabase *users = m_users.open(&errorText);
+    if (!users)
+        reportStoreProblem(errorText);
+    return users;
 }
 
 void LoginServer::storeFailed(UsersDatabase &users)
 {
     reportStoreProblem(users.errorText());
-    if (m_store.get() == &users)
-        m_store.reset();
+    m_users.close();
 }
 
 // Once per problem: a client retrying must not flood the log view. A stored

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "accounts/usersstore.h"
 #include "core/abuselimits.h"
 #include "core/chatlog.h"
 #include "core/connectionpool.h"
@@ -15,9 +16,9 @@
 #include <memory>
 
 class AddressLimits;
+class BanStore;
 class ConnectionPool;
 class LoginThrottle;
-class UsersDatabase;
 
 // The login service (Winsock1, sockets Winsock(i)) over the connection table
 // it shares with the chat service. Stateless: every request is answered at
@@ -56,10 +57,14 @@ public:
     {
         m_log.setRotation(limits.rotateBytes, limits.keep);
     }
-    void setProtection(AddressLimits *addresses, const AbuseLimits &limits);
+    // The ban list is the chat service's, checked at accept here too.
+    void setProtection(AddressLimits *addresses, const AbuseLimits &limits, BanStore *bans);
 
     bool isConnected(int index) const;
     QString usersDatabasePath() const;
+    // The users store this service keeps open, for the operator's counts
+    // and account commands too.
+    UsersStore &users() { return m_users; }
 
     ConnectionPool &connections() { return *m_pool; }
 
@@ -90,7 +95,7 @@ private:
     ServerConfig m_config;
     ChatLog m_log;
     ConnectionPool *m_pool;
-    std::unique_ptr<UsersDatabase> m_store;
+    UsersStore m_users;
     std::unique_ptr<LoginThrottle> m_throttle;
     bool m_passwordsRequired = false;
     QString m_reportedProblem;

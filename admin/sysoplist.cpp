@@ -77,18 +77,14 @@ bool SysopList::save(const QString &path, const QList<SysopRecord> &records, QSt
     return TextFile::replace(path, serialize(records), TextFile::ReadOnlyFolder::Fails, errorText);
 }
 
-bool SysopList::isSysop(const QString &path, const QByteArray &email, const QByteArray &password,
-                        QString *errorText)
+bool SysopList::isSysop(const QByteArray &content, const QByteArray &email,
+                        const QByteArray &password)
 {
-    const std::optional<QByteArray> content =
-        TextFile::read(path, TextFile::Missing::ReadsAsEmpty, errorText);
-    if (!content)
-        return false;
     // An empty e-mail or password proves nothing: a short record saved back by
     // the editor gets empty fields, and any client could send empty ones.
     if (email.isEmpty() || password.isEmpty())
         return false;
-    for (const QByteArray &line : recordLines(*content)) {
+    for (const QByteArray &line : recordLines(content)) {
         const QList<QByteArray> fields = line.split('\t');
         if (fields.size() >= 3 && fields[1] == email && fields[2] == password)
             return true;

@@ -30,10 +30,9 @@ std::optional<QList<SysopRecord>> load(const QString &path, QString *errorText =
 // Replaces the file as a whole: an old file is left untouched when the new one
 // cannot be written completely, or when a record cannot be stored.
 bool save(const QString &path, const QList<SysopRecord> &records, QString *errorText = nullptr);
-// IsSysop: a record with this e-mail and password, both exact. Empty ones
-// never match. For a file that exists but cannot be read, errorText says why.
-bool isSysop(const QString &path, const QByteArray &email, const QByteArray &password,
-             QString *errorText = nullptr);
+// IsSysop: the file's `content` holds a record with this e-mail and
+// password, both exact. Empty ones never match.
+bool isSysop(const QByteArray &content, const QByteArray &email, const QByteArray &password);
 // A text that cannot be stored in a record (it holds TAB, CR or LF).
 bool isStorable(const QByteArray &text);
 } // namespace SysopList

@@ -90,9 +90,12 @@ QList<Ban> CommandContext::activeBans()
         if (error.startsWith(prefix))
             error.remove(0, prefix.size());
         m_server.reportFileProblem(
-            path, QStringLiteral("Cannot read the ban list %1: %2. No address is banned until "
-                                 "it can be read.")
-                      .arg(path, error));
+            path, QStringLiteral("Cannot read the ban list %1: %2. %3")
+                      .arg(path, error,
+                           m_server.bans().hasRead()
+                               ? QStringLiteral("The bans as read last count until it can be "
+                                                "read again.")
+                               : QStringLiteral("No address is banned until it can be read.")));
     }
     return bans;
 }
@@ -129,17 +132,22 @@ void CommandContext::reportSecurityEvent(const QByteArray &line)
 
 bool CommandContext::isSysop(const QByteArray &email, const QByteArray &password)
 {
-    const QString path = m_server.config().programFile(SysopList::FileName);
+    TextFileCache &sysops = m_server.sysops();
+    const QString &path = sysops.path();
     QString errorText;
-    const bool sysop = SysopList::isSysop(path, email, password, &errorText);
+    const std::optional<QByteArray> content = sysops.content(&errorText);
     if (errorText.isEmpty()) {
         m_server.clearFileProblem(path);
     } else {
-        m_server.reportFileProblem(path, QStringLiteral("Cannot read the sysop list %1: %2. Nobody "
-                                                        "becomes a moderator until it can be read.")
-                                             .arg(path, errorText));
+        m_server.reportFileProblem(
+            path, QStringLiteral("Cannot read the sysop list %1: %2. %3")
+                      .arg(path, errorText,
+                           content ? QStringLiteral("The list as read last counts until it can "
+                                                    "be read again.")
+                                   : QStringLiteral("Nobody becomes a moderator until it can be "
+                                                    "read.")));
     }
-    return sysop;
+    return content && SysopList::isSysop(*content, email, password);
 }
 
 void CommandContext::answerModeratorRequest(const Sender &sender, const QByteArray &name,

@@ -3,9 +3,6 @@
 #include "core/banlist.h"
 
 #include <QDir>
-#include <QFile>
-
-#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -15,45 +12,65 @@ BanStore::BanStore(const QString &folder)
 {
 }
 
-BanStore::Stamp BanStore::stampOf(const QString &path)
+std::array<FileStamp, 2> BanStore::stamps() const
 {
-    struct stat status;
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return {};
-    return {true, qint64(status.st_size),
-            qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec,
-            quint64(status.st_ino)};
-}
-
-std::array<BanStore::Stamp, 2> BanStore::stamps() const
-{
-    return {stampOf(m_listPath), stampOf(m_sidePath)};
+    return {FileStamp::of(m_listPath), FileStamp::of(m_sidePath)};
 }
 
 bool BanStore::refresh(QString *errorText)
 {
     // Taken before the read: a change made meanwhile is read next time.
-    const std::array<Stamp, 2> now = stamps();
-    if (m_read && now == m_stamps)
+    const std::array<FileStamp, 2> now = stamps();
+    const bool settled = now[0].isSettled() && now[1].isSettled();
+    if (m_current && settled && now == m_stamps)
         return true;
-    m_read = m_rules.load(errorText);
-    m_stamps = now;
-    return m_read;
+    BanRules fresh = m_rules;
+    QString error;
+    m_current = fresh.load(&error);
+    // Before the first good read, what could be read counts, as it always has.
+    if (m_current || !m_hasRead)
+        m_rules = std::move(fresh);
+    if (m_current) {
+        m_stamps = now;
+        m_hasRead = true;
+    } else if (errorText) {
+        *errorText = error;
+    }
+    return m_current;
 }
 
-void BanStore::noteWritten(bool written)
+std::optional<Ban> BanStore::match(const QByteArray &address, const QDateTime &now)
 {
-    m_read = written;
+    refresh();
+    return m_rules.match(address, now);
+}
+
+bool BanStore::write(const std::function<bool(BanRules &)> &change)
+{
+    BanRules changed = m_rules;
+    const bool written = change(changed);
+    if (written) {
+        m_rules = std::move(changed);
+        m_hasRead = true;
+    }
+    // After a failure the files may hold anything: the next use reads them.
+    m_current = written;
     m_stamps = stamps();
+    return written;
 }
 
 QList<Ban> BanStore::inForce(const QDateTime &now, QString *readError, QString *expiryError)
 {
     refresh(readError);
     const auto expired = [&now](const Ban &ban) { return ban.hasExpired(now); };
-    if (m_read && std::any_of(bans().cbegin(), bans().cend(), expired)) {
-        m_rules.removeExpired(now, expiryError);
-        noteWritten(m_read);
+    if (m_current && std::any_of(bans().cbegin(), bans().cend(), expired)) {
+        QString error;
+        write([&](BanRules &rules) {
+            rules.removeExpired(now, &error);
+            return error.isEmpty();
+        });
+        if (expiryError)
+            *expiryError = error;
     }
     QList<Ban> kept = bans();
     kept.removeIf(expired);
@@ -62,30 +79,26 @@ QList<Ban> BanStore::inForce(const QDateTime &now, QString *readError, QString *
 
 bool BanStore::add(const BanRules::Request &request, const QDateTime &now, QString *errorText)
 {
-    const bool added = m_rules.add(request, now, errorText);
-    noteWritten(added);
-    return added;
+    return write([&](BanRules &rules) { return rules.add(request, now, errorText); });
 }
 
 bool BanStore::addLine(const BanRules::Request &request, const QDateTime &now, QString *errorText,
                        QString *detailsError)
 {
     if (!BanList::append(m_listPath, request.target, errorText)) {
-        m_read = false;
+        m_current = false;
         return false;
     }
-    if (AddressRange::parse(request.target)) {
-        m_rules.add(request, now, detailsError);
-        noteWritten(true);
-    } else {
-        m_read = false;
-    }
+    // The side line reads ban.txt again, the new line with it; another
+    // target is read at the next use.
+    if (AddressRange::parse(request.target))
+        write([&](BanRules &rules) { return rules.add(request, now, detailsError); });
+    else
+        m_current = false;
     return true;
 }
 
 bool BanStore::remove(const QByteArray &target, QString *errorText)
 {
-    const bool removed = m_rules.remove(target, errorText);
-    noteWritten(removed);
-    return removed;
+    return write([&](BanRules &rules) { return rules.remove(target, errorText); });
 }

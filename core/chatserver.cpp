@@ -23,7 +23,8 @@ ChatServer::ChatServer(ConnectionTable &table, const ServerConfig &config, QObje
            [this](int index) { closeHandling(index); },
            [this](const QString &text) { notifyOperator(text); }},
           this)),
-      m_moderatorThrottle(std::make_unique<LoginThrottle>(0, 0)), m_bans(config.programFolder)
+      m_moderatorThrottle(std::make_unique<LoginThrottle>(0, 0)), m_bans(config.programFolder),
+      m_sysops(config.programFile(OwnedFiles::Sysops))
 {
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         m_leaveTimers[i].setSingleShot(true);
@@ -48,7 +49,7 @@ void ChatServer::setProtection(AddressLimits *addresses, const AbuseLimits &limi
     m_pool->setProtection(
         {addresses, "chat", limits.floodBurst, limits.floodLinesPerSecond,
          std::chrono::seconds(limits.floodSecondsAfterClose),
-         std::chrono::seconds(limits.joinSeconds), m_config.programFolder,
+         std::chrono::seconds(limits.joinSeconds), &m_bans,
          // Refused with "banned", as a join from a banned address always was.
          [](const QByteArray &line) { return line == "Name" || line.startsWith("Name\t"); }});
     m_limits = limits;

@@ -7,6 +7,7 @@
 #include "core/loglimits.h"
 #include "core/messageline.h"
 #include "core/serverconfig.h"
+#include "core/textfilecache.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -74,6 +75,8 @@ public:
     ConnectionPool &connections() { return *m_pool; }
     // ban.txt and ban-meta.txt of the program folder.
     BanStore &bans() { return m_bans; }
+    // sysops.dat of the program folder, read at a moderator request.
+    TextFileCache &sysops() { return m_sysops; }
 
     bool isConnected(int index) const;
     // Queues one whole line on connection `index`; nothing when it is not connected.
@@ -130,6 +133,7 @@ private:
     AbuseLimits m_limits;
     std::unique_ptr<LoginThrottle> m_moderatorThrottle;
     BanStore m_bans;
+    TextFileCache m_sysops;
     std::array<QTimer, ConnectionTable::Size> m_leaveTimers;
     // The connection each leave timer is for: a newcomer on the index is spared.
     std::array<quint64, ConnectionTable::Size> m_leaving{};

@@ -1,7 +1,7 @@
 #include "connectionpool.h"
 
 #include "addresslimits.h"
-#include "banrules.h"
+#include "banstore.h"
 #include "platform/clientsocket.h"
 #include "platform/listener.h"
 #include "securitylog.h"
@@ -134,11 +134,9 @@ void ConnectionPool::onConnectionRequest(qintptr requestId)
 void ConnectionPool::startJoinClock(int index)
 {
     Entry &entry = m_entries[index];
-    if (!m_protection.banFolder.isEmpty()) {
-        BanRules rules(m_protection.banFolder);
-        rules.load();
+    if (m_protection.bans) {
         if (const std::optional<Ban> ban =
-                rules.match(entry.address, QDateTime::currentDateTimeUtc()))
+                m_protection.bans->match(entry.address, QDateTime::currentDateTimeUtc()))
             entry.ban = ban->target;
     }
     std::chrono::seconds limit = m_protection.joinTimeout;

@@ -15,6 +15,7 @@
 #include <functional>
 
 class AddressLimits;
+class BanStore;
 class Listener;
 class Transport;
 
@@ -70,8 +71,8 @@ public:
         // A connection that has not joined (markJoined) by then is closed
         // without a word; zero: never.
         std::chrono::seconds joinTimeout{0};
-        // Where ban.txt is read at accept; empty: not there.
-        QString banFolder;
+        // The ban list checked at accept; nothing: not there.
+        BanStore *bans = nullptr;
         // The first line of a banned address that is still handled (refused
         // as the service always did); nothing else of it is.
         std::function<bool(const QByteArray &line)> handledWhenBanned;

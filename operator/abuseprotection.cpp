@@ -16,7 +16,7 @@ void AbuseProtection::protect(ChatServer &chat, LoginServer &login)
     m_chat = &chat;
     m_login = &login;
     chat.setProtection(&m_addresses, m_limits);
-    login.setProtection(&m_addresses, m_limits);
+    login.setProtection(&m_addresses, m_limits, &chat.bans());
     connect(&chat.connections(), &ConnectionPool::securityEvent, this,
             &AbuseProtection::securityEvent);
     connect(&login.connections(), &ConnectionPool::securityEvent, this,
@@ -31,5 +31,5 @@ void AbuseProtection::setLimits(const AbuseLimits &limits)
     if (m_chat)
         m_chat->setProtection(&m_addresses, m_limits);
     if (m_login)
-        m_login->setProtection(&m_addresses, m_limits);
+        m_login->setProtection(&m_addresses, m_limits, &m_chat->bans());
 }

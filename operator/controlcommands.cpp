@@ -217,13 +217,17 @@ void findAccount(ControlHost &host, ControlCall &call)
         return;
     }
     QString error;
-    const std::unique_ptr<UsersDatabase> store = UsersDatabase::open(path, &error);
+    UsersStore &users = host.core().login().users();
+    UsersDatabase *store = users.open(&error);
     const std::optional<bool> found =
         store ? store->findByName(chatText(call.argument(0))) : std::nullopt;
     const std::optional<UserRecord> record = found && *found ? store->current() : std::nullopt;
     if (!record) {
-        call.finish(ControlResult::failure(
-            !store ? error : (found && !*found ? notFound : store->errorText())));
+        const bool failed = store && !(found && !*found);
+        call.finish(
+            ControlResult::failure(!store ? error : (failed ? store->errorText() : notFound)));
+        if (failed)
+            users.close();
         return;
     }
     QStringList lines;
@@ -255,10 +259,11 @@ void addAccount(ControlHost &host, ControlCall &call)
         return;
     }
     QString error;
-    const std::unique_ptr<UsersDatabase> store =
-        UsersDatabase::open(host.core().login().usersDatabasePath(), &error);
+    UsersStore &users = host.core().login().users();
+    UsersDatabase *store = users.open(&error);
     if (!store || !store->addUser(record)) {
         call.finish(ControlResult::failure(store ? store->errorText() : error));
+        users.close();
         return;
     }
     call.finish(ControlResult::done());

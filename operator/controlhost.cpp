@@ -138,6 +138,9 @@ void ControlHost::reloadSettings()
                              LogStream::Severity::Info);
         }
     }
+    // Both are also read again whenever they change on disk; a reload reads
+    // them whatever their stamps say.
+    m_core.chat().sysops().invalidate();
     BanStore &bans = m_core.chat().bans();
     bans.invalidate();
     QString error;

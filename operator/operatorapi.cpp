@@ -114,13 +114,15 @@ ServerStatus OperatorApi::status() const
     }
     status.uptimeSeconds = m_running.isValid() ? m_running.elapsed() / 1000 : 0;
     status.passwordsRequired = m_passwordsRequired;
-    // Counted on a store of its own, as the users window does; a missing
-    // store is not created for it.
-    const QString store = m_login.usersDatabasePath();
-    if (!QFileInfo::exists(store))
+    // Counted on the login service's store; a missing one is not created for it.
+    UsersStore &store = m_login.users();
+    if (!QFileInfo::exists(store.path())) {
         status.registeredUsers = 0;
-    else if (const std::unique_ptr<UsersDatabase> users = UsersDatabase::open(store, nullptr))
+    } else if (UsersDatabase *users = store.open(nullptr)) {
         status.registeredUsers = users->count();
+        if (!status.registeredUsers)
+            store.close();
+    }
     return status;
 }
 
@@ -324,30 +326,35 @@ std::optional<QByteArray> OperatorApi::readMotdFile(QString *error) const
 
 QString OperatorApi::sysopsPath() const
 {
-    return m_config.programFile(SysopList::FileName);
+    return m_chat.sysops().path();
 }
 
 std::optional<QList<SysopEntry>> OperatorApi::sysops(QString *error) const
 {
+    // Held in memory as the moderator requests read it; a list that cannot
+    // be read now is refused here, so that no change is saved over it.
     QString reason;
-    const std::optional<QList<SysopRecord>> records = SysopList::load(sysopsPath(), &reason);
-    if (!records) {
+    const std::optional<QByteArray> content = m_chat.sysops().content(&reason);
+    if (!reason.isEmpty() || !content) {
         if (error) {
             *error = QStringLiteral("The sysop list %1 could not be read: %2")
                          .arg(QDir::toNativeSeparators(sysopsPath()), reason);
         }
         return std::nullopt;
     }
-    return toEntries(*records);
+    return toEntries(SysopList::parse(*content));
 }
 
 OperatorResult OperatorApi::setSysops(const QList<SysopEntry> &entries)
 {
     QString reason;
-    if (!SysopList::save(sysopsPath(), toRecords(entries), &reason)) {
+    const QList<SysopRecord> records = toRecords(entries);
+    if (!SysopList::save(sysopsPath(), records, &reason)) {
+        m_chat.sysops().invalidate();
         return OperatorResult::failure(QStringLiteral("The sysop list could not be saved to %1: %2")
                                            .arg(QDir::toNativeSeparators(sysopsPath()), reason));
     }
+    m_chat.sysops().noteWritten(SysopList::serialize(records));
     return {};
 }
 

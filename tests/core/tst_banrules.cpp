@@ -1,11 +1,15 @@
 #include "core/banlist.h"
 #include "core/banrules.h"
+#include "core/banstore.h"
+#include "core/textfilecache.h"
 #include "testfolders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 using namespace std::chrono_literals;
 
@@ -39,6 +43,8 @@ private Q_SLOTS:
     void unreadableSideFileIsNeverWrittenOver();
     void listItemsRoundTrip_data();
     void listItemsRoundTrip();
+    void heldFilesFollowTheDisk_data();
+    void heldFilesFollowTheDisk();
 
 private:
     QString listPath() const { return m_folder->filePath(QStringLiteral("ban.txt")); }
@@ -276,6 +282,78 @@ void TestBanRules::listItemsRoundTrip()
     QByteArrayList items = BanList::parseItems(content);
     items.removeAll(QByteArray());
     QCOMPARE(BanList::parseItems(BanList::formatItems(items)), items);
+}
+
+enum class Change
+{
+    EditedInPlace, // same size, same inode, within the same clock tick
+    Appended,
+    Renamed,
+    Deleted,
+    Unreadable // a directory in the file's place
+};
+Q_DECLARE_METATYPE(Change)
+
+void TestBanRules::heldFilesFollowTheDisk_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<QByteArray>("content"); // after the change, as read
+    QTest::newRow("edited in place") << Change::EditedInPlace << QByteArray("\"1.2.3.5\"\r\n");
+    QTest::newRow("appended") << Change::Appended << QByteArray("\"1.2.3.4\"\r\n\"1.2.3.5\"\r\n");
+    QTest::newRow("replaced by rename") << Change::Renamed << QByteArray("\"1.2.3.5\"\r\n");
+    QTest::newRow("deleted") << Change::Deleted << QByteArray();
+    // Never taken as empty once it was read: what was read last stays.
+    QTest::newRow("unreadable") << Change::Unreadable << QByteArray("\"1.2.3.4\"\r\n");
+}
+
+// A ban list and a file held in memory see every change made by hand at the
+// next use, and keep what they read when the file cannot be read any more.
+void TestBanRules::heldFilesFollowTheDisk()
+{
+    QFETCH(Change, change);
+    QFETCH(QByteArray, content);
+    const QByteArray first = "\"1.2.3.4\"\r\n";
+    QVERIFY(writeFile(listPath(), first));
+    BanStore store(m_folder->path());
+    TextFileCache file(listPath());
+    QVERIFY(store.match("1.2.3.4", noon));
+    QCOMPARE(file.content(), first);
+
+    const QByteArray other = "\"1.2.3.5\"\r\n";
+    const QString temporary = listPath() + QStringLiteral(".new");
+    switch (change) {
+    case Change::EditedInPlace:
+        QVERIFY(writeFile(listPath(), other));
+        break;
+    case Change::Appended: {
+        QFile list(listPath());
+        QVERIFY(list.open(QIODevice::Append) && list.write(other) == other.size());
+        break;
+    }
+    case Change::Renamed:
+        QVERIFY(writeFile(temporary, other));
+        QCOMPARE(std::rename(QFile::encodeName(temporary).constData(),
+                             QFile::encodeName(listPath()).constData()),
+                 0);
+        break;
+    case Change::Deleted:
+        QVERIFY(QFile::remove(listPath()));
+        break;
+    case Change::Unreadable:
+        QVERIFY(QFile::remove(listPath()) &&
+                QDir(m_folder->path()).mkdir(QStringLiteral("ban.txt")));
+        break;
+    }
+
+    const bool readable = change != Change::Unreadable;
+    QString storeError;
+    QString fileError;
+    QCOMPARE(store.refresh(&storeError), readable);
+    QCOMPARE(file.content(&fileError), content);
+    QCOMPARE(fileError.isEmpty(), readable);
+    QCOMPARE(storeError.isEmpty(), readable);
+    QCOMPARE(bool(store.match("1.2.3.4", noon)), content.contains("1.2.3.4"));
+    QCOMPARE(bool(store.match("1.2.3.5", noon)), content.contains("1.2.3.5"));
 }
 
 QTEST_APPLESS_MAIN(TestBanRules)
