@@ -15,7 +15,6 @@
 
 class ChatServer;
 class ConnectionTable;
-class Dialogs;
 class LoginServer;
 class ServerFileMaker;
 struct ServerConfig;
@@ -138,12 +137,12 @@ public:
     bool passwordsRequired() const { return m_passwordsRequired; }
     void setPasswordsRequired(bool required);
 
-    // File > Make Server File with the name given: runs in slices like the
-    // menu command; serverFileFinished tells the outcome.
-    void makeServerFile(const QString &name);
-    // The menu command itself: the name is asked, and failures told, through
-    // `dialogs`; `selectedRow` goes into the question's title.
-    void makeServerFile(const QString &selectedRow, Dialogs &dialogs);
+    // File > Make Server File with the name the operator gave: runs in
+    // slices, the chat served meanwhile; the outcome is also told by
+    // serverFileFinished. The console asks for the name itself.
+    OperatorResult makeServerFile(const QString &name);
+
+    QString usersDatabasePath() const;
 
     // File > Exit: every chat connection closed without notice, rows emptied.
     void shutdown();
@@ -163,6 +162,8 @@ Q_SIGNALS:
     void shutdownRequested();
     // A ban was added or lifted by the operator.
     void bansChanged();
+    // The users window's count line after a registration.
+    void registeredUsersCounted(const QByteArray &summary);
 
 private:
     friend class ServerCore;
@@ -174,7 +175,6 @@ private:
     };
     OperatorResult sendNotice(Notice notice, const OperatorTarget &target,
                               const QByteArray &reason);
-    void runServerFile(const QString &selectedRow, Dialogs *asker, const QString &name);
     // Called by ServerCore::start.
     void noteStarted(bool chatListening, bool loginListening);
 
