@@ -82,6 +82,7 @@ ShownBox closeBoxOpenedBy(const std::function<void()> &action)
     });
     poll.start();
     action();
-    QTest::qWaitFor([&] { return !poll.isActive(); });
+    if (!QTest::qWaitFor([&] { return !poll.isActive(); }))
+        qWarning("no box was opened");
     return shown;
 }

@@ -43,6 +43,7 @@ struct Room
     {
         const int index = connected(name, from);
         f.onService([&] { f.table().setRow(index, row); });
+        f.settle();
         return index;
     }
     // A client that has connected but not joined: its name is still empty.
@@ -60,7 +61,9 @@ private:
             return free;
         });
         clients[name] = f.connect(from);
-        QTest::qWaitFor([&] { return f.onService([&] { return !f.table().slot(index).free; }); });
+        if (!QTest::qWaitFor(
+                [&] { return f.onService([&] { return !f.table().slot(index).free; }); }))
+            qWarning("the server did not take the connection");
         f.onService([&] { f.table().slot(index).name = name; });
         return index;
     }
@@ -151,6 +154,7 @@ void TestConsole::motdBoxShowsTheFileAndSetsTheRunningMotd()
     ConsoleFixture f(ConsoleFixture::Start::Later);
     f.writeProgramFile("motd.txt", "Welcome\r\nto the room\r\n");
     f.start();
+    f.settle();
     auto *box = f.find<QPlainTextEdit>("Text1");
     QCOMPARE(box->toPlainText(), "Welcome\nto the room\n");
     box->setPlainText("Hi\nthere");
@@ -518,9 +522,14 @@ void TestConsole::makeServerFileShowsTheNameAndHidesTheBar()
     room.f.select(room.listed("bob", "bob", "127.0.0.2"));
     room.f.dialogs.inputAnswers = {"Tarnwick Hall"};
     room.f.click("mnumkserver");
-    room.f.settle();
+    // Asked again while the file is being made: told so, no name asked.
+    room.f.click("mnumkserver");
+    QCOMPARE(room.f.dialogs.shown.size(), 2);
     QCOMPARE(room.f.dialogs.shown[0].title, "Who:bob");
-    QVERIFY(QFile::exists(room.f.programFile("Tarnwick Hall.tkl")));
+    QCOMPARE(room.f.dialogs.shown[1].text,
+             "A server file is being made already. Please wait until it is done.");
+    QTRY_VERIFY(QFile::exists(room.f.programFile("Tarnwick Hall.tkl")));
+    room.f.settle();
     QCOMPARE(room.f.find<QLabel>("Label2")->text(), "Tarnwick Hall");
     QVERIFY(room.f.find<QLabel>("PrBar")->isHidden());
 }
