@@ -20,7 +20,7 @@ struct YieldState
 
 YieldState &state()
 {
-    static YieldState s;
+    thread_local YieldState s; // each thread yields its own loop
     return s;
 }
 
