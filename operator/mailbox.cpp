@@ -36,13 +36,17 @@ void Mailbox::call(const std::function<void()> &job)
 
 // One call at a time off the queue: a call that waits in a nested event loop
 // (a modal box) leaves the rest to a later wake-up, which takes them in order.
+// Only what was posted before this turn is taken: a busy sender must not keep
+// this thread's loop from its other events (painting, input).
 void Mailbox::deliver()
 {
+    std::size_t left = 0;
     {
         const std::lock_guard lock(m_mutex);
         m_wakePosted = false;
+        left = m_pending.size();
     }
-    while (true) {
+    for (; left > 0; --left) {
         std::function<void()> call;
         {
             const std::lock_guard lock(m_mutex);

@@ -65,8 +65,9 @@ struct OperatorTarget
     QByteArray address;
 };
 
-// Everything the operator can do, without widgets. The console's windows call
-// it for every action and show `notice` in a message box; a program without
+// Everything the operator can do, without widgets. It lives with the services:
+// the console's windows reach it from their own thread through
+// OperatorClient and show `notice` in a message box; a program without
 // windows prints the notices and log lines and calls the same functions.
 class OperatorApi : public QObject
 {
