@@ -12,6 +12,8 @@
 #include "console/consoleapp.h"
 #include "console/mainwindow.h"
 #include "core/serverconfig.h"
+#include "operator/operatorapi.h"
+#include "operator/servicethread.h"
 #include "platform/dialogs.h"
 
 #include <QApplication>
@@ -112,7 +114,8 @@ int main(int argc, char *argv[])
     console.window().show();
     if (!console.start().isEmpty())
         return 1;
-    console.api().setPasswordsRequired(true);
+    ServiceThread &services = console.services();
+    services.run([&services] { services.api().setPasswordsRequired(true); });
     std::printf("ready\n");
     std::fflush(stdout);
     return app.exec();
