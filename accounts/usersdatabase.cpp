@@ -10,6 +10,7 @@
 #include <QVariant>
 
 #include <array>
+#include <atomic>
 
 #include <sys/stat.h>
 
@@ -84,9 +85,10 @@ std::pair<quint64, quint64> fileIdentity(const QString &path)
     return {quint64(info.st_dev), quint64(info.st_ino)};
 }
 
+// The users window and the services open stores on different threads.
 int nextConnectionNumber()
 {
-    static int number = 0;
+    static std::atomic<int> number = 0;
     return ++number;
 }
 

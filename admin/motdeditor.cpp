@@ -1,7 +1,7 @@
 #include "admin/motdeditor.h"
 
 #include "core/codepage.h"
-#include "operator/operatorapi.h"
+#include "operator/operatorclient.h"
 #include "platform/dialogs.h"
 #include "platform/formgeometry.h"
 
@@ -12,8 +12,9 @@ namespace {
 const QString Title = QStringLiteral("Update MOTD");
 } // namespace
 
-MotdEditor::MotdEditor(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_api(api), m_dialogs(dialogs), m_text(new QPlainTextEdit(this))
+MotdEditor::MotdEditor(OperatorClient &client, Dialogs &dialogs, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_client(client), m_dialogs(dialogs),
+      m_text(new QPlainTextEdit(this))
 {
     setObjectName(QStringLiteral("frmEditMOTD"));
     setWindowTitle(Title);
@@ -35,7 +36,7 @@ MotdEditor::MotdEditor(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
 bool MotdEditor::load()
 {
     QString error;
-    const std::optional<QByteArray> content = m_api.readMotdFile(&error);
+    const std::optional<QByteArray> content = m_client.readMotdFile(&error);
     if (!content) {
         m_dialogs.messageBox(error, Title, Dialogs::Icon::Critical);
         return false;
@@ -50,12 +51,13 @@ void MotdEditor::onOk()
 {
     QByteArray text = Codepage::fromDisplay(m_text->toPlainText());
     text.replace("\n", "\r\n");
-    const OperatorResult saved = m_api.setMotd(text);
-    if (!saved.ok) {
-        // The editor stays open with the text, and the running MOTD stays as
-        // it was: nothing the operator typed is lost.
-        m_dialogs.messageBox(saved.error, Title, Dialogs::Icon::Critical);
-        return;
-    }
-    close();
+    m_client.setMotd(text, this, [this](const OperatorResult &saved) {
+        if (!saved.ok) {
+            // The editor stays open with the text, and the running MOTD stays
+            // as it was: nothing the operator typed is lost.
+            m_dialogs.messageBox(saved.error, Title, Dialogs::Icon::Critical);
+            return;
+        }
+        close();
+    });
 }

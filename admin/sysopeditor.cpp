@@ -2,6 +2,7 @@
 
 #include "admin/sysoplist.h"
 #include "core/codepage.h"
+#include "operator/operatorclient.h"
 #include "platform/dialogs.h"
 #include "platform/formgeometry.h"
 
@@ -31,8 +32,8 @@ QByteArray cell(const QTreeWidgetItem *item, int column)
 
 } // namespace
 
-SysopEditor::SysopEditor(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_api(api), m_dialogs(dialogs)
+SysopEditor::SysopEditor(OperatorClient &client, Dialogs &dialogs, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_client(client), m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("frmSysop"));
     setWindowTitle(Caption);
@@ -88,7 +89,7 @@ QList<SysopEntry> SysopEditor::records() const
 void SysopEditor::load()
 {
     QString error;
-    const std::optional<QList<SysopEntry>> loaded = m_api.sysops(&error);
+    const std::optional<QList<SysopEntry>> loaded = m_client.sysops(&error);
     if (!loaded) {
         // Saving would replace records nobody has seen: this window never does.
         m_unreadable = true;
@@ -174,14 +175,15 @@ void SysopEditor::saveAndClose()
     if (m_unreadable) {
         m_dialogs.messageBox(QStringLiteral("The sysop list %1 could not be read, so it is not "
                                             "replaced. Repair the file, then open the list again.")
-                                 .arg(QDir::toNativeSeparators(m_api.sysopsPath())),
+                                 .arg(QDir::toNativeSeparators(m_client.sysopsPath())),
                              Caption, Dialogs::Icon::Critical);
         return;
     }
-    const OperatorResult saved = m_api.setSysops(records());
-    if (!saved.ok) {
-        m_dialogs.messageBox(saved.error, Caption, Dialogs::Icon::Critical);
-        return;
-    }
-    close();
+    m_client.setSysops(records(), this, [this](const OperatorResult &saved) {
+        if (!saved.ok) {
+            m_dialogs.messageBox(saved.error, Caption, Dialogs::Icon::Critical);
+            return;
+        }
+        close();
+    });
 }

@@ -2,6 +2,8 @@
 
 #include "operator/operatorapi.h"
 
+class OperatorClient;
+
 #include <QList>
 #include <QString>
 #include <QWidget>
@@ -12,12 +14,12 @@ class QTreeWidget;
 
 // frmSysop: the sysop list editor. The rows of lvSysops are the only copy of
 // the edits; the file is read by load() and written only by "Save && Close",
-// both through the operator API. The title-bar close box drops the edits.
+// both through the operator client. The title-bar close box drops the edits.
 class SysopEditor : public QWidget
 {
     Q_OBJECT
 public:
-    SysopEditor(OperatorApi &api, Dialogs &dialogs, QWidget *parent = nullptr);
+    SysopEditor(OperatorClient &client, Dialogs &dialogs, QWidget *parent = nullptr);
 
     // Fills the rows from the file; a file that cannot be read is told and
     // leaves the list empty (and never saved over).
@@ -34,7 +36,7 @@ private:
     // stored.
     QByteArray storableAnswer(const QString &answer);
 
-    OperatorApi &m_api;
+    OperatorClient &m_client;
     Dialogs &m_dialogs;
     QTreeWidget *m_list;
     // The file could not be read: it is never replaced from this window.

@@ -1,7 +1,7 @@
 #include "console/banswindow.h"
 
 #include "core/codepage.h"
-#include "operator/operatorapi.h"
+#include "operator/operatorclient.h"
 #include "platform/dialogs.h"
 
 #include <QFormLayout>
@@ -28,8 +28,8 @@ template <typename T> T *named(T *widget, const char *name)
 }
 } // namespace
 
-BansWindow::BansWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_api(api), m_dialogs(dialogs),
+BansWindow::BansWindow(OperatorClient &client, Dialogs &dialogs, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_client(client), m_dialogs(dialogs),
       m_list(named(new QTreeWidget(this), "lstBans")),
       m_target(named(new QLineEdit(this), "txtTarget")),
       m_duration(named(new QLineEdit(this), "txtDuration")),
@@ -66,13 +66,13 @@ BansWindow::BansWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
     connect(add, &QPushButton::clicked, this, &BansWindow::add);
     connect(remove, &QPushButton::clicked, this, &BansWindow::removeSelected);
     connect(close, &QPushButton::clicked, this, &QWidget::close);
-    connect(&m_api, &OperatorApi::bansChanged, this, &BansWindow::load);
+    connect(&m_client, &OperatorClient::bansChanged, this, &BansWindow::load);
 }
 
 void BansWindow::load()
 {
     QString error;
-    const std::optional<QList<Ban>> bans = m_api.bans(&error);
+    const std::optional<QList<Ban>> bans = m_client.bans(&error);
     m_list->clear();
     if (!bans) {
         m_dialogs.messageBox(error, Title, Dialogs::Icon::Warning);
@@ -102,14 +102,15 @@ void BansWindow::add()
             return;
         }
     }
-    const OperatorResult result =
-        m_api.banAddress(target, duration, Codepage::fromDisplay(m_reason->text()));
-    if (!result.ok) {
-        m_dialogs.messageBox(result.error, Title, Dialogs::Icon::Warning);
-        return;
-    }
-    m_target->clear();
-    m_reason->clear();
+    m_client.banAddress(target, duration, Codepage::fromDisplay(m_reason->text()), this,
+                        [this](const OperatorResult &result) {
+                            if (!result.ok) {
+                                m_dialogs.messageBox(result.error, Title, Dialogs::Icon::Warning);
+                                return;
+                            }
+                            m_target->clear();
+                            m_reason->clear();
+                        });
 }
 
 void BansWindow::removeSelected()
@@ -119,8 +120,9 @@ void BansWindow::removeSelected()
     for (const QTreeWidgetItem *item : selected)
         targets.append(item->data(0, Qt::UserRole).toByteArray());
     for (const QByteArray &target : std::as_const(targets)) {
-        const OperatorResult result = m_api.unban(target);
-        if (!result.ok)
-            m_dialogs.messageBox(result.error, Title, Dialogs::Icon::Warning);
+        m_client.unban(target, this, [this](const OperatorResult &result) {
+            if (!result.ok)
+                m_dialogs.messageBox(result.error, Title, Dialogs::Icon::Warning);
+        });
     }
 }

@@ -3,19 +3,19 @@
 #include <QWidget>
 
 class Dialogs;
-class OperatorApi;
+class OperatorClient;
 class QLineEdit;
 class QTreeWidget;
 
 // frmBans: the ban list with what is known of each ban (address or range,
 // reason, set by, set at, expires), a ban to add and the selected ones to
-// lift. It works through the operator API, as the control commands do, and
+// lift. It works through the operator client, with the control commands, and
 // follows changes made elsewhere while it is open.
 class BansWindow : public QWidget
 {
     Q_OBJECT
 public:
-    BansWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent = nullptr);
+    BansWindow(OperatorClient &client, Dialogs &dialogs, QWidget *parent = nullptr);
 
     // Reads the list again; a list that cannot be read is told once.
     void load();
@@ -24,7 +24,7 @@ private:
     void add();
     void removeSelected();
 
-    OperatorApi &m_api;
+    OperatorClient &m_client;
     Dialogs &m_dialogs;
     QTreeWidget *m_list;
     QLineEdit *m_target;

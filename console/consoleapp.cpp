@@ -6,26 +6,26 @@
 #include "console/banswindow.h"
 #include "console/mainwindow.h"
 #include "console/operatorcommands.h"
-#include "core/codepage.h"
+#include "operator/operatorclient.h"
+#include "operator/servicethread.h"
 #include "platform/widgetdialogs.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
 ConsoleApp::ConsoleApp(const ServerConfig &config, Dialogs *script, QObject *parent)
-    : QObject(parent), m_core(config), m_log(LogStream::Style::Silent), m_host(m_core, m_log),
+    : QObject(parent), m_services(std::make_unique<ServiceThread>(config)),
+      m_client(std::make_unique<OperatorClient>(m_services->api(), m_services->mailbox())),
       m_script(script), m_consoleDialogs(std::make_unique<WidgetDialogs>()),
       m_motdEditor([this] { return makeMotdEditor(); }),
       m_sysopEditor([this] { return makeSysopEditor(); }),
       m_usersWindow([this] { return makeUsersWindow(); }),
       m_bansWindow([this] { return makeBansWindow(); })
 {
-    // The saved settings before the window: "Require Passwords" starts as saved.
-    m_host.applySettings();
     Dialogs &consoleDialogs = m_script ? *m_script : *m_consoleDialogs;
-    m_window = std::make_unique<MainWindow>(api(), consoleDialogs);
+    m_window = std::make_unique<MainWindow>(*m_client, consoleDialogs);
     m_consoleDialogs->setWindow(m_window.get());
-    new OperatorCommands(*m_window, api(), consoleDialogs); // owned by the window
+    new OperatorCommands(*m_window, *m_client, consoleDialogs); // owned by the window
 
     connect(m_window.get(), &MainWindow::updateMotdRequested, this,
             [this] { m_motdEditor.showOrRaise(); });
@@ -36,21 +36,24 @@ ConsoleApp::ConsoleApp(const ServerConfig &config, Dialogs *script, QObject *par
     connect(m_window.get(), &MainWindow::bansRequested, this,
             [this] { m_bansWindow.showOrRaise(); });
     // The count line after a registration; a missing window is made, unshown.
-    connect(&m_core.login(), &LoginServer::registeredUsersCounted, this,
+    connect(m_client.get(), &OperatorClient::registeredUsersCounted, this,
             [this](const QByteArray &summary) {
                 if (UsersWindow *users = m_usersWindow.ensure())
                     users->setCountLine(summary);
             });
-    connect(m_window.get(), &MainWindow::exitRequested, &api(), &OperatorApi::shutdown);
-    connect(m_window.get(), &MainWindow::closed, &api(), &OperatorApi::shutdown);
-    connect(&api(), &OperatorApi::shutdownRequested, this, &ConsoleApp::onShutdownRequested);
+    connect(m_window.get(), &MainWindow::exitRequested, m_client.get(), &OperatorClient::shutdown);
+    connect(m_window.get(), &MainWindow::closed, m_client.get(), &OperatorClient::shutdown);
+    connect(m_client.get(), &OperatorClient::shutdownRequested, this,
+            &ConsoleApp::onShutdownRequested);
 }
 
 ConsoleApp::~ConsoleApp()
 {
-    disconnect(&api(), nullptr, this, nullptr);
-    // The windows go first: they use the core.
+    disconnect(m_client.get(), nullptr, this, nullptr);
+    // The windows first, as they use the client; the service thread is
+    // joined before the client goes.
     m_window.reset();
+    m_services.reset();
 }
 
 MotdEditor *ConsoleApp::motdEditor() const
@@ -76,20 +79,7 @@ BansWindow *ConsoleApp::bansWindow() const
 QStringList ConsoleApp::start()
 {
     m_window->load();
-    const QStringList failures = m_core.start();
-    openControlSocket();
-    return failures;
-}
-
-void ConsoleApp::openControlSocket()
-{
-    QString reason;
-    if (m_host.lockFolder(&reason) == FolderLock::Outcome::Locked &&
-        m_host.openControlSocket(&reason))
-        return;
-    // The window serves all the same; only the shell cannot reach it.
-    m_core.chat().addOutputLine(
-        Codepage::fromDisplay(reason + QStringLiteral(" This server has no control socket.")));
+    return m_services->start();
 }
 
 Dialogs &ConsoleApp::dialogsForNewWindow()
@@ -108,7 +98,7 @@ void ConsoleApp::adoptDialogs(Dialogs &dialogs, QWidget *window)
 MotdEditor *ConsoleApp::makeMotdEditor()
 {
     Dialogs &dialogs = dialogsForNewWindow();
-    auto editor = std::make_unique<MotdEditor>(api(), dialogs, m_window.get());
+    auto editor = std::make_unique<MotdEditor>(*m_client, dialogs, m_window.get());
     // A file that cannot be read is told over the console, and the editor is
     // never shown.
     if (!editor->load()) {
@@ -122,7 +112,7 @@ MotdEditor *ConsoleApp::makeMotdEditor()
 SysopEditor *ConsoleApp::makeSysopEditor()
 {
     Dialogs &dialogs = dialogsForNewWindow();
-    auto *editor = new SysopEditor(api(), dialogs, m_window.get());
+    auto *editor = new SysopEditor(*m_client, dialogs, m_window.get());
     editor->load();
     adoptDialogs(dialogs, editor);
     return editor;
@@ -131,7 +121,7 @@ SysopEditor *ConsoleApp::makeSysopEditor()
 UsersWindow *ConsoleApp::makeUsersWindow()
 {
     Dialogs &dialogs = dialogsForNewWindow();
-    auto *users = new UsersWindow(m_core.login().usersDatabasePath(), dialogs, m_window.get());
+    auto *users = new UsersWindow(m_client->usersDatabasePath(), dialogs, m_window.get());
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         QRect frame = users->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
@@ -145,15 +135,15 @@ UsersWindow *ConsoleApp::makeUsersWindow()
 BansWindow *ConsoleApp::makeBansWindow()
 {
     Dialogs &dialogs = dialogsForNewWindow();
-    auto *bans = new BansWindow(api(), dialogs, m_window.get());
+    auto *bans = new BansWindow(*m_client, dialogs, m_window.get());
     bans->load();
     adoptDialogs(dialogs, bans);
     return bans;
 }
 
+// The control socket has been closed on the service thread meanwhile.
 void ConsoleApp::onShutdownRequested()
 {
-    m_host.closeControlSocket();
     m_window->unload();
     Q_EMIT quitRequested();
 }

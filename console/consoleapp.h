@@ -1,9 +1,7 @@
 #pragma once
 
 #include "console/singlewindow.h"
-#include "operator/controlhost.h"
-#include "operator/logstream.h"
-#include "operator/servercore.h"
+#include "core/serverconfig.h"
 
 #include <QObject>
 #include <QStringList>
@@ -14,14 +12,17 @@ class BansWindow;
 class Dialogs;
 class MainWindow;
 class MotdEditor;
+class OperatorClient;
+class ServiceThread;
 class SysopEditor;
 class UsersWindow;
 class WidgetDialogs;
 
-// The windowed program: the server core with the console on top of it, the
-// operator's commands behind its buttons and menus, and the three windows it
-// opens (MOTD editor, sysop editor, users window), one of each at a time.
-// main() and the window tests build exactly this.
+// The windowed program: the services on a thread of their own, the console
+// on this one as a client of the operator API, the operator's commands behind
+// its buttons and menus, and the windows it opens (MOTD editor, sysop editor,
+// users window, bans), one of each at a time. main() and the window tests
+// build exactly this.
 class ConsoleApp : public QObject
 {
     Q_OBJECT
@@ -39,9 +40,8 @@ public:
     // server holds the folder (the log view tells when not).
     QStringList start();
 
-    ServerCore &core() { return m_core; }
-    ControlHost &host() { return m_host; }
-    OperatorApi &api() { return m_core.api(); }
+    ServiceThread &services() { return *m_services; }
+    OperatorClient &client() { return *m_client; }
     MainWindow &window() { return *m_window; }
 
     // The windows while they exist.
@@ -64,13 +64,12 @@ private:
     MotdEditor *makeMotdEditor();
     SysopEditor *makeSysopEditor();
     UsersWindow *makeUsersWindow();
-    void openControlSocket();
     BansWindow *makeBansWindow();
     void onShutdownRequested();
 
-    ServerCore m_core;
-    LogStream m_log; // for the control socket's followers only
-    ControlHost m_host;
+    std::unique_ptr<ServiceThread> m_services;
+    // Outlives the service thread, which posts to it.
+    std::unique_ptr<OperatorClient> m_client;
     Dialogs *m_script;
     std::unique_ptr<WidgetDialogs> m_consoleDialogs;
     std::unique_ptr<MainWindow> m_window;

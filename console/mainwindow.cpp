@@ -3,6 +3,7 @@
 #include "console/repaintpacer.h"
 #include "core/codepage.h"
 #include "core/connectiontable.h"
+#include "operator/operatorclient.h"
 #include "platform/dialogs.h"
 #include "platform/formgeometry.h"
 #include "platform/listener.h"
@@ -88,8 +89,8 @@ QFont MainWindow::classicFont()
     return face;
 }
 
-MainWindow::MainWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
-    : QMainWindow(parent), m_api(api), m_dialogs(dialogs), m_tray(new TrayIcon(this))
+MainWindow::MainWindow(OperatorClient &client, Dialogs &dialogs, QWidget *parent)
+    : QMainWindow(parent), m_client(client), m_dialogs(dialogs), m_tray(new TrayIcon(this))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tarnwick Server"));
@@ -106,19 +107,19 @@ MainWindow::MainWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent)
     m_usersPacer = new RepaintPacer(m_users, ViewPace);
     connect(m_outputFlush, &QTimer::timeout, this, &MainWindow::appendOutputSlice);
 
-    connect(&m_api, &OperatorApi::logLine, this, &MainWindow::onLogLine);
-    // Queued: a box never opens inside the work that raised the notice.
-    connect(&m_api, &OperatorApi::notice, this, &MainWindow::onNotice, Qt::QueuedConnection);
-    connect(&m_api, &OperatorApi::motdChanged, this, &MainWindow::onMotdChanged);
-    connect(&m_api, &OperatorApi::userRowChanged, this, &MainWindow::onRowChanged);
-    connect(&m_api, &OperatorApi::passwordsRequiredChanged, m_requirePasswords,
+    connect(&m_client, &OperatorClient::logLine, this, &MainWindow::onLogLine);
+    connect(&m_client, &OperatorClient::notice, this, &MainWindow::onNotice);
+    connect(&m_client, &OperatorClient::motdChanged, this, &MainWindow::onMotdChanged);
+    connect(&m_client, &OperatorClient::userRowChanged, this, &MainWindow::onRowChanged);
+    connect(&m_client, &OperatorClient::passwordsRequiredChanged, m_requirePasswords,
             &QCheckBox::setChecked);
-    connect(&m_api, &OperatorApi::serverFileNameChanged, m_serverFileName, &QLabel::setText);
-    connect(&m_api, &OperatorApi::serverFileProgress, this, &MainWindow::onServerFileProgress);
-    connect(&m_api, &OperatorApi::serverFileProgressEnded, this,
+    connect(&m_client, &OperatorClient::serverFileNameChanged, m_serverFileName, &QLabel::setText);
+    connect(&m_client, &OperatorClient::serverFileProgress, this,
+            &MainWindow::onServerFileProgress);
+    connect(&m_client, &OperatorClient::serverFileProgressEnded, this,
             &MainWindow::onServerFileProgressEnded);
     connect(m_tray, &TrayIcon::restoreRequested, this, &MainWindow::onRestoreRequested);
-    onMotdChanged(m_api.motd());
+    onMotdChanged(m_client.motd());
 }
 
 MainWindow::~MainWindow()
@@ -138,9 +139,7 @@ void MainWindow::buildWidgets()
     m_users = place<QListWidget>(usersFrame, "lstUsers", twips(120, 240, 1815, 3375));
     m_users->setUniformItemSizes(true); // one line of one font per row
     for (int i = 0; i < ConnectionTable::Size; ++i)
-        m_users->addItem(Codepage::toDisplay(ConnectionTable::EmptyRow));
-    for (const UserEntry &user : m_api.users())
-        onRowChanged(user.index, user.row);
+        m_users->addItem(Codepage::toDisplay(m_client.row(i)));
     // No row is current until the operator picks one; otherwise the list
     // would mark its first row when it gets the focus.
     m_users->setCurrentIndex(QModelIndex());
@@ -169,8 +168,9 @@ void MainWindow::buildWidgets()
     m_requirePasswords = place<QCheckBox>(commands, "Check1", twips(120, 2880, 1695, 255));
     m_requirePasswords->setText(QStringLiteral("Require Passwords"));
     fitCaption(m_requirePasswords);
-    m_requirePasswords->setChecked(m_api.passwordsRequired());
-    connect(m_requirePasswords, &QCheckBox::toggled, &m_api, &OperatorApi::setPasswordsRequired);
+    m_requirePasswords->setChecked(m_client.passwordsRequired());
+    connect(m_requirePasswords, &QCheckBox::toggled, &m_client,
+            &OperatorClient::setPasswordsRequired);
     m_barFrame = place<QFrame>(commands, "ShowPrBar", twips(120, 3120, 1785, 225));
     m_barFrame->setFrameShape(QFrame::StyledPanel);
     m_bar = place<QLabel>(m_barFrame, "PrBar", QRect(0, 0, 0, 180 / 15));
@@ -339,8 +339,9 @@ void MainWindow::flushOutput()
 }
 
 // Appending costs a few microseconds a line, so a busy room's batch goes into
-// the view in slices, one per event-loop turn: the relaying runs between them
-// rather than waiting for thousands of lines at once. The view is painted once,
+// the view in slices, one per event-loop turn: the window's input and the
+// operator's commands run between them rather than waiting for thousands of
+// lines at once. The view is painted once,
 // when the whole batch is in; lines that arrive meanwhile wait for the next.
 void MainWindow::appendOutputSlice()
 {
@@ -454,14 +455,14 @@ void MainWindow::onMotdEdited()
     if (m_settingMotd)
         return;
     // The join sends what the MOTD box holds.
-    m_api.setRunningMotd(fromWidgetText(m_motd->toPlainText()));
+    m_client.setRunningMotd(fromWidgetText(m_motd->toPlainText()));
 }
 
 void MainWindow::onInputEntered()
 {
     const QByteArray text = Codepage::fromDisplay(m_input->text());
     m_input->clear();
-    m_api.say(text);
+    m_client.say(text);
 }
 
 void MainWindow::onServerFileProgress(double fraction)

@@ -15,6 +15,7 @@
 #include <optional>
 
 class Dialogs;
+class OperatorClient;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -27,9 +28,9 @@ class TrayIcon;
 
 // The operator's console, frmMain: who is online, the room's log, the MOTD, the
 // "Server Commands" buttons, the menus, the status bar and the tray icon. It
-// shows what the operator API reports and hands the commands that need a
+// shows what the operator client reports and hands the commands that need a
 // dialogue on as signals; the rest (input line, MOTD box, "Require Passwords")
-// it passes to the API itself.
+// it passes to the client itself.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -42,7 +43,7 @@ public:
     // The face every window of the program uses.
     static QFont classicFont();
 
-    MainWindow(OperatorApi &api, Dialogs &dialogs, QWidget *parent = nullptr);
+    MainWindow(OperatorClient &client, Dialogs &dialogs, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Form_Load's share of the window: the tray icon and the title.
@@ -103,7 +104,7 @@ private:
     void updateClock();
     void updateKeyLocks();
 
-    OperatorApi &m_api;
+    OperatorClient &m_client;
     Dialogs &m_dialogs;
     TrayIcon *m_tray;
 

@@ -5,16 +5,18 @@
 
 class Dialogs;
 class MainWindow;
-class OperatorApi;
+class OperatorClient;
 
 // The console's own commands that ask the operator first: announce, look up
 // an address, kick, ban and make the server file. Each is the dialogue of
-// modal boxes the console shows, then one call of the operator API.
+// modal boxes the console shows, all on the window's thread, with the
+// operator client's commands in between: a box waiting for the operator holds
+// nothing of the services.
 class OperatorCommands : public QObject
 {
     Q_OBJECT
 public:
-    OperatorCommands(MainWindow &window, OperatorApi &api, Dialogs &dialogs);
+    OperatorCommands(MainWindow &window, OperatorClient &client, Dialogs &dialogs);
 
 private:
     enum class Action
@@ -29,6 +31,6 @@ private:
     void makeServerFile();
 
     MainWindow &m_window;
-    OperatorApi &m_api;
+    OperatorClient &m_client;
     Dialogs &m_dialogs;
 };

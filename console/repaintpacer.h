@@ -12,8 +12,7 @@ class QWidget;
 // changes at once (what it shows can be read at any time); only the painting
 // waits: the first change after a quiet interval paints as usual, later ones
 // within the interval are painted together when it ends. A room where people
-// come and go quickly must not cost a repaint per change, which would run on
-// the thread that relays their lines.
+// come and go quickly must not cost a repaint per change.
 class RepaintPacer : public QObject
 {
 public:

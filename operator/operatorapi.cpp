@@ -38,34 +38,24 @@ QList<SysopEntry> toEntries(const QList<SysopRecord> &records)
 } // namespace
 
 // The server-file maker asks for the name and reports failures through a
-// dialog interface: the menu command's own boxes, or the name the caller gave
-// with failures kept for the result.
+// dialog interface: here the name the caller gave, with the failure kept for
+// the result. The console asks its boxes itself, before and after.
 class OperatorApi::ServerFileDialogs : public Dialogs
 {
 public:
     struct Run
     {
-        Dialogs *asker = nullptr;
         QString name;
         QString failure;
     };
     Run run;
 
-    QString inputBox(const QString &prompt, const QString &title,
-                     const QString &defaultAnswer) override
+    QString inputBox(const QString &, const QString &, const QString &) override
     {
-        return run.asker ? run.asker->inputBox(prompt, title, defaultAnswer) : run.name;
+        return run.name;
     }
-    void messageBox(const QString &text, const QString &title, Icon icon) override
-    {
-        run.failure = text;
-        if (run.asker)
-            run.asker->messageBox(text, title, icon);
-    }
-    bool askYesNo(const QString &text, const QString &title, Icon icon, bool noIsDefault) override
-    {
-        return run.asker && run.asker->askYesNo(text, title, icon, noIsDefault);
-    }
+    void messageBox(const QString &text, const QString &, Icon) override { run.failure = text; }
+    bool askYesNo(const QString &, const QString &, Icon, bool) override { return false; }
 };
 
 OperatorApi::OperatorApi(ChatServer &chat, LoginServer &login, QObject *parent)
@@ -83,6 +73,8 @@ OperatorApi::OperatorApi(ChatServer &chat, LoginServer &login, QObject *parent)
     connect(&m_login, &LoginServer::storeProblem, &m_chat,
             [this](const QString &text) { m_chat.addOutputLine(Codepage::fromDisplay(text)); });
     connect(&m_login, &LoginServer::operatorNotice, &m_chat, &ChatServer::notifyOperator);
+    connect(&m_login, &LoginServer::registeredUsersCounted, this,
+            &OperatorApi::registeredUsersCounted);
 
     connect(m_serverFile, &ServerFileMaker::nameChanged, this, &OperatorApi::serverFileNameChanged);
     connect(m_serverFile, &ServerFileMaker::barShown, this,
@@ -400,25 +392,21 @@ void OperatorApi::setPasswordsRequired(bool required)
     Q_EMIT passwordsRequiredChanged(required);
 }
 
-void OperatorApi::makeServerFile(const QString &name)
-{
-    runServerFile(QString(), nullptr, name);
-}
-
-void OperatorApi::makeServerFile(const QString &selectedRow, Dialogs &dialogs)
-{
-    runServerFile(selectedRow, &dialogs, QString());
-}
-
-void OperatorApi::runServerFile(const QString &selectedRow, Dialogs *asker, const QString &name)
+OperatorResult OperatorApi::makeServerFile(const QString &name)
 {
     // A second request while a file is being made is refused inside make()
     // without yielding; the run under way gets its own answers back.
-    const ServerFileDialogs::Run outer =
-        std::exchange(m_serverFileDialogs->run, {asker, name, QString()});
-    const bool made = m_serverFile->make(selectedRow);
+    const ServerFileDialogs::Run outer = std::exchange(m_serverFileDialogs->run, {name, QString()});
+    const bool made = m_serverFile->make(QString());
     const QString failure = std::exchange(m_serverFileDialogs->run, outer).failure;
-    Q_EMIT serverFileFinished(made ? OperatorResult{} : OperatorResult::failure(failure));
+    const OperatorResult result = made ? OperatorResult{} : OperatorResult::failure(failure);
+    Q_EMIT serverFileFinished(result);
+    return result;
+}
+
+QString OperatorApi::usersDatabasePath() const
+{
+    return m_login.usersDatabasePath();
 }
 
 void OperatorApi::shutdown()

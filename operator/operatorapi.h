@@ -15,7 +15,6 @@
 
 class ChatServer;
 class ConnectionTable;
-class Dialogs;
 class LoginServer;
 class ServerFileMaker;
 struct ServerConfig;
@@ -66,8 +65,9 @@ struct OperatorTarget
     QByteArray address;
 };
 
-// Everything the operator can do, without widgets. The console's windows call
-// it for every action and show `notice` in a message box; a program without
+// Everything the operator can do, without widgets. It lives with the services:
+// the console's windows reach it from their own thread through
+// OperatorClient and show `notice` in a message box; a program without
 // windows prints the notices and log lines and calls the same functions.
 class OperatorApi : public QObject
 {
@@ -138,12 +138,12 @@ public:
     bool passwordsRequired() const { return m_passwordsRequired; }
     void setPasswordsRequired(bool required);
 
-    // File > Make Server File with the name given: runs in slices like the
-    // menu command; serverFileFinished tells the outcome.
-    void makeServerFile(const QString &name);
-    // The menu command itself: the name is asked, and failures told, through
-    // `dialogs`; `selectedRow` goes into the question's title.
-    void makeServerFile(const QString &selectedRow, Dialogs &dialogs);
+    // File > Make Server File with the name the operator gave: runs in
+    // slices, the chat served meanwhile; the outcome is also told by
+    // serverFileFinished. The console asks for the name itself.
+    OperatorResult makeServerFile(const QString &name);
+
+    QString usersDatabasePath() const;
 
     // File > Exit: every chat connection closed without notice, rows emptied.
     void shutdown();
@@ -163,6 +163,8 @@ Q_SIGNALS:
     void shutdownRequested();
     // A ban was added or lifted by the operator.
     void bansChanged();
+    // The users window's count line after a registration.
+    void registeredUsersCounted(const QByteArray &summary);
 
 private:
     friend class ServerCore;
@@ -174,7 +176,6 @@ private:
     };
     OperatorResult sendNotice(Notice notice, const OperatorTarget &target,
                               const QByteArray &reason);
-    void runServerFile(const QString &selectedRow, Dialogs *asker, const QString &name);
     // Called by ServerCore::start.
     void noteStarted(bool chatListening, bool loginListening);
 

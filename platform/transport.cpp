@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
+#include <QThread>
 
 #include <algorithm>
 #include <utility>
@@ -15,11 +16,20 @@ namespace {
 class OutputFlusher : public QObject
 {
 public:
+    // One per thread, flushed by that thread's loop: the windowed program
+    // serves on a thread of its own. It goes with the application, or with
+    // its thread when that ends first.
     static OutputFlusher &instance()
     {
-        static QPointer<OutputFlusher> flusher;
-        if (!flusher)
-            flusher = new OutputFlusher(QCoreApplication::instance());
+        thread_local QPointer<OutputFlusher> flusher;
+        if (!flusher) {
+            QObject *application = QCoreApplication::instance();
+            QThread *thread = QThread::currentThread();
+            const bool main = application && application->thread() == thread;
+            flusher = new OutputFlusher(main ? application : nullptr);
+            if (!main)
+                connect(thread, &QThread::finished, flusher, &QObject::deleteLater);
+        }
         return *flusher;
     }
 

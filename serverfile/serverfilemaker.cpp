@@ -61,12 +61,30 @@ bool ServerFileMaker::isValidName(const QString &name)
     return true;
 }
 
+QString ServerFileMaker::title()
+{
+    return Title;
+}
+
+QString ServerFileMaker::namePrompt()
+{
+    return Prompt;
+}
+
+QString ServerFileMaker::defaultName()
+{
+    return DefaultName;
+}
+
+QString ServerFileMaker::busyText()
+{
+    return QStringLiteral("A server file is being made already. Please wait until it is done.");
+}
+
 bool ServerFileMaker::make(const QString &selectedRow)
 {
     if (m_busy) {
-        m_dialogs.messageBox(
-            QStringLiteral("A server file is being made already. Please wait until it is done."),
-            Title, Dialogs::Icon::Warning);
+        m_dialogs.messageBox(busyText(), Title, Dialogs::Icon::Warning);
         return false;
     }
     BusyGuard guard(m_busy);

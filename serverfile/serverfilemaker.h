@@ -38,6 +38,11 @@ public:
     static qint64 progressPeriod(qint64 length);
     // A name the file system takes as one file name in the program folder.
     static bool isValidName(const QString &name);
+    // The menu command's boxes, for a console that asks on its own thread.
+    static QString title();
+    static QString namePrompt();
+    static QString defaultName();
+    static QString busyText();
 
 Q_SIGNALS:
     // Label2's caption: the name of the server file last made.

@@ -226,9 +226,11 @@ void TestUsersWindow::registrationsReachTheWindowTheOperatorOpens()
     // window that is loaded but not shown.
     f.click("Check1");
     RawClient client;
-    QVERIFY(client.connectTo(f.app().core().login().port()));
+    QVERIFY(
+        client.connectTo(f.onService([&f] { return f.app().services().core().login().port(); })));
     client.send(newUserLine("bob"));
     QCOMPARE(client.readLines(1), QList<QByteArray>{"ACCEPT\r\n"});
+    f.settle();
     UsersWindow *users = f.app().usersWindow();
     QVERIFY(users && !users->isVisible());
     QCOMPARE(users->findChild<QLineEdit *>("Text16")->text(),

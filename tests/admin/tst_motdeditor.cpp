@@ -45,7 +45,7 @@ void TestMotdEditor::edit()
     QFETCH(bool, ok);
     QFETCH(QByteArray, motd);
     ConsoleFixture f;
-    f.api().setRunningMotd("running");
+    f.onService([&f] { f.api().setRunningMotd("running"); });
     if (!content.isNull())
         f.writeWorkingFile("motd.txt", content);
     f.click("cmdUpdateMOTD");
@@ -61,7 +61,7 @@ void TestMotdEditor::edit()
         editor->close();
 
     QTRY_VERIFY(!editor);
-    QCOMPARE(f.api().motd(), motd);
+    QCOMPARE(f.onService([&f] { return f.api().motd(); }), motd);
     QCOMPARE(f.find<QPlainTextEdit>("Text1")->toPlainText(),
              Codepage::toDisplay(motd).replace("\r\n", "\n"));
     QTEST(f.readWorkingFile("motd.txt"), "file");

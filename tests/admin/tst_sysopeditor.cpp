@@ -115,6 +115,7 @@ void TestSysopEditor::saveAndCloseWritesTheFileAsShown()
     editor.f.dialogs.inputAnswers = {"Ren\u00E9e", "r\u20AC@x", "pw"};
     editor.click("cmdAdd");
     editor.click("cmdClose");
+    editor.f.settle();
     QCOMPARE(editor.f.readProgramFile("sysops.dat"),
              QByteArray("\r\n\xA5Jos\xE9\tj\x80@x.org\t\xFC\xDF\x81\r\nBob\t\t\r\n"
                         "Dee\td@x\tp\r\nRen\xE9"

@@ -52,6 +52,7 @@ void ConsoleFixture::select(int row)
 
 QStringList ConsoleFixture::takeMessages()
 {
+    settle();
     QStringList texts;
     for (const ScriptedDialogs::Shown &shown : dialogs.messages())
         texts.append(shown.text);
@@ -61,6 +62,7 @@ QStringList ConsoleFixture::takeMessages()
 
 QStringList ConsoleFixture::logLines()
 {
+    settle();
     window().flushOutput();
     return window().outputText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
@@ -80,5 +82,7 @@ ShownBox closeBoxOpenedBy(const std::function<void()> &action)
     });
     poll.start();
     action();
+    if (!QTest::qWaitFor([&] { return !poll.isActive(); }))
+        qWarning("no box was opened");
     return shown;
 }

@@ -6,10 +6,15 @@
 #include "chatfixture.h"
 #include "console/consoleapp.h"
 #include "console/mainwindow.h"
+#include "operator/servercore.h"
+#include "operator/servicethread.h"
 #include "scripteddialogs.h"
 #include "testfolders.h"
 
+#include <QCoreApplication>
+
 #include <memory>
+#include <type_traits>
 
 // The program as main() builds it, on ephemeral ports, in a program folder
 // and a working directory of its own, with every dialog answered from a
@@ -39,9 +44,32 @@ public:
     // The program ended and started again on the same folders.
     QStringList restart();
     MainWindow &window() { return app().window(); }
-    OperatorApi &api() { return app().api(); }
-    ChatServer &chat() { return app().core().chat(); }
-    ConnectionTable &table() { return app().core().table(); }
+    // The services run on their own thread: a test reaches them inside
+    // onService() only, which runs `job` there and waits for its result.
+    template <typename Job> auto onService(Job job)
+    {
+        if constexpr (std::is_void_v<decltype(job())>) {
+            app().services().run(job);
+        } else {
+            decltype(job()) result{};
+            app().services().run([&] { result = job(); });
+            return result;
+        }
+    }
+    OperatorApi &api() { return app().services().api(); }
+    ChatServer &chat() { return app().services().core().chat(); }
+    ConnectionTable &table() { return app().services().core().table(); }
+    // What the services did before now has reached the window: one round
+    // trip through the service thread, then what it posted here.
+    void settle()
+    {
+        onService([] {});
+        QCoreApplication::sendPostedEvents();
+    }
+    quint16 chatPort()
+    {
+        return onService([this] { return chat().port(); });
+    }
 
     // A button or menu item of the console, by its name.
     void click(const char *name);
@@ -50,24 +78,26 @@ public:
     {
         return window().findChild<Widget *>(QLatin1String(name));
     }
-    // The texts of the message boxes shown since the last call.
     QStringList takeMessages();
     QStringList logLines();
 
     // A connected client; its accept has run on return.
     std::unique_ptr<RawClient> connect(const QString &from = QStringLiteral("127.0.0.1"))
     {
-        return RawClient::connected(chat().port(), from);
+        return RawClient::connected(chatPort(), from);
     }
     // Connects and joins under `name`; returns once the join has run to its
     // end, with everything it sent this client read away.
     std::unique_ptr<RawClient> join(const QByteArray &name,
                                     const QString &from = QStringLiteral("127.0.0.1"))
     {
-        return RawClient::joined(chat().port(), name, from);
+        return RawClient::joined(chatPort(), name, from);
     }
     // The first row equal to `text`, -1 when none.
-    int rowOf(const QByteArray &text) { return rowIn(table(), text); }
+    int rowOf(const QByteArray &text)
+    {
+        return onService([&] { return rowIn(table(), text); });
+    }
 
 private:
     Boxes m_boxes;
@@ -83,5 +113,6 @@ struct ShownBox
     int width = 0;
 };
 
-// Runs `action`, which opens one real modal box, and closes that box.
+// Runs `action`, which opens one real modal box now or from the event loop,
+// and closes that box.
 ShownBox closeBoxOpenedBy(const std::function<void()> &action);

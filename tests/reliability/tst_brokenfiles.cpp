@@ -38,7 +38,10 @@ const QByteArray Kept = QByteArrayLiteral("kept line\r\n");
 struct Console : ConsoleFixture
 {
     Console() : ConsoleFixture(Start::Later) { click("Check1"); }
-    quint16 loginPort() { return app().core().login().port(); }
+    quint16 loginPort()
+    {
+        return onService([this] { return app().services().core().login().port(); });
+    }
 
     QString pathOf(const QString &file) const
     {
@@ -201,11 +204,12 @@ void TestBrokenFiles::savingOverABrokenFileIsRefused()
             editor->findChild<QPlainTextEdit *>(QStringLiteral("txtMOTD"))
                 ->setPlainText(QStringLiteral("new text"));
             editor->findChild<QAbstractButton *>(QStringLiteral("cmdOk"))->click();
+            c.settle();
             // Still open with the text: nothing the operator typed is lost.
             QVERIFY(editor->isVisible());
             editor->close();
         }
-        QCOMPARE(c.api().motd(), QByteArray());
+        QCOMPARE(c.onService([&c] { return c.api().motd(); }), QByteArray());
     } else if (file == QLatin1String("sysops.dat")) {
         c.click("cmdSysop");
         SysopEditor *editor = c.app().sysopEditor();
@@ -213,6 +217,7 @@ void TestBrokenFiles::savingOverABrokenFileIsRefused()
         c.dialogs.inputAnswers = {"Bob", "bob@x.org", "pw2"};
         editor->findChild<QAbstractButton *>(QStringLiteral("cmdAdd"))->click();
         editor->findChild<QAbstractButton *>(QStringLiteral("cmdClose"))->click();
+        c.settle();
         QVERIFY(editor->isVisible());
         QCOMPARE(editor->records().size(), fault == Fault::Immutable ? 2 : 1);
         editor->close();
@@ -224,7 +229,7 @@ void TestBrokenFiles::savingOverABrokenFileIsRefused()
     }
 
     QCOMPARE(FileFault::snapshot(path), before);
-    QCOMPARE(c.noticesAbout(file), notices);
+    QTRY_COMPARE(c.noticesAbout(file), notices);
     // Serving on.
     auto bob = c.join("Bob", QStringLiteral("127.0.0.2"));
     bob->sendLine("Message\tBob: \tstill here");
