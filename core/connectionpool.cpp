@@ -195,6 +195,7 @@ void ConnectionPool::detach(int index)
     entry.peerGone = false;
     entry.resting = false;
     entry.turnQueued = false;
+    entry.behindSince.reset();
     entry.afterRest = {};
     entry.transport->disconnect(this);
     entry.transport->close();
@@ -243,7 +244,11 @@ void ConnectionPool::receive(const Sender &sender)
         }
         if (!entry.held.isEmpty()) {
             if (budget == 0) {
-                queueTurn(sender);
+                queueTurn(sender, 0ms);
+                return;
+            }
+            if (budget == LinesPerTurn && roomIsBehind()) {
+                queueTurn(sender, 1ms);
                 return;
             }
             budget -= handleHeld(sender, budget);
@@ -263,18 +268,35 @@ void ConnectionPool::receive(const Sender &sender)
     }
 }
 
-void ConnectionPool::queueTurn(const Sender &sender)
+void ConnectionPool::queueTurn(const Sender &sender, std::chrono::milliseconds delay)
 {
     m_entries[sender.index].turnQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this, sender] {
-            if (!isStillHere(sender))
-                return;
-            m_entries[sender.index].turnQueued = false;
-            receive(sender);
-        },
-        Qt::QueuedConnection);
+    const auto turn = [this, sender] {
+        if (!isStillHere(sender))
+            return;
+        m_entries[sender.index].turnQueued = false;
+        receive(sender);
+    };
+    if (delay == 0ms)
+        QMetaObject::invokeMethod(this, turn, Qt::QueuedConnection);
+    else
+        QTimer::singleShot(delay, this, turn);
+}
+
+bool ConnectionPool::roomIsBehind()
+{
+    const auto now = std::chrono::steady_clock::now();
+    bool waiting = false;
+    for (Entry &entry : m_entries) {
+        if (!entry.transport || entry.transport->unsentBytes() <= RoomHighWater) {
+            entry.behindSince.reset();
+            continue;
+        }
+        if (!entry.behindSince)
+            entry.behindSince = now;
+        waiting = waiting || now - *entry.behindSince < RoomPatience;
+    }
+    return waiting;
 }
 
 bool ConnectionPool::drainTimeIsUp(const Entry &entry) const

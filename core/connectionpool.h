@@ -13,6 +13,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 class AddressLimits;
 class BanStore;
@@ -81,6 +82,12 @@ public:
     static constexpr std::chrono::seconds BannedStay{5};
     // Lines of one connection handled in one turn of the event loop.
     static constexpr int LinesPerTurn = 64;
+    // While a connection has more output waiting than this, nobody's lines are
+    // handled (TCP then slows the senders): the room goes at the pace of its
+    // slowest reader. A reader that stays behind longer than RoomPatience is
+    // waited for no more; it is dropped when it reaches the output cap.
+    static constexpr qint64 RoomHighWater = 256 * 1024;
+    static constexpr std::chrono::milliseconds RoomPatience{2000};
 
     ConnectionPool(ConnectionTable &table, Handlers handlers, QObject *parent = nullptr);
     ~ConnectionPool() override;
@@ -152,6 +159,9 @@ private:
         quint64 nextChunk = 0;
         bool resting = false;    // a resume timer is armed; nothing is handled until it fires
         bool turnQueued = false; // its budget was spent: it goes on in its next turn
+        // Its unsent output passed RoomHighWater at that time (and has not
+        // fallen below it since); unset: it is not behind.
+        std::optional<std::chrono::steady_clock::time_point> behindSince;
         std::function<void()> afterRest;
         // The peer left with lines held back; the connection ends after them,
         // or when drainAfterClose has passed since peerGoneAt.
@@ -176,7 +186,9 @@ private:
     int handleHeld(const Sender &sender, int budget);
     // Lines of the chunk `number` that were not handled go back to the front.
     void putBack(Entry &entry, quint64 number, const QList<QByteArray> &lines);
-    void queueTurn(const Sender &sender);
+    void queueTurn(const Sender &sender, std::chrono::milliseconds delay);
+    // Some reader is behind and still waited for.
+    bool roomIsBehind();
     void rest(const Sender &sender, std::chrono::steady_clock::duration delay);
     void onConnectionLost(int index);
 

@@ -36,6 +36,8 @@ public:
     // output would pass OutputCap: the connection is then dropped and failed
     // follows from the event loop, once the current handler has returned.
     bool send(const QByteArray &bytes);
+    // Output queued and not yet taken by the system.
+    qint64 unsentBytes() const { return pendingOutput(); }
     virtual QByteArray takeReceived() = 0;
     virtual bool hasReceived() const = 0;
     // Our own close: no closed/failed follows. What was sent still leaves.

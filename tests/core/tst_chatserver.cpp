@@ -43,6 +43,7 @@ private Q_SLOTS:
     void floodIsReadInBoundedChunks();
     void everyListenerGetsTheRoomsLinesInOneOrder();
     void aFloodOfOneConnectionTakesTurnsWithTheOthers();
+    void theRoomWaitsForAReaderThatIsBehind();
     void failedAcceptIsToldAndFreesTheEntry();
 };
 
@@ -328,6 +329,40 @@ void TestChatServer::aFloodOfOneConnectionTakesTurnsWithTheOthers()
     handled.removeAt(at);
     for (int i = 0; i < Flood; ++i)
         QCOMPARE(handled[i], QByteArray::number(i));
+}
+
+// A reader with much output still to take holds everyone's lines back (TCP
+// then slows the senders) until it has caught up, or for RoomPatience: a
+// fast talker cannot push readers that keep reading over the output cap.
+void TestChatServer::theRoomWaitsForAReaderThatIsBehind()
+{
+    ChatFixture f;
+    QList<QSharedPointer<SimulatedTransport>> room;
+    for (const char *name : {"Ann", "Bob", "Slow"}) {
+        room.append(f.connectSimulated("127.0.0." + QByteArray::number(room.size() + 1)));
+        room.last()->receive("Name\t" + QByteArray(name) + "\r\n");
+    }
+    for (const auto &client : std::as_const(room))
+        client->takeSent();
+    SimulatedTransport &ann = *room[0], &bob = *room[1], &slow = *room[2];
+    const QByteArray backlog(ConnectionPool::RoomHighWater + 1, 'x');
+
+    QVERIFY(slow.send(backlog));
+    ann.receive("Message\tAnn: \thi\r\n");
+    QCOMPARE(bob.takeSent(), QByteArray());
+    slow.takeSent();
+    QByteArray heard;
+    QTRY_VERIFY(!(heard += bob.takeSent()).isEmpty());
+    QCOMPARE(heard, QByteArray("Message\tAnn: \thi\t\r\n"));
+
+    // One that stays behind is waited for no longer than the patience.
+    QVERIFY(slow.send(backlog));
+    ann.receive("Message\tAnn: \tagain\r\n");
+    heard.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(!(heard += bob.takeSent()).isEmpty(),
+                             10 * ConnectionPool::RoomPatience.count());
+    QCOMPARE(heard, QByteArray("Message\tAnn: \tagain\t\r\n"));
+    QVERIFY(slow.isConnected());
 }
 
 void TestChatServer::failedAcceptIsToldAndFreesTheEntry()

@@ -361,8 +361,8 @@ void TestChurn::fiftyClientsComeAndGo()
     QVERIFY2(server.start(&error), qPrintable(error));
 
     // Warm up once, so the count holds what the program keeps for good: the
-    // descriptors with the warm-up client connected, less its socket.
-    int descriptorsBefore = -1;
+    // sockets with the warm-up client connected, less its own.
+    int socketsBefore = -1;
     {
         RawClient warmUp{RawClient::Mode::Polled};
         QVERIFY(warmUp.connectTo(ServerUnderTest::ChatPort));
@@ -370,10 +370,10 @@ void TestChurn::fiftyClientsComeAndGo()
                  QList<QByteArray>{"ADDUSER\tWarm\r\n"});
         warmUp.sendLine("Message\tWarm: \thello");
         QVERIFY(warmUp.waitForLine("Message\tWarm: \thello\t\r\n", 5000));
-        descriptorsBefore = server.openDescriptors() - 1;
+        socketsBefore = server.openSockets() - 1;
     }
-    QVERIFY(descriptorsBefore > 0);
-    QCOMPARE(server.waitForDescriptorsAtMost(descriptorsBefore, 15000), descriptorsBefore);
+    QVERIFY(socketsBefore > 0);
+    QCOMPARE(server.waitForSocketsAtMost(socketsBefore, 15000), socketsBefore);
 
     QRandomGenerator random(quint32(qEnvironmentVariableIntValue("TARNWICK_CHURN_SEED")) + 8);
     Figures figures;
@@ -414,7 +414,7 @@ void TestChurn::fiftyClientsComeAndGo()
     for (auto &c : churners)
         c->leave();
     // Every client gone from the program: each socket of theirs closed.
-    const int descriptorsAfterChurn = server.waitForDescriptorsAtMost(descriptorsBefore, 15000);
+    const int socketsAfterChurn = server.waitForSocketsAtMost(socketsBefore, 15000);
 
     qInfo("%d s of churn: %lld connects, %lld joins (%lld refused), %lld lines sent, "
           "%lld lines / %lld bytes received, ended by close %lld, reset %lld, half-close %lld, "
@@ -424,8 +424,8 @@ void TestChurn::fiftyClientsComeAndGo()
           figures.endings[2], figures.endings[3], figures.droppedByServer);
     const double firstKb = average(firstWindowKb);
     const double lastKb = average(lastWindowKb);
-    qInfo("VmRSS first %lld s: %.0f KiB on average, last %lld s: %.0f KiB; descriptors before %d",
-          windowMs / 1000, firstKb, windowMs / 1000, lastKb, descriptorsBefore);
+    qInfo("VmRSS first %lld s: %.0f KiB on average, last %lld s: %.0f KiB; sockets before %d",
+          windowMs / 1000, firstKb, windowMs / 1000, lastKb, socketsBefore);
 
     QVERIFY2(server.isRunning(), server.endDescription().c_str());
     for (const QByteArray &line : std::as_const(figures.strangeLines))
@@ -433,7 +433,7 @@ void TestChurn::fiftyClientsComeAndGo()
     QVERIFY(figures.strangeLines.isEmpty());
     QCOMPARE(figures.halfClosedLeftOpen, 0);
     QVERIFY(figures.joins > 0);
-    QCOMPARE(descriptorsAfterChurn, descriptorsBefore);
+    QCOMPARE(socketsAfterChurn, socketsBefore);
 
     // Every entry free and every row "EMPTY" once the lines held back from the
     // last flooders are handled (closing does not skip them): a newcomer then
@@ -453,7 +453,7 @@ void TestChurn::fiftyClientsComeAndGo()
             break;
         }
     }
-    QCOMPARE(server.waitForDescriptorsAtMost(descriptorsBefore, 15000), descriptorsBefore);
+    QCOMPARE(server.waitForSocketsAtMost(socketsBefore, 15000), socketsBefore);
     // ... and all fifty entries take a connection again, a fifty-first none.
     std::vector<std::unique_ptr<RawClient>> full;
     for (int k = 0; k < Clients; ++k) {
@@ -471,9 +471,9 @@ void TestChurn::fiftyClientsComeAndGo()
     oneTooMany.close();
 
     // Lines still leaving a closed connection may hold its socket for a few seconds.
-    const int descriptorsAfter = server.waitForDescriptorsAtMost(descriptorsBefore, 15000);
-    qInfo("descriptors after: %d", descriptorsAfter);
-    QCOMPARE(descriptorsAfter, descriptorsBefore);
+    const int socketsAfter = server.waitForSocketsAtMost(socketsBefore, 15000);
+    qInfo("sockets after: %d", socketsAfter);
+    QCOMPARE(socketsAfter, socketsBefore);
 
     // Flat: the last window holds no more than the first plus a little slack
     // for the allocator's pools. The address sanitizer holds freed memory back

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <thread>
+#include <unistd.h>
 
 ServerUnderTest::ServerUnderTest()
 {
@@ -70,22 +71,31 @@ qint64 ServerUnderTest::statusKb(const char *field) const
     return -1;
 }
 
-int ServerUnderTest::openDescriptors() const
+int ServerUnderTest::openSockets() const
 {
-    QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid()));
+    const QString folder = QStringLiteral("/proc/%1/fd").arg(pid());
+    QDir descriptors(folder);
     if (pid() <= 0 || !descriptors.exists())
         return -1;
-    return int(
-        descriptors.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
+    int sockets = 0;
+    for (const QString &name :
+         descriptors.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
+        char target[64] = {};
+        const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
+        if (::readlink(path.constData(), target, sizeof target - 1) > 0 &&
+            QByteArray(target).startsWith("socket:"))
+            ++sockets;
+    }
+    return sockets;
 }
 
-int ServerUnderTest::waitForDescriptorsAtMost(int count, int timeoutMs) const
+int ServerUnderTest::waitForSocketsAtMost(int count, int timeoutMs) const
 {
     const QDeadlineTimer deadline(timeoutMs);
-    int seen = openDescriptors();
+    int seen = openSockets();
     while (seen > count && !deadline.hasExpired()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        seen = openDescriptors();
+        seen = openSockets();
     }
     return seen;
 }

@@ -21,9 +21,12 @@ public:
     bool start(QString *errorText);
     // A "Vm..." line of /proc/<pid>/status in KiB (VmRSS, VmHWM); -1 unknown.
     qint64 statusKb(const char *field) const;
-    // The number of open file descriptors; -1 unknown.
-    int openDescriptors() const;
-    // Waits (up to timeoutMs) until the descriptor count is at most `count`
-    // and returns the last count seen.
-    int waitForDescriptorsAtMost(int count, int timeoutMs) const;
+    // The number of open sockets (connections, listeners, the control
+    // socket); -1 unknown. Files and threads' wake-up descriptors, which the
+    // program opens when first needed and a thread pool lets go when idle,
+    // do not count.
+    int openSockets() const;
+    // Waits (up to timeoutMs) until the socket count is at most `count` and
+    // returns the last count seen.
+    int waitForSocketsAtMost(int count, int timeoutMs) const;
 };
