@@ -60,7 +60,7 @@ void TestSocketLifetime::droppedInsideItsOwnSignal()
         QTcpSocket peer;
         QSharedPointer<ClientSocket> owner = connectPeer(peer);
         QVERIFY(owner);
-        // Set from the event loop once the signal the handler ran in is over.
+        // Set once the signal the handler ran in is over.
         bool unwound = false;
         bool destroyed = false;
         bool destroyedTooEarly = false;
@@ -74,9 +74,9 @@ void TestSocketLifetime::droppedInsideItsOwnSignal()
                 owner->send("DOUBLE\r\n");
             owner->close();
             owner.reset();
-            QMetaObject::invokeMethod(
-                this, [&unwound] { unwound = true; }, Qt::QueuedConnection);
         });
+        // Runs after the handler, in the same emission: the signal is over.
+        connect(owner.get(), &Transport::dataArrival, this, [&unwound] { unwound = true; });
         peer.write("MOTD\r\n");
         QTRY_VERIFY(!owner);
         QTRY_VERIFY(destroyed);
