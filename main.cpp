@@ -8,7 +8,16 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <algorithm>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr int WindowThreadNice = 10; // added to the nice value the program started with
+constexpr int MaxNice = 19;
+}
 
 int main(int argc, char *argv[])
 {
@@ -36,6 +45,13 @@ int main(int argc, char *argv[])
         return Invocation::Failed;
     }
     ConsoleApp console(config);
+    // The room before the window: the services' thread, started above, keeps
+    // the normal priority; this thread only draws, and when both want a
+    // processor it gives way, so a repaint never holds up a relayed line.
+    // Threads started from here later are the window's and inherit it.
+    const auto self = static_cast<id_t>(::gettid());
+    ::setpriority(PRIO_PROCESS, self,
+                  std::min(MaxNice, ::getpriority(PRIO_PROCESS, self) + WindowThreadNice));
     QObject::connect(&console, &ConsoleApp::quitRequested, &app, &QApplication::quit);
     console.window().show();
     console.start();

@@ -16,14 +16,6 @@
 #include <vector>
 
 namespace {
-double percentile(std::vector<std::int64_t> values, double fraction)
-{
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return double(values[std::size_t(fraction * double(values.size() - 1) + 0.5)]) / 1e6;
-}
-
 // One request, timed to its reply; false when the reply is not `expected`.
 bool ask(RawClient &client, const QByteArray &request, const QByteArray &expected,
          std::vector<std::int64_t> &times, std::string *failure)

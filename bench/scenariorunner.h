@@ -116,3 +116,6 @@ private:
 };
 
 std::int64_t nowNs();
+// The value below which `fraction` of `values` lie, in milliseconds (values in
+// nanoseconds; reorders them); -1 when there are none.
+double percentile(std::vector<std::int64_t> &values, double fraction);
