@@ -465,8 +465,8 @@ void TestChatCommands::sameNameAtTheSameMomentIsListedOnce()
     first->sendLine("Name\tZed");
     second->sendLine("Name\tzed");
     QTRY_VERIFY(!first->isConnected() || !second->isConnected());
-    QCOMPARE(int(first->readFor(0).endsWith("DOUBLE\r\n")) +
-                 int(second->readFor(0).endsWith("DOUBLE\r\n")),
+    QCOMPARE(int(first->drain(0).endsWith("DOUBLE\r\n")) +
+                 int(second->drain(0).endsWith("DOUBLE\r\n")),
              1);
     QCOMPARE(int(fixture.rowOf("Zed") >= 0) + int(fixture.rowOf("zed") >= 0), 1);
 }

@@ -49,7 +49,7 @@ struct Room
     // A client that has connected but not joined: its name is still empty.
     int unjoined(const QString &from) { return connected(QByteArray(), from); }
 
-    QByteArray received(const QByteArray &name) { return clients.at(name)->readFor(100); }
+    QByteArray received(const QByteArray &name) { return clients.at(name)->drain(100); }
 
 private:
     int connected(const QByteArray &name, const QString &from)
