@@ -97,12 +97,11 @@ void TestTextFile::appendEndsAHandWrittenLastLineFirst_data()
 void TestTextFile::appendEndsAHandWrittenLastLineFirst()
 {
     QFETCH(QByteArray, before);
-    QFETCH(QByteArray, after);
     if (!before.isNull())
         QVERIFY(writeFile(path("ban.txt"), before));
     BanRules rules(m_folder->path());
     QVERIFY(rules.add({"1.2.3.4", std::nullopt, {}, {}}, QDateTime::currentDateTimeUtc()));
-    QCOMPARE(readFile(path("ban.txt")), after);
+    QTEST(readFile(path("ban.txt")), "after");
     QVERIFY(rules.load());
     QVERIFY(rules.match("1.2.3.4", QDateTime::currentDateTimeUtc()));
 }

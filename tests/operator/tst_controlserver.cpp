@@ -145,11 +145,10 @@ void TestControlServer::answersEveryRequestLine_data()
 void TestControlServer::answersEveryRequestLine()
 {
     QFETCH(QByteArray, line);
-    QFETCH(QJsonObject, reply);
     Client client;
     QVERIFY(client.connectTo(path()));
     client.send(line + '\n');
-    QCOMPARE(client.next(), reply);
+    QTEST(client.next(), "reply");
     // The connection serves on after any answer.
     client.request("echo", {"still here"});
     QCOMPARE(client.next(), ok("still here"));

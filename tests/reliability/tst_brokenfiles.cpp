@@ -106,7 +106,6 @@ void TestBrokenFiles::chatServesOnBesideABrokenFile()
 {
     QFETCH(QString, file);
     QFETCH(Fault, fault);
-    QFETCH(int, notices);
     Console c;
     const QString path = c.pathOf(file);
     if (!FileFault::apply(path, fault, file == QLatin1String("users.mdb") ? usersStore() : Kept))
@@ -158,7 +157,7 @@ void TestBrokenFiles::chatServesOnBesideABrokenFile()
         QVERIFY(FileFault::snapshot(path).startsWith(before)); // the log appends
     else if (fault != Fault::Missing)
         QCOMPARE(FileFault::snapshot(path), before);
-    QCOMPARE(c.noticesAbout(file), notices);
+    QTEST(c.noticesAbout(file), "notices");
 }
 
 void TestBrokenFiles::savingOverABrokenFileIsRefused_data()
