@@ -4,9 +4,7 @@
 #include "serverundertest.h"
 
 #include <QAbstractButton>
-#include <QCheckBox>
 #include <QDir>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QTest>
