@@ -311,25 +311,26 @@ void TestHeadless::commandActsOnTheChatAndTheFiles()
     if (c.bobClosedAfterGrace)
         writeDataFile("tarnwick-server.ini", "[limits]\nleaveGraceSeconds=1\n");
     QVERIFY(startServer());
-    const auto bob = RawClient::joined(3069, "bob");
-    const auto ann = RawClient::joined(3069, "ann");
-    bob->drain(200);
-    ann->drain(200);
+    RawClient bob;
+    RawClient ann;
+    QVERIFY(bob.connectTo(3069) && bob.join("bob"));
+    QVERIFY(ann.connectTo(3069) && ann.join("ann"));
+    bob.drain(200);
+    ann.drain(200);
 
     const Result result = ctl(c.command, c.input);
     QCOMPARE(result.exitCode, c.exitCode);
     QCOMPARE(result.out, c.out);
     QVERIFY2(c.err.isEmpty() ? result.err.isEmpty() : result.err.contains(c.err), result.err);
-    for (auto [client, expected] :
-         {std::pair{bob.get(), c.bobGets}, std::pair{ann.get(), c.annGets}}) {
+    for (auto [client, expected] : {std::pair{&bob, c.bobGets}, std::pair{&ann, c.annGets}}) {
         if (!expected.isEmpty())
             QCOMPARE(client->readLines(1).value(0), expected);
-        if (client == bob.get() || !c.bobClosedAfterGrace)
+        if (client == &bob || !c.bobClosedAfterGrace)
             QCOMPARE(client->drain(100), QByteArray());
     }
     if (c.bobClosedAfterGrace) {
-        QVERIFY(bob->waitForDisconnect());
-        QCOMPARE(ann->readLines(4), leavingLines("bob"));
+        QVERIFY(bob.waitForDisconnect());
+        QCOMPARE(ann.readLines(4), leavingLines("bob"));
     }
     if (!c.then.isEmpty()) {
         const QString answer = QString::fromLatin1(ctl(c.then).out);
