@@ -321,12 +321,8 @@ void TestBrokenFiles::programServesWithEveryFileBroken()
 
     RawClient ann{RawClient::Mode::Polled};
     RawClient bob{RawClient::Mode::Polled};
-    QVERIFY(ann.connectTo(ServerUnderTest::ChatPort));
-    QVERIFY(bob.connectTo(ServerUnderTest::ChatPort, "127.0.0.2"));
-    ann.sendLine("Name\tAnn");
-    QVERIFY(ann.waitForLine("ADDUSER\tAnn\r\n", 10000));
-    bob.sendLine("Name\tBob");
-    QVERIFY(bob.waitForLine("ADDUSER\tBob\r\n", 10000));
+    QVERIFY(ann.connectTo(ServerUnderTest::ChatPort) && ann.join("Ann"));
+    QVERIFY(bob.connectTo(ServerUnderTest::ChatPort, "127.0.0.2") && bob.join("Bob"));
     bob.sendLine("RequestOP\tBob\tbob@x.org\tpw");
     bob.sendLine("MOTD");
     QVERIFY(bob.waitForLine("MOTD\t\r\n", 5000));
