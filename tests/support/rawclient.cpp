@@ -284,18 +284,13 @@ bool RawClient::waitForLine(const QByteArray &wanted, int timeoutMs, QList<QByte
 QByteArray RawClient::drain(int ms)
 {
     waitUntil([] { return false; }, ms);
-    return takeReceived();
+    receive();
+    return std::exchange(m_in, QByteArray());
 }
 
 QByteArray RawClient::readBytes(qsizetype size, int timeoutMs)
 {
     waitUntil([&] { return m_in.size() >= size; }, timeoutMs);
-    return takeReceived();
-}
-
-QByteArray RawClient::takeReceived()
-{
-    receive();
     return std::exchange(m_in, QByteArray());
 }
 

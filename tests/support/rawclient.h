@@ -99,8 +99,6 @@ public:
     QByteArray readBytes(qsizetype size, int timeoutMs = 3000);
     // Everything received and not yet taken, after letting events run for `ms`.
     QByteArray drain(int ms = 50);
-    // Everything received and not yet taken, without waiting.
-    QByteArray takeReceived();
     bool waitForDisconnect(int timeoutMs = 3000);
 
     void end(Ending how);
