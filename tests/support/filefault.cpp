@@ -1,4 +1,5 @@
 #include "filefault.h"
+#include "testfolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,12 +13,6 @@
 namespace {
 // Reads and writes of this file fail with EIO: nothing is mapped at address 0.
 const QString FailingFile = QStringLiteral("/proc/self/mem");
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 } // namespace
 
 QByteArray FileFault::garbage()
