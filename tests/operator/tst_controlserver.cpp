@@ -58,18 +58,16 @@ public:
     // The next line as an object; an empty object when none came.
     QJsonObject next()
     {
-        for (int i = 0; i < 100 && !m_socket.canReadLine(); ++i) {
-            if (m_socket.state() != QLocalSocket::ConnectedState && !m_socket.bytesAvailable())
-                break;
-            QTest::qWait(20);
-        }
+        QTest::qWaitFor([this] {
+            return m_socket.canReadLine() ||
+                   (m_socket.state() != QLocalSocket::ConnectedState && !m_socket.bytesAvailable());
+        });
         return QJsonDocument::fromJson(m_socket.readLine()).object();
     }
     bool waitForDisconnect()
     {
-        for (int i = 0; i < 150 && m_socket.state() != QLocalSocket::UnconnectedState; ++i)
-            QTest::qWait(20);
-        return m_socket.state() == QLocalSocket::UnconnectedState;
+        return QTest::qWaitFor(
+            [this] { return m_socket.state() == QLocalSocket::UnconnectedState; });
     }
     QLocalSocket &socket() { return m_socket; }
 
