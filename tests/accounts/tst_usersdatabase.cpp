@@ -219,6 +219,7 @@ void TestUsersDatabase::matching()
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, email);
     QFETCH(int, firstRowWithTheName);
+    QFETCH(bool, taken);
     UsersDatabase *store = storeWritten(written);
     QVERIFY(store);
     QCOMPARE(store->count(), StoredUsers.size());
@@ -230,7 +231,7 @@ void TestUsersDatabase::matching()
         QCOMPARE((*found)[UserRecord::UserName], StoredUsers[firstRowWithTheName].first);
         QCOMPARE((*found)[UserRecord::Email], StoredUsers[firstRowWithTheName].second);
     }
-    QTEST(store->isNameOrEmailTaken(name, email), "taken");
+    QCOMPARE(store->isNameOrEmailTaken(name, email), taken);
     // Credentials stay exact: the stored spelling only.
     const bool storedExactly = std::any_of(StoredUsers.begin(), StoredUsers.end(),
                                            [&](const auto &u) { return u.first == name; });
