@@ -375,25 +375,22 @@ void TestConsole::showAddress()
 void TestConsole::kickAndBanFindUser_data()
 {
     QTest::addColumn<QString>("control");
-    QTest::addColumn<int>("selected"); // -1: none
-    QTest::addColumn<bool>("acceptDefault");
-    QTest::addColumn<QString>("answer"); // when the default is not taken
+    QTest::addColumn<int>("selected");   // -1: none; else its row is the answer
+    QTest::addColumn<QString>("answer"); // when nothing is selected
     QTest::addColumn<int>("found");      // -1: nobody
     QTest::addColumn<QString>("reason");
-    QTest::newRow("name in other case") << "KickUser" << -1 << false << "BOB" << 0 << "spam";
-    QTest::newRow("default is the selected row") << "cmdBanUser" << 0 << true << "" << 0 << "";
-    QTest::newRow("suffixed row never matches") << "mnuBanUser" << 1 << true << "" << -1 << "x";
-    QTest::newRow("moderator mark") << "KickUser" << -1 << false << "\u00A5MOD" << 2 << "";
-    QTest::newRow("no prefix match") << "cmdBanUser" << -1 << false << "bo" << -1 << "spam";
-    QTest::newRow("empty answer finds the unjoined")
-        << "mnuBanUser" << -1 << false << "" << 3 << "spam";
+    QTest::newRow("name in other case") << "KickUser" << -1 << "BOB" << 0 << "spam";
+    QTest::newRow("default is the selected row") << "cmdBanUser" << 0 << "" << 0 << "";
+    QTest::newRow("suffixed row never matches") << "mnuBanUser" << 1 << "" << -1 << "x";
+    QTest::newRow("moderator mark") << "KickUser" << -1 << "\u00A5MOD" << 2 << "";
+    QTest::newRow("no prefix match") << "cmdBanUser" << -1 << "bo" << -1 << "spam";
+    QTest::newRow("empty answer finds the unjoined") << "mnuBanUser" << -1 << "" << 3 << "spam";
 }
 
 void TestConsole::kickAndBanFindUser()
 {
     QFETCH(QString, control);
     QFETCH(int, selected);
-    QFETCH(bool, acceptDefault);
     QFETCH(QString, answer);
     QFETCH(int, found);
     QFETCH(QString, reason);
@@ -409,7 +406,7 @@ void TestConsole::kickAndBanFindUser()
     }));
     room.f.settle();
     room.f.select(selected);
-    room.f.dialogs.inputAnswers = {acceptDefault ? row : answer, reason};
+    room.f.dialogs.inputAnswers = {selected >= 0 ? row : answer, reason};
 
     room.f.click(qPrintable(control));
     room.f.settle(); // the user found
