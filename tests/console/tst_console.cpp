@@ -21,7 +21,6 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -440,19 +439,15 @@ void TestConsole::roomChatsWhileAKickBoxWaits()
 {
     ConsoleFixture f;
     auto ann = f.join("Ann");
-    QTcpSocket bob;
-    bob.connectToHost(QHostAddress::LocalHost, f.chatPort());
-    QVERIFY(bob.waitForConnected());
-    bob.write("Name\tBob\r\n");
-    QTRY_VERIFY(f.rowOf("Bob") >= 0);
-    QByteArray received;
+    RawClient bob{RawClient::Mode::Polled};
+    QVERIFY(bob.connectTo(f.chatPort()) && bob.join("Bob"));
+    bool heard = false;
     f.dialogs.whileInputOpen = [&](int) {
         ann->sendLine("Message\tAnn: \thello");
-        while (!received.contains("Message\tAnn: \thello\t\r\n") && bob.waitForReadyRead(3000))
-            received += bob.readAll();
+        heard = bob.waitForLine("Message\tAnn: \thello\t\r\n", 3000);
     };
     f.click("KickUser");
-    QVERIFY(received.contains("Message\tAnn: \thello\t\r\n"));
+    QVERIFY(heard);
 }
 
 void TestConsole::userReplacedWhileReasonIsAsked()
