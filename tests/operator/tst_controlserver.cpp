@@ -58,10 +58,12 @@ public:
     // The next line as an object; an empty object when none came.
     QJsonObject next()
     {
-        QTest::qWaitFor([this] {
-            return m_socket.canReadLine() ||
-                   (m_socket.state() != QLocalSocket::ConnectedState && !m_socket.bytesAvailable());
-        });
+        if (!QTest::qWaitFor([this] {
+                return m_socket.canReadLine() ||
+                       (m_socket.state() != QLocalSocket::ConnectedState &&
+                        !m_socket.bytesAvailable());
+            }))
+            return {};
         return QJsonDocument::fromJson(m_socket.readLine()).object();
     }
     bool waitForDisconnect()
