@@ -25,11 +25,10 @@ QByteArray sideLine(const QByteArray &target, const QByteArray &expires,
 } // namespace
 
 // Bans in ban.txt and its side file: matching, adding, lifting, expiry.
-class TestBanRules : public QObject
+class TestBanRules : public FolderTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
     void durations_data();
     void durations();
     void matching_data();
@@ -49,14 +48,7 @@ private Q_SLOTS:
 private:
     QString listPath() const { return m_folder->filePath(QStringLiteral("ban.txt")); }
     QString sidePath() const { return m_folder->filePath(QStringLiteral("ban-meta.txt")); }
-    std::unique_ptr<QTemporaryDir> m_folder;
 };
-
-void TestBanRules::init()
-{
-    m_folder = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_folder->isValid());
-}
 
 void TestBanRules::durations_data()
 {

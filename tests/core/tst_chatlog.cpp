@@ -30,11 +30,10 @@ QString systemReason(int error)
 
 } // namespace
 
-class TestChatLog : public QObject
+class TestChatLog : public FolderTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
     void cleanup();
     void everyEntryIsWholeInTheFileWhenTheCallReturns();
     void receiveEntryText_data();
@@ -51,15 +50,7 @@ private Q_SLOTS:
 
 private:
     QString logPath() const { return m_folder->filePath(QStringLiteral("log.txt")); }
-
-    std::unique_ptr<QTemporaryDir> m_folder;
 };
-
-void TestChatLog::init()
-{
-    m_folder = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_folder->isValid());
-}
 
 void TestChatLog::cleanup()
 {
