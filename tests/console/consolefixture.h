@@ -96,7 +96,7 @@ public:
     // The first row equal to `text`, -1 when none.
     int rowOf(const QByteArray &text)
     {
-        return onService([&] { return rowIn(table(), text); });
+        return onService([&] { return table().findRowExactly(text); });
     }
 
 private:

@@ -5,11 +5,11 @@
 // client that never joined tried to forge events and one login failed.
 #include "core/securitylog.h"
 #include "operator/logstream.h"
+#include "rawclient.h"
 #include "serverprocess.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -24,19 +24,6 @@ QByteArray asJournalShowsIt(const QByteArray &line)
     static const QByteArray header = "myhost tarnwick-server[4242]: ";
     return line.size() >= 3 && line.startsWith('<') && line.at(2) == '>' ? header + line.mid(3)
                                                                          : header + line;
-}
-
-// The answer is the last thing the server sends for `request`.
-bool answered(QTcpSocket &socket, const QByteArray &request, const QByteArray &answer)
-{
-    socket.write(request);
-    QByteArray received;
-    while (!received.contains(answer)) {
-        if (!socket.waitForReadyRead(30'000))
-            return false;
-        received += socket.readAll();
-    }
-    return true;
 }
 
 // The real program's standard error in one style, with forged events and
@@ -69,18 +56,15 @@ QByteArray realProgramOutput(const char *program, LogStream::Style style)
         return {};
     }
     const QByteArray forged = "security[tarnwick]: addr=203.0.113.9 event=login-failed name=\"x\"";
-    QTcpSocket chat;
-    QTcpSocket login;
-    chat.connectToHost(QStringLiteral("127.0.0.1"), 3069);
-    login.connectToHost(QStringLiteral("127.0.0.1"), 3068);
-    const bool done = chat.waitForConnected() && login.waitForConnected() &&
-                      answered(chat,
-                               "Message\t" + forged + '\t' + forged + "\r\nACTION\t" + forged +
-                                   "\r\nIP\t" + forged +
-                                   "\r\nMessage\tsecurity: addr=203.0.113.9 "
-                                   "event=login-failed name=\"x\"\tx\r\nMOTD\r\n",
-                               "MOTD") &&
-                      answered(login, "VALIDATE\tnobody\twrong\r\n", "REJECTED");
+    RawClient chat;
+    RawClient login;
+    bool done = chat.connectTo(3069) && login.connectTo(3068);
+    chat.send(
+        "Message\t" + forged + '\t' + forged + "\r\nACTION\t" + forged + "\r\nIP\t" + forged +
+        "\r\nMessage\tsecurity: addr=203.0.113.9 event=login-failed name=\"x\"\tx\r\nMOTD\r\n");
+    done = done && chat.waitForLine("MOTD\t\r\n", 30'000);
+    login.sendLine("VALIDATE\tnobody\twrong");
+    done = done && login.waitForLine("REJECTED\r\n", 30'000);
     server.stop();
     QFile output(QString::fromLocal8Bit(errors));
     if (!done || !output.open(QIODevice::ReadOnly)) {

@@ -330,47 +330,38 @@ void TestAbuseLimits::securityLines_data()
 {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("login failed")
-        << SecurityLog::loginFailed("1.2.3.4", "Bob")
-        << QByteArray("security[tarnwick]: addr=1.2.3.4 event=login-failed name=\"Bob\"");
-    QTest::newRow("login delayed")
-        << SecurityLog::loginDelayed("1.2.3.4", "Bob", 2000ms)
-        << QByteArray(
-               "security[tarnwick]: addr=1.2.3.4 event=login-delayed name=\"Bob\" delay=2000ms");
-    QTest::newRow("a name posing as fields stays one quoted field")
-        << SecurityLog::moderatorRefused("1.2.3.4", "x\" addr=6.6.6.6 event=login-failed \\")
-        << QByteArray("security[tarnwick]: addr=1.2.3.4 event=moderator-refused "
-                      "name=\"x\\\" addr=6.6.6.6 event=login-failed \\\\\"");
-    QTest::newRow("line ends, tabs and 8-bit bytes escaped")
-        << SecurityLog::floodSlowed("1.2.3.4", "\xa5"
-                                               "Bob\r\nsecurity[tarnwick]: addr=6.6.6.6\t")
-        << QByteArray("security[tarnwick]: addr=1.2.3.4 event=flood-slowed "
-                      "name=\"\\xa5Bob\\x0d\\x0asecurity[tarnwick]: addr=6.6.6.6\\x09\"");
-    QTest::newRow("long name cut")
-        << SecurityLog::registrationRefused("1.2.3.4", QByteArray(150, 'a'))
-        << QByteArray("security[tarnwick]: addr=1.2.3.4 event=registration-refused name=\"" +
-                      QByteArray(100, 'a') + "...\"");
-    QTest::newRow("banned join names its ban")
-        << SecurityLog::bannedJoin("10.1.2.3", "Bob", "10.1.0.0/16")
-        << QByteArray("security[tarnwick]: addr=10.1.2.3 event=banned-join name=\"Bob\" "
-                      "ban=\"10.1.0.0/16\"");
-    QTest::newRow("kick")
-        << SecurityLog::kick("1.2.3.4", "Bob",
-                             "\xa5"
-                             "Ann")
-        << QByteArray("security[tarnwick]: addr=1.2.3.4 event=kick name=\"Bob\" by=\"\\xa5Ann\"");
-    QTest::newRow("range ban for a week")
-        << SecurityLog::ban("10.1.0.0/16", QByteArray(), "console", 604800s)
-        << QByteArray("security[tarnwick]: addr=10.1.0.0/16 event=ban by=\"console\" for=7d");
-    QTest::newRow("limit refusal, no address known")
-        << SecurityLog::connectionRefused("", "chat", "connectionsPerAddress")
-        << QByteArray("security[tarnwick]: addr=- event=connection-refused service=chat "
-                      "limit=connectionsPerAddress");
-    QTest::newRow("odd bytes in an address")
-        << SecurityLog::connectionRefused("1.2.3.4 x", "login", "newConnectionsPerMinute")
-        << QByteArray(
-               "security[tarnwick]: addr=1.2.3.4\\x20\\x78 event=connection-refused service=login "
-               "limit=newConnectionsPerMinute");
+    const auto row = [](const char *name, const QByteArray &line, const QByteArray &expected) {
+        QTest::newRow(name) << line << "security[tarnwick]: addr=" + expected;
+    };
+    row("login failed", SecurityLog::loginFailed("1.2.3.4", "Bob"),
+        "1.2.3.4 event=login-failed name=\"Bob\"");
+    row("login delayed", SecurityLog::loginDelayed("1.2.3.4", "Bob", 2000ms),
+        "1.2.3.4 event=login-delayed name=\"Bob\" delay=2000ms");
+    row("a name posing as fields stays one quoted field",
+        SecurityLog::moderatorRefused("1.2.3.4", "x\" addr=6.6.6.6 event=login-failed \\"),
+        "1.2.3.4 event=moderator-refused name=\"x\\\" addr=6.6.6.6 event=login-failed \\\\\"");
+    row("line ends, tabs and 8-bit bytes escaped",
+        SecurityLog::floodSlowed("1.2.3.4", "\xa5"
+                                            "Bob\r\nsecurity[tarnwick]: addr=6.6.6.6\t"),
+        "1.2.3.4 event=flood-slowed name=\"\\xa5Bob\\x0d\\x0asecurity[tarnwick]: "
+        "addr=6.6.6.6\\x09\"");
+    row("long name cut", SecurityLog::registrationRefused("1.2.3.4", QByteArray(150, 'a')),
+        "1.2.3.4 event=registration-refused name=\"" + QByteArray(100, 'a') + "...\"");
+    row("banned join names its ban", SecurityLog::bannedJoin("10.1.2.3", "Bob", "10.1.0.0/16"),
+        "10.1.2.3 event=banned-join name=\"Bob\" ban=\"10.1.0.0/16\"");
+    row("kick",
+        SecurityLog::kick("1.2.3.4", "Bob",
+                          "\xa5"
+                          "Ann"),
+        "1.2.3.4 event=kick name=\"Bob\" by=\"\\xa5Ann\"");
+    row("range ban for a week", SecurityLog::ban("10.1.0.0/16", QByteArray(), "console", 604800s),
+        "10.1.0.0/16 event=ban by=\"console\" for=7d");
+    row("limit refusal, no address known",
+        SecurityLog::connectionRefused("", "chat", "connectionsPerAddress"),
+        "- event=connection-refused service=chat limit=connectionsPerAddress");
+    row("odd bytes in an address",
+        SecurityLog::connectionRefused("1.2.3.4 x", "login", "newConnectionsPerMinute"),
+        "1.2.3.4\\x20\\x78 event=connection-refused service=login limit=newConnectionsPerMinute");
 }
 
 void TestAbuseLimits::securityLines()

@@ -15,8 +15,6 @@
 #include <sys/stat.h>
 
 namespace {
-bool g_isolated = false;
-
 // The entry as the file must hold it, for an entry written between the two
 // timestamps (a second may begin during the write).
 bool isEntry(const QByteArray &written, const QByteArray &rest, const QByteArray &before,
@@ -32,11 +30,10 @@ QString systemReason(int error)
 
 } // namespace
 
-class TestChatLog : public QObject
+class TestChatLog : public FolderTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
     void cleanup();
     void everyEntryIsWholeInTheFileWhenTheCallReturns();
     void receiveEntryText_data();
@@ -53,15 +50,7 @@ private Q_SLOTS:
 
 private:
     QString logPath() const { return m_folder->filePath(QStringLiteral("log.txt")); }
-
-    std::unique_ptr<QTemporaryDir> m_folder;
 };
-
-void TestChatLog::init()
-{
-    m_folder = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_folder->isValid());
-}
 
 void TestChatLog::cleanup()
 {
@@ -317,7 +306,7 @@ void TestChatLog::newFileIsTheOwnersOnly()
 
 void TestChatLog::fullDiskLeavesOnlyWholeEntries()
 {
-    if (!g_isolated)
+    if (!PrivateSpace::entered())
         QSKIP("a small disk needs root and a mount namespace");
     QVERIFY(PrivateSpace::mountSmallDisk(m_folder->path(), "64k"));
     const auto unmount = qScopeGuard([this] { PrivateSpace::unmount(m_folder->path()); });
@@ -334,12 +323,6 @@ void TestChatLog::fullDiskLeavesOnlyWholeEntries()
     QCOMPARE(content.count("entry "), content.count(entry));
 }
 
-int main(int argc, char *argv[])
-{
-    g_isolated = PrivateSpace::enter();
-    QCoreApplication app(argc, argv);
-    TestChatLog test;
-    return QTest::qExec(&test, argc, argv);
-}
+PRIVATE_SPACE_TEST_MAIN(TestChatLog)
 
 #include "tst_chatlog.moc"

@@ -14,11 +14,10 @@
 // tarnwick-server.ini: what a start takes from each kind of file and what it
 // tells of the lines it does not understand; that a change rewrites only its
 // own line; and that a file that cannot be read is never written.
-class TestServerSettings : public QObject
+class TestServerSettings : public FolderTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
     void readsWhatItUnderstandsAndTellsTheRest_data();
     void readsWhatItUnderstandsAndTellsTheRest();
     void changeRewritesOnlyItsLine_data();
@@ -34,7 +33,6 @@ private:
         return QDir(m_folder->path())
             .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
     }
-    std::unique_ptr<QTemporaryDir> m_folder;
 };
 
 namespace {
@@ -76,11 +74,6 @@ ino_t inode(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
 }
 } // namespace
-
-void TestServerSettings::init()
-{
-    m_folder = std::make_unique<QTemporaryDir>();
-}
 
 void TestServerSettings::readsWhatItUnderstandsAndTellsTheRest_data()
 {

@@ -48,10 +48,9 @@ void TestCommandLine::programOptions()
 {
     QFETCH(QStringList, arguments);
     QFETCH(Mode, mode);
-    QFETCH(QString, dataFolder);
     const Invocation invocation = parseCommandLine(QStringList{"tarnwick-server"} + arguments);
     QCOMPARE(invocation.mode, mode);
-    QCOMPARE(invocation.dataFolder, dataFolder);
+    QTEST(invocation.dataFolder, "dataFolder");
     if (mode == Mode::BadUsage)
         QVERIFY(invocation.message.contains("--help"));
 }
@@ -84,17 +83,13 @@ void TestCommandLine::controlCommands_data()
 void TestCommandLine::controlCommands()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QString, command);
-    QFETCH(QStringList, sent);
-    QFETCH(QString, dataFolder);
-    QFETCH(bool, json);
     const Invocation invocation =
         parseCommandLine(QStringList{"tarnwick-server", "ctl"} + arguments);
     QCOMPARE(invocation.mode, Mode::Control);
-    QCOMPARE(invocation.command->name, command);
-    QCOMPARE(invocation.arguments, sent);
-    QCOMPARE(invocation.dataFolder, dataFolder);
-    QCOMPARE(invocation.json, json);
+    QTEST(invocation.command->name, "command");
+    QTEST(invocation.arguments, "sent");
+    QTEST(invocation.dataFolder, "dataFolder");
+    QTEST(invocation.json, "json");
 }
 
 void TestCommandLine::badControlUsage_data()

@@ -51,9 +51,8 @@ void TestLogStream::formatsOneLine()
     QFETCH(Style, style);
     QFETCH(Severity, severity);
     QFETCH(QString, text);
-    QFETCH(QByteArray, line);
     const QDateTime time(QDate(2024, 5, 6), QTime(7, 8, 9, 10), Qt::UTC);
-    QCOMPARE(LogStream::format(style, severity, text, time), line);
+    QTEST(LogStream::format(style, severity, text, time), "line");
 }
 
 void TestLogStream::timestampIsTheLocalTime()
@@ -105,8 +104,6 @@ void TestLogStream::everyInputBecomesOneLineForBothOutputs()
     QFETCH(int, input);
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, written);
-    QFETCH(QString, followed);
-    QFETCH(Severity, severity);
     QList<QByteArray> lines;
     LogStream stream(Style::Journal, [&lines](const QByteArray &line) { lines.append(line); });
     QSignalSpy spy(&stream, &LogStream::line);
@@ -120,8 +117,8 @@ void TestLogStream::everyInputBecomesOneLineForBothOutputs()
         stream.securityEvent(text);
     QCOMPARE(lines, QList<QByteArray>{written});
     QCOMPARE(spy.size(), 1);
-    QCOMPARE(spy.at(0).at(0).toString(), followed);
-    QCOMPARE(spy.at(0).at(1).value<Severity>(), severity);
+    QTEST(spy.at(0).at(0).toString(), "followed");
+    QTEST(spy.at(0).at(1).value<Severity>(), "severity");
 }
 
 void TestLogStream::journalOnlyWhenStandardErrorIsItsStream_data()
@@ -144,12 +141,11 @@ void TestLogStream::journalOnlyWhenStandardErrorIsItsStream_data()
 void TestLogStream::journalOnlyWhenStandardErrorIsItsStream()
 {
     QFETCH(QByteArray, variable);
-    QFETCH(Style, style);
     if (variable.isEmpty())
         qunsetenv("JOURNAL_STREAM");
     else
         qputenv("JOURNAL_STREAM", variable);
-    QCOMPARE(LogStream::styleForStandardError(), style);
+    QTEST(LogStream::styleForStandardError(), "style");
     qunsetenv("JOURNAL_STREAM");
 }
 

@@ -63,10 +63,8 @@ void TestOperatorApi::statusCountsUsersAndSlots()
 {
     Core c;
     c.started();
-    RawClient ann;
-    RawClient bob;
-    QVERIFY(ann.connectTo(c.core.chat().port()) && ann.join("Ann"));
-    QVERIFY(bob.connectTo(c.core.chat().port(), QStringLiteral("127.0.0.2")) && bob.join("Bob"));
+    const auto ann = RawClient::joined(c.core.chat().port(), "Ann");
+    const auto bob = RawClient::joined(c.core.chat().port(), "Bob", QStringLiteral("127.0.0.2"));
     RawClient login;
     QVERIFY(login.connectTo(c.core.login().port()));
     QTRY_COMPARE(c.api().status().freeSlots, ConnectionTable::Size - 3);

@@ -2,7 +2,6 @@
 #include "platform/listener.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTest>

@@ -44,8 +44,6 @@ private:
 };
 
 namespace {
-bool g_isolated = false;
-
 const QByteArray Sysops = "\r\nAnn\tann@example.org\tpw1\r\nBob\tbob@example.org\tpw2\r\n";
 const QByteArray Settings = "; the host's own notes\n[passwords]\nrequired=true\n"
                             "[limits]\nrecordFileBytes=20000\nrecordFiles=3\n";
@@ -68,7 +66,7 @@ QByteArray bans(QByteArray *side)
 
 void TestDataFiles::initTestCase()
 {
-    if (!g_isolated)
+    if (!PrivateSpace::entered())
         QSKIP("needs root: private mount and network namespaces");
     QVERIFY(PrivateSpace::mountSmallDisk(m_root.path(), "2m"));
     QVERIFY(QDir(m_root.path()).mkpath("data"));
@@ -95,7 +93,7 @@ void TestDataFiles::startServer()
 
 void TestDataFiles::cleanupTestCase()
 {
-    if (!g_isolated)
+    if (!PrivateSpace::entered())
         return;
     m_server.terminate();
     m_server.waitForFinished();
@@ -264,12 +262,6 @@ void TestDataFiles::recordFilesAreBounded()
     QVERIFY(output.contains("event=record-refused name=\"Dave\" reason=folder-full"));
 }
 
-int main(int argc, char *argv[])
-{
-    g_isolated = PrivateSpace::enter();
-    QCoreApplication app(argc, argv);
-    TestDataFiles test;
-    return QTest::qExec(&test, argc, argv);
-}
+PRIVATE_SPACE_TEST_MAIN(TestDataFiles)
 
 #include "tst_datafiles.moc"

@@ -30,13 +30,9 @@ private:
     QTemporaryDir m_data;
 };
 
-namespace {
-bool g_isolated = false;
-} // namespace
-
 void TestKillSafety::initTestCase()
 {
-    if (!g_isolated)
+    if (!PrivateSpace::entered())
         QSKIP("needs root: a private network namespace");
     QVERIFY(writeFile(file("tarnwick-server.ini"),
                       "[passwords]\nrequired=true\n[limits]\nnewUsersPer10Minutes=0\n"
@@ -122,12 +118,6 @@ void TestKillSafety::nothingAcknowledgedIsLostNothingIsTorn()
         QVERIFY2(line.count('\t') == 2, line.constData());
 }
 
-int main(int argc, char *argv[])
-{
-    g_isolated = PrivateSpace::enter();
-    QCoreApplication app(argc, argv);
-    TestKillSafety test;
-    return QTest::qExec(&test, argc, argv);
-}
+PRIVATE_SPACE_TEST_MAIN(TestKillSafety)
 
 #include "tst_killsafety.moc"

@@ -11,12 +11,3 @@ ChatFixture::ChatFixture(bool withCommands)
     if (!chat->listen(&error))
         qFatal("chat service did not listen: %s", qPrintable(error));
 }
-
-int rowIn(const ConnectionTable &table, const QByteArray &text)
-{
-    for (int i = 0; i < ConnectionTable::Size; ++i) {
-        if (table.row(i) == text)
-            return i;
-    }
-    return -1;
-}

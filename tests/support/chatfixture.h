@@ -8,9 +8,6 @@
 
 #include <memory>
 
-// Index of the first row of `table` equal to `text`, -1 when none.
-int rowIn(const ConnectionTable &table, const QByteArray &text);
-
 // An in-process chat service on an ephemeral port, with its own program folder
 // and working directory, and the chat commands registered.
 class ChatFixture : public TestFolders
@@ -39,5 +36,5 @@ public:
         return RawClient::joined(port(), name, from);
     }
     // Index of the first row equal to `text`, -1 when none.
-    int rowOf(const QByteArray &text) const { return rowIn(table, text); }
+    int rowOf(const QByteArray &text) const { return table.findRowExactly(text); }
 };

@@ -10,6 +10,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace {
+bool g_entered = false;
+} // namespace
+
+bool PrivateSpace::entered()
+{
+    return g_entered;
+}
+
 bool PrivateSpace::enter()
 {
     if (::unshare(CLONE_NEWNS | CLONE_NEWNET) != 0 ||
@@ -23,7 +32,7 @@ bool PrivateSpace::enter()
     loopback.ifr_flags |= IFF_UP;
     up = up && ::ioctl(probe, SIOCSIFFLAGS, &loopback) == 0;
     ::close(probe);
-    return up;
+    return g_entered = up;
 }
 
 bool PrivateSpace::mountSmallDisk(const QString &folder, const char *size)

@@ -89,7 +89,7 @@ bool RawClient::startConnect(quint16 port, const QString &from, int receiveBuffe
     if (m_mode == Mode::EventLoop) {
         m_readable = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
         QObject::connect(m_readable.get(), &QSocketNotifier::activated, m_readable.get(),
-                         [this] { onReadable(); });
+                         [this] { receive(); });
         m_writable = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Write);
         m_writable->setEnabled(false);
         QObject::connect(m_writable.get(), &QSocketNotifier::activated, m_writable.get(),
@@ -191,14 +191,6 @@ void RawClient::receive()
         m_readable->setEnabled(false);
 }
 
-void RawClient::onReadable()
-{
-    const qint64 before = m_bytesReceived;
-    receive();
-    if (m_onReceived && m_bytesReceived > before)
-        m_onReceived();
-}
-
 qint64 RawClient::readAvailable(const std::function<void(QByteArrayView)> &onLine)
 {
     const qint64 before = m_bytesReceived;
@@ -289,21 +281,16 @@ bool RawClient::waitForLine(const QByteArray &wanted, int timeoutMs, QList<QByte
         timeoutMs);
 }
 
-QByteArray RawClient::readFor(int ms)
+QByteArray RawClient::drain(int ms)
 {
     waitUntil([] { return false; }, ms);
-    return takeReceived();
+    receive();
+    return std::exchange(m_in, QByteArray());
 }
 
 QByteArray RawClient::readBytes(qsizetype size, int timeoutMs)
 {
     waitUntil([&] { return m_in.size() >= size; }, timeoutMs);
-    return takeReceived();
-}
-
-QByteArray RawClient::takeReceived()
-{
-    receive();
     return std::exchange(m_in, QByteArray());
 }
 

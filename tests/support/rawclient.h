@@ -7,7 +7,6 @@
 
 #include <functional>
 #include <memory>
-#include <utility>
 
 class QSocketNotifier;
 
@@ -85,9 +84,6 @@ public:
     // and hands each complete line to `onLine`. Returns the bytes read.
     qint64 readAvailable(const std::function<void(QByteArrayView)> &onLine);
     qint64 bytesReceived() const { return m_bytesReceived; }
-    // EventLoop mode: called whenever the loop has read new bytes, as
-    // QTcpSocket's readyRead.
-    void setReceivedHandler(std::function<void()> handler) { m_onReceived = std::move(handler); }
 
     // Joins as `name` with a "MOTD" request behind the "Name" line, and reads
     // until its reply: the join has then sent this client everything. False
@@ -99,14 +95,10 @@ public:
     // Reads until `wanted` (a whole line) arrived; every line read before it,
     // and it, is appended to `seen` when given.
     bool waitForLine(const QByteArray &wanted, int timeoutMs, QList<QByteArray> *seen = nullptr);
-    // Whatever arrives within `ms`, as raw bytes.
-    QByteArray readFor(int ms);
     // Waits until at least `size` bytes have arrived and returns all that did.
     QByteArray readBytes(qsizetype size, int timeoutMs = 3000);
-    // Everything received and not yet taken, after letting events run briefly.
-    QByteArray drain(int ms = 50) { return readFor(ms); }
-    // Everything received and not yet taken, without waiting.
-    QByteArray takeReceived();
+    // Everything received and not yet taken, after letting events run for `ms`.
+    QByteArray drain(int ms = 50);
     bool waitForDisconnect(int timeoutMs = 3000);
 
     void end(Ending how);
@@ -117,7 +109,6 @@ public:
 
 private:
     void receive();
-    void onReadable();
     bool takeLine(QByteArray *line);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     void watchWrites();
@@ -133,7 +124,6 @@ private:
     qint64 m_bytesReceived = 0;
     std::unique_ptr<QSocketNotifier> m_readable;
     std::unique_ptr<QSocketNotifier> m_writable;
-    std::function<void()> m_onReceived;
 };
 
 // Joins as `name` and returns every ADDUSER line the join brought: the reply

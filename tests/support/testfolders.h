@@ -3,7 +3,11 @@
 #include "core/serverconfig.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
 
 // The bytes of a file; a missing or unreadable one reads as empty.
 QByteArray readFile(const QString &path);
@@ -27,4 +31,19 @@ struct TestFolders
     // These end the run when the file cannot be written.
     void writeProgramFile(const QString &name, const QByteArray &bytes) const;
     void writeWorkingFile(const QString &name, const QByteArray &bytes) const;
+};
+
+// A test class whose every function starts in a new empty folder.
+class FolderTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        m_folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_folder->isValid());
+    }
+
+protected:
+    std::unique_ptr<QTemporaryDir> m_folder;
 };
