@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QLocale>
 
+#include <cmath>
 #include <unistd.h>
 
 namespace {
@@ -42,8 +44,9 @@ int connectedOn(const ConnectionPool &pool)
 
 QByteArray number(double value)
 {
-    return value == double(qint64(value)) ? QByteArray::number(qint64(value))
-                                          : QByteArray::number(value, 'g', 17);
+    const bool whole = std::abs(value) < 1e15 && value == double(qint64(value));
+    return whole ? QByteArray::number(qint64(value))
+                 : QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
 // Label values: backslash, double quote and line feed escaped.
