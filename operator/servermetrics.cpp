@@ -203,7 +203,9 @@ QList<ServerMetrics::Family> ServerMetrics::families() const
         cumulative += counts.lagBuckets[i];
         const QByteArray bound =
             i < ServiceCounters::LagBounds.size()
-                ? number(std::chrono::duration<double>(ServiceCounters::LagBounds[i]).count())
+                ? QByteArray::number(
+                      std::chrono::duration<double>(ServiceCounters::LagBounds[i]).count(), 'f',
+                      QLocale::FloatingPointShortest)
                 : QByteArray("+Inf");
         lag.samples.append({"_bucket", {{"le", bound}}, double(cumulative)});
     }
