@@ -84,12 +84,12 @@ LoginServer::Outcome LoginServer::newUser(const Sender &sender, const Fields &fi
     if (m_throttle && !m_throttle->admitRegistration(address, std::chrono::steady_clock::now())) {
         m_pool->reportSecurityEvent(
             SecurityLog::registrationRefused(address, fields[1 + UserRecord::UserName]));
-        send(index, Decline);
+        declineRegistration(index);
         return Outcome::Stop;
     }
     UsersDatabase *users = store();
     if (!users) {
-        send(index, Decline);
+        declineRegistration(index);
         return Outcome::Stop;
     }
     const QByteArray &name = fields[1 + UserRecord::UserName];
@@ -98,7 +98,7 @@ LoginServer::Outcome LoginServer::newUser(const Sender &sender, const Fields &fi
     if (!taken || *taken) {
         if (!taken)
             storeFailed(*users);
-        send(index, Decline);
+        declineRegistration(index);
         return Outcome::Stop;
     }
     UserRecord record;
@@ -106,10 +106,11 @@ LoginServer::Outcome LoginServer::newUser(const Sender &sender, const Fields &fi
         record.values[i] = fields[1 + i];
     if (!users->addUser(record)) {
         storeFailed(*users);
-        send(index, Decline);
+        declineRegistration(index);
         return Outcome::Stop;
     }
     m_reportedProblem.clear();
+    ++m_table.counters().registrationsAccepted;
 
     // Counted through the same store: the record is committed, so a fresh
     // open would count the same.
@@ -134,6 +135,7 @@ LoginServer::Outcome LoginServer::validate(const Sender &sender, const Fields &f
         return Outcome::NextLine;
     m_pool->markJoined(sender);
     if (!m_passwordsRequired) {
+        ++m_table.counters().loginSuccesses;
         send(index, Pass);
         return Outcome::Stop;
     }
@@ -150,6 +152,7 @@ LoginServer::Outcome LoginServer::validate(const Sender &sender, const Fields &f
             storeFailed(*users);
     }
     if (valid && *valid) {
+        ++m_table.counters().loginSuccesses;
         if (m_throttle)
             m_throttle->succeeded(address);
         answerValidate(sender, fields[1], Pass, delay);
@@ -157,6 +160,7 @@ LoginServer::Outcome LoginServer::validate(const Sender &sender, const Fields &f
     }
     if (m_throttle)
         m_throttle->failed(address, now);
+    ++m_table.counters().loginFailures;
     m_pool->reportSecurityEvent(SecurityLog::loginFailed(address, fields[1]));
     answerValidate(sender, fields[1], Rejected, delay);
     return Outcome::NextLine;
@@ -172,6 +176,12 @@ void LoginServer::answerValidate(const Sender &sender, const QByteArray &name,
     m_pool->reportSecurityEvent(
         SecurityLog::loginDelayed(m_pool->lastAddress(sender.index), name, delay));
     m_pool->holdInput(sender, delay, [this, sender, line] { send(sender.index, line); });
+}
+
+void LoginServer::declineRegistration(int index)
+{
+    ++m_table.counters().registrationsRefused;
+    send(index, Decline);
 }
 
 UsersDatabase *LoginServer::store()

@@ -86,6 +86,7 @@ private:
     // the connection's later lines held until then.
     void answerValidate(const Sender &sender, const QByteArray &name, const QByteArray &line,
                         std::chrono::milliseconds delay);
+    void declineRegistration(int index);
     UsersDatabase *store();
     void storeFailed(UsersDatabase &store);
     void reportStoreProblem(const QString &text);

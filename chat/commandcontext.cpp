@@ -122,6 +122,7 @@ void CommandContext::ban(const QByteArray &address, const QByteArray &name, cons
         m_server.addOutputLine("The ban of " + address +
                                " never expires: " + Codepage::fromDisplay(detailsError));
     }
+    ++m_server.table().counters().bans;
     m_server.reportSecurityEvent(SecurityLog::ban(address, name, by, duration));
 }
 

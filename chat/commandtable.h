@@ -33,6 +33,7 @@ struct CommandRow
     CommandHandler handler;
     Access access;
     After after;
+    ServiceCounters::Traffic traffic; // how monitoring counts it
 };
 
 constexpr int CommandCount = 34;

@@ -149,6 +149,7 @@ HandlerOutcome ModerationCommands::onKick(CommandContext &context, const Sender 
          i = table.findRowExactly(*name, i + 1, users)) {
         if (reason)
             context.send(i, messageLine({"Kicked", moderatorName(context, sender), *reason}));
+        ++context.table().counters().kicks;
         context.reportSecurityEvent(SecurityLog::kick(context.remoteAddress(i), table.slot(i).name,
                                                       moderatorName(context, sender)));
         context.disconnectUser(i);

@@ -120,6 +120,7 @@ void ChatServer::broadcastMessage(const QByteArray &text)
 {
     addOutputLine(text);
     const QByteArray line = "Message\t" + text + "\t\r\n";
+    ++m_table.counters().messagesRelayed;
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         // A send that fails (the peer went, or stopped reading) is skipped;
         // everyone else still gets the line.

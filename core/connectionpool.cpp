@@ -59,9 +59,19 @@ bool ConnectionPool::isConnected(int index) const
 
 bool ConnectionPool::send(int index, const QByteArray &line)
 {
+    if (!ConnectionTable::isValidIndex(index) || !m_entries[index].transport)
+        return false;
     // The transport refuses itself once it is no longer open.
-    return ConnectionTable::isValidIndex(index) && m_entries[index].transport &&
-           m_entries[index].transport->send(line);
+    Transport &transport = *m_entries[index].transport;
+    ServiceCounters &counters = m_table.counters();
+    const bool open = transport.isConnected();
+    if (!transport.send(line)) {
+        counters.sendBufferDrops += open;
+        return false;
+    }
+    ++counters.linesSent;
+    counters.bytesSent += quint64(line.size());
+    return true;
 }
 
 QByteArray ConnectionPool::remoteAddress(int index) const
@@ -97,6 +107,7 @@ void ConnectionPool::onConnectionRequest(qintptr requestId)
     if (index < 0) {
         // All 50 entries are taken (by both services): refused now, not kept waiting.
         Listener::reject(requestId);
+        ++m_table.counters().refused[std::size_t(ServiceCounters::Refusal::Full)];
         return;
     }
     QString errorText;
@@ -116,12 +127,17 @@ void ConnectionPool::onConnectionRequest(qintptr requestId)
             // Closed before the client can read anything: no line of the protocol fits.
             socket->close();
             m_table.release(index);
+            const auto refusal = admission.reason == AddressLimits::Reason::TooManyNew
+                                     ? ServiceCounters::Refusal::NewPerMinute
+                                     : ServiceCounters::Refusal::Limit;
+            ++m_table.counters().refused[std::size_t(refusal)];
             reportSecurityEvent(SecurityLog::connectionRefused(
                 address, m_protection.service, AddressLimits::reasonName(admission.reason)));
             return;
         }
     }
     attach(index, socket);
+    ++m_table.counters().accepted;
     if (limits) {
         limits->connectionOpened(address);
         m_entries[index].counted = true;
@@ -154,6 +170,8 @@ void ConnectionPool::startJoinClock(int index)
 void ConnectionPool::closeUnjoined(int index)
 {
     const Entry &entry = m_entries[index];
+    if (!entry.ban.isEmpty())
+        ++m_table.counters().refused[std::size_t(ServiceCounters::Refusal::Banned)];
     reportSecurityEvent(
         entry.ban.isEmpty()
             ? SecurityLog::joinTimeout(entry.address, m_protection.service)
@@ -260,11 +278,14 @@ void ConnectionPool::receive(const Sender &sender)
             return;
         }
         const QByteArray chunk = transport->takeReceived();
+        const auto arrival = ServiceCounters::Enabled ? std::chrono::steady_clock::now()
+                                                      : std::chrono::steady_clock::time_point();
+        m_table.counters().bytesReceived += quint64(chunk.size());
         if (m_handlers.chunkArrived)
             m_handlers.chunkArrived(sender, chunk, entry.framer.pending());
         QList<QByteArray> lines = entry.framer.append(chunk);
         if (!lines.isEmpty() && isStillHere(sender))
-            entry.held.append({std::move(lines), entry.nextChunk++});
+            entry.held.append({std::move(lines), entry.nextChunk++, arrival});
     }
 }
 
@@ -310,7 +331,7 @@ void ConnectionPool::putBack(Entry &entry, quint64 number, const QList<QByteArra
     if (!entry.held.isEmpty() && entry.held.constFirst().number == number)
         entry.held.first().lines = lines + entry.held.constFirst().lines;
     else if (!lines.isEmpty())
-        entry.held.prepend({lines, number});
+        entry.held.prepend({lines, number, std::chrono::steady_clock::now()});
 }
 
 int ConnectionPool::handleHeld(const Sender &sender, int budget)
@@ -318,6 +339,8 @@ int ConnectionPool::handleHeld(const Sender &sender, int budget)
     Entry &entry = m_entries[sender.index];
     HeldChunk &first = entry.held.first();
     const quint64 number = first.number;
+    const auto arrival = first.arrival;
+    ServiceCounters &counters = m_table.counters();
     QList<QByteArray> batch;
     if (first.lines.size() > budget) {
         batch = first.lines.first(budget);
@@ -332,6 +355,7 @@ int ConnectionPool::handleHeld(const Sender &sender, int budget)
         grant = entry.gate.grant(batch.size(), std::chrono::steady_clock::now(),
                                  slot.operatorFlag ? FloodGate::Sender::Moderator
                                                    : FloodGate::Sender::User);
+        counters.floodSlowed += grant.slowedNow;
         if (grant.slowedNow)
             reportSecurityEvent(SecurityLog::floodSlowed(entry.address, slot.name));
         if (grant.lines < batch.size())
@@ -349,6 +373,9 @@ int ConnectionPool::handleHeld(const Sender &sender, int budget)
             return int(i);
         }
         const HandlerOutcome outcome = m_handlers.lineArrived(sender, batch[i]);
+        ++counters.linesReceived;
+        if constexpr (ServiceCounters::Enabled)
+            counters.observeLag(std::chrono::steady_clock::now() - arrival);
         if (banned && isStillHere(sender) && !entry.joined) {
             closeUnjoined(sender.index);
             return int(i + 1);

@@ -146,6 +146,7 @@ private:
     {
         QList<QByteArray> lines;
         quint64 number = 0;
+        std::chrono::steady_clock::time_point arrival;
     };
     struct Entry
     {

@@ -42,6 +42,10 @@ void ConnectionTable::setRow(int index, const QByteArray &text)
 {
     if (m_rows[index] == text)
         return;
+    if (m_rows[index] == EmptyRow)
+        ++m_counters.joins;
+    else if (text == EmptyRow)
+        ++m_counters.leaves;
     m_rows[index] = text;
     m_rowsUpper[index] = Codepage::toUpper(text);
     m_rowsUpperHash[index] = qHash(m_rowsUpper[index]);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "servicecounters.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -100,6 +102,11 @@ public:
     int findRow(const FoldedName &name, int from = 0, Rows rows = Rows::All) const;
     int findRowExactly(const QByteArray &text, int from = 0, Rows rows = Rows::All) const;
 
+    // What both services counted; a row that leaves or takes "EMPTY" is a
+    // join or a leave.
+    ServiceCounters &counters() { return m_counters; }
+    const ServiceCounters &counters() const { return m_counters; }
+
 Q_SIGNALS:
     void rowChanged(int index, const QByteArray &text);
 
@@ -109,4 +116,5 @@ private:
     std::array<QByteArray, Size> m_rowsUpper;
     std::array<size_t, Size> m_rowsUpperHash;
     quint64 m_nextConnection = 1;
+    ServiceCounters m_counters;
 };

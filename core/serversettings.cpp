@@ -74,6 +74,28 @@ Reader banDuration(std::chrono::seconds &target)
         return {};
     };
 }
+// "127.0.0.1:9469" or "[::1]:9469"; empty: no endpoint.
+Reader listenAddress(MetricsSettings &target)
+{
+    return [&target](const QByteArray &value) -> QStringList {
+        target.address.clear();
+        if (value.isEmpty())
+            return {};
+        const qsizetype colon = value.lastIndexOf(':');
+        QByteArray host = colon > 0 ? value.first(colon) : QByteArray();
+        if (host.startsWith('[') && host.endsWith(']'))
+            host = host.sliced(1, host.size() - 2);
+        bool ok = false;
+        const uint port = colon > 0 ? value.sliced(colon + 1).toUInt(&ok) : 0;
+        const QHostAddress address(QString::fromLatin1(host));
+        if (!ok || port > 65535 || address.isNull())
+            return {QStringLiteral("%1 is not ADDRESS:PORT; the metrics endpoint stays off")
+                        .arg(SettingsFile::quoted(value))};
+        target.address = address;
+        target.port = quint16(port);
+        return {};
+    };
+}
 } // namespace
 
 QList<SettingsFile::Key> ServerSettings::schema(Values &values)
@@ -96,6 +118,8 @@ QList<SettingsFile::Key> ServerSettings::schema(Values &values)
         {"limits", "leaveGraceSeconds", count(limits.leaveGraceSeconds)},
         {"log", "rotateBytes", count(values.log.rotateBytes)},
         {"log", "keep", count(values.log.keep)},
+        {"metrics", "listen", listenAddress(values.metrics)},
+        {"metrics", "allowRemote", flag(values.metrics.allowRemote)},
     };
 }
 
@@ -126,7 +150,20 @@ QList<std::pair<QString, QString>> ServerSettings::valueTexts() const
         {"limits/leaveGraceSeconds", number(limits.leaveGraceSeconds)},
         {"log/rotateBytes", number(m_values.log.rotateBytes)},
         {"log/keep", number(m_values.log.keep)},
+        {"metrics/listen", metricsAddress()},
+        {"metrics/allowRemote", m_values.metrics.allowRemote ? "true" : "false"},
     };
+}
+
+QString ServerSettings::metricsAddress() const
+{
+    const MetricsSettings &metrics = m_values.metrics;
+    if (metrics.address.isNull())
+        return {};
+    const QString host = metrics.address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + metrics.address.toString() + QLatin1Char(']')
+                             : metrics.address.toString();
+    return host + QLatin1Char(':') + QString::number(metrics.port);
 }
 
 bool ServerSettings::load()

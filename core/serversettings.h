@@ -5,6 +5,7 @@
 #include "core/settingsfile.h"
 #include "platform/ownedfiles.h"
 
+#include <QHostAddress>
 #include <QString>
 #include <QStringList>
 
@@ -26,8 +27,21 @@
 //                trustedAddresses       addresses and ranges, by commas or blanks
 //                moderatorBanDuration   0 (never) or 90s, 30m, 2h, 7d
 //   [log]        rotateBytes, keep      whole numbers of 0 or more
+//   [metrics]    listen                 ADDRESS:PORT (IPv4, or [IPv6]) of the
+//                                        monitoring endpoint; empty: none
+//                allowRemote            true or false: listen may name an
+//                                        address that is not loopback
 //
 // The defaults are those of AbuseLimits and LogLimits.
+// Where the monitoring endpoint listens; a null address: it does not.
+struct MetricsSettings
+{
+    QHostAddress address;
+    quint16 port = 0;
+    bool allowRemote = false;
+    bool operator==(const MetricsSettings &) const = default;
+};
+
 class ServerSettings
 {
 public:
@@ -50,6 +64,7 @@ public:
     bool passwordsRequired() const { return m_values.passwordsRequired; }
     const AbuseLimits &limits() const { return m_values.limits; }
     const LogLimits &logLimits() const { return m_values.log; }
+    const MetricsSettings &metrics() const { return m_values.metrics; }
     // Every setting as "section/key" and its value's text, in one fixed
     // order, so that two reads can be compared key by key.
     QList<std::pair<QString, QString>> valueTexts() const;
@@ -68,8 +83,10 @@ private:
         bool passwordsRequired = false;
         AbuseLimits limits;
         LogLimits log;
+        MetricsSettings metrics;
     };
     static QList<SettingsFile::Key> schema(Values &values);
+    QString metricsAddress() const;
     bool save(const QByteArray &section, const QByteArray &name, const QByteArray &value,
               QString *errorText);
 

@@ -78,6 +78,13 @@ void status(ControlHost &host, ControlCall &call)
     call.finish(ControlResult::done(text + problems, data));
 }
 
+// The text a scraper reads at /metrics; the same samples as JSON.
+void metrics(ControlHost &host, ControlCall &call)
+{
+    const ServerMetrics &numbers = host.core().metrics();
+    call.finish(ControlResult::done(QString::fromUtf8(numbers.exposition()), numbers.json()));
+}
+
 // One line per row that is not "EMPTY": index, the row as the list shows it
 // (marks and state suffixes included), address.
 void users(ControlHost &host, ControlCall &call)
@@ -337,6 +344,7 @@ void registerControlCommands(ControlServer &control, ControlHost &host)
     const std::pair<const char *, Handler> table[] = {
         {"status", status},
         {"users", users},
+        {"metrics", metrics},
         {"ip", ip},
         {"say", say},
         {"notify", notify},

@@ -13,6 +13,8 @@ ControlHost::ControlHost(ServerCore &core, LogStream &log, QObject *parent)
     connect(&operatorApi, &OperatorApi::notice, &m_log, &LogStream::notice);
     connect(&operatorApi, &OperatorApi::userRowChanged, &m_log, &LogStream::rowChanged);
     connect(&core, &ServerCore::securityEvent, &m_log, &LogStream::securityEvent);
+    connect(&m_control, &ControlServer::commandDispatched, this,
+            [this] { ++m_core.table().counters().controlCommands; });
     registerControlCommands(m_control, *this);
 }
 

@@ -24,6 +24,8 @@ const QList<CommandForm> &commands()
         {"status", "", 0, false, None, false, {}, {},
          "ports, users and free slots, uptime, Require Passwords, registered users", {}},
         {"users", "", 0, false, None, false, {}, {}, "index, row and address of every user", {}},
+        {"metrics", "", 0, false, None, false, {}, {},
+         "the server's numbers in the Prometheus text format", {}},
         {"ip", "NAME", 1, false, None, false, {}, {}, "the address of a user", {}},
         {"say", "TEXT", 1, true, None, false, {}, {}, "a line to the room, as the console", {}},
         {"notify", "TEXT", 1, true, None, false, {}, {}, "a message box to every user", {}},

@@ -283,5 +283,6 @@ void ControlServer::dispatch(ControlCall &call)
             QStringLiteral("Usage: %1 %2").arg(form->name, form->argumentsHelp).trimmed()));
         return;
     }
+    Q_EMIT commandDispatched();
     (*handler)(call);
 }

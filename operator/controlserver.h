@@ -85,6 +85,10 @@ public:
     void setHandler(const QString &command, ControlHandler handler);
     int clientCount() const { return m_connections.size(); }
 
+Q_SIGNALS:
+    // A request named a command this server has; it is being handled.
+    void commandDispatched();
+
 private:
     friend class ControlConnection;
     void onNewConnection();

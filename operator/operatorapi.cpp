@@ -168,9 +168,11 @@ OperatorResult OperatorApi::sendNotice(Notice notice, const OperatorTarget &targ
 
 OperatorResult OperatorApi::kick(const OperatorTarget &target, const QByteArray &reason)
 {
-    if (m_chat.isStillHere(Sender{target.index, target.connection}))
+    if (m_chat.isStillHere(Sender{target.index, target.connection})) {
+        ++m_table.counters().kicks;
         m_chat.reportSecurityEvent(
             SecurityLog::kick(target.address, m_table.slot(target.index).name, "console"));
+    }
     return sendNotice(Notice::Kick, target, reason);
 }
 
@@ -191,6 +193,7 @@ OperatorResult OperatorApi::ban(const OperatorTarget &target, const QByteArray &
                 .arg(QString::fromLatin1(target.address), error));
     }
     const bool here = m_chat.isStillHere(Sender{target.index, target.connection});
+    ++m_table.counters().bans;
     m_chat.reportSecurityEvent(
         SecurityLog::ban(target.address, here ? m_table.slot(target.index).name : "", "console",
                          duration.value_or(std::chrono::seconds::zero())));
@@ -240,6 +243,7 @@ OperatorResult OperatorApi::banAddress(const QByteArray &target,
         return OperatorResult::failure(
             QStringLiteral("%1 is not banned: %2").arg(QString::fromLatin1(target), error));
     }
+    ++m_table.counters().bans;
     m_chat.reportSecurityEvent(
         SecurityLog::ban(target, {}, "console", duration.value_or(std::chrono::seconds::zero())));
     Q_EMIT bansChanged();

@@ -51,6 +51,8 @@ QStringList ServerCore::start()
     reportSettingsProblems();
     for (const QString &failure : std::as_const(failures))
         Q_EMIT m_api.notice(failure, OperatorApi::Severity::Error);
+    m_started = true;
+    applyMetricsSettings();
     return failures;
 }
 
@@ -59,6 +61,31 @@ void ServerCore::applySettings()
     m_protection.setLimits(m_settings.limits());
     m_chat.setLogRotation(m_settings.logLimits());
     m_login.setLogRotation(m_settings.logLimits());
+    if (m_started && m_settings.metrics() != m_metricsListening)
+        applyMetricsSettings();
+}
+
+void ServerCore::applyMetricsSettings()
+{
+    const MetricsSettings &wanted = m_settings.metrics();
+    m_metricsListening = wanted;
+    m_metricsEndpoint.close();
+    if (wanted.address.isNull())
+        return;
+    const QString where = wanted.address.protocol() == QAbstractSocket::IPv6Protocol
+                              ? QStringLiteral("[%1]:%2")
+                              : QStringLiteral("%1:%2");
+    const QString place = where.arg(wanted.address.toString()).arg(wanted.port);
+    QString reason;
+    if (!m_metricsEndpoint.listen(wanted.address, wanted.port, wanted.allowRemote, &reason)) {
+        Q_EMIT m_api.notice(
+            QStringLiteral("The metrics endpoint could not listen on %1: %2").arg(place, reason),
+            OperatorApi::Severity::Warning);
+        return;
+    }
+    Q_EMIT m_api.logLine(Codepage::fromDisplay(
+        QStringLiteral("Metrics: GET /metrics on %1")
+            .arg(where.arg(wanted.address.toString()).arg(m_metricsEndpoint.port()))));
 }
 
 void ServerCore::reportSettingsProblems()

@@ -6,7 +6,9 @@
 #include "core/serverconfig.h"
 #include "core/serversettings.h"
 #include "operator/abuseprotection.h"
+#include "operator/metricsendpoint.h"
 #include "operator/operatorapi.h"
+#include "operator/servermetrics.h"
 
 #include <QObject>
 #include <QStringList>
@@ -25,12 +27,14 @@ public:
     // Start-up: the login listener, then the chat listener, then motd.txt
     // from the program folder. Each failure is told through
     // OperatorApi::notice (after all three steps) and returned as text.
+    // Then the metrics endpoint when the settings ask for one; it failing is
+    // a warning notice only.
     QStringList start();
     // The settings file's problems, each a line of the log view; a file that
     // cannot be read is a warning notice.
     void reportSettingsProblems();
-    // The settings as read last put in force: limits and log rotation.
-    // Every connection stays.
+    // The settings as read last put in force: limits, log rotation and, once
+    // started, the metrics endpoint's address. Every connection stays.
     void applySettings();
 
     OperatorApi &api() { return m_api; }
@@ -41,6 +45,8 @@ public:
     ServerSettings &settings() { return m_settings; }
     // In force: those of the settings file as read last.
     const AbuseLimits &limits() const { return m_protection.limits(); }
+    const ServerMetrics &metrics() const { return m_metrics; }
+    MetricsEndpoint &metricsEndpoint() { return m_metricsEndpoint; }
 
 Q_SIGNALS:
     // One line of the security log, for the log stream.
@@ -55,4 +61,10 @@ private:
     ChatServer m_chat;
     LoginServer m_login;
     OperatorApi m_api;
+    ServerMetrics m_metrics{*this};
+    MetricsEndpoint m_metricsEndpoint{[this] { return m_metrics.exposition(); }};
+    bool m_started = false;
+    MetricsSettings m_metricsListening; // what the endpoint was last asked to do
+
+    void applyMetricsSettings();
 };
