@@ -20,6 +20,8 @@ std::string printable(std::string_view line)
     return text;
 }
 
+} // namespace
+
 double percentile(std::vector<std::int64_t> &values, double fraction)
 {
     if (values.empty())
@@ -29,8 +31,6 @@ double percentile(std::vector<std::int64_t> &values, double fraction)
     std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(index), values.end());
     return double(values[index]) / 1e6;
 }
-} // namespace
-
 std::int64_t nowNs()
 {
     timespec now{};

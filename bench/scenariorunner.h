@@ -116,3 +116,5 @@ private:
 };
 
 std::int64_t nowNs();
+// The value at `fraction` (0.99: p99) in milliseconds; -1 for none. Reorders `values`.
+double percentile(std::vector<std::int64_t> &values, double fraction);

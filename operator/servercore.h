@@ -3,6 +3,7 @@
 #include "accounts/loginserver.h"
 #include "core/chatserver.h"
 #include "core/connectiontable.h"
+#include "core/passwordchecker.h"
 #include "core/serverconfig.h"
 #include "core/serversettings.h"
 #include "operator/abuseprotection.h"
@@ -39,6 +40,8 @@ public:
     ConnectionTable &table() { return m_table; }
     const ServerConfig &config() const { return m_config; }
     ServerSettings &settings() { return m_settings; }
+    // The worker threads that hash and check passwords for both services.
+    PasswordChecker &passwordChecker() { return m_checker; }
     // In force: those of the settings file as read last.
     const AbuseLimits &limits() const { return m_protection.limits(); }
 
@@ -55,4 +58,6 @@ private:
     ChatServer m_chat;
     LoginServer m_login;
     OperatorApi m_api;
+    // Last, so that it goes first: its pending answers reach nothing gone.
+    PasswordChecker m_checker;
 };
