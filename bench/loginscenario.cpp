@@ -81,7 +81,7 @@ bool LoginScenario::prepare(const std::string &folder, std::string *error) const
 
 int LoginScenario::storm(unsigned short port, const std::atomic<bool> &stop)
 {
-    std::array<std::unique_ptr<RawClient>, 10> clients;
+    std::array<std::unique_ptr<RawClient>, 5> clients;
     int sent = 0;
     for (; !stop; ++sent) {
         auto &client = clients[std::size_t(sent) % clients.size()];

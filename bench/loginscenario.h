@@ -30,8 +30,8 @@ public:
     // user<k>/pw<k> and "storm" (hashed), and "Require Passwords" ticked.
     bool prepare(const std::string &folder, std::string *error) const;
     Result run(unsigned short port) const;
-    // Until `stop`: 20 VALIDATE a second of the hashed account "storm" with a
-    // wrong password, each from an address of its own, answers unread.
+    // Until `stop`: 20 VALIDATE a second of the hashed account "storm" with a wrong
+    // password, each from an address of its own, unread; 5 slots (--clients 45).
     static int storm(unsigned short port, const std::atomic<bool> &stop);
 
 private:

@@ -112,6 +112,8 @@ bool parse(int argc, char **argv, Options &options)
             options.loginUsers = 0;
         } else if (argument == "--storm") {
             options.storm = true;
+        } else if (argument == "--clients") { // fewer leave slots to the storm
+            options.session.clients = std::clamp(std::atoi(value), 2, 50);
         } else {
             return false;
         }

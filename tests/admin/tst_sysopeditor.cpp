@@ -1,5 +1,8 @@
 #include "consolefixture.h"
 
+#include "admin/sysoplist.h"
+#include "core/passwordhash.h"
+
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -116,10 +119,14 @@ void TestSysopEditor::saveAndCloseWritesTheFileAsShown()
     editor.click("cmdAdd");
     editor.click("cmdClose");
     editor.f.settle();
-    QCOMPARE(editor.f.readProgramFile("sysops.dat"),
-             QByteArray("\r\n\xA5Jos\xE9\tj\x80@x.org\t\xFC\xDF\x81\r\nBob\t\t\r\n"
-                        "Dee\td@x\tp\r\nRen\xE9"
-                        "e\tr\x80@x\tpw\r\n"));
+    // The records read are kept as they were; the new password is hashed.
+    const QByteArray file = editor.f.readProgramFile("sysops.dat");
+    const QByteArray hash = SysopList::parse(file).value(3).password;
+    QVERIFY(PasswordHash::isHash(hash) && PasswordHash::matches("pw", hash));
+    QCOMPARE(file, QByteArray("\r\n\xA5Jos\xE9\tj\x80@x.org\t\xFC\xDF\x81\r\nBob\t\t\r\n"
+                              "Dee\td@x\tp\r\nRen\xE9"
+                              "e\tr\x80@x\t") +
+                       hash + "\r\n");
     QVERIFY(!editor.f.app().sysopEditor());
     QTRY_VERIFY(!editor.window);
     QVERIFY(editor.f.dialogs.messages().isEmpty());
