@@ -4,17 +4,24 @@
 
 #include <QThread>
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 // The workers yield to the service thread when both want the processor: a
-// storm of checks slows the checks, not the room.
+// storm of checks slows the checks, not the room. As batch work at the
+// lowest priority, a worker is preempted at once by a waking service thread,
+// yet still runs on a machine that is busy with other programs.
 void lowerThisThread()
 {
     thread_local bool lowered = false;
-    if (!std::exchange(lowered, true))
-        setpriority(PRIO_PROCESS, gettid(), 10);
+    if (std::exchange(lowered, true))
+        return;
+    const sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
+    setpriority(PRIO_PROCESS, gettid(), 19);
 }
 } // namespace
 
