@@ -2,6 +2,8 @@
 
 #include <crypt.h>
 
+#include <algorithm>
+#include <array>
 #include <memory>
 
 namespace {
@@ -46,9 +48,16 @@ QByteArray PasswordHash::make(const QByteArray &password)
     return hashWith(password, QByteArray(setting));
 }
 
+// Only the parameters of the library's cost range up to the system's own
+// default (5, as in /etc/shadow) make a hash: a value a client stored in a
+// plain store could otherwise set any cost, memory included, for every check
+// of its name.
 bool PasswordHash::isHash(const QByteArray &stored)
 {
-    return stored.startsWith(Prefix);
+    static const std::array<QByteArrayView, 5> settings = {"$y$j75$", "$y$j85$", "$y$j7T$",
+                                                           "$y$j8T$", "$y$j9T$"};
+    return std::any_of(settings.cbegin(), settings.cend(),
+                       [&stored](QByteArrayView setting) { return stored.startsWith(setting); });
 }
 
 bool PasswordHash::matches(const QByteArray &password, const QByteArray &stored)

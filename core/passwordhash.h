@@ -13,7 +13,8 @@ inline constexpr int Cost = 3;
 // A new hash with a fresh random salt; empty when the library refuses (a
 // password holding a NUL byte, which the library would cut short).
 QByteArray make(const QByteArray &password);
-// The stored value is a hash, not a plain password.
+// The stored value is a hash, not a plain password: "$y$" with the
+// parameters of cost 1 to 5 (a value with others compares as plain text).
 bool isHash(const QByteArray &stored);
 // The password matches the stored value, a hash or a plain password, the
 // comparison taking the same time wherever the first difference is.

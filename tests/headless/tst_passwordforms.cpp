@@ -182,18 +182,24 @@ void TestPasswordForms::plainStoreWorksUntilConverted()
     QCOMPARE(answer(newUser("erin", "zq-3")), "ACCEPT\r\n");
     QCOMPARE(storedRows(), (QList<QByteArray>{"0", "carol\tzq-1", "dave\tzq-2", "erin\tzq-3"}));
     QVERIFY(ctl({"status"}).out.contains("Stored passwords: plain: run `ctl passwords hash`\n"));
+    // A client's value that looks like a hash of other parameters is plain
+    // text: it sets no cost for the checks.
+    const QByteArray odd = "$y$jFT$zq-salt$zq-value";
+    QCOMPARE(answer(newUser("mallory", odd)), "ACCEPT\r\n");
+    QCOMPARE(answer(validate("mallory", odd)), "PASS\r\n");
 
     const ProgramRun converted = ctl({"--json", "passwords", "hash"});
     QCOMPARE(converted.exitCode, 0);
     QVERIFY2(!converted.out.contains("zq-") && !converted.out.contains("$y$"), converted.out);
     const QList<QByteArray> rows = storedRows();
-    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows.size(), 5);
     QCOMPARE(rows[0], "1");
     for (const QByteArray &row : rows.mid(1))
         QVERIFY2(row.contains("\t$y$"), row);
     QVERIFY(ctl({"status"}).out.contains("Stored passwords: hashed\n"));
     for (const auto &[name, password] :
-         {std::pair{"carol", "zq-1"}, std::pair{"dave", "zq-2"}, std::pair{"erin", "zq-3"}})
+         {std::pair{"carol", "zq-1"}, std::pair{"dave", "zq-2"}, std::pair{"erin", "zq-3"},
+          std::pair{"mallory", odd.constData()}})
         QCOMPARE(answer(validate(name, password)), "PASS\r\n");
     QCOMPARE(answer(validate("carol", "zq-2")), "REJECTED\r\n");
     QCOMPARE(answer(validate("dave", rows[2].mid(5))), "REJECTED\r\n"); // the hash itself
