@@ -6,14 +6,12 @@
 
 #include <pthread.h>
 #include <sched.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
-// The workers yield to the service thread when both want the processor: a
-// storm of checks slows the checks, not the room. As batch work at the
-// lowest priority, a worker is preempted at once by a waking service thread,
-// yet still runs on a machine that is busy with other programs.
+// A worker is batch work: a waking service thread takes the processor from
+// it at once, so a storm of checks slows the checks, not the room. Its share
+// under load stays an ordinary program's, so answers still come when the
+// machine is busy with other programs.
 void lowerThisThread()
 {
     thread_local bool lowered = false;
@@ -21,7 +19,6 @@ void lowerThisThread()
         return;
     const sched_param batch{};
     pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
-    setpriority(PRIO_PROCESS, gettid(), 19);
 }
 } // namespace
 
