@@ -98,6 +98,7 @@ private Q_SLOTS:
     void clearKeepsTheSearchNameAndTheCountLine();
     void brokenStoreShowsABoxInsteadOfARecord();
     void registrationsReachTheWindowTheOperatorOpens();
+    void hashedPasswordIsNeverShownAndCanBeSetAnew();
 };
 
 // Over records a, b, c (names and first names alike), as many as the row says.
@@ -246,6 +247,25 @@ void TestUsersWindow::registrationsReachTheWindowTheOperatorOpens()
     QCOMPARE(f.app().usersWindow(), users);
     QVERIFY(users->isVisible());
     QCOMPARE(f.dialogs.shown.size(), 0);
+}
+
+// The password box of a hashed password stays empty and says why; what is
+// typed there becomes the user's new password, stored hashed.
+void TestUsersWindow::hashedPasswordIsNeverShownAndCanBeSetAnew()
+{
+    Users users({userRecord("amy", PasswordHash::make("old"))});
+    users.search("amy");
+    QLineEdit *password = users.box("Text11");
+    QCOMPARE(password->text(), QString());
+    QCOMPARE(password->placeholderText(), "stored hashed, cannot be shown");
+    password->setText("new");
+    users.click("Command6");
+    QCOMPARE(users.f.takeMessages(), QStringList());
+    auto store = UsersDatabase::open(users.f.programFile(UsersDatabase::FileName), nullptr);
+    QCOMPARE(store->checkCredentials("amy", "new"), true);
+    QCOMPARE(store->checkCredentials("amy", "old"), false);
+    QVERIFY(PasswordHash::isHash(store->current()->values[UserRecord::Password]));
+    QCOMPARE(password->text(), QString());
 }
 
 QTEST_MAIN(TestUsersWindow)
