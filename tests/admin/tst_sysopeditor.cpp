@@ -38,6 +38,7 @@ private Q_SLOTS:
     void remove();
     void saveAndCloseWritesTheFileAsShown();
     void closeBoxDropsTheEdits();
+    void hashedPasswordIsNeverShownAndCanBeSetAnew();
 };
 
 void TestSysopEditor::add_data()
@@ -140,6 +141,26 @@ void TestSysopEditor::closeBoxDropsTheEdits()
     editor.window->close();
     QTRY_VERIFY(!editor.window);
     QCOMPARE(editor.f.readProgramFile("sysops.dat"), TwoRecords);
+}
+
+// A hash shows as what it is; a double click sets a new password, saved
+// hashed, and the other records keep theirs as they were.
+void TestSysopEditor::hashedPasswordIsNeverShownAndCanBeSetAnew()
+{
+    const QByteArray hash = PasswordHash::make("old");
+    Editor editor("\r\nAnn\tann@x.org\t" + hash + "\r\nBob\tbob@x.org\tpw2\r\n");
+    QTreeWidgetItem *ann = editor.list()->topLevelItem(0);
+    QCOMPARE(ann->text(2), "(stored hashed)");
+    QCOMPARE(editor.window->records().value(0).password, hash);
+    editor.f.dialogs.inputAnswers = {"new"};
+    Q_EMIT editor.list()->itemDoubleClicked(ann, 2);
+    editor.click("cmdClose");
+    editor.f.settle();
+    const QList<SysopRecord> saved = SysopList::parse(editor.f.readProgramFile("sysops.dat"));
+    QCOMPARE(saved.size(), 2);
+    QVERIFY(PasswordHash::isHash(saved[0].password) &&
+            PasswordHash::matches("new", saved[0].password));
+    QCOMPARE(saved[1].password, "pw2");
 }
 
 QTEST_MAIN(TestSysopEditor)
