@@ -2,6 +2,8 @@
 
 #include "accounts/usersdatabase.h"
 #include "core/loginthrottle.h"
+#include "core/passwordchecker.h"
+#include "core/passwordhash.h"
 #include "core/securitylog.h"
 #include "platform/ownedfiles.h"
 
@@ -87,27 +89,65 @@ LoginServer::Outcome LoginServer::newUser(const Sender &sender, const Fields &fi
         declineRegistration(index);
         return Outcome::Stop;
     }
-    UsersDatabase *users = store();
-    if (!users) {
-        declineRegistration(index);
-        return Outcome::Stop;
-    }
-    const QByteArray &name = fields[1 + UserRecord::UserName];
-    const QByteArray &email = fields[1 + UserRecord::Email];
-    const std::optional<bool> taken = users->isNameOrEmailTaken(name, email);
-    if (!taken || *taken) {
-        if (!taken)
-            storeFailed(*users);
-        declineRegistration(index);
-        return Outcome::Stop;
-    }
     UserRecord record;
     for (int i = 0; i < UserRecord::ColumnCount; ++i)
         record.values[i] = fields[1 + i];
-    if (!users->addUser(record)) {
-        storeFailed(*users);
+    UsersDatabase *users = store();
+    const std::optional<bool> taken = users ? isTaken(*users, record) : std::nullopt;
+    std::optional<bool> hashed;
+    if (taken && !*taken) {
+        hashed = users->storesHashes();
+        if (!hashed)
+            storeFailed(*users);
+    }
+    if (!hashed) {
         declineRegistration(index);
         return Outcome::Stop;
+    }
+    if (!*hashed)
+        return answerNewUser(sender, storeNewUser(record));
+    if (!m_checker) {
+        record[UserRecord::Password] = PasswordHash::make(record[UserRecord::Password]);
+        return answerNewUser(sender,
+                             !record[UserRecord::Password].isEmpty() && storeNewUser(record));
+    }
+    // The hash is made off this thread; the connection's later lines wait.
+    m_pool->pauseInput(sender);
+    m_checker->hash(
+        record[UserRecord::Password], [this, sender, record](const QByteArray &hash) mutable {
+            record[UserRecord::Password] = hash;
+            const bool stored = !hash.isEmpty() && storeNewUser(record);
+            m_pool->resumeInput(sender, stored ? Outcome::NextLine : Outcome::Stop,
+                                std::chrono::milliseconds::zero(), [this, sender, stored] {
+                                    if (stored)
+                                        send(sender.index, Accept);
+                                    else
+                                        declineRegistration(sender.index);
+                                });
+        });
+    return Outcome::NextLine;
+}
+
+std::optional<bool> LoginServer::isTaken(UsersDatabase &users, const UserRecord &record)
+{
+    const std::optional<bool> taken =
+        users.isNameOrEmailTaken(record[UserRecord::UserName], record[UserRecord::Email]);
+    if (!taken)
+        storeFailed(users);
+    return taken;
+}
+
+// Checked again: another registration of the name may have been stored while
+// this one's hash was made.
+bool LoginServer::storeNewUser(const UserRecord &record)
+{
+    UsersDatabase *users = store();
+    const std::optional<bool> taken = users ? isTaken(*users, record) : std::nullopt;
+    if (!taken || *taken)
+        return false;
+    if (!users->addUser(record)) {
+        storeFailed(*users);
+        return false;
     }
     m_reportedProblem.clear();
     ++m_table.counters().registrationsAccepted;
@@ -117,17 +157,26 @@ LoginServer::Outcome LoginServer::newUser(const Sender &sender, const Fields &fi
     const std::optional<qint64> count = users->count();
     if (!count)
         storeFailed(*users);
-    const quint64 connection = m_table.slot(index).connection;
-    if (count)
+    else
         Q_EMIT registeredUsersCounted(UsersDatabase::countSummary(*count));
-    // The window that shows the count may have run a modal box meanwhile.
-    if (m_table.slot(index).connection != connection)
-        return Outcome::Stop;
-    send(index, Accept);
-    return Outcome::NextLine;
+    return true;
 }
 
-// Without passwords nothing is counted or delayed: every name passes.
+LoginServer::Outcome LoginServer::answerNewUser(const Sender &sender, bool stored)
+{
+    // The window that shows the count may have run a modal box meanwhile.
+    if (!m_pool->isStillHere(sender))
+        return Outcome::Stop;
+    if (stored)
+        send(sender.index, Accept);
+    else
+        declineRegistration(sender.index);
+    return stored ? Outcome::NextLine : Outcome::Stop;
+}
+
+// Without passwords nothing is counted or delayed: every name passes. The
+// throttle counts the outcome when it is known, also for a connection that
+// has left by then.
 LoginServer::Outcome LoginServer::validate(const Sender &sender, const Fields &fields)
 {
     const int index = sender.index;
@@ -139,43 +188,46 @@ LoginServer::Outcome LoginServer::validate(const Sender &sender, const Fields &f
         send(index, Pass);
         return Outcome::Stop;
     }
-    const QByteArray &address = m_pool->lastAddress(index);
-    const auto now = std::chrono::steady_clock::now();
-    const auto delay =
-        m_throttle
-            ? std::chrono::ceil<std::chrono::milliseconds>(m_throttle->answerDelay(address, now))
-            : std::chrono::milliseconds::zero();
-    std::optional<bool> valid;
+    const QByteArray address = m_pool->lastAddress(index);
+    const auto delay = m_throttle
+                           ? std::chrono::ceil<std::chrono::milliseconds>(
+                                 m_throttle->answerDelay(address, std::chrono::steady_clock::now()))
+                           : std::chrono::milliseconds::zero();
+    std::optional<QList<QByteArray>> stored;
     if (UsersDatabase *users = store()) {
-        valid = users->checkCredentials(fields[1], fields[2]);
-        if (!valid)
+        stored = users->storedPasswords(fields[1]);
+        if (!stored)
             storeFailed(*users);
     }
-    if (valid && *valid) {
-        ++m_table.counters().loginSuccesses;
-        if (m_throttle)
+    const QByteArray name = fields[1];
+    const auto decided = [this, address, name, delay](bool valid) {
+        ++(valid ? m_table.counters().loginSuccesses : m_table.counters().loginFailures);
+        if (m_throttle && valid)
             m_throttle->succeeded(address);
-        answerValidate(sender, fields[1], Pass, delay);
-        return Outcome::Stop;
+        else if (m_throttle)
+            m_throttle->failed(address, std::chrono::steady_clock::now());
+        if (!valid)
+            m_pool->reportSecurityEvent(SecurityLog::loginFailed(address, name));
+        if (delay > std::chrono::milliseconds::zero())
+            m_pool->reportSecurityEvent(SecurityLog::loginDelayed(address, name, delay));
+        return valid ? Outcome::Stop : Outcome::NextLine;
+    };
+    if (!stored || !m_checker) {
+        const Outcome outcome = decided(stored && PasswordHash::matchesAny(fields[2], *stored));
+        const QByteArray &line = outcome == Outcome::Stop ? Pass : Rejected;
+        if (delay <= std::chrono::milliseconds::zero())
+            send(index, line);
+        else
+            m_pool->holdInput(sender, delay, [this, sender, line] { send(sender.index, line); });
+        return outcome;
     }
-    if (m_throttle)
-        m_throttle->failed(address, now);
-    ++m_table.counters().loginFailures;
-    m_pool->reportSecurityEvent(SecurityLog::loginFailed(address, fields[1]));
-    answerValidate(sender, fields[1], Rejected, delay);
+    m_pool->pauseInput(sender);
+    m_checker->check(fields[2], *stored, [this, sender, decided, delay](bool valid) {
+        const Outcome outcome = decided(valid);
+        m_pool->resumeInput(sender, outcome, delay,
+                            [this, sender, valid] { send(sender.index, valid ? Pass : Rejected); });
+    });
     return Outcome::NextLine;
-}
-
-void LoginServer::answerValidate(const Sender &sender, const QByteArray &name,
-                                 const QByteArray &line, std::chrono::milliseconds delay)
-{
-    if (delay <= std::chrono::milliseconds::zero()) {
-        send(sender.index, line);
-        return;
-    }
-    m_pool->reportSecurityEvent(
-        SecurityLog::loginDelayed(m_pool->lastAddress(sender.index), name, delay));
-    m_pool->holdInput(sender, delay, [this, sender, line] { send(sender.index, line); });
 }
 
 void LoginServer::declineRegistration(int index)

@@ -19,10 +19,12 @@ class AddressLimits;
 class BanStore;
 class ConnectionPool;
 class LoginThrottle;
+class PasswordChecker;
 
 // The login service (Winsock1, sockets Winsock(i)) over the connection table
-// it shares with the chat service. Stateless: every request is answered at
-// once, on the connection it came in on.
+// it shares with the chat service. Stateless: every request is answered on
+// the connection it came in on, in the order of its requests; passwords are
+// hashed and checked on the PasswordChecker's threads meanwhile.
 //
 //   client:  "NEWUSER" 15*( TAB field ) CR LF   (First .. emailme)
 //            "VALIDATE" TAB name TAB password CR LF
@@ -68,6 +70,9 @@ public:
 
     ConnectionPool &connections() { return *m_pool; }
 
+    // Where passwords are hashed and checked; without one, on this thread.
+    void setPasswordChecker(PasswordChecker *checker) { m_checker = checker; }
+
 Q_SIGNALS:
     // The count line after a stored registration ("Tarnwick has N ...").
     void registeredUsersCounted(const QByteArray &summary);
@@ -81,11 +86,12 @@ private:
 
     Outcome handleLine(const Sender &sender, const QByteArray &line);
     Outcome newUser(const Sender &sender, const Fields &fields);
+    std::optional<bool> isTaken(UsersDatabase &users, const UserRecord &record);
+    bool storeNewUser(const UserRecord &record);
+    Outcome answerNewUser(const Sender &sender, bool stored);
+    // The answer goes out after the check and the throttle's delay, the
+    // connection's later lines held until then.
     Outcome validate(const Sender &sender, const Fields &fields);
-    // Sends the answer to a VALIDATE now, or after the throttle's delay with
-    // the connection's later lines held until then.
-    void answerValidate(const Sender &sender, const QByteArray &name, const QByteArray &line,
-                        std::chrono::milliseconds delay);
     void declineRegistration(int index);
     UsersDatabase *store();
     void storeFailed(UsersDatabase &store);
@@ -98,6 +104,7 @@ private:
     ConnectionPool *m_pool;
     UsersStore m_users;
     std::unique_ptr<LoginThrottle> m_throttle;
+    PasswordChecker *m_checker = nullptr;
     bool m_passwordsRequired = false;
     QString m_reportedProblem;
 };

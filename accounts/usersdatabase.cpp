@@ -1,9 +1,11 @@
 #include "accounts/usersdatabase.h"
 
 #include "core/codepage.h"
+#include "core/passwordhash.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -193,7 +195,8 @@ bool UsersDatabase::prepareStore()
             columns.append(QLatin1String(name) + QLatin1String(" TEXT"));
         query.prepare(QStringLiteral("CREATE TABLE Login1 (") + columns.join(QLatin1String(", ")) +
                       QStringLiteral(", UserNameFolded BLOB, EmailFolded BLOB)"));
-        if (!run(query, OpenFailure)) {
+        // A store made here stores hashes from its first record on.
+        if (!run(query, OpenFailure) || !query.exec(QStringLiteral("PRAGMA user_version = 1"))) {
             // A store that could not be made (a full disk) leaves no empty file behind.
             if (!existed) {
                 query.finish();
@@ -265,21 +268,129 @@ std::optional<bool> UsersDatabase::isNameOrEmailTaken(const QByteArray &name,
 std::optional<bool> UsersDatabase::checkCredentials(const QByteArray &name,
                                                     const QByteArray &password)
 {
-    // The folded term only lets the index narrow the search; the exact terms
-    // decide.
+    const std::optional<QList<QByteArray>> stored = storedPasswords(name);
+    if (!stored)
+        return std::nullopt;
+    return PasswordHash::matchesAny(password, *stored);
+}
+
+std::optional<QList<QByteArray>> UsersDatabase::storedPasswords(const QByteArray &name)
+{
+    // The folded term only lets the index narrow the search; the exact name
+    // decides.
     QSqlQuery query(m_database);
-    query.prepare(m_folded ? QStringLiteral("SELECT 1 FROM Login1 WHERE (UserNameFolded = :key OR "
-                                            "UserNameFolded IS NULL) AND UserName = :name AND "
-                                            "Password = :password LIMIT 1")
-                           : QStringLiteral("SELECT 1 FROM Login1 WHERE UserName = :name AND "
-                                            "Password = :password LIMIT 1"));
+    query.setForwardOnly(true);
+    query.prepare(m_folded ? QStringLiteral("SELECT Password FROM Login1 WHERE (UserNameFolded = "
+                                            ":key OR UserNameFolded IS NULL) AND UserName = :name")
+                           : QStringLiteral("SELECT Password FROM Login1 WHERE UserName = :name"));
     if (m_folded)
         query.bindValue(QStringLiteral(":key"), foldedKey(name));
     query.bindValue(QStringLiteral(":name"), boundText(name));
-    query.bindValue(QStringLiteral(":password"), boundText(password));
     if (!run(query, ReadFailure))
         return std::nullopt;
-    return query.next();
+    QList<QByteArray> passwords;
+    while (query.next()) {
+        if (const std::optional<QByteArray> password = comparableText(query.value(0)))
+            passwords.append(*password);
+    }
+    if (query.lastError().isValid()) {
+        fail(ReadFailure, query.lastError().text());
+        return std::nullopt;
+    }
+    return passwords;
+}
+
+// The form is the store's user_version: 1 for hashes. Another program that
+// reads the table sees the same fifteen columns either way.
+std::optional<bool> UsersDatabase::storesHashes()
+{
+    QSqlQuery query(m_database);
+    query.prepare(QStringLiteral("PRAGMA user_version"));
+    if (!run(query, ReadFailure))
+        return std::nullopt;
+    if (!query.next()) {
+        fail(ReadFailure, QStringLiteral("no version"));
+        return std::nullopt;
+    }
+    return query.value(0).toInt() == 1;
+}
+
+std::optional<QByteArray> UsersDatabase::storedForm(const QByteArray &password)
+{
+    const std::optional<bool> hashed = storesHashes();
+    if (!hashed)
+        return std::nullopt;
+    if (!*hashed)
+        return password;
+    QByteArray hash = PasswordHash::make(password);
+    if (hash.isEmpty()) {
+        fail(WriteFailure, QStringLiteral("the password cannot be hashed"));
+        return std::nullopt;
+    }
+    return hash;
+}
+
+std::optional<qint64> UsersDatabase::hashPasswords()
+{
+    // rowid -> (plain password, its hash), made outside the transaction.
+    QHash<qint64, std::pair<QByteArray, QByteArray>> hashes;
+    const auto plainPasswords = [this](QList<std::pair<qint64, QByteArray>> *rows) {
+        QSqlQuery query(m_database);
+        query.setForwardOnly(true);
+        query.prepare(QStringLiteral("SELECT rowid, Password FROM Login1"));
+        if (!run(query, ReadFailure))
+            return false;
+        while (query.next()) {
+            const std::optional<QByteArray> password = comparableText(query.value(1));
+            if (password && !PasswordHash::isHash(*password))
+                rows->append({query.value(0).toLongLong(), *password});
+        }
+        return true;
+    };
+    QList<std::pair<qint64, QByteArray>> rows;
+    if (!plainPasswords(&rows))
+        return std::nullopt;
+    for (const auto &[rowid, password] : std::as_const(rows))
+        hashes.insert(rowid, {password, PasswordHash::make(password)});
+
+    if (!m_database.transaction()) {
+        fail(WriteFailure, m_database.lastError().text());
+        return std::nullopt;
+    }
+    rows.clear();
+    bool ok = plainPasswords(&rows);
+    QSqlQuery update(m_database);
+    ok = ok && update.prepare(QStringLiteral("UPDATE Login1 SET Password = :password WHERE "
+                                             "rowid = :rowid"));
+    for (qsizetype i = 0; ok && i < rows.size(); ++i) {
+        const auto &[rowid, password] = rows[i];
+        const auto made = hashes.constFind(rowid);
+        const QByteArray hash = made != hashes.cend() && made->first == password
+                                    ? made->second
+                                    : PasswordHash::make(password);
+        if (hash.isEmpty()) {
+            fail(WriteFailure, QStringLiteral("a password cannot be hashed"));
+            ok = false;
+            break;
+        }
+        update.bindValue(QStringLiteral(":password"), boundText(hash));
+        update.bindValue(QStringLiteral(":rowid"), rowid);
+        ok = run(update, WriteFailure);
+    }
+    update.finish();
+    QSqlQuery version(m_database);
+    ok = ok && version.prepare(QStringLiteral("PRAGMA user_version = 1")) &&
+         run(version, WriteFailure);
+    version.finish();
+    if (ok && !m_database.commit()) {
+        fail(WriteFailure, m_database.lastError().text());
+        ok = false;
+    }
+    if (!ok) {
+        m_database.rollback();
+        return std::nullopt;
+    }
+    return rows.size();
 }
 
 bool UsersDatabase::addUser(const UserRecord &record)
@@ -475,4 +586,20 @@ std::optional<UserRecord> UsersDatabase::current()
     for (int i = 0; i < UserRecord::ColumnCount; ++i)
         record.values[i] = shownText(query.value(i));
     return record;
+}
+
+bool UsersDatabase::setPassword(const QByteArray &password)
+{
+    if (m_position != Position::OnRecord) {
+        fail(WriteFailure, QStringLiteral("no user is shown"));
+        return false;
+    }
+    const std::optional<QByteArray> stored = storedForm(password);
+    if (!stored)
+        return false;
+    QSqlQuery query(m_database);
+    query.prepare(QStringLiteral("UPDATE Login1 SET Password = :password WHERE rowid = :rowid"));
+    query.bindValue(QStringLiteral(":password"), boundText(*stored));
+    query.bindValue(QStringLiteral(":rowid"), m_rowid);
+    return run(query, WriteFailure);
 }

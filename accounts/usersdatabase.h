@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QLatin1StringView>
+#include <QList>
 #include <QSqlDatabase>
 #include <QString>
 
@@ -57,10 +58,27 @@ public:
     // The registration check: some record has this UserName or this Email,
     // letter case folded.
     std::optional<bool> isNameOrEmailTaken(const QByteArray &name, const QByteArray &email);
-    // CheckCredentials: some record has exactly this UserName and Password.
+    // CheckCredentials: some record has exactly this UserName and its
+    // Password, plain or hashed, matches. Costs a hash per candidate.
     std::optional<bool> checkCredentials(const QByteArray &name, const QByteArray &password);
-    // AddUser: appends and commits one record.
+    // The stored Password of every record with exactly this UserName, for a
+    // check elsewhere (PasswordHash::matchesAny).
+    std::optional<QList<QByteArray>> storedPasswords(const QByteArray &name);
+    // AddUser: appends and commits one record, its Password as given.
     bool addUser(const UserRecord &record);
+
+    // New and changed passwords are stored hashed (the store was made by
+    // this server, or converted); otherwise as they are.
+    std::optional<bool> storesHashes();
+    // The Password to store for `password`: a hash when the store takes them.
+    // nullopt when the store cannot be read or the password not hashed.
+    std::optional<QByteArray> storedForm(const QByteArray &password);
+    // Converts every plain Password to a hash, in one transaction, and marks
+    // the store as hashed. The hashing is done before the transaction, so the
+    // store stays usable meanwhile; a record added or changed meanwhile is
+    // hashed within it. The number of passwords converted; nullopt on failure,
+    // with the store as it was.
+    std::optional<qint64> hashPasswords();
 
     // "Tarnwick has N registered user(s)."; empty for no records.
     static QByteArray countSummary(qint64 count);
@@ -77,6 +95,8 @@ public:
     bool movePrevious();
     // The current record; nullopt without one (or when it cannot be read).
     std::optional<UserRecord> current();
+    // A new password for the current record, stored in the store's form.
+    bool setPassword(const QByteArray &password);
 
 private:
     enum class Position

@@ -2,6 +2,7 @@
 
 #include "accounts/usersdatabase.h"
 #include "core/codepage.h"
+#include "core/passwordhash.h"
 #include "platform/dialogs.h"
 #include "platform/formgeometry.h"
 #include "platform/listener.h"
@@ -14,6 +15,7 @@
 namespace {
 
 const QString UserNotFoundText = QStringLiteral("User not found");
+const QString HashedText = QStringLiteral("stored hashed, cannot be shown");
 
 struct BoxLayout
 {
@@ -105,6 +107,8 @@ void UsersWindow::buildWidgets()
         button(results, "Command3", QStringLiteral("<"), twips(8520, 360, 255, 255));
     QPushButton *next =
         button(results, "Command4", QStringLiteral(">"), twips(8880, 360, 255, 255));
+    QPushButton *passwordButton =
+        button(results, "Command6", QStringLiteral("Set Password"), twips(7680, 4440, 1455, 255));
     QPushButton *clearButton =
         button(results, "Command5", QStringLiteral("Clear"), twips(7680, 4680, 1455, 255));
     QPushButton *addButton =
@@ -117,6 +121,7 @@ void UsersWindow::buildWidgets()
     connect(next, &QPushButton::clicked, this, [this] { step(Direction::Next); });
     connect(clearButton, &QPushButton::clicked, this, &UsersWindow::clear);
     connect(addButton, &QPushButton::clicked, this, &UsersWindow::addNewUser);
+    connect(passwordButton, &QPushButton::clicked, this, &UsersWindow::setPassword);
 }
 
 QLineEdit *UsersWindow::addBox(QWidget *group, const char *name, const QRect &geometry)
@@ -185,10 +190,29 @@ void UsersWindow::getData()
         showStoreProblem(m_store->errorText());
 }
 
+// A hashed password cannot be shown: its box stays empty and says so, and
+// what the operator types there is a new password.
 void UsersWindow::showRecord(const UserRecord &record)
 {
     for (const BoxLayout &layout : RecordBoxes)
         m_recordBoxes[layout.column]->setText(Codepage::toDisplay(record[layout.column]));
+    QLineEdit *password = m_recordBoxes[UserRecord::Password];
+    if (PasswordHash::isHash(record[UserRecord::Password])) {
+        password->clear();
+        password->setPlaceholderText(HashedText);
+    } else {
+        password->setPlaceholderText(QString());
+    }
+}
+
+void UsersWindow::setPassword()
+{
+    const QByteArray password = Codepage::fromDisplay(m_recordBoxes[UserRecord::Password]->text());
+    if (!m_store || !m_store->setPassword(password)) {
+        showStoreProblem(m_store ? m_store->errorText() : QStringLiteral("No user is shown."));
+        return;
+    }
+    getData();
 }
 
 // Previous and Next: a refused move, or one that leaves no record to show,
@@ -216,7 +240,10 @@ void UsersWindow::addNewUser()
     UserRecord record;
     for (int column = 0; column < UserRecord::ColumnCount; ++column)
         record.values[column] = Codepage::fromDisplay(m_recordBoxes[column]->text());
-    if (!m_store->addUser(record))
+    const std::optional<QByteArray> password = m_store->storedForm(record[UserRecord::Password]);
+    if (password)
+        record[UserRecord::Password] = *password;
+    if (!password || !m_store->addUser(record))
         showStoreProblem(m_store->errorText());
 }
 

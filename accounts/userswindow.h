@@ -41,6 +41,8 @@ private:
     void search();
     void step(Direction direction);
     void addNewUser();
+    // The shown user's password replaced by what the password box holds.
+    void setPassword();
     void clear();
     bool openStore();
     void showRecord(const UserRecord &record);

@@ -2,6 +2,7 @@
 
 #include "admin/sysoplist.h"
 #include "core/codepage.h"
+#include "core/passwordhash.h"
 #include "operator/operatorclient.h"
 #include "platform/dialogs.h"
 #include "platform/formgeometry.h"
@@ -19,9 +20,13 @@ constexpr int ColumnTwips = 2540;
 // Each cell keeps the record's bytes; the text shown is their display form.
 constexpr int BytesRole = Qt::UserRole;
 
+constexpr int PasswordColumn = 2;
+
+// A hashed password is never shown as if it were one.
 void setCell(QTreeWidgetItem *item, int column, const QByteArray &bytes)
 {
-    item->setText(column, Codepage::toDisplay(bytes));
+    const bool hashed = column == PasswordColumn && PasswordHash::isHash(bytes);
+    item->setText(column, hashed ? QStringLiteral("(stored hashed)") : Codepage::toDisplay(bytes));
     item->setData(column, BytesRole, bytes);
 }
 
@@ -74,6 +79,20 @@ SysopEditor::SysopEditor(OperatorClient &client, Dialogs &dialogs, QWidget *pare
     connect(save, &QPushButton::clicked, this, &SysopEditor::saveAndClose);
     connect(remove, &QPushButton::clicked, this, &SysopEditor::removeSelected);
     connect(removeAll, &QPushButton::clicked, this, &SysopEditor::removeAll);
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this, &SysopEditor::changePassword);
+}
+
+// A double click on a row sets its password anew; it is hashed on saving when
+// the users store holds hashes.
+void SysopEditor::changePassword(QTreeWidgetItem *item)
+{
+    const QString answer = m_dialogs.inputBox(QStringLiteral("Enter a new password for this user."),
+                                              QStringLiteral("Enter Password"), QString());
+    if (answer.isEmpty())
+        return;
+    const QByteArray password = storableAnswer(answer);
+    if (!password.isEmpty())
+        setCell(item, PasswordColumn, password);
 }
 
 QList<SysopEntry> SysopEditor::records() const
@@ -81,7 +100,7 @@ QList<SysopEntry> SysopEditor::records() const
     QList<SysopEntry> result;
     for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
         const QTreeWidgetItem *item = m_list->topLevelItem(i);
-        result.append({cell(item, 0), cell(item, 1), cell(item, 2)});
+        result.append({cell(item, 0), cell(item, 1), cell(item, PasswordColumn)});
     }
     return result;
 }
@@ -107,7 +126,7 @@ void SysopEditor::appendRow(const SysopEntry &record)
     auto *item = new QTreeWidgetItem(m_list);
     setCell(item, 0, record.name);
     setCell(item, 1, record.email);
-    setCell(item, 2, record.password);
+    setCell(item, PasswordColumn, record.password);
 }
 
 QByteArray SysopEditor::storableAnswer(const QString &answer)

@@ -11,6 +11,7 @@ class OperatorClient;
 class Dialogs;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // frmSysop: the sysop list editor. The rows of lvSysops are the only copy of
 // the edits; the file is read by load() and written only by "Save && Close",
@@ -30,6 +31,7 @@ private:
     void addRecord();
     void removeSelected();
     void removeAll();
+    void changePassword(QTreeWidgetItem *item);
     void saveAndClose();
     void appendRow(const SysopEntry &record);
     // The operator's answer as file text; empty after telling why it cannot be

@@ -1,5 +1,6 @@
 #include "admin/sysoplist.h"
 
+#include "core/passwordhash.h"
 #include "core/textfile.h"
 
 namespace {
@@ -82,14 +83,32 @@ bool SysopList::isSysop(const QByteArray &content, const QByteArray &email,
 {
     // An empty e-mail or password proves nothing: a short record saved back by
     // the editor gets empty fields, and any client could send empty ones.
-    if (email.isEmpty() || password.isEmpty())
-        return false;
+    return !password.isEmpty() && PasswordHash::matchesAny(password, passwordsOf(content, email));
+}
+
+QList<QByteArray> SysopList::passwordsOf(const QByteArray &content, const QByteArray &email)
+{
+    QList<QByteArray> passwords;
+    if (email.isEmpty())
+        return passwords;
     for (const QByteArray &line : recordLines(content)) {
         const QList<QByteArray> fields = line.split('\t');
-        if (fields.size() >= 3 && fields[1] == email && fields[2] == password)
-            return true;
+        if (fields.size() >= 3 && fields[1] == email && !fields[2].isEmpty())
+            passwords.append(fields[2]);
     }
-    return false;
+    return passwords;
+}
+
+std::optional<QList<SysopRecord>> SysopList::hashed(QList<SysopRecord> records)
+{
+    for (SysopRecord &record : records) {
+        if (record.password.isEmpty() || PasswordHash::isHash(record.password))
+            continue;
+        record.password = PasswordHash::make(record.password);
+        if (record.password.isEmpty())
+            return std::nullopt;
+    }
+    return records;
 }
 
 bool SysopList::isStorable(const QByteArray &text)

@@ -11,8 +11,6 @@
 //   out:  Message TAB label TAB text TAB CR LF to every connection
 // A taken name (letter case ignored) gets DOUBLE CR LF and the connection is
 // closed. Every other line is ignored.
-//
-// usage: tarnwick-ceiling --port N [--motd-file PATH]
 
 #include <arpa/inet.h>
 #include <array>

@@ -1,5 +1,6 @@
 #include "dialect.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -9,20 +10,10 @@ constexpr std::string_view Channel = "#bench";
 // The operator block in ngircd.conf.
 constexpr std::string_view Oper = "OPER bench bench\r\n";
 
-bool startsWith(std::string_view text, std::string_view start)
-{
-    return text.substr(0, start.size()) == start;
-}
-
 bool readDigits(std::string_view digits, std::uint64_t &value)
 {
-    value = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + std::uint64_t(c - '0');
-    }
-    return true;
+    const char *end = digits.data() + digits.size();
+    return std::from_chars(digits.data(), end, value).ptr == end;
 }
 } // namespace
 
@@ -45,13 +36,13 @@ bool Dialect::isOwnJoin(std::string_view line, const std::string &nick) const
 {
     if (m_kind == Kind::Tarnwick)
         return line == "ADDUSER\t" + nick + "\r\n";
-    return startsWith(line, ":" + nick + "!") && line.find(" JOIN ") != std::string_view::npos;
+    return line.starts_with(":" + nick + "!") && line.find(" JOIN ") != std::string_view::npos;
 }
 
 std::string Dialect::ircSourceFromJoin(std::string_view line)
 {
     const std::size_t join = line.find(" JOIN ");
-    if (!startsWith(line, ":") || join == std::string_view::npos)
+    if (!line.starts_with(":") || join == std::string_view::npos)
         return {};
     return std::string(line.substr(0, join));
 }
@@ -79,7 +70,7 @@ bool Dialect::isSenderSetupDone(std::string_view line, const std::string &nick) 
 
 std::string Dialect::pingReply(std::string_view line) const
 {
-    if (m_kind != Kind::Irc || !startsWith(line, "PING "))
+    if (m_kind != Kind::Irc || !line.starts_with("PING "))
         return {};
     return "PONG " + std::string(line.substr(5));
 }

@@ -1,6 +1,7 @@
 #include "loginscenario.h"
 
 #include "accounts/usersdatabase.h"
+#include "core/passwordhash.h"
 #include "rawclient.h"
 #include "scenariorunner.h"
 
@@ -11,8 +12,10 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -53,22 +56,11 @@ bool LoginScenario::prepare(const std::string &folder, std::string *error) const
              insert.prepare("INSERT INTO Login1 (" + columns.join(u',') + ") VALUES (?" +
                             QString(",?").repeated(UserRecord::ColumnCount - 1) + ')');
         for (int k = 0; ok && k < m_users; ++k) {
-            const QString n = QString::number(k);
-            const QString values[UserRecord::ColumnCount] = {"First" + n,
-                                                             "Last" + n,
-                                                             "1 Bench Road",
-                                                             "",
-                                                             "Benchton",
-                                                             "BT",
-                                                             "12345",
-                                                             "Benchland",
-                                                             "user" + n,
-                                                             "pw" + n,
-                                                             "Loopback",
-                                                             "LAN",
-                                                             "user" + n + "@bench.test",
-                                                             "Yes",
-                                                             "No"};
+            const QStringList values = QStringLiteral("First%1|Last%1|1 Bench Road||Benchton|BT|"
+                                                      "12345|Benchland|user%1|pw%1|Loopback|LAN|"
+                                                      "user%1@bench.test|Yes|No")
+                                           .arg(k)
+                                           .split(u'|');
             for (int c = 0; c < UserRecord::ColumnCount; ++c)
                 insert.bindValue(c, values[c]);
             ok = insert.exec();
@@ -80,7 +72,27 @@ bool LoginScenario::prepare(const std::string &folder, std::string *error) const
     QSqlDatabase::removeDatabase("fill");
     // Opened once more, the store gains its folded keys here rather than at
     // the server's first request.
-    return ok && UsersDatabase::open(path, &openError);
+    const auto store = ok ? UsersDatabase::open(path, &openError) : nullptr;
+    UserRecord storm;
+    storm[UserRecord::UserName] = "storm";
+    storm[UserRecord::Password] = PasswordHash::make("storm");
+    return store && store->addUser(storm);
+}
+
+int LoginScenario::storm(unsigned short port, const std::atomic<bool> &stop)
+{
+    std::array<std::unique_ptr<RawClient>, 5> clients;
+    int sent = 0;
+    for (; !stop; ++sent) {
+        auto &client = clients[std::size_t(sent) % clients.size()];
+        client = std::make_unique<RawClient>(RawClient::Mode::Polled);
+        const QString from =
+            QStringLiteral("127.3.%1.%2").arg(sent / 250 % 250).arg(sent % 250 + 1);
+        if (client->connectTo(port, from))
+            client->send("VALIDATE\tstorm\twrong\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return sent;
 }
 
 LoginScenario::Result LoginScenario::run(unsigned short port) const

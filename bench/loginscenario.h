@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 // The login service with "Require Passwords" ticked over a store of N
@@ -26,9 +27,12 @@ public:
     }
 
     // Before the server starts in `folder`: users.mdb with the accounts
-    // user<k>/pw<k>, and "Require Passwords" ticked in the settings file.
+    // user<k>/pw<k> and "storm" (hashed), and "Require Passwords" ticked.
     bool prepare(const std::string &folder, std::string *error) const;
     Result run(unsigned short port) const;
+    // Until `stop`: 20 VALIDATE a second of the hashed account "storm" with a wrong
+    // password, each from an address of its own, unread; 5 slots (--clients 45).
+    static int storm(unsigned short port, const std::atomic<bool> &stop);
 
 private:
     int m_users;

@@ -47,13 +47,12 @@ struct Options
     std::string ngircd = "/usr/sbin/ngircd";
     int runs = 3;
     bool smoke = false;
-    std::string only; // one of TargetNames: that server alone
-    // A command put before each server, e.g. "valgrind --tool=callgrind" or
-    // "strace -c -f -o FILE" (profiling; best with --only).
-    std::vector<std::string> wrapper;
-    int loginUsers = 100'000; // 0: no login scenario
+    std::string only;                 // one of TargetNames: that server alone
+    std::vector<std::string> wrapper; // before each server: "strace -c -f -o FILE", a profiler
+    int loginUsers = 100'000;         // 0: no login scenario
     int loginValidates = 200;
     int loginRegistrations = 50;
+    bool storm = false; // a VALIDATE storm on the login port during the chat scenarios
     SessionOptions session;
 };
 
@@ -71,8 +70,8 @@ bool parse(int argc, char **argv, Options &options)
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
-        const bool takesValue =
-            argument != "--smoke" && argument != "--no-latency" && argument != "--no-login";
+        const bool takesValue = argument != "--smoke" && argument != "--no-latency" &&
+                                argument != "--no-login" && argument != "--storm";
         if (takesValue && !value)
             break;
         i += takesValue ? 1 : 0;
@@ -111,6 +110,10 @@ bool parse(int argc, char **argv, Options &options)
                 options.wrapper.push_back(word);
         } else if (argument == "--no-login") {
             options.loginUsers = 0;
+        } else if (argument == "--storm") {
+            options.storm = true;
+        } else if (argument == "--clients") { // fewer leave slots to the storm
+            options.session.clients = std::clamp(std::atoi(value), 2, 50);
         } else {
             return false;
         }
@@ -194,7 +197,14 @@ Sample runOnce(const Options &options, Target target)
             server.stop();
     }
     if (started) {
+        std::atomic<bool> calm = false;
+        std::thread storm([&] {
+            if (login && options.storm)
+                std::fprintf(stderr, "storm: %d VALIDATE\n", LoginScenario::storm(LoginPort, calm));
+        });
         sample.session = ScenarioRunner(dialect, ports[0], server, options.session).run();
+        calm = true;
+        storm.join();
         sample.failure = sample.session.failure;
         if (sample.session.ok && login) {
             sample.login = loginScenario.run(LoginPort);
@@ -395,12 +405,7 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv); // for the users store of the login scenario
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(
-            stderr, "usage: tarnwick-bench [--smoke] [--runs N] [--messages M] [--no-login]\n"
-                    "                      [--latency-messages M] [--latency-rate R]\n"
-                    "                      [--fast-latency-messages M] [--no-latency]\n"
-                    "                      [--only ours|headless|ngircd|ceiling] [--wrap COMMAND]\n"
-                    "                      [--server PATH] [--ngircd PATH]\n");
+        std::fprintf(stderr, "usage: tarnwick-bench [OPTION]... (the options: bench/run)\n");
         return 2;
     }
     std::vector<Target> targets;

@@ -19,9 +19,7 @@ public:
     // when unknown). Unlike wall time it does not depend on what else the
     // machine does; its grain is one clock tick, so measure a second or more.
     std::int64_t cpuNs() const;
-    // The server itself is ended, so that a wrapper sees it end and writes
-    // its report.
-    void stop() { end(measuredPid()); }
+    void stop() { end(measuredPid()); } // the server, so that a wrapper writes its report
 
 private:
     bool findListener(unsigned short port);

@@ -116,6 +116,5 @@ private:
 };
 
 std::int64_t nowNs();
-// The value below which `fraction` of `values` lie, in milliseconds (values in
-// nanoseconds; reorders them); -1 when there are none.
+// The value at `fraction` (0.99: p99) in milliseconds; -1 for none. Reorders `values`.
 double percentile(std::vector<std::int64_t> &values, double fraction);

@@ -1,5 +1,8 @@
 #include "chat/commandcontext.h"
 
+#include "core/passwordchecker.h"
+#include "core/passwordhash.h"
+
 #include "admin/sysoplist.h"
 #include "core/chatserver.h"
 #include "core/codepage.h"
@@ -131,7 +134,8 @@ void CommandContext::reportSecurityEvent(const QByteArray &line)
     m_server.reportSecurityEvent(line);
 }
 
-bool CommandContext::isSysop(const QByteArray &email, const QByteArray &password)
+void CommandContext::checkSysop(const Sender &sender, const QByteArray &email,
+                                const QByteArray &password, const std::function<void(bool)> &done)
 {
     TextFileCache &sysops = m_server.sysops();
     const QString &path = sysops.path();
@@ -148,7 +152,20 @@ bool CommandContext::isSysop(const QByteArray &email, const QByteArray &password
                                    : QStringLiteral("Nobody becomes a moderator until it can be "
                                                     "read.")));
     }
-    return content && SysopList::isSysop(*content, email, password);
+    const QList<QByteArray> candidates =
+        content ? SysopList::passwordsOf(*content, email) : QList<QByteArray>();
+    PasswordChecker *checker = m_server.passwordChecker();
+    const bool hashed = std::any_of(candidates.cbegin(), candidates.cend(), PasswordHash::isHash);
+    if (password.isEmpty() || !hashed || !checker) {
+        done(!password.isEmpty() && PasswordHash::matchesAny(password, candidates));
+        return;
+    }
+    ConnectionPool &pool = m_server.connections();
+    pool.pauseInput(sender);
+    checker->check(password, candidates, [&pool, sender, done](bool matched) {
+        pool.resumeInput(sender, HandlerOutcome::NextLine, std::chrono::milliseconds::zero(),
+                         [done, matched] { done(matched); });
+    });
 }
 
 void CommandContext::answerModeratorRequest(const Sender &sender, const QByteArray &name,

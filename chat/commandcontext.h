@@ -55,7 +55,12 @@ public:
              const QByteArray &reason);
     // One line of the security log.
     void reportSecurityEvent(const QByteArray &line);
-    bool isSysop(const QByteArray &email, const QByteArray &password); // IsSysop
+    // IsSysop: `done` gets whether the sysop list has a record with this
+    // e-mail and password. A hashed password is checked off the service
+    // thread, the sender's later lines held until then; `done` runs only
+    // while the sender is still here.
+    void checkSysop(const Sender &sender, const QByteArray &email, const QByteArray &password,
+                    const std::function<void(bool)> &done);
     // Runs `answer` to a RequestOP now, or, for an address that guessed
     // moderator passwords, after a delay with the sender's later lines held
     // until then (as the login service answers VALIDATE).

@@ -50,25 +50,16 @@ Outcome banConnectedNamed(CommandContext &context, const Sender &sender, const Q
     }
     return Outcome::NextLine;
 }
-} // namespace
-
-// Answered after the delay of password-guessing protection, if any; the
-// sender's later lines wait behind the answer.
-HandlerOutcome ModerationCommands::onRequestOp(CommandContext &context, const Sender &sender,
-                                               const Fields &fields)
+void refuseModerator(CommandContext &context, const Sender &sender, const QByteArray &claimed)
 {
-    const QByteArray *name = field(fields, 1);
-    const QByteArray *email = field(fields, 2);
-    const QByteArray *password = field(fields, 3);
-    if (!name || !email || !password || !context.isSysop(*email, *password)) {
-        const QByteArray claimed = name ? *name : QByteArray();
-        context.reportSecurityEvent(
-            SecurityLog::moderatorRefused(context.addressOf(sender), claimed));
-        context.answerModeratorRequest(
-            sender, claimed, false, [&context, sender] { context.send(sender.index, DeniedLine); });
-        return Outcome::NextLine;
-    }
-    context.answerModeratorRequest(sender, *name, true, [&context, sender, name = *name] {
+    context.reportSecurityEvent(SecurityLog::moderatorRefused(context.addressOf(sender), claimed));
+    context.answerModeratorRequest(sender, claimed, false,
+                                   [&context, sender] { context.send(sender.index, DeniedLine); });
+}
+
+void grantModerator(CommandContext &context, const Sender &sender, const QByteArray &name)
+{
+    context.answerModeratorRequest(sender, name, true, [&context, sender, name] {
         ConnectionTable &table = context.table();
         const int s = sender.index;
         table.slot(s).operatorFlag = true;
@@ -80,6 +71,28 @@ HandlerOutcome ModerationCommands::onRequestOp(CommandContext &context, const Se
                                  messageLine({"ADDUSER", QByteArray(ModeratorMark + name)});
         for (int i = 0; i < ConnectionTable::Size; ++i)
             context.send(i, lines);
+    });
+}
+} // namespace
+
+// Answered after the password check (off the service thread for a hashed
+// password) and the delay of password-guessing protection, if any; the
+// sender's later lines wait behind the answer.
+HandlerOutcome ModerationCommands::onRequestOp(CommandContext &context, const Sender &sender,
+                                               const Fields &fields)
+{
+    const QByteArray *name = field(fields, 1);
+    const QByteArray *email = field(fields, 2);
+    const QByteArray *password = field(fields, 3);
+    if (!name || !email || !password) {
+        refuseModerator(context, sender, name ? *name : QByteArray());
+        return Outcome::NextLine;
+    }
+    context.checkSysop(sender, *email, *password, [&context, sender, name = *name](bool granted) {
+        if (granted)
+            grantModerator(context, sender, name);
+        else
+            refuseModerator(context, sender, name);
     });
     return Outcome::NextLine;
 }

@@ -22,6 +22,7 @@
 class AddressLimits;
 class ConnectionPool;
 class LoginThrottle;
+class PasswordChecker;
 struct Farewell;
 
 // The chat service on port 3069: its connections (sckServer(i)) over the
@@ -73,6 +74,9 @@ public:
     ConnectionTable &table() { return m_table; }
     const ServerConfig &config() const { return m_config; }
     ConnectionPool &connections() { return *m_pool; }
+    // Where moderator passwords are checked; without one, on this thread.
+    PasswordChecker *passwordChecker() const { return m_checker; }
+    void setPasswordChecker(PasswordChecker *checker) { m_checker = checker; }
     // ban.txt and ban-meta.txt of the program folder.
     BanStore &bans() { return m_bans; }
     // sysops.dat of the program folder, read at a moderator request.
@@ -132,6 +136,7 @@ private:
     QSet<QString> m_fileProblems;
     AbuseLimits m_limits;
     std::unique_ptr<LoginThrottle> m_moderatorThrottle;
+    PasswordChecker *m_checker = nullptr;
     BanStore m_bans;
     TextFileCache m_sysops;
     std::array<QTimer, ConnectionTable::Size> m_leaveTimers;

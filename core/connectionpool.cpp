@@ -372,6 +372,7 @@ int ConnectionPool::handleHeld(const Sender &sender, int budget)
             closeUnjoined(sender.index);
             return int(i);
         }
+        entry.handlingChunk = number;
         const HandlerOutcome outcome = m_handlers.lineArrived(sender, batch[i]);
         ++counters.linesReceived;
         if constexpr (ServiceCounters::Enabled)
@@ -408,6 +409,34 @@ void ConnectionPool::holdInput(const Sender &sender, std::chrono::milliseconds d
         return;
     m_entries[sender.index].afterRest = then;
     rest(sender, delay);
+}
+
+void ConnectionPool::pauseInput(const Sender &sender)
+{
+    if (!isStillHere(sender))
+        return;
+    Entry &entry = m_entries[sender.index];
+    entry.resting = true;
+    entry.pausedChunk = entry.handlingChunk;
+}
+
+void ConnectionPool::resumeInput(const Sender &sender, HandlerOutcome outcome,
+                                 std::chrono::milliseconds delay, const std::function<void()> &then)
+{
+    if (!isStillHere(sender))
+        return;
+    Entry &entry = m_entries[sender.index];
+    if (outcome == HandlerOutcome::Stop && !entry.held.isEmpty() &&
+        entry.held.constFirst().number == entry.pausedChunk)
+        entry.held.removeFirst();
+    if (delay > 0ms) {
+        holdInput(sender, delay, then);
+        return;
+    }
+    entry.resting = false;
+    then();
+    if (isStillHere(sender))
+        onDataArrival(sender.index);
 }
 
 // One timer per connection at a time, guarded by the connection number: a

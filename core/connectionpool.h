@@ -129,6 +129,15 @@ public:
     void holdInput(const Sender &sender, std::chrono::milliseconds delay,
                    const std::function<void()> &then);
 
+    // The lines after the one being handled wait until resumeInput: an
+    // answer worked out elsewhere (a password check) keeps its place.
+    void pauseInput(const Sender &sender);
+    // Ends the pause: `outcome` is the paused line's (Stop drops the rest of
+    // its chunk); `then` runs after `delay` (at once when zero), and the
+    // lines after it are handled. Nothing when the connection is gone.
+    void resumeInput(const Sender &sender, HandlerOutcome outcome, std::chrono::milliseconds delay,
+                     const std::function<void()> &then);
+
     // One line of the security log (SecurityLog), for the host's tools.
     void reportSecurityEvent(const QByteArray &line) { Q_EMIT securityEvent(line); }
 
@@ -164,6 +173,8 @@ private:
         // fallen below it since); unset: it is not behind.
         std::optional<std::chrono::steady_clock::time_point> behindSince;
         std::function<void()> afterRest;
+        quint64 handlingChunk = 0; // the chunk of the line being handled
+        quint64 pausedChunk = 0;   // the chunk of the line paused on (pauseInput)
         // The peer left with lines held back; the connection ends after them,
         // or when drainAfterClose has passed since peerGoneAt.
         bool peerGone = false;

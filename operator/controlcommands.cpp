@@ -37,40 +37,47 @@ void status(ControlHost &host, ControlCall &call)
 {
     const ServerStatus state = host.api().status();
     const qsizetype settingsProblems = host.settings().problemCount();
-    const QJsonObject data{{"chatPort", state.chatPort},
-                           {"loginPort", state.loginPort},
-                           {"chatListening", state.chatListening},
-                           {"loginListening", state.loginListening},
-                           {"users", state.users},
-                           {"freeSlots", state.freeSlots},
-                           {"uptimeSeconds", state.uptimeSeconds},
-                           {"passwordsRequired", state.passwordsRequired},
-                           {"settingsProblems", int(settingsProblems)},
-                           {"registeredUsers", state.registeredUsers
-                                                   ? QJsonValue(*state.registeredUsers)
-                                                   : QJsonValue()}};
+    const QJsonObject data{
+        {"chatPort", state.chatPort},
+        {"loginPort", state.loginPort},
+        {"chatListening", state.chatListening},
+        {"loginListening", state.loginListening},
+        {"users", state.users},
+        {"freeSlots", state.freeSlots},
+        {"uptimeSeconds", state.uptimeSeconds},
+        {"passwordsRequired", state.passwordsRequired},
+        {"settingsProblems", int(settingsProblems)},
+        {"passwordsHashed",
+         state.passwordsHashed ? QJsonValue(*state.passwordsHashed) : QJsonValue()},
+        {"registeredUsers",
+         state.registeredUsers ? QJsonValue(*state.registeredUsers) : QJsonValue()}};
     const auto listening = [](bool value) {
         return value ? QStringLiteral("listening") : QStringLiteral("not listening");
     };
     const qint64 uptime = state.uptimeSeconds;
-    const QString text = QStringLiteral("Chat service: TCP port %1, %2\n"
-                                        "Login service: TCP port %3, %4\n"
-                                        "Users: %5 online, %6 free slots\n"
-                                        "Uptime: %7:%8:%9\n"
-                                        "Require Passwords: %10\n"
-                                        "Registered users: %11")
-                             .arg(state.chatPort)
-                             .arg(listening(state.chatListening))
-                             .arg(state.loginPort)
-                             .arg(listening(state.loginListening))
-                             .arg(state.users)
-                             .arg(state.freeSlots)
-                             .arg(uptime / 3600)
-                             .arg(uptime / 60 % 60, 2, 10, QLatin1Char('0'))
-                             .arg(uptime % 60, 2, 10, QLatin1Char('0'))
-                             .arg(onOff(state.passwordsRequired))
-                             .arg(state.registeredUsers ? QString::number(*state.registeredUsers)
-                                                        : QStringLiteral("unknown"));
+    const QString text =
+        QStringLiteral("Chat service: TCP port %1, %2\n"
+                       "Login service: TCP port %3, %4\n"
+                       "Users: %5 online, %6 free slots\n"
+                       "Uptime: %7:%8:%9\n"
+                       "Require Passwords: %10\n"
+                       "Registered users: %11\n"
+                       "Stored passwords: %12")
+            .arg(state.chatPort)
+            .arg(listening(state.chatListening))
+            .arg(state.loginPort)
+            .arg(listening(state.loginListening))
+            .arg(state.users)
+            .arg(state.freeSlots)
+            .arg(uptime / 3600)
+            .arg(uptime / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(uptime % 60, 2, 10, QLatin1Char('0'))
+            .arg(onOff(state.passwordsRequired))
+            .arg(state.registeredUsers ? QString::number(*state.registeredUsers)
+                                       : QStringLiteral("unknown"))
+            .arg(!state.passwordsHashed   ? QStringLiteral("unknown")
+                 : *state.passwordsHashed ? QStringLiteral("hashed")
+                                          : QStringLiteral("plain: run `ctl passwords hash`"));
     const QString problems =
         settingsProblems == 0
             ? QString()
@@ -268,7 +275,11 @@ void addAccount(ControlHost &host, ControlCall &call)
     QString error;
     UsersStore &users = host.core().login().users();
     UsersDatabase *store = users.open(&error);
-    if (!store || !store->addUser(record)) {
+    const std::optional<QByteArray> password =
+        store ? store->storedForm(record[UserRecord::Password]) : std::nullopt;
+    if (password)
+        record[UserRecord::Password] = *password;
+    if (!password || !store->addUser(record)) {
         call.finish(ControlResult::failure(store ? store->errorText() : error));
         users.close();
         return;
@@ -290,6 +301,37 @@ void passwords(ControlHost &host, ControlCall &call)
     }
     call.finish(ControlResult::done(QStringLiteral("Require Passwords: %1").arg(onOff(required)),
                                     {{"passwordsRequired", required}}));
+}
+
+// Every plain password in users.mdb hashed, in one transaction on a worker
+// thread with its own connection: the room is served meanwhile.
+void hashPasswords(ControlHost &host, ControlCall &call)
+{
+    const QPointer<ControlCall> waiting(&call);
+    const QString path = host.core().login().usersDatabasePath();
+    host.core().passwordChecker().run([path, waiting]() -> std::function<void()> {
+        QString error;
+        std::optional<qint64> converted;
+        if (std::unique_ptr<UsersDatabase> store = UsersDatabase::open(path, &error)) {
+            converted = store->hashPasswords();
+            error = store->errorText();
+        }
+        return [waiting, converted, error] {
+            if (!waiting)
+                return;
+            waiting->finish(
+                converted
+                    ? ControlResult::done(
+                          QStringLiteral("Stored passwords: hashed (%1 converted)").arg(*converted),
+                          {{"converted", *converted}})
+                    : ControlResult::failure(error));
+        };
+    });
+}
+
+void hashSysops(ControlHost &host, ControlCall &call)
+{
+    call.finish(outcome(host.api().hashSysops()));
 }
 
 // File > Make Server File with NAME as the answer, answered once the file is
@@ -359,6 +401,8 @@ void registerControlCommands(ControlServer &control, ControlHost &host)
         {"accounts find", findAccount},
         {"accounts add", addAccount},
         {"passwords", passwords},
+        {"passwords hash", hashPasswords},
+        {"sysops hash", hashSysops},
         {"server-file", serverFile},
         {"reload", reload},
         {"shutdown", shutdown},

@@ -22,7 +22,8 @@ const QList<CommandForm> &commands()
     // clang-format off
     static const QList<CommandForm> table = {
         {"status", "", 0, false, None, false, {}, {},
-         "ports, users and free slots, uptime, Require Passwords, registered users", {}},
+         "ports, users and free slots, uptime, Require Passwords, registered users, "
+         "stored passwords", {}},
         {"users", "", 0, false, None, false, {}, {}, "index, row and address of every user", {}},
         {"metrics", "", 0, false, None, false, {}, {},
          "the server's numbers in the Prometheus text format", {}},
@@ -44,6 +45,8 @@ const QList<CommandForm> &commands()
         {"sysops add", "NAME EMAIL", 2, false, Password, false, {}, {},
          "add a sysop; the password is read from standard input or a prompt", {}},
         {"sysops remove", "EMAIL", 1, false, None, false, {}, {}, "remove a sysop", {}},
+        {"sysops hash", "", 0, false, None, false, {}, {},
+         "store every sysop password as a hash", {}},
         {"accounts count", "", 0, false, None, false, {}, {}, "the number of registered users", {}},
         {"accounts find", "NAME", 1, false, None, false, {}, {},
          "show a registered user (not the password)", {}},
@@ -52,6 +55,8 @@ const QList<CommandForm> &commands()
          accountFieldOptions()},
         {"passwords", "on|off", 1, false, None, false, {"on", "off"}, {},
          "Require Passwords, saved at once", {}},
+        {"passwords hash", "", 0, false, None, false, {}, {},
+         "convert every password in users.mdb to a hash", {}},
         {"server-file", "NAME", 1, false, None, false, {}, {}, "write the server file NAME.tkl", {}},
         {"reload", "", 0, false, None, false, {}, {}, "re-read the settings, bans and motd.txt", {}},
         {"shutdown", "", 0, false, None, false, {}, {}, "close every client and stop", {}},

@@ -6,6 +6,7 @@
 #include "admin/sysoplist.h"
 #include "core/chatserver.h"
 #include "core/codepage.h"
+#include "core/passwordhash.h"
 #include "core/securitylog.h"
 #include "platform/dialogs.h"
 #include "platform/listener.h"
@@ -108,11 +109,14 @@ ServerStatus OperatorApi::status() const
     status.passwordsRequired = m_passwordsRequired;
     // Counted on the login service's store; a missing one is not created for it.
     UsersStore &store = m_login.users();
+    // A store made by this server stores hashes.
     if (!QFileInfo::exists(store.path())) {
         status.registeredUsers = 0;
+        status.passwordsHashed = true;
     } else if (UsersDatabase *users = store.open(nullptr)) {
         status.registeredUsers = users->count();
-        if (!status.registeredUsers)
+        status.passwordsHashed = users->storesHashes();
+        if (!status.registeredUsers || !status.passwordsHashed)
             store.close();
     }
     return status;
@@ -341,10 +345,56 @@ std::optional<QList<SysopEntry>> OperatorApi::sysops(QString *error) const
     return toEntries(SysopList::parse(*content));
 }
 
+// A password set now is stored hashed when the users store is: the list
+// then holds no new plain password. Passwords already in the file (a hand
+// edit's plain ones too) stay as they are.
 OperatorResult OperatorApi::setSysops(const QList<SysopEntry> &entries)
 {
+    QList<SysopRecord> records = toRecords(entries);
+    if (storesHashes()) {
+        const QList<SysopRecord> kept =
+            SysopList::parse(m_chat.sysops().content(nullptr).value_or(QByteArray()));
+        for (SysopRecord &record : records) {
+            const bool known = std::any_of(kept.cbegin(), kept.cend(), [&](const SysopRecord &k) {
+                return k.email == record.email && k.password == record.password;
+            });
+            if (known || record.password.isEmpty() || PasswordHash::isHash(record.password))
+                continue;
+            record.password = PasswordHash::make(record.password);
+            if (record.password.isEmpty())
+                return OperatorResult::failure(QStringLiteral("A password cannot be hashed."));
+        }
+    }
+    return saveSysops(records);
+}
+
+OperatorResult OperatorApi::hashSysops()
+{
+    QString error;
+    const std::optional<QList<SysopEntry>> entries = sysops(&error);
+    if (!entries)
+        return OperatorResult::failure(error);
+    const std::optional<QList<SysopRecord>> records = SysopList::hashed(toRecords(*entries));
+    if (!records)
+        return OperatorResult::failure(QStringLiteral("A password cannot be hashed."));
+    return saveSysops(*records);
+}
+
+bool OperatorApi::storesHashes() const
+{
+    UsersStore &store = m_login.users();
+    if (!QFileInfo::exists(store.path()))
+        return true;
+    UsersDatabase *users = store.open(nullptr);
+    const std::optional<bool> hashed = users ? users->storesHashes() : std::nullopt;
+    if (users && !hashed)
+        store.close();
+    return hashed.value_or(false);
+}
+
+OperatorResult OperatorApi::saveSysops(const QList<SysopRecord> &records)
+{
     QString reason;
-    const QList<SysopRecord> records = toRecords(entries);
     if (!SysopList::save(sysopsPath(), records, &reason)) {
         m_chat.sysops().invalidate();
         return OperatorResult::failure(QStringLiteral("The sysop list could not be saved to %1: %2")

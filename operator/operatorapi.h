@@ -17,6 +17,7 @@ class ChatServer;
 class ConnectionTable;
 class LoginServer;
 class ServerFileMaker;
+struct SysopRecord;
 struct ServerConfig;
 
 struct OperatorResult
@@ -46,6 +47,7 @@ struct ServerStatus
     qint64 uptimeSeconds;
     bool passwordsRequired;
     std::optional<qint64> registeredUsers; // nothing when the users store cannot be read
+    std::optional<bool> passwordsHashed;   // the store's form; nothing as above
 };
 
 struct SysopEntry
@@ -133,6 +135,12 @@ public:
     OperatorResult setSysops(const QList<SysopEntry> &entries);
     OperatorResult addSysop(const SysopEntry &entry);    // appended at the end
     OperatorResult removeSysop(const QByteArray &email); // every record with this e-mail
+    // Every plain password in the sysop list replaced by its hash, the file
+    // replaced as a whole.
+    OperatorResult hashSysops();
+    // New and changed passwords are stored hashed: the users store is (or
+    // will be, made by this server).
+    bool storesHashes() const;
     QString sysopsPath() const;
 
     bool passwordsRequired() const { return m_passwordsRequired; }
@@ -178,6 +186,7 @@ private:
                               const QByteArray &reason);
     // Called by ServerCore::start.
     void noteStarted(bool chatListening, bool loginListening);
+    OperatorResult saveSysops(const QList<SysopRecord> &records);
 
     ChatServer &m_chat;
     LoginServer &m_login;

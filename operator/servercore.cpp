@@ -27,6 +27,8 @@ ServerCore::ServerCore(const ServerConfig &config, QObject *parent)
       m_api(m_chat, m_login)
 {
     registerChatCommands(m_chat);
+    m_chat.setPasswordChecker(&m_checker);
+    m_login.setPasswordChecker(&m_checker);
     m_protection.protect(m_chat, m_login);
     applySettings();
     connect(&m_protection, &AbuseProtection::securityEvent, this, &ServerCore::securityEvent);

@@ -3,6 +3,7 @@
 #include "accounts/loginserver.h"
 #include "core/chatserver.h"
 #include "core/connectiontable.h"
+#include "core/passwordchecker.h"
 #include "core/serverconfig.h"
 #include "core/serversettings.h"
 #include "operator/abuseprotection.h"
@@ -43,6 +44,8 @@ public:
     ConnectionTable &table() { return m_table; }
     const ServerConfig &config() const { return m_config; }
     ServerSettings &settings() { return m_settings; }
+    // The worker threads that hash and check passwords for both services.
+    PasswordChecker &passwordChecker() { return m_checker; }
     // In force: those of the settings file as read last.
     const AbuseLimits &limits() const { return m_protection.limits(); }
     const ServerMetrics &metrics() const { return m_metrics; }
@@ -67,4 +70,7 @@ private:
     MetricsSettings m_metricsListening; // what the endpoint was last asked to do
 
     void applyMetricsSettings();
+
+    // Last, so that it goes first: its pending answers reach nothing gone.
+    PasswordChecker m_checker;
 };

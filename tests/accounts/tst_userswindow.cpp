@@ -1,6 +1,7 @@
 #include "consolefixture.h"
 
 #include "core/codepage.h"
+#include "core/passwordhash.h"
 #include "userrecords.h"
 
 #include <QLineEdit>
@@ -97,6 +98,7 @@ private Q_SLOTS:
     void clearKeepsTheSearchNameAndTheCountLine();
     void brokenStoreShowsABoxInsteadOfARecord();
     void registrationsReachTheWindowTheOperatorOpens();
+    void hashedPasswordIsNeverShownAndCanBeSetAnew();
 };
 
 // Over records a, b, c (names and first names alike), as many as the row says.
@@ -183,7 +185,12 @@ void TestUsersWindow::boxesShowAndAddEachColumn()
     QCOMPARE(users.f.takeMessages(), QStringList());
     auto store = UsersDatabase::open(users.f.programFile(UsersDatabase::FileName), nullptr);
     QVERIFY(store->moveNext() && store->moveNext());
-    QCOMPARE(store->current(), typed);
+    // A store made by this server takes the password as a hash.
+    std::optional<UserRecord> added = store->current();
+    QVERIFY(added &&
+            PasswordHash::matches(typed[UserRecord::Password], (*added)[UserRecord::Password]));
+    (*added)[UserRecord::Password] = typed[UserRecord::Password];
+    QCOMPARE(added, typed);
 }
 
 void TestUsersWindow::clearKeepsTheSearchNameAndTheCountLine()
@@ -240,6 +247,25 @@ void TestUsersWindow::registrationsReachTheWindowTheOperatorOpens()
     QCOMPARE(f.app().usersWindow(), users);
     QVERIFY(users->isVisible());
     QCOMPARE(f.dialogs.shown.size(), 0);
+}
+
+// The password box of a hashed password stays empty and says why; what is
+// typed there becomes the user's new password, stored hashed.
+void TestUsersWindow::hashedPasswordIsNeverShownAndCanBeSetAnew()
+{
+    Users users({userRecord("amy", PasswordHash::make("old"))});
+    users.search("amy");
+    QLineEdit *password = users.box("Text11");
+    QCOMPARE(password->text(), QString());
+    QCOMPARE(password->placeholderText(), "stored hashed, cannot be shown");
+    password->setText("new");
+    users.click("Command6");
+    QCOMPARE(users.f.takeMessages(), QStringList());
+    auto store = UsersDatabase::open(users.f.programFile(UsersDatabase::FileName), nullptr);
+    QCOMPARE(store->checkCredentials("amy", "new"), true);
+    QCOMPARE(store->checkCredentials("amy", "old"), false);
+    QVERIFY(PasswordHash::isHash(store->current()->values[UserRecord::Password]));
+    QCOMPARE(password->text(), QString());
 }
 
 QTEST_MAIN(TestUsersWindow)

@@ -1,5 +1,8 @@
 #include "consolefixture.h"
 
+#include "admin/sysoplist.h"
+#include "core/passwordhash.h"
+
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -35,6 +38,7 @@ private Q_SLOTS:
     void remove();
     void saveAndCloseWritesTheFileAsShown();
     void closeBoxDropsTheEdits();
+    void hashedPasswordIsNeverShownAndCanBeSetAnew();
 };
 
 void TestSysopEditor::add_data()
@@ -115,10 +119,14 @@ void TestSysopEditor::saveAndCloseWritesTheFileAsShown()
     editor.click("cmdAdd");
     editor.click("cmdClose");
     editor.f.settle();
-    QCOMPARE(editor.f.readProgramFile("sysops.dat"),
-             QByteArray("\r\n\xA5Jos\xE9\tj\x80@x.org\t\xFC\xDF\x81\r\nBob\t\t\r\n"
-                        "Dee\td@x\tp\r\nRen\xE9"
-                        "e\tr\x80@x\tpw\r\n"));
+    // The records read are kept as they were; the new password is hashed.
+    const QByteArray file = editor.f.readProgramFile("sysops.dat");
+    const QByteArray hash = SysopList::parse(file).value(3).password;
+    QVERIFY(PasswordHash::isHash(hash) && PasswordHash::matches("pw", hash));
+    QCOMPARE(file, QByteArray("\r\n\xA5Jos\xE9\tj\x80@x.org\t\xFC\xDF\x81\r\nBob\t\t\r\n"
+                              "Dee\td@x\tp\r\nRen\xE9"
+                              "e\tr\x80@x\t") +
+                       hash + "\r\n");
     QVERIFY(!editor.f.app().sysopEditor());
     QTRY_VERIFY(!editor.window);
     QVERIFY(editor.f.dialogs.messages().isEmpty());
@@ -132,6 +140,26 @@ void TestSysopEditor::closeBoxDropsTheEdits()
     editor.window->close();
     QTRY_VERIFY(!editor.window);
     QCOMPARE(editor.f.readProgramFile("sysops.dat"), TwoRecords);
+}
+
+// A hash shows as what it is; a double click sets a new password, saved
+// hashed, and the other records keep theirs as they were.
+void TestSysopEditor::hashedPasswordIsNeverShownAndCanBeSetAnew()
+{
+    const QByteArray hash = PasswordHash::make("old");
+    Editor editor("\r\nAnn\tann@x.org\t" + hash + "\r\nBob\tbob@x.org\tpw2\r\n");
+    QTreeWidgetItem *ann = editor.list()->topLevelItem(0);
+    QCOMPARE(ann->text(2), "(stored hashed)");
+    QCOMPARE(editor.window->records().value(0).password, hash);
+    editor.f.dialogs.inputAnswers = {"new"};
+    Q_EMIT editor.list()->itemDoubleClicked(ann, 2);
+    editor.click("cmdClose");
+    editor.f.settle();
+    const QList<SysopRecord> saved = SysopList::parse(editor.f.readProgramFile("sysops.dat"));
+    QCOMPARE(saved.size(), 2);
+    QVERIFY(PasswordHash::isHash(saved[0].password) &&
+            PasswordHash::matches("new", saved[0].password));
+    QCOMPARE(saved[1].password, "pw2");
 }
 
 QTEST_MAIN(TestSysopEditor)
