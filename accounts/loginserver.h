@@ -67,6 +67,9 @@ public:
     UsersStore &users() { return m_users; }
 
     ConnectionPool &connections() { return *m_pool; }
+    // Password guessing and registrations per address; nothing before the
+    // protection is set.
+    LoginThrottle *throttle() { return m_throttle.get(); }
 
 Q_SIGNALS:
     // The count line after a stored registration ("Tarnwick has N ...").

@@ -5,6 +5,7 @@
 #include "core/connectiontable.h"
 #include "core/serverconfig.h"
 #include "core/serversettings.h"
+#include "core/upgradesnapshot.h"
 #include "operator/abuseprotection.h"
 #include "operator/operatorapi.h"
 
@@ -26,6 +27,15 @@ public:
     // from the program folder. Each failure is told through
     // OperatorApi::notice (after all three steps) and returned as text.
     QStringList start();
+    // An upgrade, in the program before it: the listeners, every connection
+    // and the timed limits into `snapshot`. Only between two events, and only
+    // while no answer is held (isAnswerHeld).
+    void handOver(UpgradeSnapshot &snapshot);
+    bool isAnswerHeld();
+    // An upgrade, in the program after it: start() with everything the
+    // snapshot carries. A connection that cannot be taken over is closed;
+    // each failure is returned as text.
+    QStringList resume(const UpgradeSnapshot &snapshot);
     // The settings file's problems, each a line of the log view; a file that
     // cannot be read is a warning notice.
     void reportSettingsProblems();
