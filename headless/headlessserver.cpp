@@ -71,9 +71,20 @@ int HeadlessServer::start(const std::optional<ProgramUpgrade::Arrival> &arrival)
                      .arg(state.loginPort)
                      .arg(folder),
                  LogStream::Severity::Info);
-    if (arrival)
-        reportArrival(*arrival);
-    notifyServiceReady();
+    if (!arrival) {
+        notifyServiceReady();
+        return Invocation::Done;
+    }
+    // The carried connections' turns are queued already and go first: telling
+    // the waiting control client and the service manager wakes them, which
+    // on a busy machine may cost this process its time slice.
+    QMetaObject::invokeMethod(
+        this,
+        [this, arrival] {
+            reportArrival(*arrival);
+            notifyServiceReady();
+        },
+        Qt::QueuedConnection);
     return Invocation::Done;
 }
 
