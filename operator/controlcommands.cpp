@@ -95,7 +95,7 @@ void status(ControlHost &host, ControlCall &call)
             ? QString()
             : QStringLiteral("\nSettings file problems: %1 (see the log)").arg(settingsProblems);
     const QString program = programStatus(host, data);
-    call.finish(ControlResult::done(text + problems + program, data));
+    call.finish(ControlResult::done(text + program + problems, data));
 }
 
 // One line per row that is not "EMPTY": index, the row as the list shows it

@@ -7,7 +7,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -38,7 +37,6 @@ private:
     ProgramRun ctl(const QStringList &arguments);
     // Puts `bytes` in the program's place: written beside it, then renamed.
     void replaceProgram(const QByteArray &bytes, QFile::Permissions permissions);
-    QByteArray exeTarget() const { return QFile::encodeName(QFile::symLinkTarget(exePath())); }
     QByteArray serverErrors() const { return readFile(m_working->filePath("server.err")); }
     QString exePath() const { return QStringLiteral("/proc/%1/exe").arg(m_server->processId()); }
 
@@ -81,16 +79,14 @@ struct Received
     QList<qint64> arrivedMs;
     QList<QByteArray> others;
 
-    void take(RawClient &client, const QElapsedTimer &clock)
+    void add(QByteArrayView line, qint64 ms)
     {
-        client.readAvailable([&](QByteArrayView line) {
-            if (const int n = relayedNumber(line); n >= 0) {
-                numbers.append(n);
-                arrivedMs.append(clock.elapsed());
-            } else {
-                others.append(line.toByteArray());
-            }
-        });
+        if (const int n = relayedNumber(line); n >= 0) {
+            numbers.append(n);
+            arrivedMs.append(ms);
+        } else {
+            others.append(line.toByteArray());
+        }
     }
 };
 
@@ -278,7 +274,8 @@ void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
         }
         hal.flush();
         for (std::size_t i = 0; i < 19; ++i)
-            received[i].take(*room[i], clock);
+            room[i]->readAvailable(
+                [&](QByteArrayView line) { received[i].add(line, clock.elapsed()); });
         waitForInput(room, 19, int(sent < Lines ? due + 5 - clock.elapsed() : 5));
     }
     QVERIFY2(upgradeEndedMs >= 0 || upgrade.waitForFinished(30'000), "ctl upgrade did not end");
@@ -300,12 +297,8 @@ void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
     QVERIFY(ready >= 0);
     QCOMPARE(samsLines.first(ready).count("Message\tAnn:\t" + filler + "\t\r\n"), 150);
     Received sams;
-    for (const QByteArray &line : samsLines.sliced(ready + 1)) {
-        if (const int n = relayedNumber(line); n >= 0)
-            sams.numbers.append(n);
-        else
-            sams.others.append(line);
-    }
+    for (const QByteArray &line : samsLines.sliced(ready + 1))
+        sams.add(line, 0);
     QCOMPARE(sams.numbers, upTo(Lines));
     QCOMPARE(sams.others, halsLine);
 
@@ -316,11 +309,9 @@ void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
     QVERIFY(::stat(QFile::encodeName(exePath()).constData(), &exe) == 0 &&
             ::stat(QFile::encodeName(program()).constData(), &file) == 0);
     QCOMPARE(exe.st_ino, file.st_ino);
-    QCOMPARE(exeTarget(), QFile::encodeName(QFileInfo(program()).canonicalFilePath()));
     const QJsonObject status =
         QJsonDocument::fromJson(ctl({"--json", "status"}).out).object().value("data").toObject();
     QCOMPARE(status.value("upgradedFrom").toString(), "1.0.0");
-    QCOMPARE(status.value("version").toString(), "1.0.0");
     QVERIFY(status.value("upgradedAt").isString());
     QVERIFY(serverErrors().contains("Upgraded from version 1.0.0"));
     if (serviceNotifySupported()) {
