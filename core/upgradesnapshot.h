@@ -13,7 +13,7 @@
 //
 //   "TWUP" u32 version u32 count count*( i32 descriptor ) i32 reply  payload
 //
-// The part up to the payload never changes: a program that cannot read the
+// Everything before the payload stays as it is: a program that cannot read the
 // payload (another version) still knows which descriptors to close and where
 // to say so. The payload is a QDataStream of the fields below.
 struct UpgradeSnapshot
@@ -82,7 +82,7 @@ struct UpgradeSnapshot
     QList<qint32> descriptors() const;
     QByteArray encode() const;
 
-    // The part every version can read.
+    // What every version can read.
     struct Envelope
     {
         quint32 version = 0;
