@@ -29,6 +29,7 @@ private Q_SLOTS:
     void programThatCannotRunLeavesTheServerAsItWas_data();
     void programThatCannotRunLeavesTheServerAsItWas();
     void stateOfAnotherFormatStartsAfresh();
+    void kickedClientIsClosedAfterItsGraceAcrossTheUpgrade();
 
 private:
     QString program() const { return m_bin->filePath("tarnwick-serverd"); }
@@ -399,6 +400,23 @@ void TestUpgrade::stateOfAnotherFormatStartsAfresh()
     QVERIFY(again.connectTo(3069) && again.join("bob"));
     QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n"));
     QVERIFY2(serverErrors().contains("could not be read (it is of format"), serverErrors());
+}
+
+void TestUpgrade::kickedClientIsClosedAfterItsGraceAcrossTheUpgrade()
+{
+    QVERIFY(writeFile(m_data->filePath("tarnwick-server.ini"), "[limits]\nleaveGraceSeconds=2\n"));
+    QVERIFY(startServer());
+    RawClient bob;
+    RawClient eve;
+    QVERIFY(bob.connectTo(3069) && bob.join("bob"));
+    QVERIFY(eve.connectTo(3069) && eve.join("eve"));
+    QCOMPARE(ctl({"kick", "eve"}).exitCode, 0);
+    replaceProgram(serverProgram(), QFile::ReadOwner | QFile::ExeOwner);
+    QCOMPARE(ctl({"upgrade"}).exitCode, 0);
+    // Eve stays put; the grace the old program started still ends her stay.
+    QVERIFY(eve.waitForDisconnect(10'000));
+    QVERIFY(bob.waitForLine("REMOVEUSER\teve\r\n", 3000));
+    QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n"));
 }
 
 QTEST_GUILESS_MAIN(TestUpgrade)
