@@ -69,6 +69,9 @@ public:
     UsersStore &users() { return m_users; }
 
     ConnectionPool &connections() { return *m_pool; }
+    // Password guessing and registrations per address; nothing before the
+    // protection is set.
+    LoginThrottle *throttle() { return m_throttle.get(); }
 
     // Where passwords are hashed and checked; without one, on this thread.
     void setPasswordChecker(PasswordChecker *checker) { m_checker = checker; }

@@ -56,6 +56,22 @@ void AddressLimits::connectionClosed(const QByteArray &address)
         m_entries.erase(found);
 }
 
+QList<UpgradeSnapshot::AddressHistory> AddressLimits::history(TimePoint now) const
+{
+    QList<UpgradeSnapshot::AddressHistory> list;
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
+        if (!it->recent.isEmpty())
+            list.append({it.key(), it->recent.agesMs(now), 0, 0});
+    }
+    return list;
+}
+
+void AddressLimits::restore(const QList<UpgradeSnapshot::AddressHistory> &history, TimePoint now)
+{
+    for (const UpgradeSnapshot::AddressHistory &address : history)
+        m_entries[address.address].recent.restore(address.eventAgesMs, now);
+}
+
 // Once a window, drops the addresses with nothing open and no new connection
 // left in the window, so memory follows the recent traffic, not all traffic.
 void AddressLimits::forgetOldEntries(TimePoint now)

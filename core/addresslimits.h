@@ -2,6 +2,7 @@
 
 #include "core/addressrange.h"
 #include "core/recentevents.h"
+#include "core/upgradesnapshot.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -47,6 +48,11 @@ public:
     qsizetype entryCount() const { return m_entries.size(); }
     // The settings' name of a refusal, for the security log.
     static QByteArray reasonName(Reason reason);
+
+    // The new connections of each address, carried across an upgrade; the
+    // open ones are counted again as their connections are taken over.
+    QList<UpgradeSnapshot::AddressHistory> history(TimePoint now) const;
+    void restore(const QList<UpgradeSnapshot::AddressHistory> &history, TimePoint now);
 
 private:
     struct Entry

@@ -157,6 +157,19 @@ void ChatServer::closeAfterGrace(const Sender &sender)
     m_leaveTimers[sender.index].start(std::chrono::seconds(m_limits.leaveGraceSeconds));
 }
 
+qint64 ChatServer::leaveGraceLeftMs(int index) const
+{
+    if (!m_leaveTimers[index].isActive() || !isStillHere(Sender{index, m_leaving[index]}))
+        return -1;
+    return std::max(0, m_leaveTimers[index].remainingTime());
+}
+
+void ChatServer::resumeLeaveGrace(int index, std::chrono::milliseconds left)
+{
+    m_leaving[index] = m_table.slot(index).connection;
+    m_leaveTimers[index].start(left);
+}
+
 void ChatServer::onLeaveGraceOver(int index)
 {
     if (isStillHere(Sender{index, m_leaving[index]}))

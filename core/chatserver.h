@@ -103,6 +103,10 @@ public:
     // The operator told the sender to leave: still there after the leave
     // grace, it is closed as if it had closed itself.
     void closeAfterGrace(const Sender &sender);
+    // What is left of the leave grace on `index`, for an upgrade; -1 when
+    // nobody there was told to leave.
+    qint64 leaveGraceLeftMs(int index) const;
+    void resumeLeaveGrace(int index, std::chrono::milliseconds left);
     bool logEvent(const QByteArray &text); // LogEvent
     // A text for the operator (shown in a message box by the console, which
     // the service never waits for).

@@ -8,6 +8,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 #include <utility>
 
 using namespace std::chrono_literals;
@@ -47,6 +49,103 @@ bool ConnectionPool::listen(quint16 port, QString *errorText)
 quint16 ConnectionPool::port() const
 {
     return m_listener->boundPort();
+}
+
+qintptr ConnectionPool::listenerDescriptor() const
+{
+    return m_listener->descriptor();
+}
+
+bool ConnectionPool::adoptListener(qintptr descriptor, QString *errorText)
+{
+    return m_listener->adopt(descriptor, errorText);
+}
+
+bool ConnectionPool::isAnswerHeld() const
+{
+    return std::any_of(m_entries.cbegin(), m_entries.cend(),
+                       [](const Entry &entry) { return bool(entry.afterRest); });
+}
+
+void ConnectionPool::endDrainingConnections()
+{
+    for (int i = 0; i < ConnectionTable::Size; ++i) {
+        if (m_entries[i].transport && m_entries[i].peerGone)
+            dropHeldLines(Sender{i, m_table.slot(i).connection});
+    }
+}
+
+std::optional<UpgradeSnapshot::Connection>
+ConnectionPool::handOver(int index, std::chrono::steady_clock::time_point now) const
+{
+    const Entry &entry = m_entries[index];
+    if (!entry.transport || entry.peerGone)
+        return std::nullopt;
+    const std::optional<Transport::HandOver> socket = entry.transport->handOver();
+    if (!socket)
+        return std::nullopt;
+    const ConnectionSlot &slot = m_table.slot(index);
+    UpgradeSnapshot::Connection carried;
+    carried.index = index;
+    carried.descriptor = qint32(socket->descriptor);
+    carried.address = entry.address;
+    carried.name = slot.name;
+    carried.operatorFlag = slot.operatorFlag;
+    carried.row = m_table.row(index);
+    carried.joined = entry.joined;
+    carried.ban = entry.ban;
+    for (const HeldChunk &chunk : entry.held)
+        carried.heldLines += chunk.lines;
+    carried.pendingLine = entry.framer.pending();
+    carried.discardingLine = entry.framer.isDiscarding();
+    carried.unreadInput = socket->unreadInput;
+    carried.unsentOutput = socket->unsentOutput;
+    carried.flood = entry.gate.state(now);
+    if (entry.resting && entry.restUntil > now)
+        carried.restMs =
+            std::chrono::ceil<std::chrono::milliseconds>(entry.restUntil - now).count();
+    return carried;
+}
+
+bool ConnectionPool::adopt(const UpgradeSnapshot::Connection &carried,
+                           std::chrono::steady_clock::time_point now, QString *errorText)
+{
+    const int index = carried.index;
+    if (!m_table.take(index)) {
+        *errorText = QStringLiteral("entry %1 is taken").arg(index);
+        return false;
+    }
+    Transport::HandOver socket{carried.descriptor, carried.unreadInput, carried.unsentOutput};
+    const QSharedPointer<ClientSocket> transport =
+        ClientSocket::adopt(socket, carried.address, errorText);
+    if (!transport) {
+        m_table.release(index);
+        return false;
+    }
+    attach(index, transport);
+    Entry &entry = m_entries[index];
+    if (m_protection.addresses) {
+        m_protection.addresses->connectionOpened(entry.address);
+        entry.counted = true;
+    }
+    entry.gate.restore(carried.flood, now);
+    entry.framer.restore(carried.pendingLine, carried.discardingLine);
+    if (!carried.heldLines.isEmpty())
+        entry.held.append({carried.heldLines, entry.nextChunk++});
+    entry.joined = carried.joined;
+    entry.ban = carried.ban;
+    ConnectionSlot &slot = m_table.slot(index);
+    slot.name = carried.name;
+    slot.operatorFlag = carried.operatorFlag;
+    m_table.setRow(index, carried.row);
+    const Sender sender{index, slot.connection};
+    if (!entry.joined)
+        startJoinClock(index);
+    if (carried.restMs >= 0)
+        rest(sender, std::chrono::milliseconds(carried.restMs));
+    else
+        queueTurn(sender, 0ms);
+    return true;
 }
 
 bool ConnectionPool::isConnected(int index) const
@@ -251,13 +350,7 @@ void ConnectionPool::receive(const Sender &sender)
     while (isStillHere(sender) && !entry.resting) {
         if (entry.peerGone && drainTimeIsUp(entry)) {
             // A client that left a flood behind keeps no slot for long.
-            qsizetype lines = 0;
-            for (const HeldChunk &chunk : std::as_const(entry.held))
-                lines += chunk.lines.size();
-            reportSecurityEvent(SecurityLog::heldLinesDropped(
-                entry.address, m_table.slot(sender.index).name, lines));
-            entry.held.clear();
-            m_handlers.connectionLost(sender.index);
+            dropHeldLines(sender);
             return;
         }
         if (!entry.held.isEmpty()) {
@@ -318,6 +411,18 @@ bool ConnectionPool::roomIsBehind()
         waiting = waiting || now - *entry.behindSince < RoomPatience;
     }
     return waiting;
+}
+
+void ConnectionPool::dropHeldLines(const Sender &sender)
+{
+    Entry &entry = m_entries[sender.index];
+    qsizetype lines = 0;
+    for (const HeldChunk &chunk : std::as_const(entry.held))
+        lines += chunk.lines.size();
+    reportSecurityEvent(
+        SecurityLog::heldLinesDropped(entry.address, m_table.slot(sender.index).name, lines));
+    entry.held.clear();
+    m_handlers.connectionLost(sender.index);
 }
 
 bool ConnectionPool::drainTimeIsUp(const Entry &entry) const
@@ -446,6 +551,7 @@ void ConnectionPool::rest(const Sender &sender, std::chrono::steady_clock::durat
     m_entries[sender.index].resting = true;
     const auto wait = std::max<std::chrono::milliseconds>(
         1ms, std::chrono::ceil<std::chrono::milliseconds>(delay));
+    m_entries[sender.index].restUntil = std::chrono::steady_clock::now() + wait;
     QTimer::singleShot(wait, this, [this, sender] {
         if (!isStillHere(sender))
             return;

@@ -4,6 +4,7 @@
 #include "floodgate.h"
 #include "lineframer.h"
 #include "messageline.h"
+#include "upgradesnapshot.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -98,6 +99,24 @@ public:
 
     bool listen(quint16 port, QString *errorText);
     quint16 port() const;
+    // The listening socket, carried across an upgrade; -1 when not listening.
+    qintptr listenerDescriptor() const;
+    bool adoptListener(qintptr descriptor, QString *errorText);
+
+    // An upgrade takes the connections as they are between two events. A
+    // held answer (a delayed login or moderator answer) is code, not state:
+    // the upgrade waits until none is held.
+    bool isAnswerHeld() const;
+    // Connections whose peer left while their lines were held back have no
+    // socket to carry: they end now, as when their drain time is up.
+    void endDrainingConnections();
+    // The connection on `index` as an upgrade carries it (its entry and slot,
+    // its socket and buffers); nothing when there is none.
+    std::optional<UpgradeSnapshot::Connection>
+    handOver(int index, std::chrono::steady_clock::time_point now) const;
+    // Takes over a connection of the program before the upgrade on its index.
+    bool adopt(const UpgradeSnapshot::Connection &carried,
+               std::chrono::steady_clock::time_point now, QString *errorText);
 
     // Takes the lowest free entry for `transport` the way a connection request
     // does; -1 (and the transport closed) when all entries are taken.
@@ -167,7 +186,8 @@ private:
         FloodGate gate{0, 0};
         QList<HeldChunk> held;
         quint64 nextChunk = 0;
-        bool resting = false;    // a resume timer is armed; nothing is handled until it fires
+        bool resting = false; // a resume timer is armed; nothing is handled until it fires
+        std::chrono::steady_clock::time_point restUntil;
         bool turnQueued = false; // its budget was spent: it goes on in its next turn
         // Its unsent output passed RoomHighWater at that time (and has not
         // fallen below it since); unset: it is not behind.
@@ -184,6 +204,7 @@ private:
     };
 
     bool drainTimeIsUp(const Entry &entry) const;
+    void dropHeldLines(const Sender &sender);
     int takeFree();
     void attach(int index, const QSharedPointer<Transport> &transport);
     // Bans and the join time start with the connection.

@@ -28,6 +28,15 @@ int ConnectionTable::takeFree(const std::function<bool(int)> &usable)
     return -1;
 }
 
+bool ConnectionTable::take(int index)
+{
+    if (!isValidIndex(index) || !m_slots[index].free)
+        return false;
+    m_slots[index].free = false;
+    m_slots[index].connection = m_nextConnection++;
+    return true;
+}
+
 void ConnectionTable::release(int index)
 {
     ConnectionSlot &entry = m_slots[index];

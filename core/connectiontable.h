@@ -78,6 +78,8 @@ public:
     // asking service is not connected), marks it busy and gives it a new
     // connection number. -1 when none is left.
     int takeFree(const std::function<bool(int)> &usable);
+    // Takes that free entry (a connection carried across an upgrade).
+    bool take(int index);
     // Release of an entry: free, no name, no moderator flag. Tells nobody.
     void release(int index);
 

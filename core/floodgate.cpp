@@ -42,3 +42,20 @@ FloodGate::Grant FloodGate::grant(qsizetype waiting, TimePoint now, Sender sende
     m_slowed = true;
     return result;
 }
+
+UpgradeSnapshot::FloodState FloodGate::state(TimePoint now) const
+{
+    return {m_available,
+            std::chrono::duration_cast<std::chrono::microseconds>(now - m_counted).count(),
+            m_started, m_slowed};
+}
+
+void FloodGate::restore(const UpgradeSnapshot::FloodState &state, TimePoint now)
+{
+    if (m_burst == 0)
+        return;
+    m_available = std::clamp<qsizetype>(state.available, 0, m_burst);
+    m_counted = now - std::chrono::microseconds(std::max<qint64>(state.countedAgoUs, 0));
+    m_started = state.started;
+    m_slowed = state.slowed;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/upgradesnapshot.h"
+
 #include <QtGlobal>
 
 #include <chrono>
@@ -33,6 +35,10 @@ public:
     Grant grant(qsizetype waiting, TimePoint now, Sender sender);
     // Lines have been held back, and the full burst was not back when last asked.
     bool isSlowing() const { return m_slowed; }
+
+    // Carried across an upgrade, relative to `now`.
+    UpgradeSnapshot::FloodState state(TimePoint now) const;
+    void restore(const UpgradeSnapshot::FloodState &state, TimePoint now);
 
 private:
     void refill(TimePoint now);

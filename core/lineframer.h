@@ -18,6 +18,14 @@ public:
     QList<QByteArray> append(const QByteArray &chunk);
     // The start of the line that has not been ended yet.
     const QByteArray &pending() const { return m_pending; }
+    // Throwing away the rest of a line over the cap.
+    bool isDiscarding() const { return m_discarding; }
+    // Where another framer left off (an upgrade).
+    void restore(const QByteArray &pending, bool discarding)
+    {
+        m_pending = pending;
+        m_discarding = discarding;
+    }
     void clear();
 
 private:

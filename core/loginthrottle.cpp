@@ -50,6 +50,42 @@ bool LoginThrottle::admitRegistration(const QByteArray &address, TimePoint now)
     return true;
 }
 
+QList<UpgradeSnapshot::AddressHistory> LoginThrottle::failureHistory(TimePoint now) const
+{
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    QList<UpgradeSnapshot::AddressHistory> list;
+    for (auto it = m_failures.cbegin(); it != m_failures.cend(); ++it) {
+        list.append({it.key(), it->recent.agesMs(now),
+                     duration_cast<milliseconds>(now - it->last).count(),
+                     duration_cast<milliseconds>(it->delay).count()});
+    }
+    return list;
+}
+
+QList<UpgradeSnapshot::AddressHistory> LoginThrottle::registrationHistory(TimePoint now) const
+{
+    QList<UpgradeSnapshot::AddressHistory> list;
+    for (auto it = m_registrations.cbegin(); it != m_registrations.cend(); ++it)
+        list.append({it.key(), it->agesMs(now), 0, 0});
+    return list;
+}
+
+void LoginThrottle::restore(const QList<UpgradeSnapshot::AddressHistory> &failures,
+                            const QList<UpgradeSnapshot::AddressHistory> &registrations,
+                            TimePoint now)
+{
+    for (const UpgradeSnapshot::AddressHistory &address : failures) {
+        Failures &entry = m_failures[address.address];
+        entry.recent.restore(address.eventAgesMs, now);
+        entry.last = now - std::chrono::milliseconds(address.lastAgoMs);
+        entry.delay = std::clamp<Duration>(std::chrono::milliseconds(address.delayMs),
+                                           Duration::zero(), LongestDelay);
+    }
+    for (const UpgradeSnapshot::AddressHistory &address : registrations)
+        m_registrations[address.address].restore(address.eventAgesMs, now);
+}
+
 // Once a minute, drops what has left its window.
 void LoginThrottle::forgetOldEntries(TimePoint now)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/recentevents.h"
+#include "core/upgradesnapshot.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -36,6 +37,12 @@ public:
     bool admitRegistration(const QByteArray &address, TimePoint now);
 
     qsizetype entryCount() const { return m_failures.size() + m_registrations.size(); }
+
+    // Carried across an upgrade, relative to `now`.
+    QList<UpgradeSnapshot::AddressHistory> failureHistory(TimePoint now) const;
+    QList<UpgradeSnapshot::AddressHistory> registrationHistory(TimePoint now) const;
+    void restore(const QList<UpgradeSnapshot::AddressHistory> &failures,
+                 const QList<UpgradeSnapshot::AddressHistory> &registrations, TimePoint now);
 
 private:
     struct Failures

@@ -35,6 +35,21 @@ public:
         return m_times.size() < limit;
     }
 
+    // How long ago each event was, oldest first, and back (an upgrade).
+    QList<qint64> agesMs(TimePoint now) const
+    {
+        QList<qint64> ages;
+        for (const TimePoint time : m_times)
+            ages.append(std::chrono::duration_cast<std::chrono::milliseconds>(now - time).count());
+        return ages;
+    }
+    void restore(const QList<qint64> &agesMs, TimePoint now)
+    {
+        m_times.clear();
+        for (const qint64 age : agesMs)
+            m_times.append(now - std::chrono::milliseconds(age));
+    }
+
 private:
     QList<TimePoint> m_times; // oldest first
 };

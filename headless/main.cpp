@@ -14,6 +14,9 @@ int main(int argc, char *argv[])
     // Everything the server creates is its owner's alone (the users store's
     // side files too), whatever the shell's umask.
     ::umask(0077);
+    // Before anything opens a descriptor: after an upgrade, every one beyond
+    // standard error is the program before's.
+    const std::optional<ProgramUpgrade::Arrival> arrival = ProgramUpgrade::receive();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tarnwick Server"));
     const Invocation invocation = parseCommandLine(QCoreApplication::arguments());
@@ -27,7 +30,7 @@ int main(int argc, char *argv[])
     }
     HeadlessServer server(ServerConfig::forThisProcess(invocation.dataFolder),
                           LogStream::styleForStandardError());
-    if (const int refused = server.start())
+    if (const int refused = server.start(arrival))
         return refused;
     return app.exec();
 }

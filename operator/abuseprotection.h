@@ -22,6 +22,7 @@ public:
     void protect(ChatServer &chat, LoginServer &login);
     // New limits for both services; no connection is dropped.
     void setLimits(const AbuseLimits &limits);
+    AddressLimits &addresses() { return m_addresses; }
 
 Q_SIGNALS:
     // One line of the security log.

@@ -33,24 +33,43 @@ ControlResult outcome(const OperatorResult &result, const QString &text = QStrin
     return result.ok ? ControlResult::done(text) : ControlResult::failure(result.error);
 }
 
+// The program and its last upgrade, where it can be upgraded in place.
+QString programStatus(ControlHost &host, QJsonObject &data)
+{
+    const ControlHost::Program &program = host.program();
+    if (program.path.isEmpty())
+        return {};
+    const QDateTime upgradedAt = program.upgradedAt.toUTC();
+    const QString when = upgradedAt.toString(Qt::ISODate);
+    data.insert("program", program.path);
+    data.insert("version", program.version);
+    data.insert("upgradedAt", upgradedAt.isValid() ? QJsonValue(when) : QJsonValue());
+    data.insert("upgradedFrom",
+                upgradedAt.isValid() ? QJsonValue(program.upgradedFrom) : QJsonValue());
+    return QStringLiteral("\nProgram: %1, version %2\nLast upgraded: %3")
+        .arg(program.path, program.version,
+             upgradedAt.isValid()
+                 ? QStringLiteral("%1, from version %2").arg(when, program.upgradedFrom)
+                 : QStringLiteral("never"));
+}
+
 void status(ControlHost &host, ControlCall &call)
 {
     const ServerStatus state = host.api().status();
     const qsizetype settingsProblems = host.settings().problemCount();
-    const QJsonObject data{
-        {"chatPort", state.chatPort},
-        {"loginPort", state.loginPort},
-        {"chatListening", state.chatListening},
-        {"loginListening", state.loginListening},
-        {"users", state.users},
-        {"freeSlots", state.freeSlots},
-        {"uptimeSeconds", state.uptimeSeconds},
-        {"passwordsRequired", state.passwordsRequired},
-        {"settingsProblems", int(settingsProblems)},
-        {"passwordsHashed",
-         state.passwordsHashed ? QJsonValue(*state.passwordsHashed) : QJsonValue()},
-        {"registeredUsers",
-         state.registeredUsers ? QJsonValue(*state.registeredUsers) : QJsonValue()}};
+    QJsonObject data{{"chatPort", state.chatPort},
+                     {"loginPort", state.loginPort},
+                     {"chatListening", state.chatListening},
+                     {"loginListening", state.loginListening},
+                     {"users", state.users},
+                     {"freeSlots", state.freeSlots},
+                     {"uptimeSeconds", state.uptimeSeconds},
+                     {"passwordsRequired", state.passwordsRequired},
+                     {"settingsProblems", int(settingsProblems)},
+                     {"passwordsHashed",
+                      state.passwordsHashed ? QJsonValue(*state.passwordsHashed) : QJsonValue()},
+                     {"registeredUsers",
+                      state.registeredUsers ? QJsonValue(*state.registeredUsers) : QJsonValue()}};
     const auto listening = [](bool value) {
         return value ? QStringLiteral("listening") : QStringLiteral("not listening");
     };
@@ -82,7 +101,8 @@ void status(ControlHost &host, ControlCall &call)
         settingsProblems == 0
             ? QString()
             : QStringLiteral("\nSettings file problems: %1 (see the log)").arg(settingsProblems);
-    call.finish(ControlResult::done(text + problems, data));
+    const QString program = programStatus(host, data);
+    call.finish(ControlResult::done(text + program + problems, data));
 }
 
 // The text a scraper reads at /metrics; the same samples as JSON.
@@ -370,6 +390,13 @@ void shutdown(ControlHost &host, ControlCall &call)
     QTimer::singleShot(0, &host.api(), &OperatorApi::shutdown);
 }
 
+// The headless server puts its own in place of this.
+void upgrade(ControlHost &, ControlCall &call)
+{
+    call.finish(ControlResult::failure(
+        QStringLiteral("Only the server without a window upgrades in place; restart this one.")));
+}
+
 void followLog(ControlHost &host, ControlCall &call)
 {
     // Ends when the client leaves (the call is deleted) or the socket closes.
@@ -406,6 +433,7 @@ void registerControlCommands(ControlServer &control, ControlHost &host)
         {"server-file", serverFile},
         {"reload", reload},
         {"shutdown", shutdown},
+        {"upgrade", upgrade},
         {"log", followLog},
     };
     // The ban list's commands first: "ban" below takes theirs over.

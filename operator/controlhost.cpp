@@ -5,6 +5,8 @@
 #include "operator/logstream.h"
 #include "operator/servercore.h"
 
+#include <unistd.h>
+
 ControlHost::ControlHost(ServerCore &core, LogStream &log, QObject *parent)
     : QObject(parent), m_core(core), m_log(log)
 {
@@ -92,6 +94,15 @@ bool ControlHost::openControlSocket(QString *errorText)
         return false;
     }
     return true;
+}
+
+bool ControlHost::adoptControlSocket(qintptr descriptor, QString *errorText)
+{
+    const QString path = m_core.config().programFile(ControlProtocol::SocketName);
+    if (m_lock.isLocked() && m_control.adopt(descriptor, path, errorText))
+        return true;
+    ::close(int(descriptor));
+    return openControlSocket(errorText);
 }
 
 void ControlHost::closeControlSocket()

@@ -5,6 +5,7 @@
 #include "operator/operatorapi.h"
 #include "platform/folderlock.h"
 
+#include <QDateTime>
 #include <QObject>
 
 class LogStream;
@@ -31,6 +32,9 @@ public:
     // The control socket in the data folder, serving every control command.
     // Only for the holder of the folder's lock.
     bool openControlSocket(QString *errorText);
+    // The control socket an upgrade carried; opened afresh when it cannot be
+    // taken over.
+    bool adoptControlSocket(qintptr descriptor, QString *errorText);
     // Followers see their stream end; the socket file is removed.
     void closeControlSocket();
     bool isServing() const;
@@ -45,6 +49,19 @@ public:
     ServerCore &core() { return m_core; }
     ServerSettings &settings();
     LogStream &log() { return m_log; }
+    ControlServer &control() { return m_control; }
+
+    // The program that serves, for `status`; a path only where it can be
+    // upgraded in place.
+    struct Program
+    {
+        QString path;
+        QString version;
+        QDateTime upgradedAt; // invalid: never upgraded
+        QString upgradedFrom; // the version before
+    };
+    const Program &program() const { return m_program; }
+    void setProgram(const Program &program) { m_program = program; }
 
 private:
     void onPasswordsRequiredChanged(bool required);
@@ -56,4 +73,5 @@ private:
     ControlServer m_control;
     bool m_savingChanges = false;
     bool m_applyingSettings = false; // the file's own value is no change to save
+    Program m_program;
 };

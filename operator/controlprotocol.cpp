@@ -60,6 +60,8 @@ const QList<CommandForm> &commands()
         {"server-file", "NAME", 1, false, None, false, {}, {}, "write the server file NAME.tkl", {}},
         {"reload", "", 0, false, None, false, {}, {}, "re-read the settings, bans and motd.txt", {}},
         {"shutdown", "", 0, false, None, false, {}, {}, "close every client and stop", {}},
+        {"upgrade", "", 0, false, None, false, {}, {},
+         "re-execute the server's program from disk, every connection kept", {}},
         {"log", "", 0, false, None, false, {}, "follow",
          "stream the console's lines until interrupted", {}},
     };

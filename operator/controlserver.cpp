@@ -9,7 +9,10 @@
 #include <QLocalSocket>
 #include <QPointer>
 
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 ControlResult ControlResult::done(const QString &text, const QJsonObject &data)
 {
@@ -19,6 +22,18 @@ ControlResult ControlResult::done(const QString &text, const QJsonObject &data)
 ControlResult ControlResult::failure(const QString &error)
 {
     return {false, QString(), QJsonObject(), error};
+}
+
+QByteArray ControlResult::reply() const
+{
+    QJsonObject object{{"ok", ok}};
+    if (ok) {
+        object.insert("text", text);
+        object.insert("data", data);
+    } else {
+        object.insert("error", error);
+    }
+    return ControlProtocol::encode(object);
 }
 
 ControlCall::ControlCall(const QString &command, const QStringList &arguments, const QString &input,
@@ -39,14 +54,7 @@ void ControlCall::finish(const ControlResult &result)
     if (m_finished)
         return;
     m_finished = true;
-    QJsonObject reply{{"ok", result.ok}};
-    if (result.ok) {
-        reply.insert("text", result.text);
-        reply.insert("data", result.data);
-    } else {
-        reply.insert("error", result.error);
-    }
-    Q_EMIT output(ControlProtocol::encode(reply));
+    Q_EMIT output(result.reply());
     Q_EMIT finished();
 }
 
@@ -60,6 +68,7 @@ public:
     // Ends a running call as done (a follower's stream ends) and closes.
     void closeForShutdown();
     void drop();
+    qintptr descriptor() const { return m_gone ? -1 : m_socket->socketDescriptor(); }
 
 private:
     void onReadyRead();
@@ -201,6 +210,11 @@ void ControlConnection::onDisconnected()
         deleteLater();
 }
 
+qintptr ControlCall::clientDescriptor() const
+{
+    return static_cast<const ControlConnection *>(parent())->descriptor();
+}
+
 ControlServer::ControlServer(QObject *parent) : QObject(parent), m_server(new QLocalServer(this))
 {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -244,7 +258,42 @@ void ControlServer::close()
         connection->closeForShutdown();
     }
     if (m_server->isListening())
-        m_server->close(); // also removes the socket file
+        m_server->close(); // also removes the socket file it made
+    if (!m_adoptedPath.isEmpty())
+        QLocalServer::removeServer(std::exchange(m_adoptedPath, QString()));
+}
+
+qintptr ControlServer::descriptor() const
+{
+    return m_server->isListening() ? m_server->socketDescriptor() : -1;
+}
+
+bool ControlServer::adopt(qintptr descriptor, const QString &path, QString *errorText)
+{
+    if (!m_server->listen(descriptor)) {
+        if (errorText)
+            *errorText = m_server->errorString();
+        return false;
+    }
+    m_adoptedPath = path;
+    return true;
+}
+
+void ControlServer::answerCarried(qintptr descriptor, const ControlResult &result)
+{
+    // One short line to a client that waits for it: the socket takes it at once.
+    const QByteArray line = result.reply();
+    qsizetype written = 0;
+    while (written < line.size()) {
+        const ssize_t n =
+            ::write(int(descriptor), line.constData() + written, size_t(line.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    ::close(int(descriptor));
 }
 
 QString ControlServer::path() const

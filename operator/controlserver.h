@@ -22,6 +22,8 @@ struct ControlResult
 
     static ControlResult done(const QString &text = QString(), const QJsonObject &data = {});
     static ControlResult failure(const QString &error);
+    // The line that ends a command with this result.
+    QByteArray reply() const;
 };
 
 // One request being served. A handler answers with finish(), at once or later;
@@ -45,6 +47,9 @@ public:
     // Ends the call; later calls are ignored.
     void finish(const ControlResult &result);
     bool isFinished() const { return m_finished; }
+    // The client's socket: an upgrade carries it so that the new program
+    // answers. -1 when the client has left.
+    qintptr clientDescriptor() const;
 
 Q_SIGNALS:
     void output(const QByteArray &line);
@@ -76,6 +81,12 @@ public:
     // holds the folder's lock, so it can only be a dead server's), and checks
     // that only the owner can use it.
     bool listen(const QString &path, QString *errorText = nullptr);
+    // The listening socket, carried across an upgrade; -1 when not listening.
+    qintptr descriptor() const;
+    // Listens on the socket an upgrade carried, bound at `path`.
+    bool adopt(qintptr descriptor, const QString &path, QString *errorText = nullptr);
+    // Answers a client an upgrade carried, and lets it go.
+    static void answerCarried(qintptr descriptor, const ControlResult &result);
     // Ends every open call (followers see the end of their stream), closes the
     // clients and removes the socket file.
     void close();
@@ -97,4 +108,5 @@ private:
     QLocalServer *m_server;
     QHash<QString, ControlHandler> m_handlers;
     QList<ControlConnection *> m_connections;
+    QString m_adoptedPath; // removed at close: a carried socket does not remove its file
 };

@@ -87,11 +87,19 @@ OperatorApi::OperatorApi(ChatServer &chat, LoginServer &login, QObject *parent)
 
 OperatorApi::~OperatorApi() = default;
 
-void OperatorApi::noteStarted(bool chatListening, bool loginListening)
+void OperatorApi::noteStarted(bool chatListening, bool loginListening,
+                              std::chrono::milliseconds uptime)
 {
     m_chatListening = chatListening;
     m_loginListening = loginListening;
+    m_uptimeBefore = uptime;
     m_running.start();
+}
+
+std::chrono::milliseconds OperatorApi::uptime() const
+{
+    return m_uptimeBefore +
+           std::chrono::milliseconds(m_running.isValid() ? m_running.elapsed() : 0);
 }
 
 ServerStatus OperatorApi::status() const
@@ -105,7 +113,7 @@ ServerStatus OperatorApi::status() const
         status.users += m_table.isRowEmpty(i) ? 0 : 1;
         status.freeSlots += m_table.slot(i).free ? 1 : 0;
     }
-    status.uptimeSeconds = m_running.isValid() ? m_running.elapsed() / 1000 : 0;
+    status.uptimeSeconds = uptime().count() / 1000;
     status.passwordsRequired = m_passwordsRequired;
     // Counted on the login service's store; a missing one is not created for it.
     UsersStore &store = m_login.users();

@@ -185,7 +185,10 @@ private:
     OperatorResult sendNotice(Notice notice, const OperatorTarget &target,
                               const QByteArray &reason);
     // Called by ServerCore::start.
-    void noteStarted(bool chatListening, bool loginListening);
+    // `uptime`: how long the server ran before an upgrade.
+    void noteStarted(bool chatListening, bool loginListening,
+                     std::chrono::milliseconds uptime = std::chrono::milliseconds::zero());
+    std::chrono::milliseconds uptime() const;
     OperatorResult saveSysops(const QList<SysopRecord> &records);
 
     ChatServer &m_chat;
@@ -198,4 +201,5 @@ private:
     bool m_chatListening = false;
     bool m_loginListening = false;
     QElapsedTimer m_running;
+    std::chrono::milliseconds m_uptimeBefore{0};
 };

@@ -6,6 +6,7 @@
 #include "core/passwordchecker.h"
 #include "core/serverconfig.h"
 #include "core/serversettings.h"
+#include "core/upgradesnapshot.h"
 #include "operator/abuseprotection.h"
 #include "operator/metricsendpoint.h"
 #include "operator/operatorapi.h"
@@ -31,6 +32,15 @@ public:
     // Then the metrics endpoint when the settings ask for one; it failing is
     // a warning notice only.
     QStringList start();
+    // An upgrade, in the program before it: the listeners, every connection
+    // and the timed limits into `snapshot`. Only between two events, and only
+    // while no answer is held (isAnswerHeld).
+    void handOver(UpgradeSnapshot &snapshot);
+    bool isAnswerHeld();
+    // An upgrade, in the program after it: start() with everything the
+    // snapshot carries. A connection that cannot be taken over is closed;
+    // each failure is returned as text.
+    QStringList resume(const UpgradeSnapshot &snapshot);
     // The settings file's problems, each a line of the log view; a file that
     // cannot be read is a warning notice.
     void reportSettingsProblems();

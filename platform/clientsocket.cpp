@@ -37,6 +37,36 @@ QSharedPointer<ClientSocket> ClientSocket::accept(qintptr requestId, QString *er
     return own(new ClientSocket(socket, address));
 }
 
+QSharedPointer<ClientSocket> ClientSocket::adopt(const HandOver &carried, const QByteArray &address,
+                                                 QString *errorText)
+{
+    auto *socket = new QTcpSocket;
+    socket->setReadBufferSize(InputBufferSize);
+    // Its options (keepalive, no delay) are the socket's and came with it.
+    if (!socket->setSocketDescriptor(carried.descriptor)) {
+        if (errorText)
+            *errorText = socket->errorString();
+        delete socket;
+        return {};
+    }
+    const QSharedPointer<ClientSocket> adopted = own(new ClientSocket(socket, address));
+    adopted->m_carriedInput = carried.unreadInput;
+    if (!carried.unsentOutput.isEmpty())
+        adopted->write(carried.unsentOutput);
+    return adopted;
+}
+
+std::optional<Transport::HandOver> ClientSocket::handOver() const
+{
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return std::nullopt;
+    HandOver carried;
+    carried.descriptor = m_socket->socketDescriptor();
+    carried.unreadInput = m_carriedInput + m_socket->peek(m_socket->bytesAvailable());
+    carried.unsentOutput = m_socketOutput.right(m_socket->bytesToWrite()) + m_output;
+    return carried;
+}
+
 ClientSocket::ClientSocket(QTcpSocket *socket, const QByteArray &remoteAddress)
     : Transport(remoteAddress), m_socket(socket)
 {
@@ -54,12 +84,14 @@ ClientSocket::~ClientSocket()
 
 QByteArray ClientSocket::takeReceived()
 {
+    if (!m_carriedInput.isEmpty())
+        return std::exchange(m_carriedInput, QByteArray()) + m_socket->readAll();
     return m_socket->readAll();
 }
 
 bool ClientSocket::hasReceived() const
 {
-    return m_socket->bytesAvailable() > 0;
+    return !m_carriedInput.isEmpty() || m_socket->bytesAvailable() > 0;
 }
 
 qint64 ClientSocket::pendingOutput() const
@@ -68,6 +100,8 @@ qint64 ClientSocket::pendingOutput() const
         return m_output.size();
     const qint64 held = m_socket->bytesToWrite();
     m_socketMayHoldOutput = held > 0;
+    if (held == 0)
+        m_socketOutput.clear();
     return held + m_output.size();
 }
 
@@ -107,6 +141,8 @@ void ClientSocket::flushOutput()
         }
     }
     if (sent < m_output.size()) {
+        m_socketOutput = m_socketOutput.right(m_socket->bytesToWrite());
+        m_socketOutput.append(m_output.constData() + sent, m_output.size() - sent);
         m_socket->write(m_output.constData() + sent, m_output.size() - sent);
         m_socketMayHoldOutput = true;
     }

@@ -29,10 +29,15 @@ public:
     // Takes the pending connection named by requestId (a socket descriptor);
     // null, with the reason, when it cannot.
     static QSharedPointer<ClientSocket> accept(qintptr requestId, QString *errorText = nullptr);
+    // A connection the program before an upgrade had, with what its buffers
+    // held: the input is read before anything newer, the output leaves first.
+    static QSharedPointer<ClientSocket> adopt(const HandOver &carried, const QByteArray &address,
+                                              QString *errorText = nullptr);
     ~ClientSocket() override;
 
     QByteArray takeReceived() override;
     bool hasReceived() const override;
+    std::optional<HandOver> handOver() const override;
 
 protected:
     qint64 pendingOutput() const override;
@@ -53,4 +58,8 @@ private:
     // could not take in full puts them there. Asked for every line sent, so
     // the socket is not asked while it is known to be empty.
     mutable bool m_socketMayHoldOutput = false;
+    // What went into the socket's own buffer, whose unsent tail it does not
+    // show: an upgrade carries that tail.
+    mutable QByteArray m_socketOutput;
+    QByteArray m_carriedInput; // read before an upgrade, not yet taken
 };

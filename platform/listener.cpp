@@ -48,6 +48,22 @@ quint16 Listener::boundPort() const
     return m_server->serverPort();
 }
 
+qintptr Listener::descriptor() const
+{
+    return m_server->isListening() ? m_server->socketDescriptor() : -1;
+}
+
+bool Listener::adopt(qintptr descriptor, QString *errorText)
+{
+    if (!m_server->setSocketDescriptor(descriptor)) {
+        if (errorText)
+            *errorText = m_server->errorString();
+        return false;
+    }
+    m_server->setMaxPendingConnections(64);
+    return true;
+}
+
 void Listener::reject(qintptr requestId)
 {
     ::close(int(requestId));

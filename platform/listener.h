@@ -21,6 +21,10 @@ public:
     bool listen(QString *errorText = nullptr);
     // The port actually bound (differs from the local port when that was 0).
     quint16 boundPort() const;
+    // The listening socket, for an upgrade to carry; -1 when not listening.
+    qintptr descriptor() const;
+    // Listens on a socket carried across an upgrade.
+    bool adopt(qintptr descriptor, QString *errorText = nullptr);
     // Closes a request that nobody accepts.
     static void reject(qintptr requestId);
     // The machine's IPv4 address, dotted decimal; loopback when it has no other.

@@ -6,10 +6,16 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <unistd.h>
 
 void notifyServiceReady()
 {
-    sd_notify(0, "READY=1\nSTATUS=Serving chat and login");
+    // The process id stays the same across an upgrade; saying so keeps a
+    // service manager from looking for another main process.
+    char message[96];
+    std::snprintf(message, sizeof message, "READY=1\nMAINPID=%ld\nSTATUS=Serving chat and login",
+                  long(::getpid()));
+    sd_notify(0, message);
 }
 
 void notifyServiceReloading()

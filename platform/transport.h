@@ -6,6 +6,8 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <optional>
+
 // One connection's byte stream as the services see it: accepted, read, written
 // and closed. ClientSocket is the one over TCP; tests put a simulated one in
 // its place, so both share everything here (the output cap above all).
@@ -42,6 +44,15 @@ public:
     virtual bool hasReceived() const = 0;
     // Our own close: no closed/failed follows. What was sent still leaves.
     void close();
+    // What an upgrade carries to the next program: the socket and the bytes
+    // its buffers hold. Nothing for a transport without a socket of its own.
+    struct HandOver
+    {
+        qintptr descriptor = -1;
+        QByteArray unreadInput;
+        QByteArray unsentOutput;
+    };
+    virtual std::optional<HandOver> handOver() const { return std::nullopt; }
     // The peer's IPv4 address, dotted decimal; it outlives the connection.
     const QByteArray &remoteAddress() const { return m_remoteAddress; }
 
