@@ -220,7 +220,6 @@ void TestControlServer::clientLeavingWhileTheHandlerGivesWayIsHarmless()
     Client leaving;
     QVERIFY(leaving.connectTo(path()));
     leaving.request("slow");
-    // Leaves while the handler waits.
     QTimer::singleShot(100, &leaving.socket(), &QLocalSocket::abort);
     QTRY_COMPARE(m_server->clientCount(), 0);
     QTRY_VERIFY(callSurvived);
