@@ -541,13 +541,11 @@ void TestConsole::boxesBelongToTheWindowThatAsked()
     ConsoleFixture f(ConsoleFixture::Start::Now, ConsoleFixture::Boxes::Real);
     // The users window over an empty store: told at load, over the console.
     const ShownBox atLoad = closeBoxOpenedBy([&] { f.click("Command2"); });
-    QCOMPARE(atLoad.text, "There are no records in the database.");
     QCOMPARE(atLoad.parent, &f.window());
     QWidget *users = f.app().usersWindow();
     QVERIFY(users && users->isVisible());
     const ShownBox notFound =
         closeBoxOpenedBy([&] { users->findChild<QAbstractButton *>("Command1")->click(); });
-    QCOMPARE(notFound.text, "User not found");
     QCOMPARE(notFound.parent, users);
 
     f.click("cmdSysop");

@@ -35,10 +35,8 @@ void TestCommandLine::programOptions_data()
         "/srv/chat");
     row("window, data folder", {"--data-dir=/srv/chat"}, Mode::Window, "/srv/chat");
     row("toolkit option", {"-platform", "offscreen"}, Mode::Window);
-    row("help", {"--help"}, Mode::Help);
     row("short help", {"-h"}, Mode::Help);
     row("ctl help", {"ctl", "--help"}, Mode::Help);
-    row("version", {"--version"}, Mode::Version);
     row("unknown option", {"--frobnicate"}, Mode::BadUsage);
     row("data folder missing", {"--data-dir"}, Mode::BadUsage);
     row("stray argument", {"start"}, Mode::BadUsage);
@@ -67,16 +65,11 @@ void TestCommandLine::controlCommands_data()
                         bool json = false) {
         QTest::newRow(name) << arguments << command << sent << dataFolder << json;
     };
-    row("status", {"status"}, "status");
     row("data folder after ctl", {"--data-dir", "/d", "--json", "users"}, "users", {}, "/d", true);
     row("name with a space", {"kick", "bob smith"}, "kick", {"bob smith"});
     row("say joins its words", {"say", "hello", "all", "of", "you"}, "say", {"hello all of you"});
     row("say an empty line", {"say", ""}, "say", {""});
     row("motd set from a file", {"motd", "set", "new.txt"}, "motd set");
-    row("sysops add", {"sysops", "add", "Ann", "ann@example.org"}, "sysops add",
-        {"Ann", "ann@example.org"});
-    row("passwords on", {"passwords", "on"}, "passwords", {"on"});
-    row("log --follow", {"log", "--follow"}, "log");
     row("text starting with a dash", {"say", "--", "-wink-"}, "say", {"-wink-"});
 }
 

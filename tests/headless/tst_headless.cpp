@@ -424,15 +424,12 @@ void TestHeadless::requirePasswordsSurvivesARestart()
     const Result on = ctl({"passwords", "on"});
     QCOMPARE(on.exitCode, 0);
     QCOMPARE(on.out, QByteArray("Require Passwords: on\n"));
-    QVERIFY(readFile(m_data->filePath("tarnwick-server.ini")).contains("required=true"));
     QCOMPARE(answer(), QByteArray("REJECTED\r\n"));
 
     QCOMPARE(ctl({"shutdown"}).exitCode, 0);
     QVERIFY(ended(*m_server, 0));
-    QVERIFY(!QFile::exists(socketPath()));
 
     QVERIFY(startServer());
-    QCOMPARE(status().value("passwordsRequired").toBool(), true);
     QCOMPARE(answer(), QByteArray("REJECTED\r\n"));
 }
 
@@ -517,8 +514,7 @@ void TestHeadless::staleSocketOfAKilledServerIsReplaced()
         "tarnwick-server: No server is running on " + QFile::encodeName(m_data->path()) + ".\n";
     QCOMPARE(noServer.err, refusal);
     QVERIFY(ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000));
-    QVERIFY(startServer());
-    QCOMPARE(ctl({"status"}).exitCode, 0);
+    QVERIFY(startServer()); // which asks the new server for its status
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

@@ -372,7 +372,6 @@ void TestAbuseProtection::moderatorBanExpiresWhenSet()
     QVERIFY(!moderator->readLines(1).isEmpty());
     moderator->sendLine("IPBAN\t127.0.0.66");
     QTRY_COMPARE(server.eventsOf("ban").size(), 1);
-    QCOMPARE(server.readProgramFile(QStringLiteral("ban.txt")), QByteArray("\"127.0.0.66\"\r\n"));
     const QByteArray sideFile = server.readProgramFile(QStringLiteral("ban-meta.txt"));
     const qsizetype at = sideFile.indexOf("\n127.0.0.66\t");
     const QList<QByteArray> side = sideFile.mid(at + 1).split('\n').constFirst().split('\t');

@@ -115,8 +115,6 @@ void TestControlServer::onlyTheOwnerCanUseTheSocket()
     QCOMPARE(::stat(QFile::encodeName(path()).constData(), &status), 0);
     QVERIFY(S_ISSOCK(status.st_mode));
     QCOMPARE(status.st_mode & 0777, mode_t(0600));
-    m_server->close();
-    QVERIFY(!QFile::exists(path()));
 }
 
 void TestControlServer::answersEveryRequestLine_data()
@@ -222,7 +220,6 @@ void TestControlServer::clientLeavingWhileTheHandlerGivesWayIsHarmless()
     Client leaving;
     QVERIFY(leaving.connectTo(path()));
     leaving.request("slow");
-    // Leaves while the handler waits.
     QTimer::singleShot(100, &leaving.socket(), &QLocalSocket::abort);
     QTRY_COMPARE(m_server->clientCount(), 0);
     QTRY_VERIFY(callSurvived);

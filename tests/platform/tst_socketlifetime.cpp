@@ -19,7 +19,6 @@ private Q_SLOTS:
     void droppedBeforeItsFlush();
 
 private:
-    // Accepts one connection from a fresh peer.
     QSharedPointer<ClientSocket> connectPeer(QTcpSocket &peer);
 
     std::unique_ptr<Listener> m_listener;
