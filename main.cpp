@@ -17,7 +17,7 @@
 namespace {
 constexpr int WindowThreadNice = 10; // added to the nice value the program started with
 constexpr int MaxNice = 19;
-}
+} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -64,7 +64,7 @@ bool ConnectionPool::adoptListener(qintptr descriptor, QString *errorText)
 bool ConnectionPool::isAnswerHeld() const
 {
     return std::any_of(m_entries.cbegin(), m_entries.cend(),
-                       [](const Entry &entry) { return bool(entry.afterRest); });
+                       [](const Entry &entry) { return entry.afterRest || entry.paused; });
 }
 
 void ConnectionPool::endDrainingConnections()
@@ -131,7 +131,7 @@ bool ConnectionPool::adopt(const UpgradeSnapshot::Connection &carried,
     entry.gate.restore(carried.flood, now);
     entry.framer.restore(carried.pendingLine, carried.discardingLine);
     if (!carried.heldLines.isEmpty())
-        entry.held.append({carried.heldLines, entry.nextChunk++});
+        entry.held.append({carried.heldLines, entry.nextChunk++, now});
     entry.joined = carried.joined;
     entry.ban = carried.ban;
     ConnectionSlot &slot = m_table.slot(index);
@@ -311,6 +311,7 @@ void ConnectionPool::detach(int index)
     entry.held.clear();
     entry.peerGone = false;
     entry.resting = false;
+    entry.paused = false;
     entry.turnQueued = false;
     entry.behindSince.reset();
     entry.afterRest = {};
@@ -522,6 +523,7 @@ void ConnectionPool::pauseInput(const Sender &sender)
         return;
     Entry &entry = m_entries[sender.index];
     entry.resting = true;
+    entry.paused = true;
     entry.pausedChunk = entry.handlingChunk;
 }
 
@@ -531,6 +533,7 @@ void ConnectionPool::resumeInput(const Sender &sender, HandlerOutcome outcome,
     if (!isStillHere(sender))
         return;
     Entry &entry = m_entries[sender.index];
+    entry.paused = false;
     if (outcome == HandlerOutcome::Stop && !entry.held.isEmpty() &&
         entry.held.constFirst().number == entry.pausedChunk)
         entry.held.removeFirst();

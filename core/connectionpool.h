@@ -104,8 +104,8 @@ public:
     bool adoptListener(qintptr descriptor, QString *errorText);
 
     // An upgrade takes the connections as they are between two events. A
-    // held answer (a delayed login or moderator answer) is code, not state:
-    // the upgrade waits until none is held.
+    // held answer (a delayed login or moderator answer, or one waiting for a
+    // password check) is code, not state: the upgrade waits until none is held.
     bool isAnswerHeld() const;
     // Connections whose peer left while their lines were held back have no
     // socket to carry: they end now, as when their drain time is up.
@@ -195,6 +195,7 @@ private:
         std::function<void()> afterRest;
         quint64 handlingChunk = 0; // the chunk of the line being handled
         quint64 pausedChunk = 0;   // the chunk of the line paused on (pauseInput)
+        bool paused = false;       // between pauseInput and resumeInput: an answer is due
         // The peer left with lines held back; the connection ends after them,
         // or when drainAfterClose has passed since peerGoneAt.
         bool peerGone = false;

@@ -99,7 +99,7 @@ QByteArray ask(quint16 port, const QByteArray &request)
         return {};
     client.send(request);
     client.waitForDisconnect();
-    return client.takeReceived();
+    return client.drain(0);
 }
 
 const QByteArray Scrape = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
