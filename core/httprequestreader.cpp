@@ -120,7 +120,13 @@ bool HttpRequestReader::readHeader(QByteArrayView line)
         if (!isToken(c))
             return false;
     }
-    const QByteArrayView value = line.sliced(colon + 1).trimmed();
+    // Only spaces and tabs surround a value: QByteArrayView::trimmed() would
+    // also take a form feed or vertical tab, which are malformed anywhere.
+    QByteArrayView value = line.sliced(colon + 1);
+    while (!value.isEmpty() && (value.front() == ' ' || value.front() == '\t'))
+        value = value.sliced(1);
+    while (!value.isEmpty() && (value.back() == ' ' || value.back() == '\t'))
+        value.chop(1);
     for (const char c : value) {
         if (!isFieldValue(c))
             return false;
