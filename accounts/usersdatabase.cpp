@@ -221,17 +221,25 @@ bool UsersDatabase::prepareStore()
     return true;
 }
 
-std::optional<qint64> UsersDatabase::count()
+// The one value a query answers; a failure is reported as `missing` says.
+std::optional<QVariant> UsersDatabase::singleValue(const QString &sql, const QString &missing)
 {
     QSqlQuery query(m_database);
-    query.prepare(QStringLiteral("SELECT count(*) FROM Login1"));
+    query.prepare(sql);
     if (!run(query, ReadFailure))
         return std::nullopt;
     if (!query.next()) {
-        fail(ReadFailure, QStringLiteral("no record count"));
+        fail(ReadFailure, missing);
         return std::nullopt;
     }
-    return query.value(0).toLongLong();
+    return query.value(0);
+}
+
+std::optional<qint64> UsersDatabase::count()
+{
+    const std::optional<QVariant> value = singleValue(QStringLiteral("SELECT count(*) FROM Login1"),
+                                                      QStringLiteral("no record count"));
+    return value ? std::optional<qint64>(value->toLongLong()) : std::nullopt;
 }
 
 std::optional<bool> UsersDatabase::isNameOrEmailTaken(const QByteArray &name,
@@ -304,15 +312,9 @@ std::optional<QList<QByteArray>> UsersDatabase::storedPasswords(const QByteArray
 // reads the table sees the same fifteen columns either way.
 std::optional<bool> UsersDatabase::storesHashes()
 {
-    QSqlQuery query(m_database);
-    query.prepare(QStringLiteral("PRAGMA user_version"));
-    if (!run(query, ReadFailure))
-        return std::nullopt;
-    if (!query.next()) {
-        fail(ReadFailure, QStringLiteral("no version"));
-        return std::nullopt;
-    }
-    return query.value(0).toInt() == 1;
+    const std::optional<QVariant> value =
+        singleValue(QStringLiteral("PRAGMA user_version"), QStringLiteral("no version"));
+    return value ? std::optional<bool>(value->toInt() == 1) : std::nullopt;
 }
 
 std::optional<QByteArray> UsersDatabase::storedForm(const QByteArray &password)

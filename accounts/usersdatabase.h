@@ -9,6 +9,7 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
 
 #include <memory>
 #include <optional>
@@ -115,6 +116,7 @@ private:
     bool prepareStore();
     void prepareFolding();
     bool run(QSqlQuery &query, const QString &what);
+    std::optional<QVariant> singleValue(const QString &sql, const QString &missing);
     // The record next to `from` (none: from outside the table) in table order,
     // into `result` (none when there is none); false when the store fails.
     bool neighbour(std::optional<qint64> from, Direction direction, std::optional<qint64> *result);
