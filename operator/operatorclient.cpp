@@ -1,6 +1,9 @@
 #include "operator/operatorclient.h"
 
+#include <QTimer>
+
 #include <functional>
+#include <utility>
 
 OperatorClient::OperatorClient(OperatorApi &api, Mailbox &serviceMailbox, QObject *parent)
     : QObject(parent), m_api(&api), m_service(serviceMailbox)
@@ -18,6 +21,7 @@ void OperatorClient::relay(void (OperatorApi::*signal)(Arguments...),
                            void (OperatorClient::*slot)(Arguments...))
 {
     connect(m_api, signal, m_api, [this, slot](Arguments... arguments) {
+        postHeldLogLines();
         m_inbox.post([this, slot, ... values = std::decay_t<Arguments>(arguments)] {
             (this->*slot)(values...);
         });
@@ -35,7 +39,8 @@ void OperatorClient::attach()
         m_passwordsRequired = api.passwordsRequired();
         m_usersDatabasePath = api.usersDatabasePath();
         m_sysopsPath = api.sysopsPath();
-        relay(&OperatorApi::logLine, &OperatorClient::logLine);
+        connect(m_api, &OperatorApi::logLine, m_api,
+                [this](const QByteArray &text) { relayLogLine(text); });
         relay(&OperatorApi::notice, &OperatorClient::notice);
         relay(&OperatorApi::userRowChanged, &OperatorClient::onRowChanged);
         relay(&OperatorApi::motdChanged, &OperatorClient::onMotdChanged);
@@ -49,6 +54,44 @@ void OperatorClient::attach()
     });
 }
 
+// On the service thread. A busy room logs a line per message; handing each
+// over on its own would wake this client's thread for every one, and on a
+// small machine that thread then competes with the room for a processor. The
+// first line after a quiet spell goes at once, the ones that follow within a
+// pace go together at its end. Every other event and every answer takes the
+// held lines along first, so this client sees everything in the order it
+// happened.
+void OperatorClient::relayLogLine(const QByteArray &text)
+{
+    m_heldLogLines.append(text);
+    if (!m_holdingLogLines)
+        startLogLineHold();
+}
+
+void OperatorClient::startLogLineHold()
+{
+    postHeldLogLines();
+    m_holdingLogLines = true;
+    QTimer::singleShot(LogLinePace, m_api, [this] { endLogLineHold(); });
+}
+
+void OperatorClient::endLogLineHold()
+{
+    m_holdingLogLines = false;
+    if (!m_heldLogLines.isEmpty())
+        startLogLineHold();
+}
+
+void OperatorClient::postHeldLogLines()
+{
+    if (m_heldLogLines.isEmpty())
+        return;
+    m_inbox.post([this, lines = std::exchange(m_heldLogLines, {})] {
+        for (const QByteArray &line : lines)
+            Q_EMIT logLine(line);
+    });
+}
+
 template <typename Result>
 void OperatorClient::request(std::function<Result(OperatorApi &)> call, QObject *context,
                              Reply<Result> reply)
@@ -57,6 +100,7 @@ void OperatorClient::request(std::function<Result(OperatorApi &)> call, QObject 
     const QPointer<QObject> guard(context);
     m_service.post([this, call = std::move(call), guard, reply = std::move(reply)] {
         Result result = call(*m_api);
+        postHeldLogLines();
         m_inbox.post([guard, reply, result = std::move(result)] {
             if (guard)
                 reply(result);
@@ -71,7 +115,15 @@ void OperatorClient::send(std::function<void(OperatorApi &)> call)
 
 void OperatorClient::query(const std::function<void(OperatorApi &)> &call)
 {
-    m_service.call([this, &call] { call(*m_api); });
+    m_service.call([this, &call] {
+        call(*m_api);
+        postHeldLogLines();
+    });
+}
+
+void OperatorClient::sync()
+{
+    query([](OperatorApi &) {});
 }
 
 void OperatorClient::say(const QByteArray &text)

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -69,6 +70,10 @@ public:
     void setSysops(const QList<SysopEntry> &entries, QObject *context, Reply<OperatorResult> reply);
     void makeServerFile(const QString &name, QObject *context, Reply<OperatorResult> reply);
 
+    // Returns once every event of the services before now is posted to
+    // this thread (the log lines held for the next batch too).
+    void sync();
+
     // Blocking queries, for a window being loaded.
     std::optional<QByteArray> readMotdFile(QString *error);
     std::optional<QList<SysopEntry>> sysops(QString *error);
@@ -99,6 +104,13 @@ private:
     void relay(void (OperatorApi::*signal)(Arguments...),
                void (OperatorClient::*slot)(Arguments...));
 
+    // On the service thread: log lines go over in batches, one per pace.
+    static constexpr std::chrono::milliseconds LogLinePace{100};
+    void relayLogLine(const QByteArray &text);
+    void startLogLineHold();
+    void endLogLineHold();
+    void postHeldLogLines();
+
     void onRowChanged(int index, const QByteArray &row);
     void onMotdChanged(const QByteArray &text);
     void onPasswordsRequiredChanged(bool required);
@@ -113,6 +125,9 @@ private:
     bool m_passwordsRequired = false;
     QString m_usersDatabasePath;
     QString m_sysopsPath;
+    // On the service thread: the lines held for the next batch.
+    QList<QByteArray> m_heldLogLines;
+    bool m_holdingLogLines = false;
     int m_serverFileRequests = 0;
     bool m_serverFileBarShown = false;
 };

@@ -6,6 +6,7 @@
 #include "chatfixture.h"
 #include "console/consoleapp.h"
 #include "console/mainwindow.h"
+#include "operator/operatorclient.h"
 #include "operator/servercore.h"
 #include "operator/servicethread.h"
 #include "scripteddialogs.h"
@@ -63,7 +64,7 @@ public:
     // trip through the service thread, then what it posted here.
     void settle()
     {
-        onService([] {});
+        app().client().sync();
         QCoreApplication::sendPostedEvents();
     }
     quint16 chatPort()

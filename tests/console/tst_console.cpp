@@ -96,6 +96,7 @@ private Q_SLOTS:
     void keyLockPanels();
     void inputLineSpeaksToTheRoom();
     void logViewKeepsTheLatestLines();
+    void windowSeesEventsInTheirOrder();
     void announceReachesEveryListedRow();
     void showAddress_data();
     void showAddress();
@@ -330,6 +331,26 @@ void TestConsole::logViewKeepsTheLatestLines()
     const QStringList lines = f.window().outputText().split('\n');
     QCOMPARE(lines.size(), MainWindow::LogViewLines);
     QCOMPARE(lines.mid(lines.size() - 3), (QStringList{"line 5099", "text", ""}));
+}
+
+// Log lines reach the window in batches; an event between them still comes
+// after the lines before it and before the ones after it.
+void TestConsole::windowSeesEventsInTheirOrder()
+{
+    ConsoleFixture f;
+    f.settle();
+    QList<QByteArray> seen;
+    QObject::connect(&f.app().client(), &OperatorClient::logLine,
+                     [&seen](const QByteArray &text) { seen.append(text); });
+    QObject::connect(&f.app().client(), &OperatorClient::userRowChanged,
+                     [&seen](int, const QByteArray &row) { seen.append(row); });
+    f.onService([&f] {
+        f.chat().addOutputLine("one");
+        f.chat().addOutputLine("two");
+        f.table().setRow(40, "ghost");
+        f.chat().addOutputLine("three");
+    });
+    QTRY_COMPARE(seen, (QList<QByteArray>{"one", "two", "ghost", "three"}));
 }
 
 void TestConsole::announceReachesEveryListedRow()
