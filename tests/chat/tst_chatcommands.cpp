@@ -381,6 +381,8 @@ void moderatorRequestRows()
                                                     .sends({Bob}, Granted)
                                                     .announcesChange("Zed", Mark + "Zed")
                                                     .leavesBobListedAs(Mark + Mark + "Bob"));
+    addRow("password compared exactly",
+           from(Bob, "RequestOP\tBob\tann@x.org\ts3cret").sends({Bob}, Denied));
     addRow("password field missing", from(Bob, "RequestOP\tBob\tann@x.org").sends({Bob}, Denied));
 }
 
