@@ -159,58 +159,48 @@ void TestUsersDatabase::matching_data()
     QTest::addColumn<int>("firstRowWithTheName"); // -1: none
     QTest::addColumn<bool>("taken");              // the name or the e-mail address
 
-    struct Lookup
-    {
-        const char *title;
-        QByteArray name;
-        QByteArray email;
-        int firstRow;
-        bool taken;
-    };
-    const QList<Lookup> lookups = {
-        {"exact name", "Anne", "new@x", 0, true},
-        {"name in other case: the first such row", "aNNE", "new@x", 0, true},
-        {"a shorter name", "Ann", "new@x", -1, false},
-        {"accented capital in lower case", "\xE9LISE", "new@x", 1, true},
-        {"an accent is not a case", "ELISE", "new@x", -1, false},
-        {"S caron and a acute in other case", "\x9A\xC1RKA", "new@x", 2, true},
-        {"y diaeresis in capitals",
-         "MA\x9F"
-         "A",
-         "new@x", 3, true},
-        {"sharp s stays itself",
-         "STRA\xDF"
-         "E",
-         "new@x", 4, true},
-        {"sharp s is not SS", "STRASSE", "new@x", -1, false},
-        {"multiplication sign matches itself",
-         "A\xD7"
-         "B",
-         "new@x", 5, true},
-        {"division sign is not its lower case",
-         "a\xF7"
-         "b",
-         "new@x", -1, false},
-        {"percent and underscore are plain characters", "100%_\\", "new@x", 7, true},
-        {"percent is no wildcard", "100ab\\", "new@x", -1, false},
-        {"micro sign", "\xB5", "new@x", 8, true},
-        {"e-mail address in other case", "Nobody", "ELISE@Example.ORG", -1, true},
-        {"accented e-mail letters are not folded away", "Nobody", "\xC9LISE@EXAMPLE.ORG", -1,
-         false},
-        {"empty name and e-mail", "", "", -1, false},
-    };
     const QList<std::pair<const char *, Written>> ways = {
         {"store", Written::ByThisStore},
         {"old file", Written::BeforeFoldedKeys},
         {"inserted elsewhere", Written::InsertedByAnotherProgram},
         {"renamed elsewhere", Written::RenamedByAnotherProgram},
     };
-    for (const auto &[way, written] : ways) {
-        for (const Lookup &l : lookups) {
-            QTest::addRow("%s: %s", way, l.title)
-                << written << l.name << l.email << l.firstRow << l.taken;
-        }
-    }
+    // One row for each way of writing.
+    const auto lookup = [&ways](const char *title, const QByteArray &name, int firstRow, bool taken,
+                                const QByteArray &email = "new@x") {
+        for (const auto &[way, written] : ways)
+            QTest::addRow("%s: %s", way, title) << written << name << email << firstRow << taken;
+    };
+    lookup("exact name", "Anne", 0, true);
+    lookup("name in other case: the first such row", "aNNE", 0, true);
+    lookup("a shorter name", "Ann", -1, false);
+    lookup("accented capital in lower case", "\xE9LISE", 1, true);
+    lookup("an accent is not a case", "ELISE", -1, false);
+    lookup("S caron and a acute in other case", "\x9A\xC1RKA", 2, true);
+    lookup("y diaeresis in capitals",
+           "MA\x9F"
+           "A",
+           3, true);
+    lookup("sharp s stays itself",
+           "STRA\xDF"
+           "E",
+           4, true);
+    lookup("sharp s is not SS", "STRASSE", -1, false);
+    lookup("multiplication sign matches itself",
+           "A\xD7"
+           "B",
+           5, true);
+    lookup("division sign is not its lower case",
+           "a\xF7"
+           "b",
+           -1, false);
+    lookup("percent and underscore are plain characters", "100%_\\", 7, true);
+    lookup("percent is no wildcard", "100ab\\", -1, false);
+    lookup("micro sign", "\xB5", 8, true);
+    lookup("e-mail address in other case", "Nobody", -1, true, "ELISE@Example.ORG");
+    lookup("accented e-mail letters are not folded away", "Nobody", -1, false,
+           "\xC9LISE@EXAMPLE.ORG");
+    lookup("empty name and e-mail", "", -1, false, "");
 }
 
 void TestUsersDatabase::matching()

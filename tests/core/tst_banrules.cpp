@@ -151,7 +151,6 @@ void TestBanRules::addKeepsTheListReadableAsBefore()
              qPrintable(error));
     QCOMPARE(readFile(listPath()), handEdited + line);
     const QByteArray written = line.mid(1, line.size() - 4);
-    QCOMPARE(BanList::readItems(listPath()).last(), written);
 
     QVERIFY2(rules.add({target, 168h, "again", "console"}, noon.addSecs(60), &error),
              qPrintable(error));

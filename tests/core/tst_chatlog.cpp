@@ -65,8 +65,8 @@ void TestChatLog::everyEntryIsWholeInTheFileWhenTheCallReturns()
     ChatLog loginLog(logPath());
     const QByteArray address = "10.0.0.7";
     QByteArray expected;
-    auto check = [&](const char *what, bool written, const QByteArray &rest,
-                     const QByteArray &before) {
+    QByteArray before = ChatLog::timestamp();
+    auto check = [&](const char *what, bool written, const QByteArray &rest) {
         QVERIFY2(written, what);
         const QByteArray content = readFile(logPath());
         QVERIFY2(content.startsWith(expected), what);
@@ -76,24 +76,18 @@ void TestChatLog::everyEntryIsWholeInTheFileWhenTheCallReturns()
         else
             QVERIFY2(isEntry(entry, rest, before, ChatLog::timestamp()), entry.constData());
         expected = content;
+        before = ChatLog::timestamp(); // for the next write
     };
 
-    QByteArray before = ChatLog::timestamp();
-    check("receive", log.writeReceive(address, "Name\tBob\r\n"), address + " Name\tBob\r\r\n",
-          before);
-    before = ChatLog::timestamp();
+    check("receive", log.writeReceive(address, "Name\tBob\r\n"), address + " Name\tBob\r\r\n");
     check("private", log.writeReceive(address, "PM\tann\thi\tBob\r\n"),
-          address + " User sent a Private Message\r\n", before);
+          address + " User sent a Private Message\r\n");
     QVERIFY(loginLog.touch());
-    before = ChatLog::timestamp();
-    check("short chunk: opened, nothing written", log.writeReceive(address, "x"), QByteArray(),
-          before);
-    before = ChatLog::timestamp();
-    check("event", log.writeEvent("Bob was banned"), "Bob was banned\r\n", before);
-    before = ChatLog::timestamp();
+    check("short chunk: opened, nothing written", log.writeReceive(address, "x"), QByteArray());
+    check("event", log.writeEvent("Bob was banned"), "Bob was banned\r\n");
     check("lines cut at the chunk's end",
           log.writeReceive(address, "MOTD\r\nMessage\tBob: \thel", "Message"),
-          address + " MOTD\r\nMessage\tBob: \the\r\n", before);
+          address + " MOTD\r\nMessage\tBob: \the\r\n");
 }
 
 void TestChatLog::receiveEntryText_data()

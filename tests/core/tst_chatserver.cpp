@@ -31,7 +31,6 @@ private Q_SLOTS:
     void init();
     void peerCloseEmptiesOnlyItsOwnRow_data();
     void peerCloseEmptiesOnlyItsOwnRow();
-    void ownCloseIsNoPeerClose();
     void shutdownEndsEveryConnectionSilently();
     void peerThatNeverReadsIsDroppedAtTheOutputCap();
     void broadcastSkipsInGameRowsOnly();
@@ -55,19 +54,21 @@ void TestChatServer::init()
 void TestChatServer::peerCloseEmptiesOnlyItsOwnRow_data()
 {
     QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<bool>("reset");
-    QTest::newRow("joined") << QByteArray("bob") << false;
-    QTest::newRow("never joined") << QByteArray() << false;
-    QTest::newRow("reset") << QByteArray("bob") << true;
+    QTest::addColumn<QByteArray>("leaving"); // by a peer close, a reset or our close
+    QTest::newRow("joined") << QByteArray("bob") << QByteArray("peer close");
+    QTest::newRow("never joined") << QByteArray() << QByteArray("peer close");
+    QTest::newRow("reset") << QByteArray("bob") << QByteArray("reset");
+    // Our own close is no peer close: no second round of lines.
+    QTest::newRow("our own close") << QByteArray("bob") << QByteArray("our close");
 }
 
 void TestChatServer::peerCloseEmptiesOnlyItsOwnRow()
 {
     QFETCH(QByteArray, name);
-    QFETCH(bool, reset);
+    QFETCH(QByteArray, leaving);
     ChatFixture f(false);
     f.chat->setLineHandler(record);
-    auto leaving = f.connect();
+    auto client = f.connect();
     const auto bobby = f.connectSimulated("10.0.0.2");
     f.table.slot(0).name = name;
     if (!name.isEmpty())
@@ -75,39 +76,26 @@ void TestChatServer::peerCloseEmptiesOnlyItsOwnRow()
     // A row that begins with the leaving name belongs to somebody else.
     f.table.setRow(bobby->index(), name + "by");
 
-    if (reset) {
-        leaving->end(RawClient::Ending::Reset);
+    const QList<QByteArray> told = leaving == "our close"
+                                       ? QList<QByteArray>{"REMOVEUSER\t" + name + "\r\n"}
+                                       : leavingLines(name);
+    if (leaving == "reset") {
+        client->end(RawClient::Ending::Reset);
+    } else if (leaving == "our close") {
+        f.chat->disconnectUser(0);
+        QCOMPARE(client->readLines(1), told);
+        QVERIFY(client->waitForDisconnect());
     } else {
         // A line right before the close is still handled.
-        leaving->send("MSG\tlast\r\n");
-        leaving->close();
+        client->send("MSG\tlast\r\n");
+        client->close();
     }
     QTRY_VERIFY(f.table.slot(0).free);
     QTest::qWait(50);
-    QCOMPARE(bobby->takeSent(), leavingLines(name).join());
+    QCOMPARE(bobby->takeSent(), told.join());
     QCOMPARE(f.table.row(0), ConnectionTable::EmptyRow);
     QCOMPARE(f.table.row(bobby->index()), name + "by");
-    QCOMPARE(seen.size(), reset ? 0 : 1);
-}
-
-void TestChatServer::ownCloseIsNoPeerClose()
-{
-    ChatFixture f(false);
-    auto target = f.connect();
-    auto other = f.connect();
-    const auto bobby = f.connectSimulated("10.0.0.2");
-    f.table.slot(0).name = "Bob";
-    f.table.setRow(0, "Bob");
-    f.table.setRow(bobby->index(), "Bobby");
-
-    f.chat->disconnectUser(0);
-    QCOMPARE(target->readLines(1), QList<QByteArray>{"REMOVEUSER\tBob\r\n"});
-    QVERIFY(target->waitForDisconnect());
-    // Our own close is no peer close: no second round of lines.
-    QCOMPARE(other->drain(100), QByteArray("REMOVEUSER\tBob\r\n"));
-    QCOMPARE(bobby->takeSent(), QByteArray("REMOVEUSER\tBob\r\n"));
-    QCOMPARE(f.table.row(0), ConnectionTable::EmptyRow);
-    QCOMPARE(f.table.row(bobby->index()), QByteArray("Bobby"));
+    QCOMPARE(seen.size(), leaving == "peer close" ? 1 : 0);
 }
 
 void TestChatServer::shutdownEndsEveryConnectionSilently()

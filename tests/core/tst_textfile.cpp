@@ -34,11 +34,9 @@ private:
 void TestTextFile::linkIsNeitherReadNorWrittenThrough_data()
 {
     QTest::addColumn<int>("operation");
-    QTest::newRow("read") << 0;
-    QTest::newRow("append") << 1;
-    QTest::newRow("replace") << 2;
-    QTest::newRow("rewrite") << 3;
-    QTest::newRow("create") << 4;
+    int operation = 0;
+    for (const char *name : {"read", "append", "replace", "rewrite", "create"})
+        QTest::newRow(name) << operation++;
 }
 
 void TestTextFile::linkIsNeitherReadNorWrittenThrough()
