@@ -31,7 +31,6 @@ private Q_SLOTS:
     void commandActsOnTheChatAndTheFiles_data();
     void commandActsOnTheChatAndTheFiles();
     void filesAndFollowersFollowTheCommands();
-    void requirePasswordsSurvivesARestart();
     void windowedServerServesTheControlSocketToo();
     void hangUpReloadsAndTerminateStops();
     void secondServerOnTheSameFolderIsRefused();
@@ -201,6 +200,10 @@ void TestHeadless::commandActsOnTheChatAndTheFiles_data()
                            .annGets = "BANUSER\tThe Server\tspam\r\n",
                            .then = {"bans"},
                            .shows = "^127\\.0\\.0\\.1\tspam\tconsole\t\\S+\t\\d{4}-"});
+    row("passwords on", {.command = {"passwords", "on"},
+                         .out = "Require Passwords: on\n",
+                         .file = "tarnwick-server.ini",
+                         .content = "[passwords]\nrequired=true\n"});
 
     // Refused: the reason on standard error, nobody told, nothing written.
     const auto refused = [&](const char *name, const QStringList &command, const QByteArray &err,
@@ -260,26 +263,24 @@ void TestHeadless::commandActsOnTheChatAndTheFiles()
     if (c.bobClosedAfterGrace)
         writeDataFile("tarnwick-server.ini", "[limits]\nleaveGraceSeconds=1\n");
     QVERIFY(startServer());
-    RawClient bob;
-    RawClient ann;
-    QVERIFY(bob.connectTo(3069) && bob.join("bob"));
-    QVERIFY(ann.connectTo(3069) && ann.join("ann"));
-    bob.drain(200);
-    ann.drain(200);
+    const auto bob = RawClient::joined(3069, "bob");
+    const auto ann = RawClient::joined(3069, "ann");
+    bob->drain(200);
 
     const Result result = ctl(c.command, c.input);
     QCOMPARE(result.exitCode, c.exitCode);
     QCOMPARE(result.out, c.out);
     QVERIFY2(c.err.isEmpty() ? result.err.isEmpty() : result.err.contains(c.err), result.err);
-    for (auto [client, expected] : {std::pair{&bob, c.bobGets}, std::pair{&ann, c.annGets}}) {
+    for (auto [client, expected] :
+         {std::pair{bob.get(), c.bobGets}, std::pair{ann.get(), c.annGets}}) {
         if (!expected.isEmpty())
             QCOMPARE(client->readLines(1).value(0), expected);
-        if (client == &bob || !c.bobClosedAfterGrace)
+        if (client == bob.get() || !c.bobClosedAfterGrace)
             QCOMPARE(client->drain(100), QByteArray());
     }
     if (c.bobClosedAfterGrace) {
-        QVERIFY(bob.waitForDisconnect());
-        QCOMPARE(ann.readLines(4), leavingLines("bob"));
+        QVERIFY(bob->waitForDisconnect());
+        QCOMPARE(ann->readLines(4), leavingLines("bob"));
     }
     if (!c.then.isEmpty()) {
         const QString answer = QString::fromLatin1(ctl(c.then).out);
@@ -357,29 +358,6 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
     followed += follower.readAllStandardOutput();
     QVERIFY2(followed.endsWith("Shutting down.\n"), followed);
     QVERIFY(ended(m_server->process, 0));
-}
-
-void TestHeadless::requirePasswordsSurvivesARestart()
-{
-    QVERIFY(startServer());
-    const auto answer = [] {
-        RawClient login;
-        login.connectTo(3068);
-        login.sendLine("VALIDATE\tbob\twrong");
-        return login.readLines(1).value(0);
-    };
-    QCOMPARE(answer(), QByteArray("PASS\r\n"));
-
-    const Result on = ctl({"passwords", "on"});
-    QCOMPARE(on.exitCode, 0);
-    QCOMPARE(on.out, QByteArray("Require Passwords: on\n"));
-    QCOMPARE(answer(), QByteArray("REJECTED\r\n"));
-
-    QCOMPARE(ctl({"shutdown"}).exitCode, 0);
-    QVERIFY(ended(m_server->process, 0));
-
-    QVERIFY(startServer());
-    QCOMPARE(answer(), QByteArray("REJECTED\r\n"));
 }
 
 void TestHeadless::windowedServerServesTheControlSocketToo()

@@ -299,10 +299,8 @@ void TestUpgrade::programThatCannotRunLeavesTheServerAsItWas()
 {
     QFETCH(QByteArray, reason);
     QVERIFY(m_server->start());
-    RawClient bob;
-    RawClient eve;
-    QVERIFY(bob.connectTo(3069) && bob.join("bob"));
-    QVERIFY(eve.connectTo(3069) && eve.join("eve"));
+    const auto bob = RawClient::joined(3069, "bob");
+    const auto eve = RawClient::joined(3069, "eve");
     QByteArray bytes = serverProgram();
     QFile::Permissions permissions = QFile::ReadOwner | QFile::ExeOwner;
     if (reason.startsWith("Permission")) {
@@ -321,8 +319,8 @@ void TestUpgrade::programThatCannotRunLeavesTheServerAsItWas()
     QCOMPARE(refused.exitCode, 1);
     QVERIFY2(refused.err.contains(reason), refused.err);
     // The same process serves the same room: no line lost, nobody gone.
-    bob.sendLine("Message\tbob:\tstill here");
-    QCOMPARE(eve.readLines(1), QList<QByteArray>{"Message\tbob:\tstill here\t\r\n"});
+    bob->sendLine("Message\tbob:\tstill here");
+    QCOMPARE(eve->readLines(1), QList<QByteArray>{"Message\tbob:\tstill here\t\r\n"});
     QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n1\teve\t127.0.0.1\n"));
     RawClient carol;
     QVERIFY(carol.connectTo(3069) && carol.join("carol"));
@@ -350,8 +348,7 @@ void TestUpgrade::stateOfAnotherFormatStartsAfresh()
     QVERIFY(bob.waitForDisconnect());
     QVERIFY(bob.drain(0).isEmpty());
     QVERIFY(m_server->waitUntilServing());
-    RawClient again;
-    QVERIFY(again.connectTo(3069) && again.join("bob"));
+    const auto again = RawClient::joined(3069, "bob");
     QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n"));
     QVERIFY2(m_server->errors().contains("could not be read (it is of format"), m_server->errors());
 }
@@ -361,16 +358,14 @@ void TestUpgrade::kickedClientIsClosedAfterItsGraceAcrossTheUpgrade()
     QVERIFY(
         writeFile(m_server->dataFile("tarnwick-server.ini"), "[limits]\nleaveGraceSeconds=2\n"));
     QVERIFY(m_server->start());
-    RawClient bob;
-    RawClient eve;
-    QVERIFY(bob.connectTo(3069) && bob.join("bob"));
-    QVERIFY(eve.connectTo(3069) && eve.join("eve"));
+    const auto bob = RawClient::joined(3069, "bob");
+    const auto eve = RawClient::joined(3069, "eve");
     QCOMPARE(ctl({"kick", "eve"}).exitCode, 0);
     replaceProgram(serverProgram(), QFile::ReadOwner | QFile::ExeOwner);
     QCOMPARE(ctl({"upgrade"}).exitCode, 0);
     // Eve stays put; the grace the old program started still ends her stay.
-    QVERIFY(eve.waitForDisconnect(10'000));
-    QVERIFY(bob.waitForLine("REMOVEUSER\teve\r\n", 3000));
+    QVERIFY(eve->waitForDisconnect(10'000));
+    QVERIFY(bob->waitForLine("REMOVEUSER\teve\r\n", 3000));
     QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n"));
 }
 
