@@ -304,10 +304,9 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
     QCOMPARE(ctl({"motd", "set", motdSource}).exitCode, 0);
     QCOMPARE(readFile(m_server->workingFile("motd.txt")), QByteArray("Be kind\r\n"));
     QCOMPARE(ctl({"motd"}).out, QByteArray("Be kind\n"));
-    RawClient carol;
-    QVERIFY(carol.connectTo(3069));
-    carol.sendLine("Name\tcarol");
-    QCOMPARE(carol.readLines(1), QList<QByteArray>{"MOTD\tBe kind\r\n"});
+    const auto carol = RawClient::connected(3069);
+    carol->sendLine("Name\tcarol");
+    QCOMPARE(carol->readLines(1), QList<QByteArray>{"MOTD\tBe kind\r\n"});
     QByteArray followed;
     QTRY_VERIFY((followed += follower.readAllStandardOutput()).contains("User list row 0: carol"));
 
@@ -350,7 +349,7 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
 
     // A follower sees the last line, then its stream end.
     QCOMPARE(ctl({"shutdown"}).out, QByteArray("The server is shutting down.\n"));
-    QVERIFY(carol.waitForDisconnect());
+    QVERIFY(carol->waitForDisconnect());
     QVERIFY(ended(follower, 0));
     followed += follower.readAllStandardOutput();
     QVERIFY2(followed.endsWith("Shutting down.\n"), followed);

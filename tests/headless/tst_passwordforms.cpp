@@ -108,10 +108,9 @@ void TestPasswordForms::freshStoreHoldsOnlyHashes()
 
     // One chunk, three requests: a wrong password, a right one (its PASS ends
     // the chunk), and one that is never answered.
-    RawClient client;
-    QVERIFY(client.connectTo(3068));
-    client.send(validate("ann", "wrong") + validate("ann", "zq-ann") + validate("bob", "x"));
-    QCOMPARE(client.readLines(2, 10'000), (QList<QByteArray>{"REJECTED\r\n", "PASS\r\n"}));
+    const auto client = RawClient::connected(3068);
+    client->send(validate("ann", "wrong") + validate("ann", "zq-ann") + validate("bob", "x"));
+    QCOMPARE(client->readLines(2, 10'000), (QList<QByteArray>{"REJECTED\r\n", "PASS\r\n"}));
     QCOMPARE(answer(validate("bob", "zq-bob")), "PASS\r\n");
     QCOMPARE(answer(validate("bob", "zq-ann")), "REJECTED\r\n");
 

@@ -152,10 +152,9 @@ void TestMetrics::countersMoveWithTrafficAndTellNothingOfIt()
     const auto bob = RawClient::joined(chat, "Bobbins", QStringLiteral("127.0.0.3"));
     ann->sendLine("Message\tAnnabel: \tsecret words");
     QVERIFY(bob->waitForLine("Message\tAnnabel: \tsecret words\t\r\n", 3000));
-    RawClient guesser;
-    QVERIFY(guesser.connectTo(c.core->login().port(), QStringLiteral("127.0.0.4")));
-    guesser.sendLine("VALIDATE\tAnnabel\twrong password");
-    QVERIFY(guesser.waitForLine("REJECTED\r\n", 3000));
+    const auto guesser = RawClient::connected(c.core->login().port(), QStringLiteral("127.0.0.4"));
+    guesser->sendLine("VALIDATE\tAnnabel\twrong password");
+    QVERIFY(guesser->waitForLine("REJECTED\r\n", 3000));
     RawClient second; // over connectionsPerAddress
     second.connectTo(chat, QStringLiteral("127.0.0.2"));
     QVERIFY(second.waitForDisconnect());

@@ -214,13 +214,12 @@ void TestDataFiles::recordNamesNeverReachTheServersFiles()
                          QString(65, 'n')};
     for (const QString &name : QStringList(names))
         names.append(name.toUpper());
-    RawClient stranger;
-    QVERIFY(stranger.connectTo(3069));
+    const auto stranger = RawClient::connected(3069);
     for (const QString &name : std::as_const(names))
-        stranger.sendLine("NEWUSER\t" + name.toLatin1() +
-                          "\t[passwords]\trequired=false\t[limits]\ttrustedAddresses=0.0.0.0/0");
+        stranger->sendLine("NEWUSER\t" + name.toLatin1() +
+                           "\t[passwords]\trequired=false\t[limits]\ttrustedAddresses=0.0.0.0/0");
     // Lines are handled in order: once Carl's record is there, all were.
-    stranger.sendLine("NEWUSER\tCarl\tcarl@example.org");
+    stranger->sendLine("NEWUSER\tCarl\tcarl@example.org");
     QTRY_VERIFY(QFile::exists(dataFile("Carl")));
 
     QMap<QString, QByteArray> after = snapshot();
@@ -241,12 +240,11 @@ void TestDataFiles::recordNamesNeverReachTheServersFiles()
 // files (Bob, Carl and one more).
 void TestDataFiles::recordFilesAreBounded()
 {
-    RawClient stranger;
-    QVERIFY(stranger.connectTo(3069));
-    stranger.sendLine("NEWUSER\tBob\t" + QByteArray(25000, 'b'));
-    stranger.sendLine("NEWUSER\tErin");
-    stranger.sendLine("NEWUSER\tDave");
-    stranger.sendLine("NEWUSER\tCarl\tagain");
+    const auto stranger = RawClient::connected(3069);
+    stranger->sendLine("NEWUSER\tBob\t" + QByteArray(25000, 'b'));
+    stranger->sendLine("NEWUSER\tErin");
+    stranger->sendLine("NEWUSER\tDave");
+    stranger->sendLine("NEWUSER\tCarl\tagain");
     QTRY_VERIFY(readFile(dataFile("Carl")).contains("again"));
     QCOMPARE(readFile(dataFile("Bob")), QByteArray("a record\r\n"));
     QVERIFY(QFile::exists(dataFile("Erin")));
