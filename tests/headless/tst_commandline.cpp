@@ -15,7 +15,6 @@ private Q_SLOTS:
     void controlCommands();
     void badControlUsage_data();
     void badControlUsage();
-    void banOptionsGoToTheServer();
     void helpSummariesInOneColumn();
 };
 
@@ -60,10 +59,11 @@ void TestCommandLine::controlCommands_data()
     QTest::addColumn<QStringList>("sent");
     QTest::addColumn<QString>("dataFolder");
     QTest::addColumn<bool>("json");
+    QTest::addColumn<QJsonObject>("options");
     const auto row = [](const char *name, const QStringList &arguments, const QString &command,
                         const QStringList &sent = {}, const QString &dataFolder = {},
-                        bool json = false) {
-        QTest::newRow(name) << arguments << command << sent << dataFolder << json;
+                        bool json = false, const QJsonObject &options = {}) {
+        QTest::newRow(name) << arguments << command << sent << dataFolder << json << options;
     };
     row("data folder after ctl", {"--data-dir", "/d", "--json", "users"}, "users", {}, "/d", true);
     row("name with a space", {"kick", "bob smith"}, "kick", {"bob smith"});
@@ -71,6 +71,8 @@ void TestCommandLine::controlCommands_data()
     row("say an empty line", {"say", ""}, "say", {""});
     row("motd set from a file", {"motd", "set", "new.txt"}, "motd set");
     row("text starting with a dash", {"say", "--", "-wink-"}, "say", {"-wink-"});
+    row("ban options go to the server", {"ban", "Bob", "--for", "2h", "--reason", "flooding"},
+        "ban", {"Bob"}, {}, false, {{"for", "2h"}, {"reason", "flooding"}});
 }
 
 void TestCommandLine::controlCommands()
@@ -83,6 +85,7 @@ void TestCommandLine::controlCommands()
     QTEST(invocation.arguments, "sent");
     QTEST(invocation.dataFolder, "dataFolder");
     QTEST(invocation.json, "json");
+    QTEST(invocation.options, "options");
 }
 
 void TestCommandLine::badControlUsage_data()
@@ -114,15 +117,6 @@ void TestCommandLine::badControlUsage()
         parseCommandLine(QStringList{"tarnwick-server", "ctl"} + arguments);
     QCOMPARE(invocation.mode, Mode::BadUsage);
     QVERIFY2(invocation.message.contains(message), qPrintable(invocation.message));
-}
-
-void TestCommandLine::banOptionsGoToTheServer()
-{
-    const Invocation ban = parseCommandLine(
-        {"tarnwick-server", "ctl", "ban", "Bob", "--for", "2h", "--reason", "flooding"});
-    QCOMPARE(ban.mode, Mode::Control);
-    QCOMPARE(ban.arguments, QStringList{"Bob"});
-    QCOMPARE(ban.options, (QJsonObject{{"for", "2h"}, {"reason", "flooding"}}));
 }
 
 // Each command's summary starts in the same column, after a space.

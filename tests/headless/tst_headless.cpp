@@ -11,7 +11,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -32,7 +31,6 @@ private Q_SLOTS:
     void commandActsOnTheChatAndTheFiles_data();
     void commandActsOnTheChatAndTheFiles();
     void filesAndFollowersFollowTheCommands();
-    void requirePasswordsSurvivesARestart();
     void windowedServerServesTheControlSocketToo();
     void hangUpReloadsAndTerminateStops();
     void secondServerOnTheSameFolderIsRefused();
@@ -40,24 +38,19 @@ private Q_SLOTS:
 
 private:
     using Result = ProgramRun;
-    Result run(const QStringList &arguments, const QByteArray &input = QByteArray());
     Result ctl(const QStringList &arguments, const QByteArray &input = QByteArray())
     {
-        return run(QStringList{"ctl", "--data-dir", m_data->path()} + arguments, input);
+        return m_server->ctl(arguments, input);
     }
     QJsonObject status();
-    enum class Window
+    bool startServer() { return m_server->start(); }
+    QString socketPath() const { return m_server->dataFile("tarnwick-server.sock"); }
+    void writeDataFile(const QString &name, const QByteArray &bytes)
     {
-        None,
-        Offscreen
-    };
-    bool startServer(Window window = Window::None);
-    QString socketPath() const { return m_data->filePath("tarnwick-server.sock"); }
-    void writeDataFile(const QString &name, const QByteArray &bytes);
+        QVERIFY(writeFile(m_server->dataFile(name), bytes));
+    }
 
-    std::unique_ptr<QTemporaryDir> m_data;
-    std::unique_ptr<QTemporaryDir> m_working;
-    std::unique_ptr<QProcess> m_server;
+    std::unique_ptr<HostedServer> m_server;
 };
 
 namespace {
@@ -68,19 +61,10 @@ bool ended(QProcess &process, int code)
            process.exitStatus() == QProcess::NormalExit && process.exitCode() == code;
 }
 
-QProcessEnvironment withoutDisplay()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "JOURNAL_STREAM"})
-        env.remove(name);
-    return env;
-}
-
 // Starts the program in the background, as a host's shell would without a display.
-bool launch(QProcess &process, const QStringList &arguments,
-            const QProcessEnvironment &env = withoutDisplay())
+bool launch(QProcess &process, const QStringList &arguments)
 {
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(withoutDisplay());
     process.start(QStringLiteral(TARNWICK_SERVER_PATH), arguments);
     return process.waitForStarted();
 }
@@ -94,24 +78,13 @@ void TestHeadless::initTestCase()
 
 void TestHeadless::init()
 {
-    m_data = std::make_unique<QTemporaryDir>();
-    m_working = std::make_unique<QTemporaryDir>();
+    m_server = std::make_unique<HostedServer>(QStringLiteral(TARNWICK_SERVER_PATH));
     writeDataFile("motd.txt", "Welcome\r\n");
 }
 
 void TestHeadless::cleanup()
 {
-    if (m_server) {
-        m_server->kill();
-        m_server->waitForFinished();
-        m_server.reset();
-    }
-}
-
-TestHeadless::Result TestHeadless::run(const QStringList &arguments, const QByteArray &input)
-{
-    return runProgram(QStringLiteral(TARNWICK_SERVER_PATH), arguments, m_working->path(), input,
-                      withoutDisplay());
+    m_server.reset();
 }
 
 QJsonObject TestHeadless::status()
@@ -120,73 +93,45 @@ QJsonObject TestHeadless::status()
     return QJsonDocument::fromJson(result.out).object().value("data").toObject();
 }
 
-bool TestHeadless::startServer(Window window)
-{
-    m_server = std::make_unique<QProcess>();
-    QProcessEnvironment env = withoutDisplay();
-    if (window == Window::Offscreen)
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-    m_server->setWorkingDirectory(m_working->path());
-    if (!launch(*m_server,
-                QStringList{"--data-dir", m_data->path()} +
-                    (window == Window::None ? QStringList{"--headless"} : QStringList{}),
-                env))
-        return false;
-    for (int i = 0; i < 200 && m_server->state() == QProcess::Running; ++i) {
-        if (QFile::exists(socketPath()) && ctl({"status"}).exitCode == 0)
-            return true;
-        QTest::qWait(50);
-    }
-    qWarning("%s", m_server->readAllStandardError().constData());
-    return false;
-}
-
-void TestHeadless::writeDataFile(const QString &name, const QByteArray &bytes)
-{
-    QVERIFY(writeFile(m_data->filePath(name), bytes));
-}
-
 void TestHeadless::answersWithoutStartingAnything_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("out");
-    QTest::addColumn<QByteArray>("err");
+    QTest::addColumn<QByteArray>("said"); // a part of standard output on success, else of error
+    const auto row = [](const char *name, const QStringList &arguments, int exitCode,
+                        const QByteArray &said) {
+        QTest::newRow(name) << arguments << exitCode << said;
+    };
     // Bad usage answers 2 even with no server running: nothing was sent.
-    QTest::newRow("version") << QStringList{"--version"} << 0
-                             << QByteArray("tarnwick-server 1.0.0\n") << QByteArray();
-    QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("ctl [--data-dir DIR]")
-                          << QByteArray();
-    QTest::newRow("a command's help")
-        << QStringList{"ctl", "kick", "--help"} << 0
-        << QByteArray("Usage: tarnwick-server ctl [--data-dir DIR] [--json] kick NAME")
-        << QByteArray();
-    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << QByteArray()
-                                    << QByteArray("Unknown option 'frobnicate'.");
-    QTest::newRow("no password on standard input")
-        << QStringList{"ctl", "sysops", "add", "Ann", "ann@example.org"} << 2 << QByteArray()
-        << QByteArray("No password was given.");
-    QTest::newRow("no server on the folder") << QStringList{"ctl", "status"} << 3 << QByteArray()
-                                             << QByteArray("No server is running on ");
+    row("version", {"--version"}, 0, "tarnwick-server 1.0.0\n");
+    row("help", {"--help"}, 0, "ctl [--data-dir DIR]");
+    row("a command's help", {"ctl", "kick", "--help"}, 0,
+        "Usage: tarnwick-server ctl [--data-dir DIR] [--json] kick NAME");
+    row("unknown option", {"--frobnicate"}, 2, "Unknown option 'frobnicate'.");
+    row("no password on standard input", {"ctl", "sysops", "add", "Ann", "ann@example.org"}, 2,
+        "No password was given.");
+    row("no server on the folder", {"ctl", "status"}, 3, "No server is running on ");
 }
 
 void TestHeadless::answersWithoutStartingAnything()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QByteArray, out);
-    QFETCH(QByteArray, err);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, said);
     if (arguments.value(0) == "ctl")
-        arguments.insert(1, "--data-dir"), arguments.insert(2, m_data->path());
-    const Result result = run(arguments);
-    QTEST(result.exitCode, "exitCode");
-    QVERIFY2(out.isEmpty() ? result.out.isEmpty() : result.out.contains(out), result.out);
-    QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.contains(err), result.err);
+        arguments.insert(1, "--data-dir"), arguments.insert(2, m_server->data.path());
+    const Result result = runProgram(QStringLiteral(TARNWICK_SERVER_PATH), arguments,
+                                     m_server->working.path(), {}, withoutDisplay());
+    QCOMPARE(result.exitCode, exitCode);
+    const QByteArray &shown = exitCode == 0 ? result.out : result.err;
+    const QByteArray &silent = exitCode == 0 ? result.err : result.out;
+    QVERIFY2(shown.contains(said) && silent.isEmpty(), QByteArray(shown + silent));
 }
 
 void TestHeadless::runsWithoutWidgetsInTheSameProcess()
 {
     QVERIFY(startServer());
-    const QString proc = QStringLiteral("/proc/%1/").arg(m_server->processId());
+    const QString proc = QStringLiteral("/proc/%1/").arg(m_server->process.processId());
     QCOMPARE(QFileInfo(QFile::symLinkTarget(proc + "exe")).fileName(), "tarnwick-serverd");
     const QByteArray mapped = readFile(proc + "maps");
     QVERIFY(mapped.contains("libQt6Core"));
@@ -194,8 +139,8 @@ void TestHeadless::runsWithoutWidgetsInTheSameProcess()
     QVERIFY(!mapped.contains("libQt6Widgets"));
 
     // Lines on standard error carry their time when not under the journal.
-    QByteArray err;
-    QTRY_VERIFY((err += m_server->readAllStandardError()).contains("Serving chat"));
+    QTRY_VERIFY(m_server->errors().contains("Serving chat"));
+    const QByteArray err = m_server->errors();
     QVERIFY2(
         QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S* Serving chat "
                            "on TCP port 3069 and logins on TCP port 3068 from ")
@@ -252,6 +197,10 @@ void TestHeadless::commandActsOnTheChatAndTheFiles_data()
                            .annGets = "BANUSER\tThe Server\tspam\r\n",
                            .then = {"bans"},
                            .shows = "^127\\.0\\.0\\.1\tspam\tconsole\t\\S+\t\\d{4}-"});
+    row("passwords on", {.command = {"passwords", "on"},
+                         .out = "Require Passwords: on\n",
+                         .file = "tarnwick-server.ini",
+                         .content = "[passwords]\nrequired=true\n"});
 
     // Refused: the reason on standard error, nobody told, nothing written.
     const auto refused = [&](const char *name, const QStringList &command, const QByteArray &err,
@@ -304,33 +253,31 @@ void TestHeadless::commandActsOnTheChatAndTheFiles_data()
 void TestHeadless::commandActsOnTheChatAndTheFiles()
 {
     QFETCH(CommandCase, c);
-    const QString path =
-        (c.inWorkingDirectory ? m_working : m_data)->filePath(c.file.isEmpty() ? "-" : c.file);
+    const QString path = (c.inWorkingDirectory ? m_server->working : m_server->data)
+                             .filePath(c.file.isEmpty() ? "-" : c.file);
     if (c.fileBlocked)
         QVERIFY(QDir().mkdir(path));
     if (c.bobClosedAfterGrace)
         writeDataFile("tarnwick-server.ini", "[limits]\nleaveGraceSeconds=1\n");
     QVERIFY(startServer());
-    RawClient bob;
-    RawClient ann;
-    QVERIFY(bob.connectTo(3069) && bob.join("bob"));
-    QVERIFY(ann.connectTo(3069) && ann.join("ann"));
-    bob.drain(200);
-    ann.drain(200);
+    const auto bob = RawClient::joined(3069, "bob");
+    const auto ann = RawClient::joined(3069, "ann");
+    bob->drain(200);
 
     const Result result = ctl(c.command, c.input);
     QCOMPARE(result.exitCode, c.exitCode);
     QCOMPARE(result.out, c.out);
     QVERIFY2(c.err.isEmpty() ? result.err.isEmpty() : result.err.contains(c.err), result.err);
-    for (auto [client, expected] : {std::pair{&bob, c.bobGets}, std::pair{&ann, c.annGets}}) {
+    for (auto [client, expected] :
+         {std::pair{bob.get(), c.bobGets}, std::pair{ann.get(), c.annGets}}) {
         if (!expected.isEmpty())
             QCOMPARE(client->readLines(1).value(0), expected);
-        if (client == &bob || !c.bobClosedAfterGrace)
+        if (client == bob.get() || !c.bobClosedAfterGrace)
             QCOMPARE(client->drain(100), QByteArray());
     }
     if (c.bobClosedAfterGrace) {
-        QVERIFY(bob.waitForDisconnect());
-        QCOMPARE(ann.readLines(4), leavingLines("bob"));
+        QVERIFY(bob->waitForDisconnect());
+        QCOMPARE(ann->readLines(4), leavingLines("bob"));
     }
     if (!c.then.isEmpty()) {
         const QString answer = QString::fromLatin1(ctl(c.then).out);
@@ -348,19 +295,18 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
 {
     QVERIFY(startServer());
     QProcess follower;
-    QVERIFY(launch(follower, {"ctl", "--data-dir", m_data->path(), "log", "--follow"}));
+    QVERIFY(launch(follower, {"ctl", "--data-dir", m_server->data.path(), "log", "--follow"}));
 
     // The MOTD editor's effect: motd.txt in the working directory, and the
     // next join gets it.
-    const QString motdSource = m_working->filePath("new-motd");
+    const QString motdSource = m_server->workingFile("new-motd");
     QVERIFY(writeFile(motdSource, "Be kind\n"));
     QCOMPARE(ctl({"motd", "set", motdSource}).exitCode, 0);
-    QCOMPARE(readFile(m_working->filePath("motd.txt")), QByteArray("Be kind\r\n"));
+    QCOMPARE(readFile(m_server->workingFile("motd.txt")), QByteArray("Be kind\r\n"));
     QCOMPARE(ctl({"motd"}).out, QByteArray("Be kind\n"));
-    RawClient carol;
-    QVERIFY(carol.connectTo(3069));
-    carol.sendLine("Name\tcarol");
-    QCOMPARE(carol.readLines(1), QList<QByteArray>{"MOTD\tBe kind\r\n"});
+    const auto carol = RawClient::connected(3069);
+    carol->sendLine("Name\tcarol");
+    QCOMPARE(carol->readLines(1), QList<QByteArray>{"MOTD\tBe kind\r\n"});
     QByteArray followed;
     QTRY_VERIFY((followed += follower.readAllStandardOutput()).contains("User list row 0: carol"));
 
@@ -369,7 +315,7 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
     QCOMPARE(ctl({"reload"}).exitCode, 0);
     QCOMPARE(ctl({"motd"}).out, QByteArray("Reloaded\r\n"));
 
-    const auto sysopFile = [this] { return readFile(m_data->filePath("sysops.dat")); };
+    const auto sysopFile = [this] { return readFile(m_server->dataFile("sysops.dat")); };
     QCOMPARE(ctl({"sysops", "add", "Ann", "ann@example.org"}, "secret\n").exitCode, 0);
     QVERIFY(sysopFile().startsWith("\r\nAnn\tann@example.org\t$y$")); // stored hashed
     QCOMPARE(ctl({"sysops"}).out, QByteArray("Ann\tann@example.org\n"));
@@ -392,7 +338,7 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
     // The server file, decoded: every byte raised by one, three bytes more.
     const Result made = ctl({"server-file", "Tarnwick Hall"});
     QCOMPARE(made.out, QByteArray("The server file Tarnwick Hall.tkl was written.\n"));
-    QByteArray plain = readFile(m_data->filePath("Tarnwick Hall.tkl"));
+    QByteArray plain = readFile(m_server->dataFile("Tarnwick Hall.tkl"));
     plain.chop(3);
     for (char &byte : plain)
         --byte;
@@ -403,50 +349,29 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
 
     // A follower sees the last line, then its stream end.
     QCOMPARE(ctl({"shutdown"}).out, QByteArray("The server is shutting down.\n"));
-    QVERIFY(carol.waitForDisconnect());
+    QVERIFY(carol->waitForDisconnect());
     QVERIFY(ended(follower, 0));
     followed += follower.readAllStandardOutput();
     QVERIFY2(followed.endsWith("Shutting down.\n"), followed);
-    QVERIFY(ended(*m_server, 0));
-}
-
-void TestHeadless::requirePasswordsSurvivesARestart()
-{
-    QVERIFY(startServer());
-    const auto answer = [] {
-        RawClient login;
-        login.connectTo(3068);
-        login.sendLine("VALIDATE\tbob\twrong");
-        return login.readLines(1).value(0);
-    };
-    QCOMPARE(answer(), QByteArray("PASS\r\n"));
-
-    const Result on = ctl({"passwords", "on"});
-    QCOMPARE(on.exitCode, 0);
-    QCOMPARE(on.out, QByteArray("Require Passwords: on\n"));
-    QCOMPARE(answer(), QByteArray("REJECTED\r\n"));
-
-    QCOMPARE(ctl({"shutdown"}).exitCode, 0);
-    QVERIFY(ended(*m_server, 0));
-
-    QVERIFY(startServer());
-    QCOMPARE(answer(), QByteArray("REJECTED\r\n"));
+    QVERIFY(ended(m_server->process, 0));
 }
 
 void TestHeadless::windowedServerServesTheControlSocketToo()
 {
-    QVERIFY(startServer(Window::Offscreen));
+    QProcessEnvironment offscreen = withoutDisplay();
+    offscreen.insert("QT_QPA_PLATFORM", "offscreen");
+    QVERIFY(m_server->start({}, offscreen));
     const auto bob = RawClient::joined(3069, "bob");
     QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n"));
     QCOMPARE(ctl({"shutdown"}).exitCode, 0);
     QVERIFY(bob->waitForDisconnect());
-    QVERIFY(ended(*m_server, 0));
+    QVERIFY(ended(m_server->process, 0));
     QVERIFY(!QFile::exists(socketPath()));
 }
 
 void TestHeadless::hangUpReloadsAndTerminateStops()
 {
-    NotifySocket notify(m_working->filePath("notify"));
+    NotifySocket notify(m_server->workingFile("notify"));
     QVERIFY(notify.isOpen());
     writeDataFile("tarnwick-server.ini", "[limits]\nfloodBurst=lots\n[nonsense\n");
     QVERIFY(startServer());
@@ -458,14 +383,14 @@ void TestHeadless::hangUpReloadsAndTerminateStops()
     const QByteArray settings = "[passwords]\nrequired=true\n\n[limits]\nfloodBurst=lots\n"
                                 "connectionsPerAddress=2\ntrustedAddresses=\n";
     writeDataFile("tarnwick-server.ini", settings);
-    QCOMPARE(::kill(m_server->processId(), SIGHUP), 0);
+    QCOMPARE(::kill(m_server->process.processId(), SIGHUP), 0);
     QTRY_COMPARE(ctl({"motd"}).out, QByteArray("Changed\r\n"));
     // The settings file again: its problems told anew, Require Passwords
     // taken from it, and the file left as it is.
     const QJsonObject reloaded = status();
     QCOMPARE(reloaded.value("settingsProblems").toInt(), 1);
     QVERIFY(reloaded.value("passwordsRequired").toBool());
-    QCOMPARE(readFile(m_data->filePath("tarnwick-server.ini")), settings);
+    QCOMPARE(readFile(m_server->dataFile("tarnwick-server.ini")), settings);
     RawClient ann;
     ann.connectTo(3069);
     ann.sendLine("Name\tann");
@@ -474,11 +399,11 @@ void TestHeadless::hangUpReloadsAndTerminateStops()
     QVERIFY(RawClient::connected(3069)->waitForDisconnect());
     QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n1\tann\t127.0.0.1\n"));
 
-    QCOMPARE(::kill(m_server->processId(), SIGTERM), 0);
+    QCOMPARE(::kill(m_server->process.processId(), SIGTERM), 0);
     QVERIFY(bob->waitForDisconnect());
-    QVERIFY(ended(*m_server, 0));
+    QVERIFY(ended(m_server->process, 0));
     QVERIFY(!QFile::exists(socketPath()));
-    const QByteArray err = m_server->readAllStandardError();
+    const QByteArray err = m_server->errors();
     for (const QByteArray line :
          {"tarnwick-server.ini, line 2: floodBurst", // at the start
           "tarnwick-server.ini, line 3: \"[nonsense\"",
@@ -493,11 +418,11 @@ void TestHeadless::secondServerOnTheSameFolderIsRefused()
 {
     QVERIFY(startServer());
     QProcess second;
-    QVERIFY(launch(second, {"--headless", "--data-dir", m_data->path()}));
+    QVERIFY(launch(second, {"--headless", "--data-dir", m_server->data.path()}));
     QVERIFY(ended(second, 1));
     const QByteArray err = second.readAllStandardError();
     const QByteArray refusal = "Another server is already running on the data folder " +
-                               QFile::encodeName(m_data->path()) + '.';
+                               QFile::encodeName(m_server->data.path()) + '.';
     QVERIFY2(err.contains(refusal), err);
     QCOMPARE(ctl({"status"}).exitCode, 0);
 }
@@ -505,13 +430,13 @@ void TestHeadless::secondServerOnTheSameFolderIsRefused()
 void TestHeadless::staleSocketOfAKilledServerIsReplaced()
 {
     QVERIFY(startServer());
-    m_server->kill();
-    QVERIFY(m_server->waitForFinished());
+    m_server->process.kill();
+    QVERIFY(m_server->process.waitForFinished());
     QVERIFY(QFile::exists(socketPath()));
     const Result noServer = ctl({"status"});
     QCOMPARE(noServer.exitCode, 3);
-    const QByteArray refusal =
-        "tarnwick-server: No server is running on " + QFile::encodeName(m_data->path()) + ".\n";
+    const QByteArray refusal = "tarnwick-server: No server is running on " +
+                               QFile::encodeName(m_server->data.path()) + ".\n";
     QCOMPARE(noServer.err, refusal);
     QVERIFY(ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000));
     QVERIFY(startServer()); // which asks the new server for its status

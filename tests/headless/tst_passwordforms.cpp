@@ -4,10 +4,8 @@
 #include "serverprocess.h"
 #include "testfolders.h"
 
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QTest>
 
 // Stored passwords as the real program keeps them: users.mdb and sysops.dat
@@ -23,61 +21,30 @@ private Q_SLOTS:
     void plainAndHashedSysopsBothGrantModeratorRights();
 
 private:
-    ProgramRun ctl(const QStringList &arguments, const QByteArray &input = QByteArray());
-    bool startServer();
-    QString dataFile(const QString &name) const { return m_data->filePath(name); }
+    ProgramRun ctl(const QStringList &arguments, const QByteArray &input = QByteArray())
+    {
+        return m_server->ctl(arguments, input);
+    }
+    QString dataFile(const QString &name) const { return m_server->dataFile(name); }
     // user_version, then UserName TAB Password per row, as another program reads the file.
     QList<QByteArray> storedRows();
     QByteArray answer(const QByteArray &request);
     // Everything the server wrote to standard error and the log.
     QByteArray everythingLogged();
 
-    std::unique_ptr<QTemporaryDir> m_data;
-    std::unique_ptr<QTemporaryDir> m_working;
-    std::unique_ptr<QProcess> m_server;
+    std::unique_ptr<HostedServer> m_server;
 };
 
 void TestPasswordForms::init()
 {
     QVERIFY(ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000));
-    m_data = std::make_unique<QTemporaryDir>();
-    m_working = std::make_unique<QTemporaryDir>();
+    m_server = std::make_unique<HostedServer>(QStringLiteral(TARNWICK_SERVER_PATH));
     QVERIFY(writeFile(dataFile("tarnwick-server.ini"), "[passwords]\nrequired=true\n"));
 }
 
 void TestPasswordForms::cleanup()
 {
-    if (m_server) {
-        ctl({"shutdown"});
-        if (!m_server->waitForFinished(10'000))
-            m_server->kill();
-        m_server->waitForFinished();
-        m_server.reset();
-    }
-}
-
-ProgramRun TestPasswordForms::ctl(const QStringList &arguments, const QByteArray &input)
-{
-    return runProgram(QStringLiteral(TARNWICK_SERVER_PATH),
-                      QStringList{"ctl", "--data-dir", m_data->path()} + arguments,
-                      m_working->path(), input);
-}
-
-bool TestPasswordForms::startServer()
-{
-    m_server = std::make_unique<QProcess>();
-    m_server->setWorkingDirectory(m_working->path());
-    m_server->setStandardErrorFile(m_working->filePath("stderr.txt"));
-    m_server->start(QStringLiteral(TARNWICK_SERVER_PATH),
-                    {"--headless", "--data-dir", m_data->path()});
-    return m_server->waitForStarted() && [&] {
-        for (int i = 0; i < 200 && m_server->state() == QProcess::Running; ++i) {
-            if (ctl({"status"}).exitCode == 0)
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
-    }();
+    m_server.reset();
 }
 
 QList<QByteArray> TestPasswordForms::storedRows()
@@ -109,7 +76,7 @@ QByteArray TestPasswordForms::answer(const QByteArray &request)
 
 QByteArray TestPasswordForms::everythingLogged()
 {
-    return readFile(m_working->filePath("stderr.txt")) + readFile(m_working->filePath("log.txt"));
+    return m_server->errors() + readFile(m_server->workingFile("log.txt"));
 }
 
 namespace {
@@ -129,7 +96,7 @@ QByteArray validate(const QByteArray &name, const QByteArray &password)
 // keep each connection's order.
 void TestPasswordForms::freshStoreHoldsOnlyHashes()
 {
-    QVERIFY(startServer());
+    QVERIFY(m_server->start());
     QCOMPARE(answer(newUser("ann", "zq-ann")), "ACCEPT\r\n");
     QCOMPARE(ctl({"accounts", "add", "--username", "bob"}, "zq-bob\n").exitCode, 0);
     const QList<QByteArray> rows = storedRows();
@@ -141,10 +108,9 @@ void TestPasswordForms::freshStoreHoldsOnlyHashes()
 
     // One chunk, three requests: a wrong password, a right one (its PASS ends
     // the chunk), and one that is never answered.
-    RawClient client;
-    QVERIFY(client.connectTo(3068));
-    client.send(validate("ann", "wrong") + validate("ann", "zq-ann") + validate("bob", "x"));
-    QCOMPARE(client.readLines(2, 10'000), (QList<QByteArray>{"REJECTED\r\n", "PASS\r\n"}));
+    const auto client = RawClient::connected(3068);
+    client->send(validate("ann", "wrong") + validate("ann", "zq-ann") + validate("bob", "x"));
+    QCOMPARE(client->readLines(2, 10'000), (QList<QByteArray>{"REJECTED\r\n", "PASS\r\n"}));
     QCOMPARE(answer(validate("bob", "zq-bob")), "PASS\r\n");
     QCOMPARE(answer(validate("bob", "zq-ann")), "REJECTED\r\n");
 
@@ -177,7 +143,7 @@ void TestPasswordForms::plainStoreWorksUntilConverted()
                            "('dave', 'zq-2')"));
     }
     QSqlDatabase::removeDatabase("older");
-    QVERIFY(startServer());
+    QVERIFY(m_server->start());
     QCOMPARE(answer(validate("carol", "zq-1")), "PASS\r\n");
     QCOMPARE(answer(newUser("erin", "zq-3")), "ACCEPT\r\n");
     QCOMPARE(storedRows(), (QList<QByteArray>{"0", "carol\tzq-1", "dave\tzq-2", "erin\tzq-3"}));
@@ -212,7 +178,7 @@ void TestPasswordForms::plainAndHashedSysopsBothGrantModeratorRights()
 {
     QVERIFY(writeFile(dataFile("sysops.dat"), "\r\nAnn\tann@x\tzq-plain\r\nBob\tbob@x\t" +
                                                   PasswordHash::make("zq-hashed") + "\r\n"));
-    QVERIFY(startServer());
+    QVERIFY(m_server->start());
     int joins = 0;
     const auto requestOp = [&joins](const QByteArray &email, const QByteArray &password) {
         RawClient client;

@@ -33,30 +33,19 @@ private Q_SLOTS:
 
 private:
     QString program() const { return m_bin->filePath("tarnwick-serverd"); }
-    bool startServer(const QString &notifySocket = QString());
-    bool waitUntilServing();
-    ProgramRun ctl(const QStringList &arguments);
+    ProgramRun ctl(const QStringList &arguments) { return m_server->ctl(arguments); }
     // Puts `bytes` in the program's place: written beside it, then renamed.
     void replaceProgram(const QByteArray &bytes, QFile::Permissions permissions);
-    QByteArray serverErrors() const { return readFile(m_working->filePath("server.err")); }
-    QString exePath() const { return QStringLiteral("/proc/%1/exe").arg(m_server->processId()); }
+    QString exePath() const
+    {
+        return QStringLiteral("/proc/%1/exe").arg(m_server->process.processId());
+    }
 
     std::unique_ptr<QTemporaryDir> m_bin;
-    std::unique_ptr<QTemporaryDir> m_data;
-    std::unique_ptr<QTemporaryDir> m_working;
-    std::unique_ptr<QProcess> m_server;
+    std::unique_ptr<HostedServer> m_server;
 };
 
 namespace {
-QProcessEnvironment withoutDisplay()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *name :
-         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "JOURNAL_STREAM", "NOTIFY_SOCKET"})
-        env.remove(name);
-    return env;
-}
-
 QByteArray serverProgram()
 {
     QFile file(QStringLiteral(TARNWICK_SERVERD_PATH));
@@ -118,52 +107,17 @@ void TestUpgrade::initTestCase()
 void TestUpgrade::init()
 {
     m_bin = std::make_unique<QTemporaryDir>();
-    m_data = std::make_unique<QTemporaryDir>();
-    m_working = std::make_unique<QTemporaryDir>();
+    m_server = std::make_unique<HostedServer>(QStringLiteral(TARNWICK_SERVERD_PATH));
+    m_server->started = program();
     QVERIFY(QFile::copy(QStringLiteral(TARNWICK_SERVERD_PATH), program()));
-    QVERIFY(writeFile(m_data->filePath("motd.txt"), "Welcome\r\n"));
-    QVERIFY(writeFile(m_data->filePath("sysops.dat"), "\r\nAnn\tann@example.org\tsecret\r\n"));
+    QVERIFY(writeFile(m_server->dataFile("motd.txt"), "Welcome\r\n"));
+    QVERIFY(writeFile(m_server->dataFile("sysops.dat"), "\r\nAnn\tann@example.org\tsecret\r\n"));
 }
 
 void TestUpgrade::cleanup()
 {
-    if (m_server) {
-        m_server->kill();
-        m_server->waitForFinished();
-        m_server.reset();
-    }
+    m_server.reset();
     QVERIFY(ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000));
-}
-
-bool TestUpgrade::startServer(const QString &notifySocket)
-{
-    m_server = std::make_unique<QProcess>();
-    QProcessEnvironment env = withoutDisplay();
-    if (!notifySocket.isEmpty())
-        env.insert("NOTIFY_SOCKET", notifySocket);
-    m_server->setProcessEnvironment(env);
-    m_server->setWorkingDirectory(m_working->path());
-    // A file: a pipe nobody reads while the room is busy would hold the server up.
-    m_server->setStandardErrorFile(m_working->filePath("server.err"));
-    m_server->start(program(), {"--headless", "--data-dir", m_data->path()});
-    return m_server->waitForStarted() && waitUntilServing();
-}
-
-bool TestUpgrade::waitUntilServing()
-{
-    for (int i = 0; i < 200 && m_server->state() == QProcess::Running; ++i) {
-        if (ctl({"status"}).exitCode == 0)
-            return true;
-        QTest::qWait(50);
-    }
-    return false;
-}
-
-ProgramRun TestUpgrade::ctl(const QStringList &arguments)
-{
-    return runProgram(QStringLiteral(TARNWICK_SERVERD_PATH),
-                      QStringList{"ctl", "--data-dir", m_data->path()} + arguments,
-                      m_working->path(), {}, withoutDisplay());
 }
 
 void TestUpgrade::replaceProgram(const QByteArray &bytes, QFile::Permissions permissions)
@@ -177,9 +131,9 @@ void TestUpgrade::replaceProgram(const QByteArray &bytes, QFile::Permissions per
 
 void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
 {
-    NotifySocket notify(m_working->filePath("notify"));
-    QVERIFY(startServer(m_working->filePath("notify")));
-    const qint64 pid = m_server->processId();
+    NotifySocket notify(m_server->workingFile("notify"));
+    QVERIFY(m_server->start());
+    const qint64 pid = m_server->process.processId();
 
     // user0 (a moderator) sends as "Ann:"; user1 is a moderator too; two are
     // away, two in a game; Hal has half a line sent; Sam reads nothing until
@@ -265,7 +219,7 @@ void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
             if (sent == 200) {
                 upgradeStartedMs = clock.elapsed();
                 upgrade.start(QStringLiteral(TARNWICK_SERVERD_PATH),
-                              {"ctl", "--data-dir", m_data->path(), "upgrade"});
+                              {"ctl", "--data-dir", m_server->data.path(), "upgrade"});
             }
         }
         ann.flush();
@@ -304,7 +258,7 @@ void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
     QCOMPARE(sams.others, halsLine);
 
     QCOMPARE(ctl({"users"}).out, users);
-    QCOMPARE(m_server->processId(), pid);
+    QCOMPARE(m_server->process.processId(), pid);
     struct stat exe = {};
     struct stat file = {};
     QVERIFY(::stat(QFile::encodeName(exePath()).constData(), &exe) == 0 &&
@@ -314,7 +268,7 @@ void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
         QJsonDocument::fromJson(ctl({"--json", "status"}).out).object().value("data").toObject();
     QCOMPARE(status.value("upgradedFrom").toString(), "1.0.0");
     QVERIFY(status.value("upgradedAt").isString());
-    QVERIFY(serverErrors().contains("Upgraded from version 1.0.0"));
+    QVERIFY(m_server->errors().contains("Upgraded from version 1.0.0"));
     if (serviceNotifySupported()) {
         const QList<QByteArray> expected{"READY=1", "RELOADING=1", "READY=1"};
         QCOMPARE(notify.firstLines(), expected);
@@ -344,11 +298,9 @@ void TestUpgrade::programThatCannotRunLeavesTheServerAsItWas_data()
 void TestUpgrade::programThatCannotRunLeavesTheServerAsItWas()
 {
     QFETCH(QByteArray, reason);
-    QVERIFY(startServer());
-    RawClient bob;
-    RawClient eve;
-    QVERIFY(bob.connectTo(3069) && bob.join("bob"));
-    QVERIFY(eve.connectTo(3069) && eve.join("eve"));
+    QVERIFY(m_server->start());
+    const auto bob = RawClient::joined(3069, "bob");
+    const auto eve = RawClient::joined(3069, "eve");
     QByteArray bytes = serverProgram();
     QFile::Permissions permissions = QFile::ReadOwner | QFile::ExeOwner;
     if (reason.startsWith("Permission")) {
@@ -367,17 +319,17 @@ void TestUpgrade::programThatCannotRunLeavesTheServerAsItWas()
     QCOMPARE(refused.exitCode, 1);
     QVERIFY2(refused.err.contains(reason), refused.err);
     // The same process serves the same room: no line lost, nobody gone.
-    bob.sendLine("Message\tbob:\tstill here");
-    QCOMPARE(eve.readLines(1), QList<QByteArray>{"Message\tbob:\tstill here\t\r\n"});
+    bob->sendLine("Message\tbob:\tstill here");
+    QCOMPARE(eve->readLines(1), QList<QByteArray>{"Message\tbob:\tstill here\t\r\n"});
     QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n1\teve\t127.0.0.1\n"));
     RawClient carol;
     QVERIFY(carol.connectTo(3069) && carol.join("carol"));
-    QVERIFY(!serverErrors().contains("Upgraded"));
+    QVERIFY(!m_server->errors().contains("Upgraded"));
 }
 
 void TestUpgrade::stateOfAnotherFormatStartsAfresh()
 {
-    QVERIFY(startServer());
+    QVERIFY(m_server->start());
     RawClient bob;
     QVERIFY(bob.connectTo(3069) && bob.join("bob"));
     // The new program finds a format version it does not know in the state.
@@ -395,27 +347,25 @@ void TestUpgrade::stateOfAnotherFormatStartsAfresh()
     // Closed without a word, as at a shutdown; the new program serves afresh.
     QVERIFY(bob.waitForDisconnect());
     QVERIFY(bob.drain(0).isEmpty());
-    QVERIFY(waitUntilServing());
-    RawClient again;
-    QVERIFY(again.connectTo(3069) && again.join("bob"));
+    QVERIFY(m_server->waitUntilServing());
+    const auto again = RawClient::joined(3069, "bob");
     QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n"));
-    QVERIFY2(serverErrors().contains("could not be read (it is of format"), serverErrors());
+    QVERIFY2(m_server->errors().contains("could not be read (it is of format"), m_server->errors());
 }
 
 void TestUpgrade::kickedClientIsClosedAfterItsGraceAcrossTheUpgrade()
 {
-    QVERIFY(writeFile(m_data->filePath("tarnwick-server.ini"), "[limits]\nleaveGraceSeconds=2\n"));
-    QVERIFY(startServer());
-    RawClient bob;
-    RawClient eve;
-    QVERIFY(bob.connectTo(3069) && bob.join("bob"));
-    QVERIFY(eve.connectTo(3069) && eve.join("eve"));
+    QVERIFY(
+        writeFile(m_server->dataFile("tarnwick-server.ini"), "[limits]\nleaveGraceSeconds=2\n"));
+    QVERIFY(m_server->start());
+    const auto bob = RawClient::joined(3069, "bob");
+    const auto eve = RawClient::joined(3069, "eve");
     QCOMPARE(ctl({"kick", "eve"}).exitCode, 0);
     replaceProgram(serverProgram(), QFile::ReadOwner | QFile::ExeOwner);
     QCOMPARE(ctl({"upgrade"}).exitCode, 0);
     // Eve stays put; the grace the old program started still ends her stay.
-    QVERIFY(eve.waitForDisconnect(10'000));
-    QVERIFY(bob.waitForLine("REMOVEUSER\teve\r\n", 3000));
+    QVERIFY(eve->waitForDisconnect(10'000));
+    QVERIFY(bob->waitForLine("REMOVEUSER\teve\r\n", 3000));
     QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n"));
 }
 

@@ -25,6 +25,7 @@ struct Server : TestFolders
     explicit Server(const QByteArray &settings = {})
     {
         writeProgramFile(QStringLiteral("tarnwick-server.ini"), settings);
+        writeProgramFile(QStringLiteral("sysops.dat"), Sysops);
         core = std::make_unique<ServerCore>(config);
         events = std::make_unique<QSignalSpy>(core.get(), &ServerCore::securityEvent);
         if (!core->start().isEmpty())
@@ -195,7 +196,6 @@ void TestAbuseProtection::floodIsSlowedNotDropped()
     QFETCH(int, linesPerSecond);
     Server server("[limits]\nfloodBurst=5\nfloodSecondsAfterClose=1\nfloodLinesPerSecond=" +
                   QByteArray::number(linesPerSecond) + '\n');
-    server.writeProgramFile(QStringLiteral("sysops.dat"), Sysops);
     auto observer = server.join("Obs", QStringLiteral("127.0.0.4"));
     auto flooder = server.join("Flo", QStringLiteral("127.0.0.2"));
     auto other = server.join("Oth", QStringLiteral("127.0.0.3"));
@@ -279,7 +279,6 @@ void TestAbuseProtection::passwordGuessingIsDelayed()
     QFETCH(QByteArray, failed);
     QFETCH(QByteArray, delayed);
     Server server("[limits]\nloginFailuresBeforeDelay=2\n");
-    server.writeProgramFile(QStringLiteral("sysops.dat"), Sysops);
     server.core->api().setPasswordsRequired(true);
     const quint16 port = chat ? server.core->chat().port() : server.core->login().port();
     auto guesser = RawClient::connected(port, QStringLiteral("127.0.0.2"));
@@ -366,7 +365,6 @@ void TestAbuseProtection::bansAtJoin()
 void TestAbuseProtection::moderatorBanExpiresWhenSet()
 {
     Server server("[limits]\nmoderatorBanDuration=2h\n");
-    server.writeProgramFile(QStringLiteral("sysops.dat"), Sysops);
     auto moderator = server.join("Ann", QStringLiteral("127.0.0.2"));
     moderator->sendLine("RequestOP\tAnn\tann@x.org\tS3cret");
     QVERIFY(!moderator->readLines(1).isEmpty());

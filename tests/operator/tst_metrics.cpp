@@ -152,10 +152,9 @@ void TestMetrics::countersMoveWithTrafficAndTellNothingOfIt()
     const auto bob = RawClient::joined(chat, "Bobbins", QStringLiteral("127.0.0.3"));
     ann->sendLine("Message\tAnnabel: \tsecret words");
     QVERIFY(bob->waitForLine("Message\tAnnabel: \tsecret words\t\r\n", 3000));
-    RawClient guesser;
-    QVERIFY(guesser.connectTo(c.core->login().port(), QStringLiteral("127.0.0.4")));
-    guesser.sendLine("VALIDATE\tAnnabel\twrong password");
-    QVERIFY(guesser.waitForLine("REJECTED\r\n", 3000));
+    const auto guesser = RawClient::connected(c.core->login().port(), QStringLiteral("127.0.0.4"));
+    guesser->sendLine("VALIDATE\tAnnabel\twrong password");
+    QVERIFY(guesser->waitForLine("REJECTED\r\n", 3000));
     RawClient second; // over connectionsPerAddress
     second.connectTo(chat, QStringLiteral("127.0.0.2"));
     QVERIFY(second.waitForDisconnect());
@@ -202,39 +201,27 @@ void TestMetrics::endpointAnswersEveryRequest_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("status");
-    QTest::newRow("bare line feeds")
-        << QByteArray("GET /metrics HTTP/1.1\nHost: a\n\n") << QByteArray("400");
-    QTest::newRow("HTTP/1.1 without Host")
-        << QByteArray("GET /metrics HTTP/1.1\r\n\r\n") << QByteArray("400");
-    QTest::newRow("unknown version")
-        << QByteArray("GET /metrics HTTP/2.0\r\nHost: a\r\n\r\n") << QByteArray("400");
-    QTest::newRow("lower-case method")
-        << QByteArray("get /metrics HTTP/1.0\r\n\r\n") << QByteArray("400");
-    QTest::newRow("target without slash")
-        << QByteArray("GET metrics HTTP/1.0\r\n\r\n") << QByteArray("400");
-    QTest::newRow("header without colon")
-        << QByteArray("GET /metrics HTTP/1.0\r\nHost a\r\n\r\n") << QByteArray("400");
-    QTest::newRow("folded header")
-        << QByteArray("GET /metrics HTTP/1.0\r\nA: b\r\n c\r\n\r\n") << QByteArray("400");
-    QTest::newRow("control byte in a value")
-        << QByteArray("GET /metrics HTTP/1.0\r\nA: \x01\r\n\r\n") << QByteArray("400");
-    QTest::newRow("a body")
-        << QByteArray("GET /metrics HTTP/1.1\r\nHost: a\r\nContent-Length: 4\r\n\r\nbody")
-        << QByteArray("400");
-    QTest::newRow("two Hosts") << QByteArray("GET /metrics HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n")
-                               << QByteArray("400");
-    QTest::newRow("oversized head")
-        << "GET /metrics HTTP/1.1\r\nHost: a\r\nA: " + QByteArray(9000, 'x') + "\r\n\r\n"
-        << QByteArray("400");
-    QTest::newRow("endless request line")
-        << "GET /" + QByteArray(100'000, 'x') << QByteArray("400");
-    QTest::newRow("binary") << QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11)
-                            << QByteArray("400");
-    QTest::newRow("other method") << QByteArray("POST /metrics HTTP/1.0\r\n\r\n")
-                                  << QByteArray("405");
-    QTest::newRow("other path") << QByteArray("GET /admin HTTP/1.0\r\n\r\n") << QByteArray("404");
-    QTest::newRow("HTTP/1.0 scrape")
-        << QByteArray("GET /metrics HTTP/1.0\r\n\r\n") << QByteArray("200");
+    const auto row = [](const char *name, const QByteArray &request,
+                        const QByteArray &status = "400") {
+        QTest::newRow(name) << request << status;
+    };
+    row("bare line feeds", "GET /metrics HTTP/1.1\nHost: a\n\n");
+    row("HTTP/1.1 without Host", "GET /metrics HTTP/1.1\r\n\r\n");
+    row("unknown version", "GET /metrics HTTP/2.0\r\nHost: a\r\n\r\n");
+    row("lower-case method", "get /metrics HTTP/1.0\r\n\r\n");
+    row("target without slash", "GET metrics HTTP/1.0\r\n\r\n");
+    row("header without colon", "GET /metrics HTTP/1.0\r\nHost a\r\n\r\n");
+    row("folded header", "GET /metrics HTTP/1.0\r\nA: b\r\n c\r\n\r\n");
+    row("control byte in a value", "GET /metrics HTTP/1.0\r\nA: \x01\r\n\r\n");
+    row("a body", "GET /metrics HTTP/1.1\r\nHost: a\r\nContent-Length: 4\r\n\r\nbody");
+    row("two Hosts", "GET /metrics HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n");
+    row("oversized head",
+        "GET /metrics HTTP/1.1\r\nHost: a\r\nA: " + QByteArray(9000, 'x') + "\r\n\r\n");
+    row("endless request line", "GET /" + QByteArray(100'000, 'x'));
+    row("binary", QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11));
+    row("other method", "POST /metrics HTTP/1.0\r\n\r\n", "405");
+    row("other path", "GET /admin HTTP/1.0\r\n\r\n", "404");
+    row("HTTP/1.0 scrape", "GET /metrics HTTP/1.0\r\n\r\n", "200");
 }
 
 // Each answer ends the connection; the endpoint serves on, and its

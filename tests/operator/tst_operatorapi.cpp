@@ -67,8 +67,7 @@ void TestOperatorApi::statusCountsUsersAndSlots()
     c.started();
     const auto ann = RawClient::joined(c.core.chat().port(), "Ann");
     const auto bob = RawClient::joined(c.core.chat().port(), "Bob", QStringLiteral("127.0.0.2"));
-    RawClient login;
-    QVERIFY(login.connectTo(c.core.login().port()));
+    const auto login = RawClient::connected(c.core.login().port());
     QTRY_COMPARE(c.api().status().freeSlots, ConnectionTable::Size - 3);
     const ServerStatus status = c.api().status();
     QCOMPARE(status.users, 2);

@@ -113,14 +113,13 @@ void TestBrokenFiles::chatServesOnBesideABrokenFile()
     c.start();
 
     // The login service: a check and a registration against the users store.
-    RawClient login;
-    QVERIFY(login.connectTo(c.loginPort()));
-    login.sendLine("VALIDATE\tann\tpw");
-    QCOMPARE(login.readLines(1), QList<QByteArray>{"REJECTED\r\n"});
-    login.sendLine("NEWUSER\tAnn\tLee\t1 Road\t\tTown\tST\t1\tLand\tann\tpw\tisp\tfast\t"
-                   "ann@x.org\tyes\tno");
+    const auto login = RawClient::connected(c.loginPort());
+    login->sendLine("VALIDATE\tann\tpw");
+    QCOMPARE(login->readLines(1), QList<QByteArray>{"REJECTED\r\n"});
+    login->sendLine("NEWUSER\tAnn\tLee\t1 Road\t\tTown\tST\t1\tLand\tann\tpw\tisp\tfast\t"
+                    "ann@x.org\tyes\tno");
     const bool storable = file != QLatin1String("users.mdb") || fault == Fault::Missing;
-    QCOMPARE(login.readLines(1), QList<QByteArray>{storable ? "ACCEPT\r\n" : "DECLINE\r\n"});
+    QCOMPARE(login->readLines(1), QList<QByteArray>{storable ? "ACCEPT\r\n" : "DECLINE\r\n"});
 
     auto ann = c.join("Ann");
     auto bob = c.join("Bob", QStringLiteral("127.0.0.2"));

@@ -134,20 +134,19 @@ void TestDataFiles::commandFailsAndKeepsTheFile_data()
     QTest::addColumn<QStringList>("command");
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QByteArray>("reason");
-    const QByteArray full = "No space left on device";
-    QTest::newRow("sysops add") << QStringList{"sysops", "add", "Cy", "cy@example.org"}
-                                << QByteArray("pw3\n") << full;
-    QTest::newRow("sysops remove")
-        << QStringList{"sysops", "remove", "ann@example.org"} << QByteArray() << full;
-    QTest::newRow("passwords off") << QStringList{"passwords", "off"} << QByteArray() << full;
-    QTest::newRow("motd set") << QStringList{"motd", "set"} << QByteArray(5000, 'm') << full;
-    QTest::newRow("ban-address") << QStringList{"ban-address", "10.9.9.8"} << QByteArray() << full;
-    QTest::newRow("ban-address --for")
-        << QStringList{"ban-address", "10.9.9.9", "--for", "1h"} << QByteArray() << full;
-    QTest::newRow("unban") << QStringList{"unban", "172.16.0.5"} << QByteArray() << full;
-    QTest::newRow("server-file") << QStringList{"server-file", "Hall"} << QByteArray() << full;
-    QTest::newRow("accounts add") << QStringList{"accounts", "add", "--username", "dave"}
-                                  << QByteArray("pw\n") << QByteArray("users.mdb");
+    const auto row = [](const char *name, const QStringList &command, const QByteArray &input = {},
+                        const QByteArray &reason = "No space left on device") {
+        QTest::newRow(name) << command << input << reason;
+    };
+    row("sysops add", {"sysops", "add", "Cy", "cy@example.org"}, "pw3\n");
+    row("sysops remove", {"sysops", "remove", "ann@example.org"});
+    row("passwords off", {"passwords", "off"});
+    row("motd set", {"motd", "set"}, QByteArray(5000, 'm'));
+    row("ban-address", {"ban-address", "10.9.9.8"});
+    row("ban-address --for", {"ban-address", "10.9.9.9", "--for", "1h"});
+    row("unban", {"unban", "172.16.0.5"});
+    row("server-file", {"server-file", "Hall"});
+    row("accounts add", {"accounts", "add", "--username", "dave"}, "pw\n", "users.mdb");
 }
 
 void TestDataFiles::commandFailsAndKeepsTheFile()
@@ -179,16 +178,12 @@ void TestDataFiles::strangerCannotEmptyTheBanList()
     QVERIFY(stranger.connectTo(3069));
     // Longer than the free part of the record file's last page.
     stranger.sendLine("NEWUSER\tBob\t" + QByteArray(5000, 'x'));
-    RawClient carol;
-    QVERIFY(carol.connectTo(3069));
-    QVERIFY(carol.join("carol"));
+    QVERIFY(RawClient::connected(3069)->join("carol"));
     QCOMPARE(readFile(dataFile("ban.txt")), list);
     QCOMPARE(readFile(dataFile("Bob")), QByteArray("a record\r\n"));
     freeDisk();
 
-    RawClient dave;
-    QVERIFY(dave.connectTo(3069));
-    QVERIFY(dave.join("dave"));
+    QVERIFY(RawClient::connected(3069)->join("dave"));
     const QByteArray lifted = readFile(dataFile("ban.txt"));
     QCOMPARE(lifted.count('\n'), 20);
     QVERIFY(!lifted.contains("10.0.0.99"));
@@ -219,13 +214,12 @@ void TestDataFiles::recordNamesNeverReachTheServersFiles()
                          QString(65, 'n')};
     for (const QString &name : QStringList(names))
         names.append(name.toUpper());
-    RawClient stranger;
-    QVERIFY(stranger.connectTo(3069));
+    const auto stranger = RawClient::connected(3069);
     for (const QString &name : std::as_const(names))
-        stranger.sendLine("NEWUSER\t" + name.toLatin1() +
-                          "\t[passwords]\trequired=false\t[limits]\ttrustedAddresses=0.0.0.0/0");
+        stranger->sendLine("NEWUSER\t" + name.toLatin1() +
+                           "\t[passwords]\trequired=false\t[limits]\ttrustedAddresses=0.0.0.0/0");
     // Lines are handled in order: once Carl's record is there, all were.
-    stranger.sendLine("NEWUSER\tCarl\tcarl@example.org");
+    stranger->sendLine("NEWUSER\tCarl\tcarl@example.org");
     QTRY_VERIFY(QFile::exists(dataFile("Carl")));
 
     QMap<QString, QByteArray> after = snapshot();
@@ -246,12 +240,11 @@ void TestDataFiles::recordNamesNeverReachTheServersFiles()
 // files (Bob, Carl and one more).
 void TestDataFiles::recordFilesAreBounded()
 {
-    RawClient stranger;
-    QVERIFY(stranger.connectTo(3069));
-    stranger.sendLine("NEWUSER\tBob\t" + QByteArray(25000, 'b'));
-    stranger.sendLine("NEWUSER\tErin");
-    stranger.sendLine("NEWUSER\tDave");
-    stranger.sendLine("NEWUSER\tCarl\tagain");
+    const auto stranger = RawClient::connected(3069);
+    stranger->sendLine("NEWUSER\tBob\t" + QByteArray(25000, 'b'));
+    stranger->sendLine("NEWUSER\tErin");
+    stranger->sendLine("NEWUSER\tDave");
+    stranger->sendLine("NEWUSER\tCarl\tagain");
     QTRY_VERIFY(readFile(dataFile("Carl")).contains("again"));
     QCOMPARE(readFile(dataFile("Bob")), QByteArray("a record\r\n"));
     QVERIFY(QFile::exists(dataFile("Erin")));

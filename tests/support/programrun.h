@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // A program run to its end as a host runs it from a shell: its input given,
 // its exit code (-1 when it crashed or had to be killed) and output kept.
@@ -17,3 +19,33 @@ ProgramRun
 runProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory,
            const QByteArray &input = {},
            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
+
+// This environment without a display and outside the journal, as a host's
+// shell runs a service.
+QProcessEnvironment withoutDisplay();
+
+// The real program started as a host starts it without a display, on a data
+// folder and a working directory of its own, operated through `ctl`. Its
+// standard error goes to a file (a pipe nobody reads could hold it up). Killed
+// if still running when dropped.
+struct HostedServer
+{
+    explicit HostedServer(const QString &program) : program(program), started(program) {}
+    ~HostedServer();
+
+    // Starts `started` on the data folder and waits until `ctl status` answers.
+    bool start(const QStringList &options = {QStringLiteral("--headless")},
+               const QProcessEnvironment &environment = withoutDisplay());
+    bool waitUntilServing();
+    ProgramRun ctl(const QStringList &arguments, const QByteArray &input = {}) const;
+    QString dataFile(const QString &name) const { return data.filePath(name); }
+    QString workingFile(const QString &name) const { return working.filePath(name); }
+    // All the program wrote to standard error so far.
+    QByteArray errors() const;
+
+    const QString program; // the one `ctl` runs
+    QString started;       // the one the host installed; `program` unless replaced
+    QTemporaryDir data;
+    QTemporaryDir working;
+    QProcess process;
+};
