@@ -33,6 +33,12 @@ int main(int argc, char *argv[])
     if (invocation.mode != Invocation::Mode::Window)
         return runWithoutWindow(invocation, argc, argv);
 
+    // The services' thread runs Qt's own poll loop rather than GLib's: one
+    // pass costs less, so a relayed line leaves sooner, and nothing on that
+    // thread needs GLib. The window's thread keeps GLib, on which desktop
+    // integration (platform themes) may rely. Set before any thread exists.
+    if (!qEnvironmentVariableIsSet("QT_NO_THREADED_GLIB"))
+        qputenv("QT_NO_THREADED_GLIB", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick Server"));
     QApplication::setFont(MainWindow::classicFont());
