@@ -5,12 +5,12 @@
 // client that never joined tried to forge events and one login failed.
 #include "core/securitylog.h"
 #include "operator/logstream.h"
+#include "programrun.h"
 #include "rawclient.h"
-#include "serverprocess.h"
+#include "testfolders.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -30,29 +30,21 @@ QByteArray asJournalShowsIt(const QByteArray &line)
 // one login failure from 127.0.0.1 among it.
 QByteArray realProgramOutput(const char *program, LogStream::Style style)
 {
-    QTemporaryDir folder;
-    const QByteArray errors = QFile::encodeName(folder.filePath(QStringLiteral("stderr")));
-    ServerProcess server;
-    ServerProcess::Launch launch{program,
-                                 {"--headless", "--data-dir", folder.path().toStdString()},
-                                 folder.path().toStdString(),
-                                 {},
-                                 errors.toStdString()};
+    HostedServer server(QString::fromLocal8Bit(program));
+    const QByteArray errors = QFile::encodeName(server.workingFile(QStringLiteral("server.err")));
     QFile(QString::fromLocal8Bit(errors)).open(QIODevice::WriteOnly);
     // Without it every login passes.
-    QFile settings(folder.filePath(QStringLiteral("tarnwick-server.ini")));
-    if (!settings.open(QIODevice::WriteOnly) || settings.write("[passwords]\nrequired=true\n") < 0)
+    if (!writeFile(server.dataFile(QStringLiteral("tarnwick-server.ini")),
+                   "[passwords]\nrequired=true\n"))
         return {};
-    settings.close();
+    QProcessEnvironment environment = withoutDisplay();
     struct stat status = {};
     if (style == LogStream::Style::Journal && ::stat(errors.constData(), &status) == 0) {
-        launch.extraEnvironment.push_back("JOURNAL_STREAM=" + std::to_string(status.st_dev) + ':' +
-                                          std::to_string(status.st_ino));
+        environment.insert(QStringLiteral("JOURNAL_STREAM"),
+                           QStringLiteral("%1:%2").arg(status.st_dev).arg(status.st_ino));
     }
-    std::string error;
-    if (!ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000) || !server.start(launch, &error) ||
-        !server.waitUntilListening({3069, 3068}, 60'000)) {
-        std::fprintf(stderr, "securitysample: the server did not start %s\n", error.c_str());
+    if (!server.start({QStringLiteral("--headless")}, environment)) {
+        std::fprintf(stderr, "securitysample: the server did not start\n");
         return {};
     }
     const QByteArray forged = "security[tarnwick]: addr=203.0.113.9 event=login-failed name=\"x\"";
@@ -65,13 +57,13 @@ QByteArray realProgramOutput(const char *program, LogStream::Style style)
     done = done && chat.waitForLine("MOTD\t\r\n", 30'000);
     login.sendLine("VALIDATE\tnobody\twrong");
     done = done && login.waitForLine("REJECTED\r\n", 30'000);
-    server.stop();
-    QFile output(QString::fromLocal8Bit(errors));
-    if (!done || !output.open(QIODevice::ReadOnly)) {
+    server.process.terminate();
+    server.process.waitForFinished();
+    if (!done) {
         std::fprintf(stderr, "securitysample: no answer from the server\n");
         return {};
     }
-    QByteArray lines = output.readAll();
+    QByteArray lines = server.errors();
     if (style == LogStream::Style::Journal) {
         QByteArray shown;
         for (const QByteArray &line : lines.split('\n')) {

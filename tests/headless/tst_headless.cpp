@@ -2,7 +2,6 @@
 #include "platform/servicenotify.h"
 #include "programrun.h"
 #include "rawclient.h"
-#include "serverprocess.h"
 #include "testfolders.h"
 
 #include <QDir>
@@ -22,7 +21,6 @@ class TestHeadless : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
     void init();
     void cleanup();
     void answersWithoutStartingAnything_data();
@@ -37,13 +35,11 @@ private Q_SLOTS:
     void staleSocketOfAKilledServerIsReplaced();
 
 private:
-    using Result = ProgramRun;
-    Result ctl(const QStringList &arguments, const QByteArray &input = QByteArray())
+    ProgramRun ctl(const QStringList &arguments, const QByteArray &input = {})
     {
         return m_server->ctl(arguments, input);
     }
     QJsonObject status();
-    bool startServer() { return m_server->start(); }
     QString socketPath() const { return m_server->dataFile("tarnwick-server.sock"); }
     void writeDataFile(const QString &name, const QByteArray &bytes)
     {
@@ -70,12 +66,6 @@ bool launch(QProcess &process, const QStringList &arguments)
 }
 } // namespace
 
-void TestHeadless::initTestCase()
-{
-    // Another run of the program may still hold the fixed ports for a moment.
-    QVERIFY(ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000));
-}
-
 void TestHeadless::init()
 {
     m_server = std::make_unique<HostedServer>(QStringLiteral(TARNWICK_SERVER_PATH));
@@ -89,7 +79,7 @@ void TestHeadless::cleanup()
 
 QJsonObject TestHeadless::status()
 {
-    const Result result = ctl({"--json", "status"});
+    const ProgramRun result = ctl({"--json", "status"});
     return QJsonDocument::fromJson(result.out).object().value("data").toObject();
 }
 
@@ -120,8 +110,8 @@ void TestHeadless::answersWithoutStartingAnything()
     QFETCH(QByteArray, said);
     if (arguments.value(0) == "ctl")
         arguments.insert(1, "--data-dir"), arguments.insert(2, m_server->data.path());
-    const Result result = runProgram(QStringLiteral(TARNWICK_SERVER_PATH), arguments,
-                                     m_server->working.path(), {}, withoutDisplay());
+    const ProgramRun result = runProgram(QStringLiteral(TARNWICK_SERVER_PATH), arguments,
+                                         m_server->working.path(), {}, withoutDisplay());
     QCOMPARE(result.exitCode, exitCode);
     const QByteArray &shown = exitCode == 0 ? result.out : result.err;
     const QByteArray &silent = exitCode == 0 ? result.err : result.out;
@@ -130,7 +120,7 @@ void TestHeadless::answersWithoutStartingAnything()
 
 void TestHeadless::runsWithoutWidgetsInTheSameProcess()
 {
-    QVERIFY(startServer());
+    QVERIFY(m_server->start());
     const QString proc = QStringLiteral("/proc/%1/").arg(m_server->process.processId());
     QCOMPARE(QFileInfo(QFile::symLinkTarget(proc + "exe")).fileName(), "tarnwick-serverd");
     const QByteArray mapped = readFile(proc + "maps");
@@ -259,12 +249,12 @@ void TestHeadless::commandActsOnTheChatAndTheFiles()
         QVERIFY(QDir().mkdir(path));
     if (c.bobClosedAfterGrace)
         writeDataFile("tarnwick-server.ini", "[limits]\nleaveGraceSeconds=1\n");
-    QVERIFY(startServer());
+    QVERIFY(m_server->start());
     const auto bob = RawClient::joined(3069, "bob");
     const auto ann = RawClient::joined(3069, "ann");
     bob->drain(200);
 
-    const Result result = ctl(c.command, c.input);
+    const ProgramRun result = ctl(c.command, c.input);
     QCOMPARE(result.exitCode, c.exitCode);
     QCOMPARE(result.out, c.out);
     QVERIFY2(c.err.isEmpty() ? result.err.isEmpty() : result.err.contains(c.err), result.err);
@@ -293,7 +283,7 @@ void TestHeadless::commandActsOnTheChatAndTheFiles()
 
 void TestHeadless::filesAndFollowersFollowTheCommands()
 {
-    QVERIFY(startServer());
+    QVERIFY(m_server->start());
     QProcess follower;
     QVERIFY(launch(follower, {"ctl", "--data-dir", m_server->data.path(), "log", "--follow"}));
 
@@ -324,9 +314,10 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
 
     // The users window's count, search and Add New User.
     QCOMPARE(ctl({"accounts", "count"}).out, QByteArray("There are no records in the database.\n"));
-    QCOMPARE(ctl({"accounts", "add", "--username", "dave", "--email", "dave@example.org", "--city",
-                  "Leeds"},
-                 "hidden\n")
+    QCOMPARE(m_server
+                 ->ctl({"accounts", "add", "--username", "dave", "--email", "dave@example.org",
+                        "--city", "Leeds"},
+                       "hidden\n")
                  .exitCode,
              0);
     QCOMPARE(ctl({"accounts", "count"}).out, QByteArray("Tarnwick has 1 registered user.\n"));
@@ -336,7 +327,7 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
              dave);
 
     // The server file, decoded: every byte raised by one, three bytes more.
-    const Result made = ctl({"server-file", "Tarnwick Hall"});
+    const ProgramRun made = ctl({"server-file", "Tarnwick Hall"});
     QCOMPARE(made.out, QByteArray("The server file Tarnwick Hall.tkl was written.\n"));
     QByteArray plain = readFile(m_server->dataFile("Tarnwick Hall.tkl"));
     plain.chop(3);
@@ -374,7 +365,7 @@ void TestHeadless::hangUpReloadsAndTerminateStops()
     NotifySocket notify(m_server->workingFile("notify"));
     QVERIFY(notify.isOpen());
     writeDataFile("tarnwick-server.ini", "[limits]\nfloodBurst=lots\n[nonsense\n");
-    QVERIFY(startServer());
+    QVERIFY(m_server->start());
     QCOMPARE(status().value("settingsProblems").toInt(), 2);
     const QByteArray told = ctl({"status"}).out;
     QVERIFY2(told.endsWith("\nSettings file problems: 2 (see the log)\n"), told);
@@ -416,7 +407,7 @@ void TestHeadless::hangUpReloadsAndTerminateStops()
 
 void TestHeadless::secondServerOnTheSameFolderIsRefused()
 {
-    QVERIFY(startServer());
+    QVERIFY(m_server->start());
     QProcess second;
     QVERIFY(launch(second, {"--headless", "--data-dir", m_server->data.path()}));
     QVERIFY(ended(second, 1));
@@ -429,17 +420,16 @@ void TestHeadless::secondServerOnTheSameFolderIsRefused()
 
 void TestHeadless::staleSocketOfAKilledServerIsReplaced()
 {
-    QVERIFY(startServer());
+    QVERIFY(m_server->start());
     m_server->process.kill();
     QVERIFY(m_server->process.waitForFinished());
     QVERIFY(QFile::exists(socketPath()));
-    const Result noServer = ctl({"status"});
+    const ProgramRun noServer = ctl({"status"});
     QCOMPARE(noServer.exitCode, 3);
     const QByteArray refusal = "tarnwick-server: No server is running on " +
                                QFile::encodeName(m_server->data.path()) + ".\n";
     QCOMPARE(noServer.err, refusal);
-    QVERIFY(ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000));
-    QVERIFY(startServer()); // which asks the new server for its status
+    QVERIFY(m_server->start()); // which waits for the ports and asks the new server for its status
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

@@ -1,7 +1,6 @@
 #include "core/passwordhash.h"
 #include "programrun.h"
 #include "rawclient.h"
-#include "serverprocess.h"
 #include "testfolders.h"
 
 #include <QSqlDatabase>
@@ -37,7 +36,6 @@ private:
 
 void TestPasswordForms::init()
 {
-    QVERIFY(ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000));
     m_server = std::make_unique<HostedServer>(QStringLiteral(TARNWICK_SERVER_PATH));
     QVERIFY(writeFile(dataFile("tarnwick-server.ini"), "[passwords]\nrequired=true\n"));
 }

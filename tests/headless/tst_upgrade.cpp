@@ -100,7 +100,6 @@ void waitForInput(const std::vector<std::unique_ptr<RawClient>> &clients, std::s
 
 void TestUpgrade::initTestCase()
 {
-    QVERIFY(ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000));
     QVERIFY(!serverProgram().isEmpty());
 }
 

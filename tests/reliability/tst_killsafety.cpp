@@ -1,16 +1,13 @@
 #include "privatespace.h"
+#include "programrun.h"
 #include "testfolders.h"
 #include "userrecords.h"
 
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
 
 // The real program killed (SIGKILL) at random moments while clients register
 // and the operator writes the sysop list and the MOTD: no acknowledged
@@ -25,9 +22,9 @@ private Q_SLOTS:
     void nothingAcknowledgedIsLostNothingIsTorn();
 
 private:
-    QString file(const QString &name) const { return m_data.filePath(name); }
+    QString file(const QString &name) const { return m_server.dataFile(name); }
     QProcess *ctl(const QStringList &arguments, const QByteArray &input);
-    QTemporaryDir m_data;
+    HostedServer m_server{QStringLiteral(TARNWICK_SERVER_PATH)};
 };
 
 void TestKillSafety::initTestCase()
@@ -43,9 +40,9 @@ void TestKillSafety::initTestCase()
 QProcess *TestKillSafety::ctl(const QStringList &arguments, const QByteArray &input)
 {
     auto *process = new QProcess(this);
-    process->setWorkingDirectory(m_data.path());
-    process->start(QStringLiteral(TARNWICK_SERVER_PATH),
-                   QStringList{"ctl", "--data-dir", m_data.path()} + arguments);
+    process->setWorkingDirectory(m_server.working.path());
+    process->start(m_server.program,
+                   QStringList{"ctl", "--data-dir", m_server.data.path()} + arguments);
     process->write(input);
     process->closeWriteChannel();
     connect(process, &QProcess::finished, process, &QObject::deleteLater);
@@ -59,12 +56,7 @@ void TestKillSafety::nothingAcknowledgedIsLostNothingIsTorn()
     int sent = 0;
     int writes = 0;
     for (int round = 0; round < (rounds > 0 ? rounds : 12); ++round) {
-        QProcess server;
-        server.setWorkingDirectory(m_data.path());
-        server.setStandardErrorFile(QProcess::nullDevice());
-        server.start(QStringLiteral(TARNWICK_SERVER_PATH),
-                     {"--headless", "--data-dir", m_data.path()});
-        QVERIFY(server.waitForStarted());
+        QVERIFY(m_server.start());
         QTcpSocket client;
         QTRY_VERIFY_WITH_TIMEOUT(
             (client.abort(), client.connectToHost("127.0.0.1", 3068), client.waitForConnected(200)),
@@ -88,8 +80,8 @@ void TestKillSafety::nothingAcknowledgedIsLostNothingIsTorn()
             ctl({"sysops", "add", "Op" + QString::number(writes), "op@example.org"}, "pw\n");
         }
         QTest::qWait(int(QRandomGenerator::global()->bounded(100, 600)));
-        ::kill(pid_t(server.processId()), SIGKILL);
-        QVERIFY(server.waitForFinished());
+        m_server.process.kill();
+        QVERIFY(m_server.process.waitForFinished());
     }
     QVERIFY(!acknowledged.isEmpty());
     qInfo("%lld registrations acknowledged, %d control writes", qsizetype(acknowledged.size()),

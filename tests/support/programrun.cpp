@@ -1,5 +1,6 @@
 #include "programrun.h"
 
+#include "serverprocess.h"
 #include "testfolders.h"
 
 ProgramRun runProgram(const QString &program, const QStringList &arguments,
@@ -34,6 +35,9 @@ HostedServer::~HostedServer()
 
 bool HostedServer::start(const QStringList &options, const QProcessEnvironment &environment)
 {
+    // Another run of the program may still hold the fixed ports for a moment.
+    if (!ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000))
+        return false;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(working.path());
     process.setStandardErrorFile(workingFile(QStringLiteral("server.err")));

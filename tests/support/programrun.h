@@ -33,7 +33,8 @@ struct HostedServer
     explicit HostedServer(const QString &program) : program(program), started(program) {}
     ~HostedServer();
 
-    // Starts `started` on the data folder and waits until `ctl status` answers.
+    // Waits for the fixed ports to be free, starts `started` on the data
+    // folder and waits until `ctl status` answers.
     bool start(const QStringList &options = {QStringLiteral("--headless")},
                const QProcessEnvironment &environment = withoutDisplay());
     bool waitUntilServing();

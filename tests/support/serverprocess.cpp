@@ -1,5 +1,6 @@
 #include "serverprocess.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -139,16 +140,24 @@ bool ServerProcess::holdsListener(pid_t pid, unsigned short port)
                 inodes.push_back("socket:[" + inode + "]");
         }
     }
-    const std::string fdFolder = "/proc/" + std::to_string(pid) + "/fd";
-    std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator(fdFolder, error)) {
-        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        for (const std::string &inode : inodes) {
-            if (target == inode)
-                return true;
-        }
+    for (const std::string &socket : socketsOf(pid)) {
+        if (std::find(inodes.begin(), inodes.end(), socket) != inodes.end())
+            return true;
     }
     return false;
+}
+
+std::vector<std::string> ServerProcess::socketsOf(pid_t pid)
+{
+    std::vector<std::string> sockets;
+    std::error_code error;
+    const std::string fdFolder = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto &entry : std::filesystem::directory_iterator(fdFolder, error)) {
+        std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (target.starts_with("socket:"))
+            sockets.push_back(std::move(target));
+    }
+    return sockets;
 }
 
 void ServerProcess::end(pid_t terminated)

@@ -17,8 +17,8 @@ public:
     ~ServerUnderTest() { stop(); }
 
     // Waits for the fixed ports to be free, starts the program and waits until
-    // it listens on both. False (with the reason) when it did not come up.
-    bool start(QString *errorText);
+    // it listens on both. False, with the reason warned, when it did not come up.
+    bool start();
     // A "Vm..." line of /proc/<pid>/status in KiB (VmRSS, VmHWM); -1 unknown.
     qint64 statusKb(const char *field) const;
     // The number of open sockets (connections, listeners, the control
