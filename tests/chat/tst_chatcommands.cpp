@@ -183,6 +183,7 @@ private Q_SLOTS:
     void banThatCannotBeStoredIsCarriedOut();
     void bannedAddressIsRefusedAtItsNextJoin();
     void getIpSkipsFreeEntries();
+    void graceEndLeavesTheNextHolderAlone();
 };
 
 // Sends the row's chunk, then "MOTD", and compares everything every client was
@@ -602,4 +603,25 @@ void TestChatCommands::getIpSkipsFreeEntries()
 }
 
 QTEST_MAIN(TestChatCommands)
+// A client the operator kicked or banned that hangs up during its grace frees
+// its entry at once; the end of that grace must leave alone whoever holds the
+// entry by then.
+void TestChatCommands::graceEndLeavesTheNextHolderAlone()
+{
+    Room room;
+    AbuseLimits limits = room.fixture.chat->limits();
+    limits.leaveGraceSeconds = 1;
+    room.fixture.chat->setProtection(nullptr, limits);
+    room.fixture.chat->closeAfterGrace(Sender{1, room.fixture.table.slot(1).connection});
+    room[Client::Bob].peerClose();
+    const auto dan = room.fixture.connectSimulated("127.0.0.4");
+    QCOMPARE(dan->index(), 1);
+    dan->receive("Name\tDan\r\n");
+    room.forgetSent();
+    QTest::qWait(1500); // past the grace
+    QVERIFY(room.fixture.chat->isConnected(1));
+    QCOMPARE(room.fixture.table.row(1), "Dan");
+    QCOMPARE(room.sentTo(Client::Cat), Lines{});
+}
+
 #include "tst_chatcommands.moc"
