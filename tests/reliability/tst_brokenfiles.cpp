@@ -1,7 +1,7 @@
 #include "accounts/usersdatabase.h"
 #include "consolefixture.h"
 #include "filefault.h"
-#include "serverundertest.h"
+#include "programrun.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -303,24 +303,24 @@ void TestBrokenFiles::logProblemIsToldAgainOnlyAfterItWasFixed()
 
 void TestBrokenFiles::programServesWithEveryFileBroken()
 {
-    ServerUnderTest server;
+    HostedServer server(QStringLiteral(TARNWICK_SERVER_PATH));
     const QStringList files = {QStringLiteral("motd.txt"), QStringLiteral("ban.txt"),
                                QStringLiteral("sysops.dat"), QStringLiteral("users.mdb")};
     const QList<Fault> faults = {Fault::Directory, Fault::DiskError, Fault::Garbage,
                                  Fault::Garbage};
     QMap<QString, QByteArray> before;
     for (qsizetype i = 0; i < files.size(); ++i) {
-        QVERIFY(FileFault::apply(server.programFile(files[i]), faults[i]));
-        before[files[i]] = FileFault::snapshot(server.programFile(files[i]));
+        QVERIFY(FileFault::apply(server.dataFile(files[i]), faults[i]));
+        before[files[i]] = FileFault::snapshot(server.dataFile(files[i]));
     }
     const QString log = server.workingFile(QStringLiteral("log.txt"));
     QVERIFY(FileFault::apply(log, Fault::Directory));
-    QVERIFY(server.start());
+    QVERIFY(server.start({}, offscreenWindow()));
 
     RawClient ann{RawClient::Mode::Polled};
     RawClient bob{RawClient::Mode::Polled};
-    QVERIFY(ann.connectTo(ServerUnderTest::ChatPort) && ann.join("Ann"));
-    QVERIFY(bob.connectTo(ServerUnderTest::ChatPort, "127.0.0.2") && bob.join("Bob"));
+    QVERIFY(ann.connectTo(3069) && ann.join("Ann"));
+    QVERIFY(bob.connectTo(3069, "127.0.0.2") && bob.join("Bob"));
     bob.sendLine("RequestOP\tBob\tbob@x.org\tpw");
     bob.sendLine("MOTD");
     QVERIFY(bob.waitForLine("MOTD\t\r\n", 5000));
@@ -338,13 +338,13 @@ void TestBrokenFiles::programServesWithEveryFileBroken()
     ann.sendLine("Message\tAnn: \tstill");
     QVERIFY(bob.waitForLine("Message\tAnn: \tstill\t\r\n", 5000));
     RawClient cy{RawClient::Mode::Polled};
-    QVERIFY(cy.connectTo(ServerUnderTest::ChatPort, "127.0.0.3"));
+    QVERIFY(cy.connectTo(3069, "127.0.0.3"));
     cy.sendLine("Name\tCy");
     QVERIFY(ann.waitForLine("ADDUSER\tCy\r\n", 10000));
 
     QVERIFY(server.isRunning());
     for (const QString &file : files)
-        QCOMPARE(FileFault::snapshot(server.programFile(file)), before[file]);
+        QCOMPARE(FileFault::snapshot(server.dataFile(file)), before[file]);
 }
 
 QTEST_MAIN(TestBrokenFiles)

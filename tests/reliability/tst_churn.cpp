@@ -1,6 +1,7 @@
 #include "chat/commandtable.h"
+#include "programrun.h"
 #include "rawclient.h"
-#include "serverundertest.h"
+#include "testfolders.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -347,24 +348,24 @@ void TestChurn::fiftyClientsComeAndGo()
 {
     const int seconds = churnSeconds();
     const qint64 windowMs = qBound(15, seconds / 4, 60) * 1000;
-    ServerUnderTest server;
-    server.writeProgramFile(QStringLiteral("motd.txt"), MotdText);
-    server.writeProgramFile(QStringLiteral("sysops.dat"),
-                            "\r\nChurn sysop\t" + SysopEmail + '\t' + SysopPassword + "\r\n");
+    HostedServer server(QStringLiteral(TARNWICK_SERVER_PATH));
+    QVERIFY(writeFile(server.dataFile("motd.txt"), MotdText));
+    QVERIFY(writeFile(server.dataFile("sysops.dat"),
+                      "\r\nChurn sysop\t" + SysopEmail + '\t' + SysopPassword + "\r\n"));
     // Flood control stays on (holding lines back, and a closed flooder's lines
     // being handled after it went, are part of the churn), but fast enough that
     // what a closed flooder left is handled in seconds: at 5 lines a second the
     // garbage bursts below would keep a slot for many minutes.
-    server.writeProgramFile(QStringLiteral("tarnwick-server.ini"),
-                            "[limits]\nfloodLinesPerSecond=2000\n");
-    QVERIFY(server.start());
+    QVERIFY(
+        writeFile(server.dataFile("tarnwick-server.ini"), "[limits]\nfloodLinesPerSecond=2000\n"));
+    QVERIFY(server.start({}, offscreenWindow()));
 
     // Warm up once, so the count holds what the program keeps for good: the
     // sockets with the warm-up client connected, less its own.
     int socketsBefore = -1;
     {
         RawClient warmUp{RawClient::Mode::Polled};
-        QVERIFY(warmUp.connectTo(ServerUnderTest::ChatPort));
+        QVERIFY(warmUp.connectTo(3069));
         QCOMPARE(addUserLinesOfJoin(warmUp, "Warm", Motd + "\r\n"),
                  QList<QByteArray>{"ADDUSER\tWarm\r\n"});
         warmUp.sendLine("Message\tWarm: \thello");
@@ -390,7 +391,7 @@ void TestChurn::fiftyClientsComeAndGo()
     while (clock.elapsed() < endMs) {
         const qint64 now = clock.elapsed();
         for (auto &c : churners)
-            c->act(now, ServerUnderTest::ChatPort);
+            c->act(now, 3069);
         waiting.clear();
         for (auto &c : churners) {
             if (c->fd() >= 0)
@@ -407,7 +408,7 @@ void TestChurn::fiftyClientsComeAndGo()
                 firstWindowKb.append(rss);
             if (at > endMs - windowMs)
                 lastWindowKb.append(rss);
-            QVERIFY2(server.isRunning(), server.endDescription().c_str());
+            QVERIFY2(server.isRunning(), server.errors());
         }
     }
     for (auto &c : churners)
@@ -426,7 +427,7 @@ void TestChurn::fiftyClientsComeAndGo()
     qInfo("VmRSS first %lld s: %.0f KiB on average, last %lld s: %.0f KiB; sockets before %d",
           windowMs / 1000, firstKb, windowMs / 1000, lastKb, socketsBefore);
 
-    QVERIFY2(server.isRunning(), server.endDescription().c_str());
+    QVERIFY2(server.isRunning(), server.errors());
     for (const QByteArray &line : std::as_const(figures.strangeLines))
         qWarning("unexpected line from the server: %s", line.toPercentEncoding(" \t").constData());
     QVERIFY(figures.strangeLines.isEmpty());
@@ -441,7 +442,7 @@ void TestChurn::fiftyClientsComeAndGo()
         QDeadlineTimer deadline(120'000);
         for (int attempt = 1;; ++attempt) {
             RawClient newcomer{RawClient::Mode::Polled};
-            QVERIFY(newcomer.connectTo(ServerUnderTest::ChatPort));
+            QVERIFY(newcomer.connectTo(3069));
             const QByteArray name = "Last" + QByteArray::number(attempt);
             const QList<QByteArray> added = addUserLinesOfJoin(newcomer, name, Motd + "\r\n");
             if (added.size() > 1 && !deadline.hasExpired()) {
@@ -457,13 +458,13 @@ void TestChurn::fiftyClientsComeAndGo()
     std::vector<std::unique_ptr<RawClient>> full;
     for (int k = 0; k < Clients; ++k) {
         full.push_back(std::make_unique<RawClient>(RawClient::Mode::Polled));
-        QVERIFY(full.back()->connectTo(ServerUnderTest::ChatPort));
+        QVERIFY(full.back()->connectTo(3069));
         full.back()->sendLine("MOTD");
         QVERIFY2(full.back()->waitForLine(Motd + "\r\n", 10000),
                  qPrintable(QStringLiteral("connection %1 was not served").arg(k + 1)));
     }
     RawClient oneTooMany{RawClient::Mode::Polled};
-    QVERIFY(oneTooMany.connectTo(ServerUnderTest::ChatPort));
+    QVERIFY(oneTooMany.connectTo(3069));
     QVERIFY(oneTooMany.waitForDisconnect(5000));
     QCOMPARE(oneTooMany.bytesReceived(), 0);
     full.clear();

@@ -5,8 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 // The real program on its data folder, which is also its working directory
@@ -29,18 +27,16 @@ private Q_SLOTS:
     void recordFilesAreBounded();
 
 private:
-    using Result = ProgramRun;
-    Result ctl(const QStringList &arguments, const QByteArray &input = {});
-    void startServer();
-    QString dataFile(const QString &name) const { return m_root.filePath("data/" + name); }
-    // Lines the server wrote to standard error since it started.
-    QByteArray serverOutput() const { return readFile(m_root.filePath("server.err")); }
+    ProgramRun ctl(const QStringList &arguments, const QByteArray &input = {})
+    {
+        return m_server.ctl(arguments, input);
+    }
+    QString dataFile(const QString &name) const { return m_server.dataFile(name); }
     QMap<QString, QByteArray> snapshot() const;
     void fillDisk();
-    void freeDisk() { QFile::remove(m_root.filePath("filler")); }
+    void freeDisk() { QFile::remove(dataFile("filler")); }
 
-    QTemporaryDir m_root;
-    QProcess m_server;
+    HostedServer m_server{QStringLiteral(TARNWICK_SERVER_PATH)};
 };
 
 namespace {
@@ -68,8 +64,8 @@ void TestDataFiles::initTestCase()
 {
     if (!PrivateSpace::entered())
         QSKIP("needs root: private mount and network namespaces");
-    QVERIFY(PrivateSpace::mountSmallDisk(m_root.path(), "2m"));
-    QVERIFY(QDir(m_root.path()).mkpath("data"));
+    QVERIFY(PrivateSpace::mountSmallDisk(m_server.data.path(), "2m"));
+    m_server.runsIn = m_server.data.path();
     QByteArray side;
     const QByteArray list = bans(&side);
     for (const auto &[name, bytes] :
@@ -78,40 +74,23 @@ void TestDataFiles::initTestCase()
           std::pair{"ban-meta.txt", side}})
         QVERIFY(writeFile(dataFile(name), bytes));
     QVERIFY(writeFile(dataFile("Bob"), "a record\r\n"));
-    startServer();
-}
-
-void TestDataFiles::startServer()
-{
-    m_server.setWorkingDirectory(m_root.filePath("data"));
-    m_server.setStandardErrorFile(m_root.filePath("server.err"));
-    m_server.start(QStringLiteral(TARNWICK_SERVER_PATH),
-                   {"--headless", "--data-dir", m_root.filePath("data")});
-    QVERIFY(m_server.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(ctl({"status"}).exitCode == 0, 20000);
+    QVERIFY(m_server.start());
 }
 
 void TestDataFiles::cleanupTestCase()
 {
     if (!PrivateSpace::entered())
         return;
-    m_server.terminate();
-    m_server.waitForFinished();
-    PrivateSpace::unmount(m_root.path());
+    m_server.process.terminate();
+    m_server.process.waitForFinished();
+    PrivateSpace::unmount(m_server.data.path());
 }
 
-TestDataFiles::Result TestDataFiles::ctl(const QStringList &arguments, const QByteArray &input)
-{
-    return runProgram(QStringLiteral(TARNWICK_SERVER_PATH),
-                      QStringList{"ctl", "--data-dir", m_root.filePath("data")} + arguments,
-                      m_root.filePath("data"), input);
-}
-
-// Every file in both folders, hidden ones included, with its bytes.
+// Every file in the data folder, hidden ones included, with its bytes.
 QMap<QString, QByteArray> TestDataFiles::snapshot() const
 {
     QMap<QString, QByteArray> files;
-    const QDir dir(m_root.filePath("data"));
+    const QDir dir(m_server.data.path());
     for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
         if (!name.startsWith("log.txt")) // the log gains entries
             files.insert(name, readFile(dir.filePath(name)));
@@ -121,7 +100,7 @@ QMap<QString, QByteArray> TestDataFiles::snapshot() const
 
 void TestDataFiles::fillDisk()
 {
-    QFile filler(m_root.filePath("filler"));
+    QFile filler(dataFile("filler"));
     QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
     for (qsizetype chunk = 65536; chunk > 0; chunk /= 2) {
         while (filler.write(QByteArray(chunk, 'f')) == chunk) {
@@ -156,7 +135,7 @@ void TestDataFiles::commandFailsAndKeepsTheFile()
     QFETCH(QByteArray, reason);
     const QMap<QString, QByteArray> before = snapshot();
     fillDisk();
-    const Result result = ctl(command, input);
+    const ProgramRun result = ctl(command, input);
     freeDisk();
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(reason), result.err.constData());
@@ -225,13 +204,13 @@ void TestDataFiles::recordNamesNeverReachTheServersFiles()
     QMap<QString, QByteArray> after = snapshot();
     QCOMPARE(after.take("Carl").left(22), QByteArray("Carl\r\ncarl@example.org"));
     QCOMPARE(after, before);
-    QVERIFY(!QFile::exists(m_root.filePath("escape")));
-    QCOMPARE(serverOutput().count("event=record-refused"), names.size());
+    QVERIFY(!QFile::exists(dataFile("../escape")));
+    QCOMPARE(m_server.errors().count("event=record-refused"), names.size());
 
     // What the next start reads is what the host wrote.
-    m_server.terminate();
-    QVERIFY(m_server.waitForFinished());
-    startServer();
+    m_server.process.terminate();
+    QVERIFY(m_server.process.waitForFinished());
+    QVERIFY(m_server.start());
     const QByteArray status = ctl({"status"}).out;
     QVERIFY2(status.contains("Require Passwords: on"), status.constData());
 }
@@ -249,7 +228,7 @@ void TestDataFiles::recordFilesAreBounded()
     QCOMPARE(readFile(dataFile("Bob")), QByteArray("a record\r\n"));
     QVERIFY(QFile::exists(dataFile("Erin")));
     QVERIFY(!QFile::exists(dataFile("Dave")));
-    const QByteArray output = serverOutput();
+    const QByteArray output = m_server.errors();
     QVERIFY2(output.contains("event=record-refused name=\"Bob\" reason=file-full"),
              output.constData());
     QVERIFY(output.contains("event=record-refused name=\"Dave\" reason=folder-full"));

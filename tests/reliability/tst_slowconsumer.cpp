@@ -1,5 +1,6 @@
+#include "programrun.h"
 #include "rawclient.h"
-#include "serverundertest.h"
+#include "testfolders.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -44,14 +45,6 @@ QByteArray relayedLine(int id)
 
 const QList<QByteArray> SlothLeft = leavingLines("Sloth");
 
-bool join(RawClient &client, const QByteArray &name, int receiveBuffer = 0)
-{
-    if (!client.connectTo(ServerUnderTest::ChatPort, "127.0.0.1", receiveBuffer))
-        return false;
-    client.sendLine("Name\t" + name);
-    return receiveBuffer > 0 || client.waitForLine("ADDUSER\t" + name + "\r\n", 10000);
-}
-
 struct Reader
 {
     RawClient connection{RawClient::Mode::Polled};
@@ -67,19 +60,20 @@ struct Reader
 
 void TestSlowConsumer::readersGetEveryLineWhileTheSilentOneIsDropped()
 {
-    ServerUnderTest server;
+    HostedServer server(QStringLiteral(TARNWICK_SERVER_PATH));
     // The readers send as fast as the window lets them: flood control would
     // only slow the run down.
-    server.writeProgramFile(QStringLiteral("tarnwick-server.ini"), "[limits]\nfloodBurst=0\n");
-    QVERIFY(server.start());
+    QVERIFY(writeFile(server.dataFile("tarnwick-server.ini"), "[limits]\nfloodBurst=0\n"));
+    QVERIFY(server.start({}, offscreenWindow()));
 
     std::vector<std::unique_ptr<Reader>> readers;
     for (int k = 0; k < Readers; ++k) {
         readers.push_back(std::make_unique<Reader>());
-        QVERIFY(join(readers.back()->connection, readerName(k)));
+        QVERIFY(readers.back()->connection.connectTo(3069) &&
+                readers.back()->connection.join(readerName(k)));
     }
     RawClient sloth{RawClient::Mode::Polled};
-    QVERIFY(join(sloth, "Sloth", 4096));
+    QVERIFY(sloth.connectTo(3069, "127.0.0.1", 4096) && sloth.join("Sloth"));
     for (auto &reader : readers)
         QVERIFY(reader->connection.waitForLine("ADDUSER\tSloth\r\n", 10000));
     const qint64 idleKb = server.statusKb("VmRSS");
@@ -171,7 +165,7 @@ void TestSlowConsumer::readersGetEveryLineWhileTheSilentOneIsDropped()
 
     // Its entry and row are free again: a newcomer hears of the readers only.
     RawClient fresh{RawClient::Mode::Polled};
-    QVERIFY(fresh.connectTo(ServerUnderTest::ChatPort));
+    QVERIFY(fresh.connectTo(3069));
     QList<QByteArray> expected;
     for (int k = 0; k < Readers; ++k)
         expected.append("ADDUSER\t" + readerName(k) + "\r\n");

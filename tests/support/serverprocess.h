@@ -39,13 +39,13 @@ public:
     // True when nothing listens on the port and it can be bound again.
     static bool isPortFree(unsigned short port);
     static bool waitUntilPortsFree(const std::vector<unsigned short> &ports, int timeoutMs);
+    // The sockets `pid` holds open, as their descriptors name them ("socket:[inode]").
+    static std::vector<std::string> socketsOf(pid_t pid);
 
 protected:
     // `pid` holds the listening socket of this port (and not another program
     // that happened to take it first).
     static bool holdsListener(pid_t pid, unsigned short port);
-    // The sockets `pid` holds open, as their descriptors name them ("socket:[inode]").
-    static std::vector<std::string> socketsOf(pid_t pid);
     // Sends `terminated` SIGTERM, waits (then kills) until our process ended.
     void end(pid_t terminated);
 
