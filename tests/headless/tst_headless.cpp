@@ -22,17 +22,13 @@ class TestHeadless : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void init();
-    void cleanup();
     void answersWithoutStartingAnything_data();
     void answersWithoutStartingAnything();
-    void runsWithoutWidgetsInTheSameProcess();
     void commandActsOnTheChatAndTheFiles_data();
     void commandActsOnTheChatAndTheFiles();
     void filesAndFollowersFollowTheCommands();
-    void windowedServerServesTheControlSocketToo();
     void hangUpReloadsAndTerminateStops();
-    void secondServerOnTheSameFolderIsRefused();
-    void staleSocketOfAKilledServerIsReplaced();
+    void oneServerPerFolderUntilItIsKilled();
 
 private:
     ProgramRun ctl(const QStringList &arguments, const QByteArray &input = {})
@@ -70,11 +66,6 @@ void TestHeadless::init()
 {
     m_server = std::make_unique<HostedServer>(QStringLiteral(TARNWICK_SERVER_PATH));
     writeDataFile("motd.txt", "Welcome\r\n");
-}
-
-void TestHeadless::cleanup()
-{
-    m_server.reset();
 }
 
 QJsonObject TestHeadless::status()
@@ -116,27 +107,6 @@ void TestHeadless::answersWithoutStartingAnything()
     const QByteArray &shown = exitCode == 0 ? result.out : result.err;
     const QByteArray &silent = exitCode == 0 ? result.err : result.out;
     QVERIFY2(shown.contains(said) && silent.isEmpty(), QByteArray(shown + silent));
-}
-
-void TestHeadless::runsWithoutWidgetsInTheSameProcess()
-{
-    QVERIFY(m_server->start());
-    const QString proc = QStringLiteral("/proc/%1/").arg(m_server->process.processId());
-    QCOMPARE(QFileInfo(QFile::symLinkTarget(proc + "exe")).fileName(), "tarnwick-serverd");
-    const QByteArray mapped = readFile(proc + "maps");
-    QVERIFY(mapped.contains("libQt6Core"));
-    QVERIFY(!mapped.contains("libQt6Gui"));
-    QVERIFY(!mapped.contains("libQt6Widgets"));
-
-    // Lines on standard error carry their time when not under the journal.
-    QTRY_VERIFY(m_server->errors().contains("Serving chat"));
-    const QByteArray err = m_server->errors();
-    QVERIFY2(
-        QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S* Serving chat "
-                           "on TCP port 3069 and logins on TCP port 3068 from ")
-            .match(QString::fromUtf8(err))
-            .hasMatch(),
-        err);
 }
 
 namespace {
@@ -284,6 +254,24 @@ void TestHeadless::commandActsOnTheChatAndTheFiles()
 void TestHeadless::filesAndFollowersFollowTheCommands()
 {
     QVERIFY(m_server->start());
+    // The daemon runs without the widget libraries.
+    const QString proc = QStringLiteral("/proc/%1/").arg(m_server->process.processId());
+    QCOMPARE(QFileInfo(QFile::symLinkTarget(proc + "exe")).fileName(), "tarnwick-serverd");
+    const QByteArray mapped = readFile(proc + "maps");
+    QVERIFY(mapped.contains("libQt6Core"));
+    QVERIFY(!mapped.contains("libQt6Gui"));
+    QVERIFY(!mapped.contains("libQt6Widgets"));
+
+    // Lines on standard error carry their time when not under the journal.
+    QTRY_VERIFY(m_server->errors().contains("Serving chat"));
+    const QByteArray err = m_server->errors();
+    QVERIFY2(
+        QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S* Serving chat "
+                           "on TCP port 3069 and logins on TCP port 3068 from ")
+            .match(QString::fromUtf8(err))
+            .hasMatch(),
+        err);
+
     QProcess follower;
     QVERIFY(launch(follower, {"ctl", "--data-dir", m_server->data.path(), "log", "--follow"}));
 
@@ -347,19 +335,6 @@ void TestHeadless::filesAndFollowersFollowTheCommands()
     QVERIFY(ended(m_server->process, 0));
 }
 
-void TestHeadless::windowedServerServesTheControlSocketToo()
-{
-    QProcessEnvironment offscreen = withoutDisplay();
-    offscreen.insert("QT_QPA_PLATFORM", "offscreen");
-    QVERIFY(m_server->start({}, offscreen));
-    const auto bob = RawClient::joined(3069, "bob");
-    QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n"));
-    QCOMPARE(ctl({"shutdown"}).exitCode, 0);
-    QVERIFY(bob->waitForDisconnect());
-    QVERIFY(ended(m_server->process, 0));
-    QVERIFY(!QFile::exists(socketPath()));
-}
-
 void TestHeadless::hangUpReloadsAndTerminateStops()
 {
     NotifySocket notify(m_server->workingFile("notify"));
@@ -405,7 +380,7 @@ void TestHeadless::hangUpReloadsAndTerminateStops()
     QCOMPARE(notify.firstLines(), serviceNotifySupported() ? expected : QList<QByteArray>());
 }
 
-void TestHeadless::secondServerOnTheSameFolderIsRefused()
+void TestHeadless::oneServerPerFolderUntilItIsKilled()
 {
     QVERIFY(m_server->start());
     QProcess second;
@@ -416,19 +391,14 @@ void TestHeadless::secondServerOnTheSameFolderIsRefused()
                                QFile::encodeName(m_server->data.path()) + '.';
     QVERIFY2(err.contains(refusal), err);
     QCOMPARE(ctl({"status"}).exitCode, 0);
-}
 
-void TestHeadless::staleSocketOfAKilledServerIsReplaced()
-{
-    QVERIFY(m_server->start());
     m_server->process.kill();
     QVERIFY(m_server->process.waitForFinished());
     QVERIFY(QFile::exists(socketPath()));
     const ProgramRun noServer = ctl({"status"});
     QCOMPARE(noServer.exitCode, 3);
-    const QByteArray refusal = "tarnwick-server: No server is running on " +
-                               QFile::encodeName(m_server->data.path()) + ".\n";
-    QCOMPARE(noServer.err, refusal);
+    QCOMPARE(noServer.err, "tarnwick-server: No server is running on " +
+                               QFile::encodeName(m_server->data.path()) + ".\n");
     QVERIFY(m_server->start()); // which waits for the ports and asks the new server for its status
 }
 

@@ -14,7 +14,6 @@ class TestPasswordForms : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void init();
-    void cleanup();
     void freshStoreHoldsOnlyHashes();
     void plainStoreWorksUntilConverted();
     void plainAndHashedSysopsBothGrantModeratorRights();
@@ -38,11 +37,6 @@ void TestPasswordForms::init()
 {
     m_server = std::make_unique<HostedServer>(QStringLiteral(TARNWICK_SERVER_PATH));
     QVERIFY(writeFile(dataFile("tarnwick-server.ini"), "[passwords]\nrequired=true\n"));
-}
-
-void TestPasswordForms::cleanup()
-{
-    m_server.reset();
 }
 
 QList<QByteArray> TestPasswordForms::storedRows()

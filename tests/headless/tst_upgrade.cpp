@@ -2,7 +2,6 @@
 #include "platform/servicenotify.h"
 #include "programrun.h"
 #include "rawclient.h"
-#include "serverprocess.h"
 #include "testfolders.h"
 
 #include <QElapsedTimer>
@@ -13,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <numeric>
 #include <poll.h>
 #include <sys/stat.h>
 
@@ -22,24 +22,16 @@ class TestUpgrade : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
     void init();
-    void cleanup();
     void roomCarriesOnAcrossAnUpgrade();
-    void programThatCannotRunLeavesTheServerAsItWas_data();
     void programThatCannotRunLeavesTheServerAsItWas();
     void stateOfAnotherFormatStartsAfresh();
-    void kickedClientIsClosedAfterItsGraceAcrossTheUpgrade();
 
 private:
     QString program() const { return m_bin->filePath("tarnwick-serverd"); }
     ProgramRun ctl(const QStringList &arguments) { return m_server->ctl(arguments); }
     // Puts `bytes` in the program's place: written beside it, then renamed.
     void replaceProgram(const QByteArray &bytes, QFile::Permissions permissions);
-    QString exePath() const
-    {
-        return QStringLiteral("/proc/%1/exe").arg(m_server->process.processId());
-    }
 
     std::unique_ptr<QTemporaryDir> m_bin;
     std::unique_ptr<HostedServer> m_server;
@@ -61,30 +53,25 @@ int relayedNumber(QByteArrayView line)
     return line.sliced(prefix.size(), line.size() - prefix.size() - 3).toInt();
 }
 
-// What a client received, in order: the sender's numbers, anything else, and
-// when each number arrived.
+// What a client received, in order: the sender's numbers and anything else.
 struct Received
 {
     QList<int> numbers;
-    QList<qint64> arrivedMs;
     QList<QByteArray> others;
 
-    void add(QByteArrayView line, qint64 ms)
+    void add(QByteArrayView line)
     {
-        if (const int n = relayedNumber(line); n >= 0) {
+        if (const int n = relayedNumber(line); n >= 0)
             numbers.append(n);
-            arrivedMs.append(ms);
-        } else {
+        else
             others.append(line.toByteArray());
-        }
     }
 };
 
 QList<int> upTo(int count)
 {
-    QList<int> numbers;
-    for (int i = 0; i < count; ++i)
-        numbers.append(i);
+    QList<int> numbers(count);
+    std::iota(numbers.begin(), numbers.end(), 0);
     return numbers;
 }
 
@@ -98,11 +85,6 @@ void waitForInput(const std::vector<std::unique_ptr<RawClient>> &clients, std::s
 }
 } // namespace
 
-void TestUpgrade::initTestCase()
-{
-    QVERIFY(!serverProgram().isEmpty());
-}
-
 void TestUpgrade::init()
 {
     m_bin = std::make_unique<QTemporaryDir>();
@@ -111,12 +93,6 @@ void TestUpgrade::init()
     QVERIFY(QFile::copy(QStringLiteral(TARNWICK_SERVERD_PATH), program()));
     QVERIFY(writeFile(m_server->dataFile("motd.txt"), "Welcome\r\n"));
     QVERIFY(writeFile(m_server->dataFile("sysops.dat"), "\r\nAnn\tann@example.org\tsecret\r\n"));
-}
-
-void TestUpgrade::cleanup()
-{
-    m_server.reset();
-    QVERIFY(ServerProcess::waitUntilPortsFree({3069, 3068}, 30'000));
 }
 
 void TestUpgrade::replaceProgram(const QByteArray &bytes, QFile::Permissions permissions)
@@ -200,8 +176,7 @@ void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
     clock.start();
     std::vector<Received> received(room.size());
     QProcess upgrade;
-    qint64 upgradeStartedMs = -1;
-    qint64 upgradeEndedMs = -1;
+    bool upgradeEnded = false;
     int sent = 0;
     const auto allReceived = [&] {
         for (std::size_t i = 0; i < 19; ++i) {
@@ -215,24 +190,21 @@ void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
         const qint64 due = sent * 5;
         if (sent < Lines && clock.elapsed() >= due) {
             ann.sendLine("Message\tAnn:\tn=" + QByteArray::number(sent++));
-            if (sent == 200) {
-                upgradeStartedMs = clock.elapsed();
+            if (sent == 200)
                 upgrade.start(QStringLiteral(TARNWICK_SERVERD_PATH),
                               {"ctl", "--data-dir", m_server->data.path(), "upgrade"});
-            }
         }
         ann.flush();
-        if (upgradeStartedMs >= 0 && upgradeEndedMs < 0 && upgrade.waitForFinished(0)) {
-            upgradeEndedMs = clock.elapsed();
+        if (sent >= 200 && !upgradeEnded && upgrade.waitForFinished(0)) {
+            upgradeEnded = true;
             hal.send("ial\r\n");
         }
         hal.flush();
         for (std::size_t i = 0; i < 19; ++i)
-            room[i]->readAvailable(
-                [&](QByteArrayView line) { received[i].add(line, clock.elapsed()); });
+            room[i]->readAvailable([&](QByteArrayView line) { received[i].add(line); });
         waitForInput(room, 19, int(sent < Lines ? due + 5 - clock.elapsed() : 5));
     }
-    QVERIFY2(upgradeEndedMs >= 0 || upgrade.waitForFinished(30'000), "ctl upgrade did not end");
+    QVERIFY2(upgradeEnded || upgrade.waitForFinished(30'000), "ctl upgrade did not end");
     QCOMPARE(upgrade.exitCode(), 0);
     QVERIFY2(upgrade.readAllStandardOutput().contains("Upgraded from version 1.0.0"),
              upgrade.readAllStandardError());
@@ -252,7 +224,7 @@ void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
     QCOMPARE(samsLines.first(ready).count("Message\tAnn:\t" + filler + "\t\r\n"), 150);
     Received sams;
     for (const QByteArray &line : samsLines.sliced(ready + 1))
-        sams.add(line, 0);
+        sams.add(line);
     QCOMPARE(sams.numbers, upTo(Lines));
     QCOMPARE(sams.others, halsLine);
 
@@ -260,7 +232,8 @@ void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
     QCOMPARE(m_server->process.processId(), pid);
     struct stat exe = {};
     struct stat file = {};
-    QVERIFY(::stat(QFile::encodeName(exePath()).constData(), &exe) == 0 &&
+    const QByteArray exePath = "/proc/" + QByteArray::number(pid) + "/exe";
+    QVERIFY(::stat(exePath.constData(), &exe) == 0 &&
             ::stat(QFile::encodeName(program()).constData(), &file) == 0);
     QCOMPARE(exe.st_ino, file.st_ino);
     const QJsonObject status =
@@ -272,58 +245,53 @@ void TestUpgrade::roomCarriesOnAcrossAnUpgrade()
         const QList<QByteArray> expected{"READY=1", "RELOADING=1", "READY=1"};
         QCOMPARE(notify.firstLines(), expected);
     }
-
-    // The pause: the longest gap between two of Ann's lines as she saw them
-    // relayed, from a second before the upgrade to a second after it.
-    qint64 longest = 0;
-    const Received &seen = received[0];
-    for (qsizetype i = 1; i < seen.arrivedMs.size(); ++i) {
-        if (seen.arrivedMs[i] >= upgradeStartedMs - 1000 &&
-            seen.arrivedMs[i] <= upgradeEndedMs + 1000)
-            longest = std::max(longest, seen.arrivedMs[i] - seen.arrivedMs[i - 1]);
-    }
-    qInfo("Longest gap in the relayed lines across the upgrade: %lld ms (ctl upgrade took %lld ms)",
-          longest, upgradeEndedMs - upgradeStartedMs);
 }
 
-void TestUpgrade::programThatCannotRunLeavesTheServerAsItWas_data()
-{
-    QTest::addColumn<QByteArray>("reason");
-    QTest::newRow("missing") << QByteArray("No such file or directory");
-    QTest::newRow("not executable") << QByteArray("Permission denied");
-    QTest::newRow("another architecture") << QByteArray("Exec format error");
-}
-
+// Each program that cannot run leaves the same process serving the same room;
+// the one that can then takes over, and the grace of a kick the old program
+// started still ends the kicked client's stay.
 void TestUpgrade::programThatCannotRunLeavesTheServerAsItWas()
 {
-    QFETCH(QByteArray, reason);
+    QVERIFY(
+        writeFile(m_server->dataFile("tarnwick-server.ini"), "[limits]\nleaveGraceSeconds=2\n"));
     QVERIFY(m_server->start());
     const auto bob = RawClient::joined(3069, "bob");
     const auto eve = RawClient::joined(3069, "eve");
-    QByteArray bytes = serverProgram();
-    QFile::Permissions permissions = QFile::ReadOwner | QFile::ExeOwner;
-    if (reason.startsWith("Permission")) {
-        permissions = QFile::ReadOwner | QFile::WriteOwner;
-    } else if (reason.startsWith("Exec")) {
-        // The ELF header's machine: x86-64 (62) becomes AArch64 (183), anything else x86-64.
-        const char machine = bytes[18] == 62 ? char(183) : char(62);
-        bytes[18] = machine;
-        bytes[19] = 0;
-    }
-    replaceProgram(bytes, permissions);
-    if (reason.startsWith("No such"))
-        QVERIFY(QFile::remove(program()));
+    for (const QByteArray reason :
+         {"No such file or directory", "Permission denied", "Exec format error"}) {
+        QByteArray bytes = serverProgram();
+        QFile::Permissions permissions = QFile::ReadOwner | QFile::ExeOwner;
+        if (reason.startsWith("Permission")) {
+            permissions = QFile::ReadOwner | QFile::WriteOwner;
+        } else if (reason.startsWith("Exec")) {
+            // The ELF header's machine: x86-64 (62) becomes AArch64 (183), anything else x86-64.
+            const char machine = bytes[18] == 62 ? char(183) : char(62);
+            bytes[18] = machine;
+            bytes[19] = 0;
+        }
+        replaceProgram(bytes, permissions);
+        if (reason.startsWith("No such"))
+            QVERIFY(QFile::remove(program()));
 
-    const ProgramRun refused = ctl({"upgrade"});
-    QCOMPARE(refused.exitCode, 1);
-    QVERIFY2(refused.err.contains(reason), refused.err);
-    // The same process serves the same room: no line lost, nobody gone.
-    bob->sendLine("Message\tbob:\tstill here");
-    QCOMPARE(eve->readLines(1), QList<QByteArray>{"Message\tbob:\tstill here\t\r\n"});
+        const ProgramRun refused = ctl({"upgrade"});
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains(reason), refused.err);
+        // No line lost, nobody gone.
+        bob->sendLine("Message\tbob:\tstill here");
+        QCOMPARE(eve->readLines(1), QList<QByteArray>{"Message\tbob:\tstill here\t\r\n"});
+    }
     QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n1\teve\t127.0.0.1\n"));
     RawClient carol;
     QVERIFY(carol.connectTo(3069) && carol.join("carol"));
     QVERIFY(!m_server->errors().contains("Upgraded"));
+
+    QCOMPARE(ctl({"kick", "eve"}).exitCode, 0);
+    replaceProgram(serverProgram(), QFile::ReadOwner | QFile::ExeOwner);
+    QCOMPARE(ctl({"upgrade"}).exitCode, 0);
+    // Eve stays put; the grace the old program started still ends her stay.
+    QVERIFY(eve->waitForDisconnect(10'000));
+    QVERIFY(bob->waitForLine("REMOVEUSER\teve\r\n", 3000));
+    QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n2\tcarol\t127.0.0.1\n"));
 }
 
 void TestUpgrade::stateOfAnotherFormatStartsAfresh()
@@ -350,22 +318,6 @@ void TestUpgrade::stateOfAnotherFormatStartsAfresh()
     const auto again = RawClient::joined(3069, "bob");
     QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n"));
     QVERIFY2(m_server->errors().contains("could not be read (it is of format"), m_server->errors());
-}
-
-void TestUpgrade::kickedClientIsClosedAfterItsGraceAcrossTheUpgrade()
-{
-    QVERIFY(
-        writeFile(m_server->dataFile("tarnwick-server.ini"), "[limits]\nleaveGraceSeconds=2\n"));
-    QVERIFY(m_server->start());
-    const auto bob = RawClient::joined(3069, "bob");
-    const auto eve = RawClient::joined(3069, "eve");
-    QCOMPARE(ctl({"kick", "eve"}).exitCode, 0);
-    replaceProgram(serverProgram(), QFile::ReadOwner | QFile::ExeOwner);
-    QCOMPARE(ctl({"upgrade"}).exitCode, 0);
-    // Eve stays put; the grace the old program started still ends her stay.
-    QVERIFY(eve->waitForDisconnect(10'000));
-    QVERIFY(bob->waitForLine("REMOVEUSER\teve\r\n", 3000));
-    QCOMPARE(ctl({"users"}).out, QByteArray("0\tbob\t127.0.0.1\n"));
 }
 
 QTEST_GUILESS_MAIN(TestUpgrade)
