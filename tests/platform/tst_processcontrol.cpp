@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 // One server per folder, and signals handed to the event loop.
@@ -16,7 +15,6 @@ class TestProcessControl : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void lockOutcomes();
-    void crashedHolderLeavesTheFolderFree();
     void foldersOthersMayWriteAreRefused();
     void signalRunsItsCallbackOnTheEventLoop();
 };
@@ -57,33 +55,6 @@ void TestProcessControl::foldersOthersMayWriteAreRefused()
         QCOMPARE(::chmod(QFile::encodeName(folder.path()).constData(), mode), 0);
         QCOMPARE(FolderLock::whyUnsafe(folder.path()).isEmpty(), mode == 0755);
     }
-}
-
-void TestProcessControl::crashedHolderLeavesTheFolderFree()
-{
-    QTemporaryDir folder;
-    int ready[2];
-    QCOMPARE(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        FolderLock lock;
-        const char outcome = lock.lock(folder.path()) == FolderLock::Outcome::Locked ? 'L' : 'F';
-        [[maybe_unused]] const ssize_t written = ::write(ready[1], &outcome, 1);
-        ::pause(); // until killed, holding the lock
-        ::_exit(0);
-    }
-    char outcome = 0;
-    QCOMPARE(::read(ready[0], &outcome, 1), ssize_t(1));
-    QCOMPARE(outcome, 'L');
-    FolderLock mine;
-    QCOMPARE(mine.lock(folder.path()), FolderLock::Outcome::HeldByAnother);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    QVERIFY(QFile::exists(folder.filePath(FolderLock::FileName))); // left behind, yet free
-    QCOMPARE(mine.lock(folder.path()), FolderLock::Outcome::Locked);
-    ::close(ready[0]);
-    ::close(ready[1]);
 }
 
 // Each signal in turn, in the order sent.

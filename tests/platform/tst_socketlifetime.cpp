@@ -15,7 +15,6 @@ private Q_SLOTS:
     void init();
     void droppedInsideItsOwnSignal_data();
     void droppedInsideItsOwnSignal();
-    void queuedOutputLeavesInOrder();
     void droppedBeforeItsFlush();
 
 private:
@@ -83,25 +82,6 @@ void TestSocketLifetime::droppedInsideItsOwnSignal()
         QTRY_COMPARE(peer.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(peer.readAll(), withOutputLeft ? QByteArray("DOUBLE\r\n") : QByteArray());
     }
-}
-
-// Lines wait for one flush of all connections per event-loop turn: they must
-// still leave in order, each connection's own.
-void TestSocketLifetime::queuedOutputLeavesInOrder()
-{
-    QTcpSocket first, second;
-    const QSharedPointer<ClientSocket> a = connectPeer(first);
-    const QSharedPointer<ClientSocket> b = connectPeer(second);
-    QVERIFY(a && b);
-    a->send("one\r\n");
-    b->send("one\r\n");
-    a->send("three\r\n");
-    const QByteArray expected("one\r\nthree\r\n");
-    QByteArray received;
-    QTRY_VERIFY((received += first.readAll()).size() >= expected.size());
-    QCOMPARE(received, expected);
-    QTRY_COMPARE(second.bytesAvailable(), qint64(5));
-    QCOMPARE(second.readAll(), QByteArray("one\r\n"));
 }
 
 // A connection dropped and deleted while its lines wait for the flush gets

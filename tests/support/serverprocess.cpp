@@ -73,50 +73,18 @@ bool ServerProcess::start(const Launch &launch, std::string *error)
         ::execvpe(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
-    m_end = "still running";
     return true;
-}
-
-bool ServerProcess::waitUntilListening(const std::vector<unsigned short> &ports, int timeoutMs)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        bool all = true;
-        for (unsigned short port : ports)
-            all = all && holdsListener(m_pid, port);
-        if (all)
-            return true;
-        if (std::chrono::steady_clock::now() > deadline || !isRunning())
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
 }
 
 bool ServerProcess::isRunning()
 {
     if (m_pid <= 0)
         return false;
-    int status = 0;
-    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        reaped(status);
+    if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+        m_pid = -1;
         return false;
     }
     return true;
-}
-
-void ServerProcess::reaped(int status)
-{
-    m_pid = -1;
-    if (WIFSIGNALED(status))
-        m_end = "killed by signal " + std::to_string(WTERMSIG(status));
-    else
-        m_end = "exited with code " + std::to_string(WEXITSTATUS(status));
-}
-
-std::string ServerProcess::endDescription()
-{
-    isRunning();
-    return m_end;
 }
 
 bool ServerProcess::holdsListener(pid_t pid, unsigned short port)
@@ -166,17 +134,15 @@ void ServerProcess::end(pid_t terminated)
         return;
     ::kill(terminated, SIGTERM);
     for (int i = 0; i < 1000; ++i) {
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            reaped(status);
+        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+            m_pid = -1;
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ::kill(m_pid, SIGKILL);
-    int status = 0;
-    ::waitpid(m_pid, &status, 0);
-    reaped(status);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
 }
 
 bool ServerProcess::isPortFree(unsigned short port)

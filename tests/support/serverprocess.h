@@ -24,15 +24,8 @@ public:
     ServerProcess &operator=(const ServerProcess &) = delete;
 
     bool start(const Launch &launch, std::string *error);
-    // Waits until the process itself holds a listening socket on every port,
-    // without connecting to them (a probe connection would be a client to
-    // the server). False when the time ran out or the process ended.
-    bool waitUntilListening(const std::vector<unsigned short> &ports, int timeoutMs);
     // Alive: not ended. Reaps the process once it has ended.
     bool isRunning();
-    // How the process ended ("exited with code 1", "killed by signal 11"), or
-    // "still running".
-    std::string endDescription();
     void stop() { end(m_pid); }
     pid_t pid() const { return m_pid; }
 
@@ -50,8 +43,5 @@ protected:
     void end(pid_t terminated);
 
 private:
-    void reaped(int status);
-
     pid_t m_pid = -1;
-    std::string m_end = "not started";
 };
