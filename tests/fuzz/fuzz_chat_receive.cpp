@@ -5,13 +5,9 @@
 #include "chat/commandtable.h"
 #include "core/chatserver.h"
 #include "fuzzinput.h"
-#include "simulatedtransport.h"
+#include "simulatedworld.h"
 #include "testfolders.h"
 
-#include <QCoreApplication>
-#include <QDir>
-
-#include <array>
 #include <cstdlib>
 #include <memory>
 
@@ -21,28 +17,8 @@ struct World : TestFolders
 {
     ConnectionTable table;
     std::unique_ptr<ChatServer> chat;
-    // The peer of each entry's latest simulated connection.
-    std::array<QSharedPointer<SimulatedTransport>, ConnectionTable::Size> peers;
+    SimulatedPeers peers;
     int runs = 0;
-
-    void connect(const QByteArray &address)
-    {
-        auto peer = SimulatedTransport::connectTo(chat->connections(), address);
-        if (peer->index() >= 0)
-            peers[peer->index()] = peer;
-    }
-
-    // Whatever is there: the peer of an entry that was never used is null.
-    void peerClose(int index)
-    {
-        if (peers[index])
-            peers[index]->peerClose();
-    }
-    void takeSent(int index)
-    {
-        if (peers[index])
-            peers[index]->takeSent();
-    }
 
     World()
     {
@@ -51,26 +27,7 @@ struct World : TestFolders
         chat = std::make_unique<ChatServer>(table, config);
         registerChatCommands(*chat);
     }
-
-    // Files the handlers write (log, records) must not fill the disk on a
-    // long run.
-    void sweepWorkingDirectory()
-    {
-        QDir dir(workingDirectory.path());
-        for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden))
-            dir.remove(name);
-    }
 };
-
-World &world()
-{
-    static int argc = 1;
-    static char name[] = "fuzz_chat_receive";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    static World instance;
-    return instance;
-}
 
 // A line built from the keyword table, so every handler is reached often.
 QByteArray keywordLine(FuzzInput &input)
@@ -86,7 +43,7 @@ QByteArray keywordLine(FuzzInput &input)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    World &w = world();
+    World &w = fuzzWorld<World>();
     ChatServer &chat = *w.chat;
     FuzzInput input(data, size);
     int steps = 0;
@@ -95,21 +52,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int slot = input.byte() % ConnectionTable::Size;
         switch (op % 6) {
         case 0:
-            w.connect("10.0.0." + QByteArray::number(input.byte() % 10));
+            w.peers.connect(chat.connections(), "10.0.0." + QByteArray::number(input.byte() % 10));
             break;
         case 1:
             if (chat.isConnected(slot))
-                w.peers[slot]->receive(input.bytes(input.byte()));
+                w.peers.latest[slot]->receive(input.bytes(input.byte()));
             break;
         case 2:
             if (chat.isConnected(slot))
-                w.peers[slot]->receive(keywordLine(input));
+                w.peers.latest[slot]->receive(keywordLine(input));
             break;
         case 3:
-            w.peerClose(slot);
+            w.peers.peerClose(slot);
             break;
         case 4:
-            w.takeSent(slot);
+            w.peers.takeSent(slot);
             break;
         case 5:
             if (chat.isConnected(slot) && input.byte() % 8 == 0)
@@ -119,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // Everybody leaves: every slot must be free again.
     for (int i = 0; i < ConnectionTable::Size; ++i) {
-        w.peerClose(i);
-        w.takeSent(i);
+        w.peers.peerClose(i);
+        w.peers.takeSent(i);
     }
     for (int i = 0; i < ConnectionTable::Size; ++i) {
         const ConnectionSlot &s = w.table.slot(i);
@@ -130,6 +87,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
     }
     if (++w.runs % 500 == 0)
-        w.sweepWorkingDirectory();
+        removeFiles(w.workingDirectory);
     return 0;
 }

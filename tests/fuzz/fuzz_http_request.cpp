@@ -13,15 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     HttpRequestReader whole;
     whole.append(stream);
     HttpRequestReader pieces;
-    qsizetype position = 0;
-    uint8_t step = 1;
-    while (position < stream.size()) {
-        step = uint8_t(step * 5 + 3);
-        const qsizetype n = 1 + step % 11;
-        pieces.append(
-            QByteArrayView(stream).sliced(position, std::min(n, stream.size() - position)));
-        position += n;
-    }
+    for (const QByteArrayView chunk : cutIntoChunks(stream, 11))
+        pieces.append(chunk);
     if (whole.state() != pieces.state() || whole.method() != pieces.method() ||
         whole.target() != pieces.target())
         std::abort();

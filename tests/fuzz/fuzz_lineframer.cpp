@@ -13,14 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QList<QByteArray> expected = whole.append(stream);
     LineFramer pieces(16 + cap);
     QList<QByteArray> got;
-    qsizetype position = 0;
-    uint8_t step = 1;
-    while (position < stream.size()) {
-        step = uint8_t(step * 5 + 3);
-        const qsizetype n = 1 + step % 7;
-        got += pieces.append(stream.mid(position, n));
-        position += n;
-    }
+    for (const QByteArrayView chunk : cutIntoChunks(stream, 7))
+        got += pieces.append(chunk.toByteArray());
     if (got != expected || whole.pending() != pieces.pending())
         std::abort();
     for (const QByteArray &line : got) {

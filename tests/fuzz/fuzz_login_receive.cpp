@@ -5,13 +5,9 @@
 #include "core/chatserver.h"
 #include "core/connectionpool.h"
 #include "fuzzinput.h"
-#include "simulatedtransport.h"
+#include "simulatedworld.h"
 #include "testfolders.h"
 
-#include <QCoreApplication>
-#include <QDir>
-
-#include <array>
 #include <cstdlib>
 #include <memory>
 
@@ -22,25 +18,16 @@ struct World : TestFolders
     ConnectionTable table;
     std::unique_ptr<LoginServer> login;
     std::unique_ptr<ChatServer> chat;
-    // The peer of each entry's latest simulated connection, per service.
-    using Peers = std::array<QSharedPointer<SimulatedTransport>, ConnectionTable::Size>;
-    Peers loginPeers;
-    Peers chatPeers;
+    // The peers of each entry, per service.
+    SimulatedPeers loginPeers;
+    SimulatedPeers chatPeers;
     int runs = 0;
 
-    static void connect(ConnectionPool &pool, Peers &peers, const QByteArray &address)
+    void closeBoth(int index) const
     {
-        auto peer = SimulatedTransport::connectTo(pool, address);
-        if (peer->index() >= 0)
-            peers[peer->index()] = peer;
-    }
-    void closeBoth(int index)
-    {
-        for (Peers *peers : {&loginPeers, &chatPeers}) {
-            if (const auto &peer = (*peers)[index]) {
-                peer->peerClose();
-                peer->takeSent();
-            }
+        for (const SimulatedPeers *peers : {&loginPeers, &chatPeers}) {
+            peers->peerClose(index);
+            peers->takeSent(index);
         }
     }
 
@@ -50,26 +37,7 @@ struct World : TestFolders
         chat = std::make_unique<ChatServer>(table, config);
         registerChatCommands(*chat);
     }
-
-    void sweep()
-    {
-        for (QTemporaryDir *dir : {&programFolder, &workingDirectory}) {
-            QDir folder(dir->path());
-            for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden))
-                folder.remove(name);
-        }
-    }
 };
-
-World &world()
-{
-    static int argc = 1;
-    static char name[] = "fuzz_login_receive";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    static World instance;
-    return instance;
-}
 
 QByteArray requestLine(FuzzInput &input)
 {
@@ -87,7 +55,7 @@ QByteArray requestLine(FuzzInput &input)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    World &w = world();
+    World &w = fuzzWorld<World>();
     FuzzInput input(data, size);
     int steps = 0;
     while (!input.atEnd() && ++steps < 200) {
@@ -95,20 +63,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int slot = input.byte() % ConnectionTable::Size;
         switch (op % 7) {
         case 0:
-            World::connect(w.login->connections(), w.loginPeers,
-                           "10.0.0." + QByteArray::number(input.byte() % 10));
+            w.loginPeers.connect(w.login->connections(),
+                                 "10.0.0." + QByteArray::number(input.byte() % 10));
             break;
         case 1:
-            World::connect(w.chat->connections(), w.chatPeers,
-                           "10.0.1." + QByteArray::number(input.byte() % 10));
+            w.chatPeers.connect(w.chat->connections(),
+                                "10.0.1." + QByteArray::number(input.byte() % 10));
             break;
         case 2:
             if (w.login->connections().isConnected(slot))
-                w.loginPeers[slot]->receive(input.bytes(input.byte()));
+                w.loginPeers.latest[slot]->receive(input.bytes(input.byte()));
             break;
         case 3:
             if (w.login->connections().isConnected(slot))
-                w.loginPeers[slot]->receive(requestLine(input));
+                w.loginPeers.latest[slot]->receive(requestLine(input));
             break;
         case 4:
             w.login->setPasswordsRequired(input.byte() % 2 == 1);
@@ -117,8 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             w.closeBoth(slot);
             break;
         case 6:
-            if (const auto &peer = w.loginPeers[slot])
-                peer->takeSent();
+            w.loginPeers.takeSent(slot);
             break;
         }
         // One entry is never held by both services.
@@ -131,7 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!w.table.slot(i).free)
             std::abort();
     }
-    if (++w.runs % 200 == 0)
-        w.sweep();
+    if (++w.runs % 200 == 0) {
+        removeFiles(w.programFolder);
+        removeFiles(w.workingDirectory);
+    }
     return 0;
 }

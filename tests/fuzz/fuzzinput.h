@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -39,3 +42,15 @@ private:
     size_t m_size;
     size_t m_position = 0;
 };
+
+// `stream` cut into chunks of 1 to `largest` bytes, in a fixed irregular order.
+inline QList<QByteArrayView> cutIntoChunks(const QByteArray &stream, int largest)
+{
+    QList<QByteArrayView> chunks;
+    uint8_t step = 1;
+    for (QByteArrayView rest(stream); !rest.isEmpty(); rest = rest.sliced(chunks.last().size())) {
+        step = uint8_t(step * 5 + 3);
+        chunks.append(rest.first(std::min<qsizetype>(1 + step % largest, rest.size())));
+    }
+    return chunks;
+}

@@ -160,14 +160,9 @@ bool RawClient::flush()
         m_out.clear();
         m_outOffset = 0;
     }
-    watchWrites();
-    return true;
-}
-
-void RawClient::watchWrites()
-{
     if (m_writable)
         m_writable->setEnabled(hasUnsent() && !m_connecting);
+    return true;
 }
 
 void RawClient::receive()
@@ -279,13 +274,6 @@ bool RawClient::waitForLine(const QByteArray &wanted, int timeoutMs, QList<QByte
             return false;
         },
         timeoutMs);
-}
-
-QByteArray RawClient::drain(int ms)
-{
-    waitUntil([] { return false; }, ms);
-    receive();
-    return std::exchange(m_in, QByteArray());
 }
 
 QByteArray RawClient::readBytes(qsizetype size, int timeoutMs)

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <limits>
 #include <memory>
 
 class QSocketNotifier;
@@ -98,7 +99,7 @@ public:
     // Waits until at least `size` bytes have arrived and returns all that did.
     QByteArray readBytes(qsizetype size, int timeoutMs = 3000);
     // Everything received and not yet taken, after letting events run for `ms`.
-    QByteArray drain(int ms = 50);
+    QByteArray drain(int ms = 50) { return readBytes(std::numeric_limits<qsizetype>::max(), ms); }
     bool waitForDisconnect(int timeoutMs = 3000);
 
     void end(Ending how);
@@ -111,7 +112,6 @@ private:
     void receive();
     bool takeLine(QByteArray *line);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
-    void watchWrites();
 
     Mode m_mode;
     int m_fd = -1;
