@@ -239,10 +239,20 @@ void joiningRows()
 void roomAndPrivateLinesRows()
 {
     using enum Client;
-    addRow("public text skips in-game rows", from(Ann, "Message\tAnn: \thi")
-                                                 .withBobListedAs("Bob [IG]")
-                                                 .sends(everyoneBut(Bob), "Message\tAnn: \thi\t")
-                                                 .shows("Ann: \thi"));
+    addRow("public text reaches a row whose [IG] is not last",
+           from(Ann, "Message\tAnn: \thi")
+               .withBobListedAs("Bob [IG] [AW]")
+               .sends(Everyone, "Message\tAnn: \thi\t")
+               .shows("Ann: \thi"));
+    // A listed name followed by ": " must come from that user's address.
+    addRow("a name claimed from its user's address", from(Newcomer, "Message\tAnn: \thi")
+                                                         .sends(Everyone, "Message\tAnn: \thi\t")
+                                                         .shows("Ann: \thi"));
+    addRow("another's name claimed: the rest of the chunk is dropped",
+           from(Bob, "Message\tAnn: \thi").endsChunk());
+    addRow("another's name claimed in another case", from(Bob, "Message\taNN: \thi").endsChunk());
+    addRow("a prefix of a name is no claim",
+           from(Bob, "Message\tAn: \thi").sends(Everyone, "Message\tAn: \thi\t").shows("An: \thi"));
     addRow("action ends with an extra line", from(Ann, "ACTION\tAnn hops\r\nACTION")
                                                  .withBobListedAs("Bob [IG]")
                                                  .sends(everyoneBut(Bob), "Message\tAnn hops \t ")

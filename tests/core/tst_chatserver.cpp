@@ -33,10 +33,7 @@ private Q_SLOTS:
     void peerCloseEmptiesOnlyItsOwnRow();
     void shutdownEndsEveryConnectionSilently();
     void peerThatNeverReadsIsDroppedAtTheOutputCap();
-    void broadcastSkipsInGameRowsOnly();
     void linesAreHandedOnInOrderAndStopDropsTheRestOfTheChunk();
-    void nameClaimMustComeFromTheUsersAddress_data();
-    void nameClaimMustComeFromTheUsersAddress();
     void pendingBytesDieWithTheConnection();
     void secretsCutAcrossChunksStayOutOfTheLog();
     void floodIsReadInBoundedChunks();
@@ -132,22 +129,6 @@ void TestChatServer::peerThatNeverReadsIsDroppedAtTheOutputCap()
     QCOMPARE(stalled->takeSent(), QByteArray());
 }
 
-void TestChatServer::broadcastSkipsInGameRowsOnly()
-{
-    ChatFixture f(false);
-    QList<QSharedPointer<SimulatedTransport>> clients;
-    for (int i = 0; i < 3; ++i)
-        clients << f.connectSimulated("10.0.0.1");
-    f.table.setRow(clients[0]->index(), "ann [IG]");
-    f.table.setRow(clients[1]->index(), "dee [IG] [AW]"); // the suffix is not last
-    f.table.setRow(40, "ghost");                          // listed, but no connection: skipped
-
-    f.chat->broadcastMessage("Server: hi");
-    QCOMPARE(clients[0]->takeSent(), QByteArray());
-    for (const auto &client : {clients[1], clients[2]})
-        QCOMPARE(client->takeSent(), QByteArray("Message\tServer: hi\t\r\n"));
-}
-
 void TestChatServer::linesAreHandedOnInOrderAndStopDropsTheRestOfTheChunk()
 {
     ChatFixture f(false);
@@ -164,31 +145,6 @@ void TestChatServer::linesAreHandedOnInOrderAndStopDropsTheRestOfTheChunk()
                                   {"MSG"},
                                   {"SOUND"},
                                   {"MSG", "2"}}));
-}
-
-void TestChatServer::nameClaimMustComeFromTheUsersAddress_data()
-{
-    QTest::addColumn<QByteArray>("from");
-    QTest::addColumn<QByteArray>("claim");
-    QTest::addColumn<bool>("handled");
-    QTest::newRow("same address") << QByteArray("10.0.0.1") << QByteArray("Bob: ") << true;
-    QTest::newRow("other address") << QByteArray("10.0.0.2") << QByteArray("Bob: ") << false;
-    QTest::newRow("other case") << QByteArray("10.0.0.2") << QByteArray("bOB: ") << false;
-    QTest::newRow("prefix of a name") << QByteArray("10.0.0.2") << QByteArray("Bo: ") << true;
-}
-
-void TestChatServer::nameClaimMustComeFromTheUsersAddress()
-{
-    QFETCH(QByteArray, from);
-    QFETCH(QByteArray, claim);
-    QFETCH(bool, handled);
-    ChatFixture f(false);
-    f.chat->setLineHandler(record);
-    const auto bob = f.connectSimulated("10.0.0.1");
-    f.table.setRow(bob->index(), "Bob");
-    f.connectSimulated(from)->receive("Message\t" + claim + "\thi\r\nMessage\tafter\tx\r\n");
-    // A refused claim takes the rest of the chunk with it.
-    QCOMPARE(seen.size(), handled ? 2 : 0);
 }
 
 void TestChatServer::pendingBytesDieWithTheConnection()
