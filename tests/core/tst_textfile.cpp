@@ -1,4 +1,3 @@
-#include "core/banrules.h"
 #include "core/textfile.h"
 #include "testfolders.h"
 
@@ -13,8 +12,9 @@
 #include <unistd.h>
 
 // The one writer of the server's files: links are not followed, new files are
-// the owner's alone, appends never run into a hand-written last line, and a
-// rewrite keeps what a host appends meanwhile. Full disks: tst_datafiles.
+// the owner's alone, and a rewrite keeps what a host appends meanwhile.
+// Appends after a hand-written last line: tst_banrules. Full disks:
+// tst_datafiles.
 class TestTextFile : public FolderTest
 {
     Q_OBJECT
@@ -22,8 +22,6 @@ private Q_SLOTS:
     void linkIsNeitherReadNorWrittenThrough_data();
     void linkIsNeitherReadNorWrittenThrough();
     void newFilesAreTheOwnersAloneWhateverTheUmask();
-    void appendEndsAHandWrittenLastLineFirst_data();
-    void appendEndsAHandWrittenLastLineFirst();
     void appendStopsAtTheSizeLimit();
     void rewriteKeepsLinesAppendedMeanwhile();
 
@@ -74,32 +72,6 @@ void TestTextFile::newFilesAreTheOwnersAloneWhateverTheUmask()
         QCOMPARE(status.st_mode & 0777, mode_t(0600));
     }
     QCOMPARE(QDir(m_folder->path()).entryList(QDir::Hidden | QDir::Files).size(), 4);
-}
-
-void TestTextFile::appendEndsAHandWrittenLastLineFirst_data()
-{
-    QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<QByteArray>("after");
-    QTest::newRow("no file") << QByteArray() << QByteArray("\"1.2.3.4\"\r\n");
-    QTest::newRow("ended") << QByteArray("\"9.9.9.9\"\r\n")
-                           << QByteArray("\"9.9.9.9\"\r\n\"1.2.3.4\"\r\n");
-    QTest::newRow("no line end") << QByteArray("\"10.0.0.1\"")
-                                 << QByteArray("\"10.0.0.1\"\r\n\"1.2.3.4\"\r\n");
-    QTest::newRow("only CR") << QByteArray("10.0.0.1\r")
-                             << QByteArray("10.0.0.1\r\n\"1.2.3.4\"\r\n");
-    QTest::newRow("only LF") << QByteArray("10.0.0.1\n") << QByteArray("10.0.0.1\n\"1.2.3.4\"\r\n");
-}
-
-void TestTextFile::appendEndsAHandWrittenLastLineFirst()
-{
-    QFETCH(QByteArray, before);
-    if (!before.isNull())
-        QVERIFY(writeFile(path("ban.txt"), before));
-    BanRules rules(m_folder->path());
-    QVERIFY(rules.add({"1.2.3.4", std::nullopt, {}, {}}, QDateTime::currentDateTimeUtc()));
-    QTEST(readFile(path("ban.txt")), "after");
-    QVERIFY(rules.load());
-    QVERIFY(rules.match("1.2.3.4", QDateTime::currentDateTimeUtc()));
 }
 
 void TestTextFile::appendStopsAtTheSizeLimit()
