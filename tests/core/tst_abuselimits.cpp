@@ -170,8 +170,6 @@ void TestAbuseLimits::floodGate_data()
         << 20 << 5 << Sender::User << 100 << 1000 << 20 << 5;
     QTest::newRow("a quiet spell gives the burst back, no more")
         << 20 << 5 << Sender::User << 100 << 60000 << 20 << 20;
-    QTest::newRow("moderators are not slowed")
-        << 20 << 5 << Sender::Moderator << 1000 << 0 << 1000 << 0;
     QTest::newRow("rate 0: off") << 20 << 0 << Sender::User << 1000 << 0 << 1000 << 0;
     QTest::newRow("burst 0: off") << 0 << 5 << Sender::User << 1000 << 0 << 1000 << 0;
 }

@@ -78,8 +78,6 @@ void TestChatLog::everyEntryIsWholeInTheFileWhenTheCallReturns()
     };
 
     check("receive", log.writeReceive(address, "Name\tBob\r\n"), address + " Name\tBob\r\r\n");
-    check("private", log.writeReceive(address, "PM\tann\thi\tBob\r\n"),
-          address + " User sent a Private Message\r\n");
     QVERIFY(loginLog.touch());
     check("short chunk: opened, nothing written", log.writeReceive(address, "x"), QByteArray());
     check("event", log.writeEvent("Bob was banned"), "Bob was banned\r\n");

@@ -39,14 +39,6 @@ Q_DECLARE_METATYPE(AbuseLimits)
 Q_DECLARE_METATYPE(LogLimits)
 
 namespace {
-QList<AddressRange> ranges(const QByteArray &texts)
-{
-    QList<AddressRange> out;
-    for (const QByteArray &text : texts.split(' '))
-        out.append(*AddressRange::parse(text));
-    return out;
-}
-
 ino_t inode(const QString &path)
 {
     struct stat status = {};
@@ -90,7 +82,8 @@ void TestServerSettings::readsWhatItUnderstandsAndTellsTheRest_data()
          .floodSecondsAfterClose = 0,
          .loginFailuresBeforeDelay = 3,
          .newUsersPer10Minutes = 1,
-         .trustedAddresses = ranges("10.0.0.0/8 192.168.1.7"),
+         .trustedAddresses = {*AddressRange::parse("10.0.0.0/8"),
+                              *AddressRange::parse("192.168.1.7")},
          .moderatorBanDuration = std::chrono::days(7),
          .recordFileBytes = 4096,
          .recordFiles = 7},
@@ -132,7 +125,7 @@ void TestServerSettings::readsWhatItUnderstandsAndTellsTheRest_data()
     row("too large", "[log]\nkeep=2147483648\n", false, defaults,
         {"line 2: keep: \"2147483648\" is not a whole number from 0 to 2147483647; 5 applies"});
     AbuseLimits oneTrusted;
-    oneTrusted.trustedAddresses = ranges("10.1.0.0/16");
+    oneTrusted.trustedAddresses = {*AddressRange::parse("10.1.0.0/16")};
     row("bad range left out, the others kept",
         "[limits]\ntrustedAddresses=10.0.0.0/33 10.1.0.0/16\n", false, oneTrusted,
         {"line 2: trustedAddresses: \"10.0.0.0/33\": the prefix length"});
