@@ -40,8 +40,6 @@ private Q_SLOTS:
     void expiredBansLeaveBothFiles();
     void textsSurviveTheSideFile();
     void unreadableSideFileIsNeverWrittenOver();
-    void listItemsRoundTrip_data();
-    void listItemsRoundTrip();
     void heldFilesFollowTheDisk_data();
     void heldFilesFollowTheDisk();
 
@@ -270,23 +268,6 @@ void TestBanRules::unreadableSideFileIsNeverWrittenOver()
     QCOMPARE(rules.warnings().size(), 1);
     QVERIFY(rules.warnings().first().contains(QStringLiteral("line 1 is not understood")));
     QVERIFY(rules.removeExpired(noon.addYears(50), &error).isEmpty());
-}
-
-void TestBanRules::listItemsRoundTrip_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("as the server writes") << QByteArray("\"1.2.3.4\"\r\n\"10.1.0.0/16\"\r\n");
-    QTest::newRow("hand-edited") << QByteArray(" 1.2.3.4 ,5.6.7.8\n\n\"a,b\"x\r\n");
-    QTest::newRow("quote inside a bare item") << QByteArray("ab\"c\r\n\"d");
-    QTest::newRow("empty items") << QByteArray(",,\"\"\r\n1.2.3.4,");
-}
-
-void TestBanRules::listItemsRoundTrip()
-{
-    QFETCH(QByteArray, content);
-    QByteArrayList items = BanList::parseItems(content);
-    items.removeAll(QByteArray());
-    QCOMPARE(BanList::parseItems(BanList::formatItems(items)), items);
 }
 
 enum class Change
