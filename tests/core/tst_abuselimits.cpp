@@ -29,8 +29,6 @@ QByteArray addressNumber(int n)
 }
 } // namespace
 
-// The abuse limits: address ranges, connections per address, flood control,
-// login throttling and the security log lines.
 class TestAbuseLimits : public QObject
 {
     Q_OBJECT

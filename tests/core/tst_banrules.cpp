@@ -24,7 +24,6 @@ QByteArray sideLine(const QByteArray &target, const QByteArray &expires,
 }
 } // namespace
 
-// Bans in ban.txt and its side file: matching, adding, lifting, expiry.
 class TestBanRules : public FolderTest
 {
     Q_OBJECT

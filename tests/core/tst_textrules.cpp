@@ -6,7 +6,6 @@
 
 using Lines = QList<QByteArray>;
 
-// Core's byte-level rules: framing, case folding, the ban list.
 class TestTextRules : public QObject
 {
     Q_OBJECT
