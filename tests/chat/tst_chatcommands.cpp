@@ -1,5 +1,6 @@
 #include "chatfixture.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QSignalSpy>
 #include <QTest>
@@ -471,10 +472,12 @@ void TestChatCommands::newUserRecord_data()
     QTest::addColumn<QByteArray>("name");
 
     QTest::newRow("plain name") << QByteArray("rec");
-    // The server's file names, the program's and paths out: tst_datafiles.
-    for (const char *name : {"", ".", "..", "..\\x", "SysOps.DAT"})
+    for (const char *name : {"", ".", "..", "../tarnwick-newuser-escape", "..\\x", "users.mdb",
+                             "SysOps.DAT", "ban.txt", "motd.txt", "log.txt", "My Server.TKL"})
         QTest::addRow("\"%s\"", name) << QByteArray(name);
     QTest::newRow("nul") << QByteArray("log.txt\0x", 9);
+    QTest::newRow("executable")
+        << QFileInfo(QCoreApplication::applicationFilePath()).fileName().toLatin1();
 }
 
 // A plain name gets its record (fields 1 to 15, missing ones empty); any
@@ -504,6 +507,7 @@ void TestChatCommands::newUserRecord()
     QCOMPARE(shown.at(0).at(0).toByteArray(), text);
     QCOMPARE(folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("log.txt")});
+    QVERIFY(!QFileInfo::exists(folder.filePath("../tarnwick-newuser-escape")));
 }
 
 // Another spelling of the name is another file.
