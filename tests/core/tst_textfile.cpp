@@ -13,14 +13,15 @@
 
 // The one writer of the server's files: links are not followed, new files are
 // the owner's alone, and a rewrite keeps what a host appends meanwhile.
-// Appends after a hand-written last line: tst_banrules. Full disks and the
-// size limit of record files: tst_datafiles.
+// Appends after a hand-written last line: tst_banrules. Full disks:
+// tst_datafiles.
 class TestTextFile : public FolderTest
 {
     Q_OBJECT
 private Q_SLOTS:
     void linkIsRefusedAndNewFilesAreTheOwnersAlone_data();
     void linkIsRefusedAndNewFilesAreTheOwnersAlone();
+    void appendStopsAtTheSizeLimit();
     void rewriteKeepsLinesAppendedMeanwhile();
 
 private:
@@ -68,6 +69,15 @@ void TestTextFile::linkIsRefusedAndNewFilesAreTheOwnersAlone()
     QCOMPARE(status.st_mode & 0777, mode_t(0600));
     QCOMPARE(QDir(m_folder->path()).entryList(QDir::Hidden | QDir::Files),
              (QStringList{"ban.txt", "new", "target"}));
+}
+
+void TestTextFile::appendStopsAtTheSizeLimit()
+{
+    QString error;
+    QVERIFY(TextFile::append(path("Bob"), QByteArray(60, 'a'), &error, 100));
+    QVERIFY(!TextFile::append(path("Bob"), QByteArray(60, 'b'), &error, 100));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(readFile(path("Bob")), QByteArray(60, 'a'));
 }
 
 // A host appends bans with `echo ... >> ban.txt` while expired bans are lifted.
