@@ -35,39 +35,10 @@ private:
     }
 };
 
+Q_DECLARE_METATYPE(AbuseLimits)
+Q_DECLARE_METATYPE(LogLimits)
+
 namespace {
-// Every whole number the file sets, in the order of the schema.
-QList<qint64> counts(const ServerSettings &settings)
-{
-    const AbuseLimits &l = settings.limits();
-    return {l.connectionsPerAddress,
-            l.newConnectionsPerMinute,
-            l.joinSeconds,
-            l.floodBurst,
-            l.floodLinesPerSecond,
-            l.floodSecondsAfterClose,
-            l.loginFailuresBeforeDelay,
-            l.newUsersPer10Minutes,
-            l.recordFileBytes,
-            l.recordFiles,
-            settings.logLimits().rotateBytes,
-            settings.logLimits().keep};
-}
-
-QList<qint64> defaultsWith(std::initializer_list<std::pair<int, qint64>> changes)
-{
-    QList<qint64> values{10, 20, 30, 20, 5, 60, 5, 10, 1048576, 10000, 67108864, 5};
-    for (const auto &[index, value] : changes)
-        values[index] = value;
-    return values;
-}
-// Positions in counts().
-enum Count
-{
-    FloodBurst = 3,
-    FloodLinesPerSecond = 4
-};
-
 ino_t inode(const QString &path)
 {
     struct stat status = {};
@@ -79,36 +50,52 @@ void TestServerSettings::readsWhatItUnderstandsAndTellsTheRest_data()
 {
     QTest::addColumn<QByteArray>("file"); // null: no file
     QTest::addColumn<bool>("passwordsRequired");
-    QTest::addColumn<QList<qint64>>("counts");
-    QTest::addColumn<QByteArrayList>("trusted");
-    QTest::addColumn<int>("banSeconds");
+    QTest::addColumn<AbuseLimits>("limits");
+    QTest::addColumn<LogLimits>("logLimits");
     QTest::addColumn<QStringList>("problems"); // the start of each after the path
-    const QByteArrayList loopback{"127.0.0.0/8"};
-    const auto row = [&](const char *name, const QByteArray &file, bool required,
-                         const QList<qint64> &values, const QStringList &problems) {
-        QTest::newRow(name) << file << required << values << loopback << 0 << problems;
+    const auto row = [](const char *name, const QByteArray &file, bool required,
+                        const AbuseLimits &limits, const QStringList &problems,
+                        const LogLimits &logLimits = {}) {
+        QTest::newRow(name) << file << required << limits << logLimits << problems;
     };
-    const QList<qint64> defaults = defaultsWith({});
-    const QList<qint64> burst7 = defaultsWith({{FloodBurst, 7}});
+    // The defaults are whatever the server chose; each row names what the
+    // file changes.
+    const AbuseLimits defaults;
+    AbuseLimits burst7;
+    burst7.floodBurst = 7;
 
     row("no file: a fresh install", QByteArray(), false, defaults, {});
     row("empty file", "", false, defaults, {});
-    QTest::newRow("everything set")
-        << QByteArray("[passwords]\nrequired=true\n[limits]\nconnectionsPerAddress=3\n"
-                      "newConnectionsPerMinute=0\nfloodBurst=5\nfloodLinesPerSecond=2\n"
-                      "floodSecondsAfterClose=0\nloginFailuresBeforeDelay=3\n"
-                      "newUsersPer10Minutes=1\nrecordFileBytes=4096\nrecordFiles=7\n"
-                      "trustedAddresses=10.0.0.0/8, 192.168.1.7\nmoderatorBanDuration=7d\n"
-                      "joinSeconds=9\n[log]\nrotateBytes=0\nkeep=2\n")
-        << true << QList<qint64>{3, 0, 9, 5, 2, 0, 3, 1, 4096, 7, 0, 2}
-        << QByteArrayList{"10.0.0.0/8", "192.168.1.7"} << 604800 << QStringList();
+    row("everything set",
+        "[passwords]\nrequired=true\n[limits]\nconnectionsPerAddress=3\n"
+        "newConnectionsPerMinute=0\nfloodBurst=5\nfloodLinesPerSecond=2\n"
+        "floodSecondsAfterClose=0\nloginFailuresBeforeDelay=3\n"
+        "newUsersPer10Minutes=1\nrecordFileBytes=4096\nrecordFiles=7\n"
+        "trustedAddresses=10.0.0.0/8, 192.168.1.7\nmoderatorBanDuration=7d\n"
+        "joinSeconds=9\n[log]\nrotateBytes=0\nkeep=2\n",
+        true,
+        {.connectionsPerAddress = 3,
+         .newConnectionsPerMinute = 0,
+         .joinSeconds = 9,
+         .floodBurst = 5,
+         .floodLinesPerSecond = 2,
+         .floodSecondsAfterClose = 0,
+         .loginFailuresBeforeDelay = 3,
+         .newUsersPer10Minutes = 1,
+         .trustedAddresses = {*AddressRange::parse("10.0.0.0/8"),
+                              *AddressRange::parse("192.168.1.7")},
+         .moderatorBanDuration = std::chrono::days(7),
+         .recordFileBytes = 4096,
+         .recordFiles = 7},
+        {}, {.rotateBytes = 0, .keep = 2});
     row("written by hand: comments, blanks, letter case, quotes, CR LF",
         "; the host's note\r\n# another\r\n\r\n[passwords]\r\nrequired = True \r\n"
         " [ limits ]\r\n\tfloodBurst = \"7\"\r\n",
         true, burst7, {});
-    QTest::newRow("empty trusted list: loopback limited too")
-        << QByteArray("[limits]\ntrustedAddresses=\n") << false << defaults << QByteArrayList() << 0
-        << QStringList();
+    AbuseLimits noneTrusted;
+    noneTrusted.trustedAddresses.clear();
+    row("empty trusted list: loopback limited too", "[limits]\ntrustedAddresses=\n", false,
+        noneTrusted, {});
 
     // Each problem has its line; the understood lines around it still count.
     row("unknown section", "[passwords]\nrequired=true\n[extra]\nfloodBurst=3\n", true, defaults,
@@ -128,17 +115,20 @@ void TestServerSettings::readsWhatItUnderstandsAndTellsTheRest_data()
         {"line 2: floodBurst is set again on line 3, which counts; this line is ignored"});
     row("not true or false", "[passwords]\nrequired=maybe\n", false, defaults,
         {"line 2: required: \"maybe\" is not true or false; false applies"});
+    AbuseLimits rate3;
+    rate3.floodLinesPerSecond = 3;
     row("not whole numbers of 0 or more: defaults",
         "[limits]\nfloodBurst=lots\nconnectionsPerAddress=-1\nfloodLinesPerSecond=3\n", false,
-        defaultsWith({{FloodLinesPerSecond, 3}}),
+        rate3,
         {"line 2: floodBurst: \"lots\" is not a whole number from 0 to 2147483647; 20 applies",
          "line 3: connectionsPerAddress: \"-1\" is not a whole number"});
     row("too large", "[log]\nkeep=2147483648\n", false, defaults,
         {"line 2: keep: \"2147483648\" is not a whole number from 0 to 2147483647; 5 applies"});
-    QTest::newRow("bad range left out, the others kept")
-        << QByteArray("[limits]\ntrustedAddresses=10.0.0.0/33 10.1.0.0/16\n") << false << defaults
-        << QByteArrayList{"10.1.0.0/16"} << 0
-        << QStringList{"line 2: trustedAddresses: \"10.0.0.0/33\": the prefix length"};
+    AbuseLimits oneTrusted;
+    oneTrusted.trustedAddresses = {*AddressRange::parse("10.1.0.0/16")};
+    row("bad range left out, the others kept",
+        "[limits]\ntrustedAddresses=10.0.0.0/33 10.1.0.0/16\n", false, oneTrusted,
+        {"line 2: trustedAddresses: \"10.0.0.0/33\": the prefix length"});
     row("bad ban duration: never expires", "[limits]\nmoderatorBanDuration=forever\n", false,
         defaults, {"line 2: moderatorBanDuration: \"forever\" is not a duration"});
     row("binary garbage", QByteArray("\x00\xff[\x01=\n[passwords\nrequired", 24), false, defaults,
@@ -155,12 +145,8 @@ void TestServerSettings::readsWhatItUnderstandsAndTellsTheRest()
     ServerSettings settings(path());
     QVERIFY(settings.load());
     QTEST(settings.passwordsRequired(), "passwordsRequired");
-    QTEST(counts(settings), "counts");
-    QByteArrayList trusted;
-    for (const AddressRange &range : settings.limits().trustedAddresses)
-        trusted.append(range.text());
-    QTEST(trusted, "trusted");
-    QTEST(int(settings.limits().moderatorBanDuration.count()), "banSeconds");
+    QTEST(settings.limits(), "limits");
+    QTEST(settings.logLimits(), "logLimits");
     QCOMPARE(settings.problemCount(), problems.size());
     for (qsizetype i = 0; i < problems.size(); ++i) {
         const QString told = settings.problems()[i];

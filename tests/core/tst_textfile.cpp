@@ -1,4 +1,3 @@
-#include "core/banrules.h"
 #include "core/textfile.h"
 #include "testfolders.h"
 
@@ -13,17 +12,15 @@
 #include <unistd.h>
 
 // The one writer of the server's files: links are not followed, new files are
-// the owner's alone, appends never run into a hand-written last line, and a
-// rewrite keeps what a host appends meanwhile. Full disks: tst_datafiles.
+// the owner's alone, and a rewrite keeps what a host appends meanwhile.
+// Appends after a hand-written last line: tst_banrules. Full disks:
+// tst_datafiles.
 class TestTextFile : public FolderTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void linkIsNeitherReadNorWrittenThrough_data();
-    void linkIsNeitherReadNorWrittenThrough();
-    void newFilesAreTheOwnersAloneWhateverTheUmask();
-    void appendEndsAHandWrittenLastLineFirst_data();
-    void appendEndsAHandWrittenLastLineFirst();
+    void linkIsRefusedAndNewFilesAreTheOwnersAlone_data();
+    void linkIsRefusedAndNewFilesAreTheOwnersAlone();
     void appendStopsAtTheSizeLimit();
     void rewriteKeepsLinesAppendedMeanwhile();
 
@@ -31,7 +28,7 @@ private:
     QString path(const char *name) const { return m_folder->filePath(QLatin1String(name)); }
 };
 
-void TestTextFile::linkIsNeitherReadNorWrittenThrough_data()
+void TestTextFile::linkIsRefusedAndNewFilesAreTheOwnersAlone_data()
 {
     QTest::addColumn<int>("operation");
     int operation = 0;
@@ -39,67 +36,39 @@ void TestTextFile::linkIsNeitherReadNorWrittenThrough_data()
         QTest::newRow(name) << operation++;
 }
 
-void TestTextFile::linkIsNeitherReadNorWrittenThrough()
+// Nothing is read or written through a link at the path; a file the call
+// makes is the owner's alone whatever the umask, and nothing else is left.
+void TestTextFile::linkIsRefusedAndNewFilesAreTheOwnersAlone()
 {
     QFETCH(int, operation);
     QVERIFY(writeFile(path("target"), "secret\n"));
     QVERIFY(QFile::link(path("target"), path("ban.txt")));
     const auto keep = [](const QByteArray &content) { return std::optional(content + "x"); };
+    const auto run = [&](const QString &file, QString *error) {
+        return operation == 0
+                   ? TextFile::read(file, TextFile::Missing::IsAnError, error).has_value()
+               : operation == 1 ? TextFile::append(file, "\"1.2.3.4\"\r\n", error)
+               : operation == 2 ? TextFile::replace(file, "x", {}, error)
+               : operation == 3 ? TextFile::rewrite(file, keep, error)
+                                : TextFile::create(file, "x", error);
+    };
     QString error;
-    const bool done =
-        operation == 0
-            ? TextFile::read(path("ban.txt"), TextFile::Missing::IsAnError, &error).has_value()
-        : operation == 1 ? TextFile::append(path("ban.txt"), "\"1.2.3.4\"\r\n", &error)
-        : operation == 2 ? TextFile::replace(path("ban.txt"), "x", {}, &error)
-        : operation == 3 ? TextFile::rewrite(path("ban.txt"), keep, &error)
-                         : TextFile::create(path("ban.txt"), "x", &error);
-    QVERIFY(!done);
+    QVERIFY(!run(path("ban.txt"), &error));
     QVERIFY2(!error.isEmpty(), qPrintable(error));
     QCOMPARE(readFile(path("target")), QByteArray("secret\n"));
     QVERIFY(QFileInfo(path("ban.txt")).isSymLink());
-}
+    if (operation == 0)
+        return; // reading makes no file
 
-void TestTextFile::newFilesAreTheOwnersAloneWhateverTheUmask()
-{
     const mode_t old = ::umask(022);
-    QVERIFY(TextFile::append(path("appended"), "a\r\n"));
-    QVERIFY(TextFile::replace(path("replaced"), "r\r\n"));
-    QVERIFY(TextFile::create(path("created"), "c\r\n"));
-    QVERIFY(TextFile::rewrite(
-        path("rewritten"), [](const QByteArray &) { return std::optional(QByteArray("w\r\n")); }));
+    const bool made = run(path("new"), &error);
     ::umask(old);
-    for (const char *name : {"appended", "replaced", "created", "rewritten"}) {
-        struct stat status = {};
-        QCOMPARE(::stat(QFile::encodeName(path(name)).constData(), &status), 0);
-        QCOMPARE(status.st_mode & 0777, mode_t(0600));
-    }
-    QCOMPARE(QDir(m_folder->path()).entryList(QDir::Hidden | QDir::Files).size(), 4);
-}
-
-void TestTextFile::appendEndsAHandWrittenLastLineFirst_data()
-{
-    QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<QByteArray>("after");
-    QTest::newRow("no file") << QByteArray() << QByteArray("\"1.2.3.4\"\r\n");
-    QTest::newRow("ended") << QByteArray("\"9.9.9.9\"\r\n")
-                           << QByteArray("\"9.9.9.9\"\r\n\"1.2.3.4\"\r\n");
-    QTest::newRow("no line end") << QByteArray("\"10.0.0.1\"")
-                                 << QByteArray("\"10.0.0.1\"\r\n\"1.2.3.4\"\r\n");
-    QTest::newRow("only CR") << QByteArray("10.0.0.1\r")
-                             << QByteArray("10.0.0.1\r\n\"1.2.3.4\"\r\n");
-    QTest::newRow("only LF") << QByteArray("10.0.0.1\n") << QByteArray("10.0.0.1\n\"1.2.3.4\"\r\n");
-}
-
-void TestTextFile::appendEndsAHandWrittenLastLineFirst()
-{
-    QFETCH(QByteArray, before);
-    if (!before.isNull())
-        QVERIFY(writeFile(path("ban.txt"), before));
-    BanRules rules(m_folder->path());
-    QVERIFY(rules.add({"1.2.3.4", std::nullopt, {}, {}}, QDateTime::currentDateTimeUtc()));
-    QTEST(readFile(path("ban.txt")), "after");
-    QVERIFY(rules.load());
-    QVERIFY(rules.match("1.2.3.4", QDateTime::currentDateTimeUtc()));
+    QVERIFY2(made, qPrintable(error));
+    struct stat status = {};
+    QCOMPARE(::stat(QFile::encodeName(path("new")).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 0777, mode_t(0600));
+    QCOMPARE(QDir(m_folder->path()).entryList(QDir::Hidden | QDir::Files),
+             (QStringList{"ban.txt", "new", "target"}));
 }
 
 void TestTextFile::appendStopsAtTheSizeLimit()

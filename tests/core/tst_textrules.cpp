@@ -6,7 +6,6 @@
 
 using Lines = QList<QByteArray>;
 
-// Core's byte-level rules: framing, case folding, the ban list.
 class TestTextRules : public QObject
 {
     Q_OBJECT
@@ -98,12 +97,18 @@ void TestTextRules::banItems_data()
         << QByteArray(" 1.2.3.4 \n\r\n\" 5.6.7.8\"\r\n") << Lines{"1.2.3.4", " 5.6.7.8"};
     QTest::newRow("unclosed quote runs to the end")
         << QByteArray("\"1.2.3.4\r\n") << Lines{"1.2.3.4\r\n"};
+    QTest::newRow("comma inside quotes, text after the closing quote dropped")
+        << QByteArray("\"a,b\"x\r\n") << Lines{"a,b"};
+    QTest::newRow("quote inside a bare item") << QByteArray("ab\"c\r\n\"d") << Lines{"ab\"c", "d"};
 }
 
 void TestTextRules::banItems()
 {
     QFETCH(QByteArray, content);
-    QTEST(BanList::parseItems(content), "items");
+    QFETCH(Lines, items);
+    QCOMPARE(BanList::parseItems(content), items);
+    // Written back as the server writes them, they read as the same items.
+    QCOMPARE(BanList::parseItems(BanList::formatItems(items)), items);
 }
 
 QTEST_APPLESS_MAIN(TestTextRules)
