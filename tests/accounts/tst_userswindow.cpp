@@ -94,10 +94,9 @@ private Q_SLOTS:
     void browsing_data();
     void browsing();
     void boxesShowAndAddEachColumn();
-    void clearKeepsTheSearchNameAndTheCountLine();
+    void foundRecordUpdatedAndCleared();
     void brokenStoreShowsABoxInsteadOfARecord();
     void registrationsReachTheWindowTheOperatorOpens();
-    void hashedPasswordIsNeverShownAndCanBeSetAnew();
 };
 
 // Over records a, b, c (names and first names alike), as many as the row says.
@@ -184,13 +183,30 @@ void TestUsersWindow::boxesShowAndAddEachColumn()
     QCOMPARE(added, typed);
 }
 
-void TestUsersWindow::clearKeepsTheSearchNameAndTheCountLine()
+// The password box of a hashed password stays empty and says why; what is
+// typed there becomes the user's new password, stored hashed. Clear empties
+// the record's boxes but keeps the search name and the count line.
+void TestUsersWindow::foundRecordUpdatedAndCleared()
 {
-    Users users({userRecord("ann", "pw", {}, "Ann"), userRecord("amy", "pw", {}, "Amy")});
+    Users users({userRecord("ann", "pw", {}, "Ann"),
+                 userRecord("amy", PasswordHash::make("old"), {}, "Amy")});
     // Enter in the name box searches too.
     users.box("Text1")->setText("AMY");
     QTest::keyClick(users.box("Text1"), Qt::Key_Return);
     QCOMPARE(users.box("Text3")->text(), "Amy");
+    QLineEdit *password = users.box("Text11");
+    QCOMPARE(password->text(), QString());
+    QCOMPARE(password->placeholderText(), "stored hashed, cannot be shown");
+    password->setText("new");
+    users.click("Command6");
+    QCOMPARE(users.f.takeMessages(), QStringList());
+    auto store = UsersDatabase::open(users.f.programFile(UsersDatabase::FileName), nullptr);
+    QCOMPARE(store->checkCredentials("amy", "new"), true);
+    QCOMPARE(store->checkCredentials("amy", "old"), false);
+    QVERIFY(store->findByName("amy") &&
+            PasswordHash::isHash(store->current()->values[UserRecord::Password]));
+    QCOMPARE(password->text(), QString());
+
     users.box("Text18")->setText("7");
     users.click("Command5");
     for (const char *name : ColumnBoxes)
@@ -241,25 +257,6 @@ void TestUsersWindow::registrationsReachTheWindowTheOperatorOpens()
     QCOMPARE(f.app().usersWindow(), users);
     QVERIFY(users->isVisible());
     QCOMPARE(f.dialogs.shown.size(), 0);
-}
-
-// The password box of a hashed password stays empty and says why; what is
-// typed there becomes the user's new password, stored hashed.
-void TestUsersWindow::hashedPasswordIsNeverShownAndCanBeSetAnew()
-{
-    Users users({userRecord("amy", PasswordHash::make("old"))});
-    users.search("amy");
-    QLineEdit *password = users.box("Text11");
-    QCOMPARE(password->text(), QString());
-    QCOMPARE(password->placeholderText(), "stored hashed, cannot be shown");
-    password->setText("new");
-    users.click("Command6");
-    QCOMPARE(users.f.takeMessages(), QStringList());
-    auto store = UsersDatabase::open(users.f.programFile(UsersDatabase::FileName), nullptr);
-    QCOMPARE(store->checkCredentials("amy", "new"), true);
-    QCOMPARE(store->checkCredentials("amy", "old"), false);
-    QVERIFY(PasswordHash::isHash(store->current()->values[UserRecord::Password]));
-    QCOMPARE(password->text(), QString());
 }
 
 QTEST_MAIN(TestUsersWindow)

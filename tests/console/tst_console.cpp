@@ -76,18 +76,15 @@ class TestConsole : public QObject
 private Q_SLOTS:
     void startTellsAServiceThatCannotListen();
     void windowAsShown();
-    void userListFollowsTheRows();
     void motdBoxShowsTheFileAndSetsTheRunningMotd();
-    void menusDrawEverySeparator();
     void requirePasswordsBox();
     void unusableSettingsAreToldAndLeftAlone();
     void controlSocketUnlessAnotherServerHoldsTheFolder_data();
     void controlSocketUnlessAnotherServerHoldsTheFolder();
     void keyLockPanels_data();
     void keyLockPanels();
-    void inputLineSpeaksToTheRoom();
-    void logViewKeepsTheLatestLines();
-    void windowSeesEventsInTheirOrder();
+    void inputLineSpeaksToTheRoomAndExitEndsIt();
+    void logViewKeepsTheLatestLinesInTheirOrder();
     void announceReachesEveryListedRow();
     void showAddress_data();
     void showAddress();
@@ -98,9 +95,7 @@ private Q_SLOTS:
     void editorsOpenOnlyOnce();
     void bansWindowAddsAndLiftsBans();
     void makeServerFileShowsTheNameAndHidesTheBar();
-    void exitEndsEveryChatConnection();
     void boxesBelongToTheWindowThatAsked();
-    void addressBoxIsWideEnoughForItsTitle();
 };
 
 void TestConsole::startTellsAServiceThatCannotListen()
@@ -120,25 +115,6 @@ void TestConsole::startTellsAServiceThatCannotListen()
     QCOMPARE(shown[0].icon, Dialogs::Icon::Critical);
 }
 
-void TestConsole::userListFollowsTheRows()
-{
-    ConsoleFixture f;
-    auto *list = f.find<QListWidget>("lstUsers");
-    QCOMPARE(list->count(), 50);
-    QCOMPARE(list->item(0)->text(), "EMPTY");
-    f.onService([&] { f.table().setRow(49, QByteArray("\xA5") + "Bob [AW]"); });
-    f.settle();
-    QCOMPARE(list->item(49)->text(), "\u00A5Bob [AW]");
-    // A burst of joins: the items follow at once, the painting catches up.
-    f.onService([&] {
-        for (int i = 0; i < 20; ++i)
-            f.table().setRow(i, "Ann" + QByteArray::number(i));
-    });
-    f.settle();
-    QCOMPARE(list->item(19)->text(), "Ann19");
-    QTRY_VERIFY(list->updatesEnabled());
-}
-
 void TestConsole::motdBoxShowsTheFileAndSetsTheRunningMotd()
 {
     ConsoleFixture f(ConsoleFixture::Start::Later);
@@ -152,8 +128,9 @@ void TestConsole::motdBoxShowsTheFileAndSetsTheRunningMotd()
     QCOMPARE(f.readProgramFile("motd.txt"), QByteArray("Welcome\r\nto the room\r\n"));
 }
 
-// The title names the machine; shown, the window selects no row and keeps
-// its one size.
+// The title names the machine; shown, the window draws every menu separator
+// (the File menu leads with one), selects no row, keeps its one size, and its
+// user list follows the rows.
 void TestConsole::windowAsShown()
 {
     ConsoleFixture f;
@@ -163,11 +140,35 @@ void TestConsole::windowAsShown()
                 .hasMatch());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (const char *name : {"mnuFile", "mnuOptions"}) {
+        auto *shown = f.find<QMenu>(name);
+        shown->popup(window.geometry().center());
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        for (QAction *action : shown->actions())
+            QVERIFY(shown->actionGeometry(action).height() > 0);
+        shown->close();
+    }
+    QVERIFY(f.find<QMenu>("mnuFile")->actions().constFirst()->isSeparator());
+
     auto *list = f.find<QListWidget>("lstUsers");
     list->setFocus(Qt::TabFocusReason);
     QTRY_VERIFY(list->hasFocus());
     QCOMPARE(list->currentRow(), -1);
     QVERIFY(list->selectedItems().isEmpty());
+    QCOMPARE(list->count(), 50);
+    QCOMPARE(list->item(0)->text(), "EMPTY");
+    f.onService([&] { f.table().setRow(49, QByteArray("\xA5") + "Bob [AW]"); });
+    f.settle();
+    QCOMPARE(list->item(49)->text(), "\u00A5Bob [AW]");
+    // A burst of joins: the items follow at once, the painting catches up.
+    f.onService([&] {
+        for (int i = 0; i < 20; ++i)
+            f.table().setRow(i, "Ann" + QByteArray::number(i));
+    });
+    f.settle();
+    QCOMPARE(list->item(19)->text(), "Ann19");
+    QTRY_VERIFY(list->updatesEnabled());
+
     const QSize size = window.size();
     window.resize(800, 600);
     QCOMPARE(window.size(), size);
@@ -180,22 +181,6 @@ void TestConsole::windowAsShown()
     window.showMaximized();
     QTRY_VERIFY(!window.isMaximized() && window.isVisible());
     QCOMPARE(window.size(), size);
-}
-
-// The File menu leads with a separator; it is drawn like the others.
-void TestConsole::menusDrawEverySeparator()
-{
-    ConsoleFixture f;
-    f.window().show();
-    for (const char *name : {"mnuFile", "mnuOptions"}) {
-        auto *shown = f.find<QMenu>(name);
-        shown->popup(f.window().geometry().center());
-        QVERIFY(QTest::qWaitForWindowExposed(shown));
-        for (QAction *action : shown->actions())
-            QVERIFY(shown->actionGeometry(action).height() > 0);
-        shown->close();
-    }
-    QVERIFY(f.find<QMenu>("mnuFile")->actions().constFirst()->isSeparator());
 }
 
 // Its caption fits; it and the server follow each other; a restart keeps it.
@@ -289,7 +274,7 @@ void TestConsole::keyLockPanels()
     QTEST(shown, "lit");
 }
 
-void TestConsole::inputLineSpeaksToTheRoom()
+void TestConsole::inputLineSpeaksToTheRoomAndExitEndsIt()
 {
     ConsoleFixture f;
     auto client = f.connect();
@@ -299,26 +284,19 @@ void TestConsole::inputLineSpeaksToTheRoom()
     QCOMPARE(client->readLines(1), QList<QByteArray>{"Message\tServer: hello \xE9\t\r\n"});
     QCOMPARE(input->text(), QString());
     QCOMPARE(f.logLines(), QStringList{"Server: hello \u00E9"});
-}
 
-void TestConsole::logViewKeepsTheLatestLines()
-{
-    ConsoleFixture f;
-    f.onService([&f] {
-        for (int i = 0; i < MainWindow::LogViewLines + 100; ++i)
-            f.chat().addOutputLine("line " + QByteArray::number(i));
-        f.chat().addOutputLine("text\r\n"); // shows an empty line after it
-    });
-    f.settle();
-    f.window().flushOutput();
-    const QStringList lines = f.window().outputText().split('\n');
-    QCOMPARE(lines.size(), MainWindow::LogViewLines);
-    QCOMPARE(lines.mid(lines.size() - 3), (QStringList{"line 5099", "text", ""}));
+    auto ann = f.join("Ann");
+    QSignalSpy quit(&f.app(), &ConsoleApp::quitRequested);
+    f.click("Exit");
+    QVERIFY(quit.wait());
+    QVERIFY(ann->waitForDisconnect() && client->waitForDisconnect());
+    QCOMPARE(f.rowOf("Ann"), -1);
 }
 
 // Log lines reach the window in batches; an event between them still comes
-// after the lines before it and before the ones after it.
-void TestConsole::windowSeesEventsInTheirOrder()
+// after the lines before it and before the ones after it. The view keeps the
+// latest lines only.
+void TestConsole::logViewKeepsTheLatestLinesInTheirOrder()
 {
     ConsoleFixture f;
     f.settle();
@@ -334,6 +312,17 @@ void TestConsole::windowSeesEventsInTheirOrder()
         f.chat().addOutputLine("three");
     });
     QTRY_COMPARE(seen, (QList<QByteArray>{"one", "two", "ghost", "three"}));
+
+    f.onService([&f] {
+        for (int i = 0; i < MainWindow::LogViewLines + 100; ++i)
+            f.chat().addOutputLine("line " + QByteArray::number(i));
+        f.chat().addOutputLine("text\r\n"); // shows an empty line after it
+    });
+    f.settle();
+    f.window().flushOutput();
+    const QStringList lines = f.window().outputText().split('\n');
+    QCOMPARE(lines.size(), MainWindow::LogViewLines);
+    QCOMPARE(lines.mid(lines.size() - 3), (QStringList{"line 5099", "text", ""}));
 }
 
 void TestConsole::announceReachesEveryListedRow()
@@ -527,22 +516,25 @@ void TestConsole::makeServerFileShowsTheNameAndHidesTheBar()
     QVERIFY(room.f.find<QLabel>("PrBar")->isHidden());
 }
 
-void TestConsole::exitEndsEveryChatConnection()
-{
-    ConsoleFixture f;
-    auto ann = f.join("Ann");
-    QSignalSpy quit(&f.app(), &ConsoleApp::quitRequested);
-    f.click("Exit");
-    QVERIFY(quit.wait());
-    QVERIFY(ann->waitForDisconnect());
-    QCOMPARE(f.rowOf("Ann"), -1);
-}
-
 // Real boxes: each is parented to the window that asked, so that the focus
 // goes back there when it closes, not to the console.
 void TestConsole::boxesBelongToTheWindowThatAsked()
 {
+    QApplication::setApplicationName(QStringLiteral("Tarnwick Server"));
     ConsoleFixture f(ConsoleFixture::Start::Now, ConsoleFixture::Boxes::Real);
+    // The address box has room for its title, the title bar's icon and three
+    // buttons.
+    auto ann = f.join("Ann");
+    f.select(f.rowOf("Ann"));
+    const ShownBox address = closeBoxOpenedBy([&] { f.click("cmdGetIP"); });
+    QCOMPARE(address.text, "127.0.0.1");
+    QCOMPARE(address.title, "Tarnwick Server");
+    QCOMPARE(address.parent, &f.window());
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    QVERIFY2(address.width >= QFontMetrics(titleFont).horizontalAdvance(address.title) + 100,
+             qPrintable(QString::number(address.width)));
+
     // The users window over an empty store: told at load, over the console.
     const ShownBox atLoad = closeBoxOpenedBy([&] { f.click("Command2"); });
     QCOMPARE(atLoad.parent, &f.window());
@@ -558,22 +550,6 @@ void TestConsole::boxesBelongToTheWindowThatAsked()
         closeBoxOpenedBy([&] { sysops->findChild<QAbstractButton *>("cmdRemoveAll")->click(); });
     QCOMPARE(question.title, "Remove ALL users?");
     QCOMPARE(question.parent, sysops);
-}
-
-void TestConsole::addressBoxIsWideEnoughForItsTitle()
-{
-    QApplication::setApplicationName(QStringLiteral("Tarnwick Server"));
-    ConsoleFixture f(ConsoleFixture::Start::Now, ConsoleFixture::Boxes::Real);
-    auto ann = f.join("Ann");
-    f.select(f.rowOf("Ann"));
-    const ShownBox box = closeBoxOpenedBy([&] { f.click("cmdGetIP"); });
-    QCOMPARE(box.text, "127.0.0.1");
-    QCOMPARE(box.title, "Tarnwick Server");
-    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
-    titleFont.setBold(true);
-    // The title, and room for the title bar's icon and three buttons.
-    QVERIFY2(box.width >= QFontMetrics(titleFont).horizontalAdvance(box.title) + 100,
-             qPrintable(QString::number(box.width)));
 }
 
 QTEST_MAIN(TestConsole)

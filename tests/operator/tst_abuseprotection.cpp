@@ -36,14 +36,17 @@ struct Server : TestFolders
     {
         return RawClient::joined(core->chat().port(), name, from);
     }
-    // The security events of one kind so far.
-    QList<QByteArray> eventsOf(const QByteArray &event) const
+    // The security events of one kind so far, from `address` when one is given.
+    QList<QByteArray> eventsOf(const QByteArray &event, const QByteArray &address = {}) const
     {
         QList<QByteArray> found;
         for (const QList<QVariant> &args : *events) {
             const QByteArray line = args.constFirst().toByteArray();
             const QByteArray field = " event=" + event;
-            if (line.contains(QByteArray(field + ' ')) || line.endsWith(field))
+            const bool from =
+                address.isEmpty() ||
+                line.startsWith(QByteArray("security[tarnwick]: addr=" + address + ' '));
+            if (from && (line.contains(QByteArray(field + ' ')) || line.endsWith(field)))
                 found.append(line);
         }
         return found;
@@ -133,10 +136,7 @@ void TestAbuseProtection::connectionLimits()
     QVERIFY(refused->waitForDisconnect());
     QCOMPARE(refused->drain(), QByteArray());
     QTRY_COMPARE(server.eventsOf("connection-refused").size(), 1);
-    QVERIFY(server.eventsOf("connection-refused")
-                .constFirst()
-                .startsWith("security[tarnwick]: addr=127.0.0.2 "));
-    QVERIFY(server.eventsOf("connection-refused").constFirst().contains(refusedBy));
+    QVERIFY(server.eventsOf("connection-refused", "127.0.0.2").value(0).contains(refusedBy));
 
     auto other = server.join("Zed", QStringLiteral("127.0.0.3"));
     QVERIFY(other->isConnected());
@@ -162,9 +162,7 @@ void TestAbuseProtection::slotsAreForUsers()
         QCOMPARE(client->drain(), QByteArray());
     }
     QCOMPARE(server.eventsOf("join-timeout").size(), int(silent.size()));
-    QVERIFY(server.eventsOf("join-timeout")
-                .constLast()
-                .startsWith("security[tarnwick]: addr=127.0.0.3 "));
+    QCOMPARE(server.eventsOf("join-timeout", "127.0.0.3").size(), int(silent.size()));
 
     auto newcomer = server.join("Bob", QStringLiteral("127.0.0.4"));
     QCOMPARE(server.core->api().status().users, 2);
@@ -230,9 +228,8 @@ void TestAbuseProtection::floodIsSlowedNotDropped()
         seen->removeAll("quick");
         QVERIFY(seen->size() >= 5 && seen->size() < sent.size());
         QCOMPARE(*seen, sent.first(seen->size()));
-        const QList<QByteArray> dropped = server.eventsOf("held-lines-dropped");
+        const QList<QByteArray> dropped = server.eventsOf("held-lines-dropped", "127.0.0.2");
         QCOMPARE(dropped.size(), 1);
-        QVERIFY(dropped.constFirst().startsWith("security[tarnwick]: addr=127.0.0.2 "));
         const QByteArray tail =
             " name=\"Flo\" lines=" + QByteArray::number(sent.size() - seen->size());
         QVERIFY(dropped.constFirst().endsWith(tail));
@@ -245,10 +242,7 @@ void TestAbuseProtection::floodIsSlowedNotDropped()
     const bool otherFirst = seen->contains("quick");
     seen->removeAll("quick");
     QCOMPARE(*seen, sent);
-    if (moderator)
-        QVERIFY(server.eventsOf("flood-slowed").isEmpty());
-    else
-        QVERIFY2(otherFirst, "the second client waited for the flood");
+    QVERIFY2(moderator || otherFirst, "the second client waited for the flood");
     QCOMPARE(server.eventsOf("flood-slowed").size(), moderator ? 0 : 1);
     QVERIFY(server.eventsOf("held-lines-dropped").isEmpty());
 }
@@ -290,9 +284,9 @@ void TestAbuseProtection::passwordGuessingIsDelayed()
     guesser->send(guess + "2\r\n" + guess + "3\r\n");
     QCOMPARE(guesser->readLines(2, 10000), (QList<QByteArray>{answer, answer}));
     QCOMPARE(server.eventsOf(delayed).size(), 2);
-    QCOMPARE(server.eventsOf(failed).size(), 4);
+    QCOMPARE(server.eventsOf(failed, "127.0.0.2").size(), 4);
     for (const QByteArray &line : server.eventsOf(failed))
-        QVERIFY(line.startsWith("security[tarnwick]: addr=127.0.0.2 ") && !line.contains("guess"));
+        QVERIFY(!line.contains("guess"));
 
     // Another address is answered at once.
     auto other = RawClient::connected(port, QStringLiteral("127.0.0.3"));
@@ -307,11 +301,10 @@ void TestAbuseProtection::registrationsPerAddress()
     server.core->api().setPasswordsRequired(true);
     auto client = RawClient::connected(server.core->login().port(), QStringLiteral("127.0.0.2"));
     client->send(newUserLine("Ann", "ann@x"));
-    const QList<QByteArray> first = client->readLines(1);
+    QCOMPARE(client->readLines(1), QList<QByteArray>{"ACCEPT\r\n"});
     client->send(newUserLine("Bob", "bob@x"));
     QCOMPARE(client->readLines(1), QList<QByteArray>{"DECLINE\r\n"});
     QCOMPARE(server.eventsOf("registration-refused").size(), 1);
-    QCOMPARE(first, QList<QByteArray>{"ACCEPT\r\n"});
 }
 
 // ban.txt as a moderator, the operator or a hand edit left it.
@@ -350,9 +343,7 @@ void TestAbuseProtection::bansAtJoin()
              banned ? QByteArray("banned\r\n") : QByteArray("GETPROFILE\tBob\t\r\n"));
     if (banned) {
         QVERIFY(client->waitForDisconnect());
-        QCOMPARE(server.eventsOf("banned-join").size(), 1);
-        const QByteArray prefix = "security[tarnwick]: addr=" + from.toLatin1() + ' ';
-        QVERIFY(server.eventsOf("banned-join").constFirst().startsWith(prefix));
+        QCOMPARE(server.eventsOf("banned-join", from.toLatin1()).size(), 1);
         // Banned addresses hold no slot: heard no further, closed at once or soon.
         QVERIFY(other->waitForDisconnect() && silent->waitForDisconnect(10000));
         QCOMPARE(other->drain(), QByteArray());
