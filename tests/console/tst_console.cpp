@@ -79,8 +79,7 @@ private Q_SLOTS:
     void motdBoxShowsTheFileAndSetsTheRunningMotd();
     void requirePasswordsBox();
     void unusableSettingsAreToldAndLeftAlone();
-    void controlSocketUnlessAnotherServerHoldsTheFolder_data();
-    void controlSocketUnlessAnotherServerHoldsTheFolder();
+    void servesWithoutControlSocketWhileAnotherServerHoldsTheFolder();
     void keyLockPanels_data();
     void keyLockPanels();
     void inputLineSpeaksToTheRoomAndExitEndsIt();
@@ -225,28 +224,19 @@ void TestConsole::unusableSettingsAreToldAndLeftAlone()
     QCOMPARE(f.readProgramFile("tarnwick-server.ini"), unusable);
 }
 
-void TestConsole::controlSocketUnlessAnotherServerHoldsTheFolder_data()
+// The window serves all the same; only the shell's way in is missing.
+void TestConsole::servesWithoutControlSocketWhileAnotherServerHoldsTheFolder()
 {
-    QTest::addColumn<bool>("heldByAnother");
-    QTest::newRow("folder free") << false;
-    QTest::newRow("folder held") << true;
-}
-
-// The window serves the same either way; only the shell's way in differs.
-void TestConsole::controlSocketUnlessAnotherServerHoldsTheFolder()
-{
-    QFETCH(bool, heldByAnother);
     ConsoleFixture f(ConsoleFixture::Start::Later);
     FolderLock other;
-    if (heldByAnother)
-        QCOMPARE(other.lock(f.programFolder.path()), FolderLock::Outcome::Locked);
+    QCOMPARE(other.lock(f.programFolder.path()), FolderLock::Outcome::Locked);
     QVERIFY(f.start().isEmpty());
-    QCOMPARE(QFile::exists(f.programFile("tarnwick-server.sock")), !heldByAnother);
+    QVERIFY(!QFile::exists(f.programFile("tarnwick-server.sock")));
     const QStringList told{
         QStringLiteral("Another server is already running on the data folder %1. This server has "
                        "no control socket.")
             .arg(f.programFolder.path())};
-    QCOMPARE(f.logLines(), heldByAnother ? told : QStringList());
+    QCOMPARE(f.logLines(), told);
     QVERIFY(f.join("Ann"));
 }
 
