@@ -26,7 +26,7 @@ public:
 private Q_SLOTS:
     void matching_data();
     void matching();
-    void anOldFileKeepsEveryRowAndGainsTheFoldedKeys();
+    void anOldFileKeepsEveryRow();
 
 private:
     // One store per way of writing, shared by the rows of the lookup table.
@@ -57,17 +57,12 @@ const QList<std::pair<QByteArray, QByteArray>> StoredUsers = {
     {"\xB5", "micro@example.org"},      // µ has no capital
 };
 
-QString connectionName()
-{
-    static int number = 0;
-    return QStringLiteral("raw-") + QString::number(++number);
-}
-
 // Runs statements on the file as another program would, each with the bound
 // texts in order.
 bool runRaw(const QString &path, const QList<std::pair<QString, QList<QByteArray>>> &statements)
 {
-    const QString name = connectionName();
+    static int connections = 0;
+    const QString name = QStringLiteral("raw-") + QString::number(++connections);
     bool ok = true;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -165,7 +160,6 @@ void TestUsersDatabase::matching_data()
         {"inserted elsewhere", Written::InsertedByAnotherProgram},
         {"renamed elsewhere", Written::RenamedByAnotherProgram},
     };
-    // One row for each way of writing.
     const auto lookup = [&ways](const char *title, const QByteArray &name, int firstRow, bool taken,
                                 const QByteArray &email = "new@x") {
         for (const auto &[way, written] : ways)
@@ -228,7 +222,7 @@ void TestUsersDatabase::matching()
     QCOMPARE(store->checkCredentials(name, "pw"), storedExactly);
 }
 
-void TestUsersDatabase::anOldFileKeepsEveryRowAndGainsTheFoldedKeys()
+void TestUsersDatabase::anOldFileKeepsEveryRow()
 {
     QTemporaryDir folder;
     const QString path = folder.filePath(UsersDatabase::FileName);
@@ -261,15 +255,6 @@ void TestUsersDatabase::anOldFileKeepsEveryRowAndGainsTheFoldedKeys()
         }
         QVERIFY(store->isAfterLast());
     }
-    // Each row got its keys.
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName());
-    db.setDatabaseName(path);
-    QVERIFY(db.open());
-    QSqlQuery query(db);
-    QVERIFY(query.exec(QStringLiteral("SELECT count(*) FROM Login1 WHERE UserNameFolded IS NOT "
-                                      "NULL AND EmailFolded IS NOT NULL")));
-    QVERIFY(query.next());
-    QCOMPARE(query.value(0).toLongLong(), records.size());
 }
 
 QTEST_GUILESS_MAIN(TestUsersDatabase)
