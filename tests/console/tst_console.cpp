@@ -82,9 +82,7 @@ private Q_SLOTS:
     void keyLockPanels();
     void inputLineSpeaksToTheRoomAndExitEndsIt();
     void logViewKeepsTheLatestLinesInTheirOrder();
-    void announceReachesEveryListedRow();
-    void showAddress_data();
-    void showAddress();
+    void announceAndAddressFollowTheRows();
     void kickAndBanFindUser_data();
     void kickAndBanFindUser();
     void userReplacedWhileReasonIsAsked();
@@ -306,7 +304,9 @@ void TestConsole::logViewKeepsTheLatestLinesInTheirOrder()
     QCOMPARE(lines.mid(lines.size() - 3), (QStringList{"line 5099", "text", ""}));
 }
 
-void TestConsole::announceReachesEveryListedRow()
+// The announcement reaches every listed row that has a connection; an
+// address is shown for a selected user only.
+void TestConsole::announceAndAddressFollowTheRows()
 {
     Room room;
     room.listed("amy", "amy [IG]", "127.0.0.1");
@@ -320,29 +320,14 @@ void TestConsole::announceReachesEveryListedRow()
         QCOMPARE(room.received(name), QByteArray("MSGBOX\tServer restarts at 9 \x80\r\n"));
     QCOMPARE(room.received(QByteArray()), QByteArray());
     QCOMPARE(room.f.logLines(), QStringList());
-}
 
-void TestConsole::showAddress_data()
-{
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<int>("selected"); // -1: none
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("user selected") << "cmdGetIP" << 1 << "127.0.0.2";
-    QTest::newRow("nothing selected") << "cmdGetIP" << -1 << "No user is selected.";
-    QTest::newRow("an EMPTY row selected") << "mnuGetIP" << 7 << "No user is selected.";
-}
-
-void TestConsole::showAddress()
-{
-    QFETCH(QString, control);
-    QFETCH(int, selected);
-    QFETCH(QString, shown);
-    Room room;
-    room.listed("amy", "amy", "127.0.0.1");
-    room.listed("bob", "bob", "127.0.0.2");
-    room.f.select(selected);
-    room.f.click(qPrintable(control));
-    QCOMPARE(room.f.takeMessages(), QStringList{shown});
+    for (const auto &[control, row, shown] : {std::tuple{"cmdGetIP", 2, "127.0.0.2"},
+                                              std::tuple{"cmdGetIP", -1, "No user is selected."},
+                                              std::tuple{"mnuGetIP", 7, "No user is selected."}}) {
+        room.f.select(row);
+        room.f.click(control);
+        QCOMPARE(room.f.takeMessages(), QStringList{shown});
+    }
 }
 
 void TestConsole::kickAndBanFindUser_data()
