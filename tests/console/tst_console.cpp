@@ -76,8 +76,7 @@ class TestConsole : public QObject
 private Q_SLOTS:
     void startTellsWhatItCannotDo();
     void windowAsShown();
-    void motdBoxShowsTheFileAndSetsTheRunningMotd();
-    void requirePasswordsBox();
+    void startUpFilesFillTheBoxes();
     void keyLockPanels_data();
     void keyLockPanels();
     void inputLineSpeaksToTheRoomAndExitEndsIt();
@@ -120,19 +119,6 @@ void TestConsole::startTellsWhatItCannotDo()
             .arg(f.programFolder.path())};
     QCOMPARE(f.logLines(), told);
     QVERIFY(f.join("Ann"));
-}
-
-void TestConsole::motdBoxShowsTheFileAndSetsTheRunningMotd()
-{
-    ConsoleFixture f(ConsoleFixture::Start::Later);
-    f.writeProgramFile("motd.txt", "Welcome\r\nto the room\r\n");
-    f.start();
-    f.settle();
-    auto *box = f.find<QPlainTextEdit>("Text1");
-    QCOMPARE(box->toPlainText(), "Welcome\nto the room\n");
-    box->setPlainText("Hi\nthere");
-    QCOMPARE(f.onService([&] { return f.api().motd(); }), QByteArray("Hi\r\nthere"));
-    QCOMPARE(f.readProgramFile("motd.txt"), QByteArray("Welcome\r\nto the room\r\n"));
 }
 
 // The title names the machine; shown, the window draws every menu separator
@@ -190,12 +176,15 @@ void TestConsole::windowAsShown()
     QCOMPARE(window.size(), size);
 }
 
-// Settings that cannot be used are told in the log view, not in a box, and
-// left alone. The box's caption fits; it and the server follow each other; a
-// restart keeps it.
-void TestConsole::requirePasswordsBox()
+// Start-up fills the boxes from the program folder: the MOTD from motd.txt,
+// Require Passwords from the settings, whose unusable lines are told in the
+// log view, not in a box, and left alone. What is typed in the MOTD box is the
+// running MOTD, not the file. The check box's caption fits; it and the server
+// follow each other; a restart keeps it.
+void TestConsole::startUpFilesFillTheBoxes()
 {
     ConsoleFixture f(ConsoleFixture::Start::Later);
+    f.writeProgramFile("motd.txt", "Welcome\r\nto the room\r\n");
     const QByteArray unusable = "[passwords]\nrequired=maybe\n";
     f.writeProgramFile("tarnwick-server.ini", unusable);
     QVERIFY(f.start().isEmpty());
@@ -205,6 +194,12 @@ void TestConsole::requirePasswordsBox()
     QVERIFY2(told[0].contains("tarnwick-server.ini, line 2: required: \"maybe\""),
              qPrintable(told[0]));
     QCOMPARE(f.readProgramFile("tarnwick-server.ini"), unusable);
+
+    auto *motd = f.find<QPlainTextEdit>("Text1");
+    QCOMPARE(motd->toPlainText(), "Welcome\nto the room\n");
+    motd->setPlainText("Hi\nthere");
+    QCOMPARE(f.onService([&] { return f.api().motd(); }), QByteArray("Hi\r\nthere"));
+    QCOMPARE(f.readProgramFile("motd.txt"), QByteArray("Welcome\r\nto the room\r\n"));
 
     auto *check = f.find<QCheckBox>("Check1");
     QStyleOptionButton option;
