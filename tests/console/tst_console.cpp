@@ -81,14 +81,13 @@ private Q_SLOTS:
     void keyLockPanels();
     void inputLineSpeaksToTheRoomAndExitEndsIt();
     void logViewKeepsTheLatestLinesInTheirOrder();
-    void announceAndAddressFollowTheRows();
+    void commandsOnTheListedRows();
     void kickAndBanFindUser_data();
     void kickAndBanFindUser();
     void userReplacedWhileReasonIsAsked();
     void roomChatsWhileAKickBoxWaits();
     void editorsOpenOnlyOnce();
     void bansWindowAddsAndLiftsBans();
-    void makeServerFileShowsTheNameAndHidesTheBar();
     void boxesBelongToTheWindowThatAsked();
 };
 
@@ -300,8 +299,10 @@ void TestConsole::logViewKeepsTheLatestLinesInTheirOrder()
 }
 
 // The announcement reaches every listed row that has a connection; an
-// address is shown for a selected user only.
-void TestConsole::announceAndAddressFollowTheRows()
+// address is shown for a selected user only; the server file is named in a
+// box titled with the selected row, and once made, the window shows its name
+// and hides the bar.
+void TestConsole::commandsOnTheListedRows()
 {
     Room room;
     room.listed("amy", "amy [IG]", "127.0.0.1");
@@ -323,6 +324,20 @@ void TestConsole::announceAndAddressFollowTheRows()
         room.f.click(control);
         QCOMPARE(room.f.takeMessages(), QStringList{shown});
     }
+
+    room.f.select(2);
+    room.f.dialogs.inputAnswers = {"Tarnwick Hall"};
+    room.f.click("mnumkserver");
+    // Asked again while the file is being made: told so, no name asked.
+    room.f.click("mnumkserver");
+    QCOMPARE(room.f.dialogs.shown.size(), 2);
+    QCOMPARE(room.f.dialogs.shown[0].title, "Who:bob [AW]");
+    QCOMPARE(room.f.dialogs.shown[1].text,
+             "A server file is being made already. Please wait until it is done.");
+    QTRY_VERIFY(QFile::exists(room.f.programFile("Tarnwick Hall.tkl")));
+    room.f.settle();
+    QCOMPARE(room.f.find<QLabel>("Label2")->text(), "Tarnwick Hall");
+    QVERIFY(room.f.find<QLabel>("PrBar")->isHidden());
 }
 
 void TestConsole::kickAndBanFindUser_data()
@@ -455,24 +470,6 @@ void TestConsole::editorsOpenOnlyOnce()
     QVERIFY(f.app().sysopEditor() && f.app().sysopEditor() != first);
     QCOMPARE(f.app().sysopEditor()->records().size(), 2);
     QTRY_VERIFY(!closed);
-}
-
-void TestConsole::makeServerFileShowsTheNameAndHidesTheBar()
-{
-    Room room;
-    room.f.select(room.listed("bob", "bob", "127.0.0.2"));
-    room.f.dialogs.inputAnswers = {"Tarnwick Hall"};
-    room.f.click("mnumkserver");
-    // Asked again while the file is being made: told so, no name asked.
-    room.f.click("mnumkserver");
-    QCOMPARE(room.f.dialogs.shown.size(), 2);
-    QCOMPARE(room.f.dialogs.shown[0].title, "Who:bob");
-    QCOMPARE(room.f.dialogs.shown[1].text,
-             "A server file is being made already. Please wait until it is done.");
-    QTRY_VERIFY(QFile::exists(room.f.programFile("Tarnwick Hall.tkl")));
-    room.f.settle();
-    QCOMPARE(room.f.find<QLabel>("Label2")->text(), "Tarnwick Hall");
-    QVERIFY(room.f.find<QLabel>("PrBar")->isHidden());
 }
 
 // Real boxes: each is parented to the window that asked, so that the focus
