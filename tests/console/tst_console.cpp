@@ -483,7 +483,6 @@ void TestConsole::boxesBelongToTheWindowThatAsked()
     auto ann = f.join("Ann");
     f.select(f.rowOf("Ann"));
     const ShownBox address = closeBoxOpenedBy([&] { f.click("cmdGetIP"); });
-    QCOMPARE(address.text, "127.0.0.1");
     QCOMPARE(address.title, "Tarnwick Server");
     QCOMPARE(address.parent, &f.window());
     QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");

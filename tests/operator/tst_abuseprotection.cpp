@@ -160,7 +160,6 @@ void TestAbuseProtection::slotsAreForUsers()
         QVERIFY(client->waitForDisconnect(10000));
         QCOMPARE(client->drain(), QByteArray());
     }
-    QCOMPARE(server.eventsOf("join-timeout").size(), int(silent.size()));
     QCOMPARE(server.eventsOf("join-timeout", "127.0.0.3").size(), int(silent.size()));
 
     auto newcomer = server.join("Bob", QStringLiteral("127.0.0.4"));
