@@ -2,6 +2,7 @@
 #include "programrun.h"
 #include "rawclient.h"
 #include "testfolders.h"
+#include "userrecords.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -72,11 +73,6 @@ QByteArray TestPasswordForms::everythingLogged()
 }
 
 namespace {
-QByteArray newUser(const QByteArray &name, const QByteArray &password)
-{
-    return "NEWUSER\tF\tL\tA1\tA2\tC\tS\tZ\tCo\t" + name + '\t' + password + "\tP\tCn\t" + name +
-           "@x\tY\tN\r\n";
-}
 QByteArray validate(const QByteArray &name, const QByteArray &password)
 {
     return "VALIDATE\t" + name + '\t' + password + "\r\n";
@@ -89,7 +85,7 @@ QByteArray validate(const QByteArray &name, const QByteArray &password)
 void TestPasswordForms::freshStoreHoldsOnlyHashes()
 {
     QVERIFY(m_server->start());
-    QCOMPARE(answer(newUser("ann", "zq-ann")), "ACCEPT\r\n");
+    QCOMPARE(answer(newUserLine("ann", "ann@x", "zq-ann")), "ACCEPT\r\n");
     QCOMPARE(ctl({"accounts", "add", "--username", "bob"}, "zq-bob\n").exitCode, 0);
     const QList<QByteArray> rows = storedRows();
     QCOMPARE(rows.size(), 3);
@@ -137,13 +133,13 @@ void TestPasswordForms::plainStoreWorksUntilConverted()
     QSqlDatabase::removeDatabase("older");
     QVERIFY(m_server->start());
     QCOMPARE(answer(validate("carol", "zq-1")), "PASS\r\n");
-    QCOMPARE(answer(newUser("erin", "zq-3")), "ACCEPT\r\n");
+    QCOMPARE(answer(newUserLine("erin", "erin@x", "zq-3")), "ACCEPT\r\n");
     QCOMPARE(storedRows(), (QList<QByteArray>{"0", "carol\tzq-1", "dave\tzq-2", "erin\tzq-3"}));
     QVERIFY(ctl({"status"}).out.contains("Stored passwords: plain: run `ctl passwords hash`\n"));
     // A client's value that looks like a hash of other parameters is plain
     // text: it sets no cost for the checks.
     const QByteArray odd = "$y$jFT$zq-salt$zq-value";
-    QCOMPARE(answer(newUser("mallory", odd)), "ACCEPT\r\n");
+    QCOMPARE(answer(newUserLine("mallory", "mallory@x", odd)), "ACCEPT\r\n");
     QCOMPARE(answer(validate("mallory", odd)), "PASS\r\n");
 
     const ProgramRun converted = ctl({"--json", "passwords", "hash"});

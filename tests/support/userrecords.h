@@ -28,15 +28,16 @@ inline bool addUsers(const QString &path, const QList<UserRecord> &records)
     return store != nullptr;
 }
 
-// "NEWUSER" with fifteen fields: the name and e-mail given, password "pw",
-// the others derived from the name so every column is told apart.
-inline QByteArray newUserLine(const QByteArray &name, const QByteArray &email = "new@x")
+// "NEWUSER" with fifteen fields: the name, e-mail and password given, the
+// others derived from the name so every column is told apart.
+inline QByteArray newUserLine(const QByteArray &name, const QByteArray &email = "new@x",
+                              const QByteArray &password = "pw")
 {
     QList<QByteArray> fields{"NEWUSER"};
     for (int i = 0; i < UserRecord::ColumnCount; ++i)
         fields.append(name + "-" + QByteArray::number(i));
     fields[1 + UserRecord::UserName] = name;
-    fields[1 + UserRecord::Password] = "pw";
+    fields[1 + UserRecord::Password] = password;
     fields[1 + UserRecord::Email] = email;
     return fields.join('\t') + "\r\n";
 }
