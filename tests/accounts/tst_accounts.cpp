@@ -6,7 +6,6 @@
 #include "userrecords.h"
 
 #include <QSignalSpy>
-#include <QSqlQuery>
 #include <QTest>
 
 // The users store and the login service, as a client reaches them.
@@ -36,37 +35,11 @@ class TestAccounts : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void storeHasTextColumnsAndReadsNullAsEmpty();
     void requests_data();
     void requests();
     void aReplacedStoreIsUsedFromTheNextRequest();
     void fiftyConnectionsAcrossBothServices();
 };
-
-void TestAccounts::storeHasTextColumnsAndReadsNullAsEmpty()
-{
-    LoginFixture f;
-    QVERIFY(QFile(f.storePath()).open(QIODevice::WriteOnly)); // an empty file becomes a store
-    QVERIFY(addUsers(f.storePath(), {userRecord("bob")}));
-    {
-        // As another program sees the file, and writes to it: fifteen text
-        // columns, "Username" is "UserName", empty text is not NULL.
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "other");
-        db.setDatabaseName(f.storePath());
-        QSqlQuery query(db);
-        QVERIFY(db.open() && query.exec("SELECT (SELECT sum(type = 'TEXT') FROM pragma_table_info("
-                                        "'Login1')), Username, Email = '' FROM Login1"));
-        QVERIFY(query.next() && query.value(0) == 15 && query.value(1) == "bob" &&
-                query.value(2) == 1);
-        QVERIFY(query.exec("INSERT INTO Login1 (First) VALUES ('only a first name')"));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("other"));
-    auto store = UsersDatabase::open(f.storePath(), nullptr);
-    QVERIFY(store->moveNext());
-    QCOMPARE(store->current(), userRecord({}, {}, {}, "only a first name"));
-    QCOMPARE(store->findByName(""), false);
-    QCOMPARE(store->checkCredentials("", ""), false);
-}
 
 // Chunks ("|" between them) over five stored accounts, and the replies in
 // order. Each ACCEPT stores one account.

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <map>
+#include <optional>
 
 // Case-blind matching of names and e-mail addresses in the users store, the
 // same whether the rows were added by this store, were there before the
@@ -26,7 +27,8 @@ public:
 private Q_SLOTS:
     void matching_data();
     void matching();
-    void anOldFileKeepsEveryRow();
+    void anOldFileKeepsEveryRowAndGainsTheSearchKeys();
+    void storeHasTextColumnsAndReadsNullAsEmpty();
 
 private:
     // One store per way of writing, shared by the rows of the lookup table.
@@ -58,16 +60,18 @@ const QList<std::pair<QByteArray, QByteArray>> StoredUsers = {
 };
 
 // Runs statements on the file as another program would, each with the bound
-// texts in order.
-bool runRaw(const QString &path, const QList<std::pair<QString, QList<QByteArray>>> &statements)
+// texts in order; gives the first value of the last one (null when it has no
+// row), nothing when one failed.
+std::optional<QVariant> runRaw(const QString &path,
+                               const QList<std::pair<QString, QList<QByteArray>>> &statements)
 {
     static int connections = 0;
     const QString name = QStringLiteral("raw-") + QString::number(++connections);
-    bool ok = true;
+    std::optional<QVariant> result;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        ok = db.open();
+        bool ok = db.open();
         QSqlQuery query(db);
         for (const auto &[sql, texts] : statements) {
             ok = ok && query.prepare(sql);
@@ -77,9 +81,11 @@ bool runRaw(const QString &path, const QList<std::pair<QString, QList<QByteArray
             }
             ok = ok && query.exec();
         }
+        if (ok)
+            result = query.next() ? query.value(0) : QVariant();
     }
     QSqlDatabase::removeDatabase(name);
-    return ok;
+    return result;
 }
 
 QString oldTable()
@@ -222,7 +228,7 @@ void TestUsersDatabase::matching()
     QCOMPARE(store->checkCredentials(name, "pw"), storedExactly);
 }
 
-void TestUsersDatabase::anOldFileKeepsEveryRow()
+void TestUsersDatabase::anOldFileKeepsEveryRowAndGainsTheSearchKeys()
 {
     QTemporaryDir folder;
     const QString path = folder.filePath(UsersDatabase::FileName);
@@ -255,6 +261,32 @@ void TestUsersDatabase::anOldFileKeepsEveryRow()
         }
         QVERIFY(store->isAfterLast());
     }
+    // Each row got its search keys: a row without them is read on every lookup.
+    QCOMPARE(runRaw(path, {{QStringLiteral("SELECT count(*) FROM Login1 WHERE UserNameFolded IS "
+                                           "NULL OR EmailFolded IS NULL"),
+                            {}}}),
+             QVariant(0));
+}
+
+void TestUsersDatabase::storeHasTextColumnsAndReadsNullAsEmpty()
+{
+    const QString path = m_folder.filePath(QStringLiteral("empty.mdb"));
+    QVERIFY(QFile(path).open(QIODevice::WriteOnly)); // an empty file becomes a store
+    QVERIFY(addUsers(path, {userRecord("bob")}));
+    // As another program sees the file, and writes to it: fifteen text
+    // columns, "Username" is "UserName", empty text is not NULL.
+    QCOMPARE(runRaw(path, {{QStringLiteral("SELECT (SELECT sum(type = 'TEXT') FROM pragma_table_"
+                                           "info('Login1')) || ' ' || Username || ' ' || (Email = "
+                                           "'') FROM Login1"),
+                            {}}}),
+             QVariant(QStringLiteral("15 bob 1")));
+    QVERIFY(runRaw(
+        path, {{QStringLiteral("INSERT INTO Login1 (First) VALUES ('only a first name')"), {}}}));
+    auto store = UsersDatabase::open(path, nullptr);
+    QVERIFY(store->moveNext());
+    QCOMPARE(store->current(), userRecord({}, {}, {}, "only a first name"));
+    QCOMPARE(store->findByName(""), false);
+    QCOMPARE(store->checkCredentials("", ""), false);
 }
 
 QTEST_GUILESS_MAIN(TestUsersDatabase)
